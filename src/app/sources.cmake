@@ -1,0 +1,8 @@
+# Sources of src/app.
+if(NOT NARRABEL_CORE_ONLY)
+    target_sources(narrabel_gui PRIVATE
+        src/app/application.cpp
+        src/app/dialogs.cpp
+        src/app/tfrmmain.cpp
+    )
+endif()

@@ -1,0 +1,191 @@
+#pragma once
+// The main window: file box, player panel, bookmark tree and status bar. Its
+// handlers live in the files of the subsystem that owns them.
+
+#include <QDateTime>
+#include <QMainWindow>
+#include <QStringList>
+#include <memory>
+
+#include "util/qorext.h"
+
+class QComboBox;
+class QFrame;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QScrollBar;
+class QSlider;
+class QStatusBar;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TAudioMixer;
+class TBMHistory;
+class TBookmark;
+class TMediaPlayer;
+struct TBookmarkRec;
+
+struct TParamRec {
+    QString MediaFile;
+    int32_t SeekPoint = 0;
+    int32_t PlaySeconds = 0;
+};
+
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TfrmMain(const QStringList& args, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // ---- lifecycle
+    void FormCreate();
+    void FormActivate();
+    // False when the close is refused.
+    bool FormClose();
+    bool ResolveDataFolder();
+
+    // ---- playback control
+    void SetStatus(int panel, const QString& text);
+    QString StatusText(int panel) const;
+    bool OpenCurrentFile();
+    void PlayFrom(int32_t position);
+    void cmdPlayClick();
+    void tmrTimer();
+    void sbPosChange();
+    void cmdBrowseClick();
+    void cmbFileChange();
+    void cmbFileSelect();
+    void AskBookmarkProgress();
+    void ArrangeControls();
+
+    // ---- resume point and recent files
+    void LoadResumeHint();
+    void SaveResumePoint();
+    void cmdResumeClick();
+    void AddRecentFile();
+    void SaveTreeState();
+    void LoadTreeState();
+
+    // ---- history navigation
+    void cmdPrevClick();
+    void cmdNextClick();
+    void UpdateHints();
+
+    // ---- volume
+    void InitMixer();
+    void tbVolumeChange();
+
+    // ---- keyboard, go-to-offset, timed exit, About
+    void FormKeyDown(int key);
+    void tvEnter();
+    void tvExit();
+    void mnuGoOffsetClick();
+    void TimedExitTick();
+    void cmdAboutClick();
+
+    // ---- options
+    void LoadOptions();
+    void SaveOptions();
+    void cmdOptionsClick();
+
+    // ---- bookmark tree
+    void LoadTree();
+    void AddBookmarkNode(const TBookmarkRec& rec);
+    QString ApplyNameMap(const QString& name);
+    QTreeWidgetItem* FindOuterNode(const QString& name);
+    static int64_t NodeRecordNumber(const QString& text);
+    std::unique_ptr<TBookmark> BookmarkFromNode(QTreeWidgetItem* node);
+    void SelectNodeByText(const QString& text);
+    QTreeWidgetItem* LatestChildNode(QTreeWidgetItem* outer);
+    void SaveTreeFile();
+    void SelectAllOuterNodes();
+    void mnuCollapseAllClick();
+    void mnuExpandAllClick();
+    void mnuSelectAllClick();
+
+    // ---- bookmark editing
+    void cmdBookmarkClick();
+    void tvDblClick();
+    void GoToSelectedBookmark();
+    void cmdRenameClick();
+    void mnuDelBMClick();
+    void cmdCompactClick();
+    void SaveNewBookmark(const QString& path, int32_t position, const QString& description);
+    QString FindOrAddStartBookmark(const QString& path);
+    void RepointBookmarks(const QString& oldPath, const QString& newPath);
+    void AppendNameMap(const QString& oldName, const QString& newName);
+    void mnuImportClick();
+    void cmdTagEditorClick();
+    void mnuEditTagClick();
+
+    // ---- state shared by the subsystems
+    QString DataFolder; // ends in "/"; empty when no data folder could be made
+    QString StorePath;
+    TParamRec ParamRec;
+    bool Activated = false;
+    bool PlayedSinceMark = false;
+    bool Closing = false;
+    bool Updating = false;
+    bool Deleting = false;
+    bool BatchAdding = false;
+    bool TreeFocused = false;
+    QDateTime LastMarkTime;
+    int32_t ExitCountdown = 0;
+    std::unique_ptr<TBMHistory> History;
+    std::unique_ptr<TSuperStringList> EditList;
+
+    // ---- controls
+    QWidget* pnlTop = nullptr;
+    QComboBox* cmbFile = nullptr;
+    QPushButton* cmdBrowse = nullptr;
+    QPushButton* cmdResume = nullptr;
+    QPushButton* cmdClose = nullptr;
+    QPushButton* cmdAbout = nullptr;
+    QFrame* pnlPlay = nullptr;
+    QPushButton* cmdPlay = nullptr;
+    QPushButton* cmdBookmark = nullptr;
+    QSlider* tbVolume = nullptr;
+    QPushButton* cmdPrev = nullptr;
+    QPushButton* cmdNext = nullptr;
+    QProgressBar* prg = nullptr;
+    QScrollBar* sbPos = nullptr;
+    QMenu* popPos = nullptr;
+    QWidget* pnlBM = nullptr;
+    QPushButton* cmdGo = nullptr;
+    QPushButton* cmdTVCreate = nullptr;
+    QPushButton* cmdRename = nullptr;
+    QPushButton* cmdDelBM = nullptr;
+    QPushButton* cmdCompact = nullptr;
+    QPushButton* cmdCollapse = nullptr;
+    QPushButton* cmdExpand = nullptr;
+    QPushButton* cmdTagEditor = nullptr;
+    QPushButton* cmdImport = nullptr;
+    QPushButton* cmdOptions = nullptr;
+    QTreeWidget* tv = nullptr;
+    QMenu* pop = nullptr;
+    QStatusBar* sb = nullptr;
+    QLabel* sbPanels[3] = {nullptr, nullptr, nullptr};
+    QTimer* tmr = nullptr;
+    TMediaPlayer* mp = nullptr;
+    TAudioMixer* Mixer = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void close_();
+    void BuildControls();
+    void ConnectHandlers();
+    void QueueFirstActivation();
+    bool activationQueued = false;
+    const QEvent* lastKeyEvent = nullptr;
+    quint64 lastKeyStamp = 0;
+    QStringList args;
+};

@@ -1,0 +1,10 @@
+# Sources of src/bookmarks.
+if(NOT NARRABEL_CORE_ONLY)
+    target_sources(narrabel_gui PRIVATE
+        src/bookmarks/bookmarkcommands.cpp
+        src/bookmarks/treeview.cpp
+        src/bookmarks/tfrmbm.cpp
+        src/bookmarks/tfrmimport.cpp
+        src/bookmarks/tfrmmissing.cpp
+    )
+endif()

@@ -1,0 +1,13 @@
+#pragma once
+// Visited-files history (placeholder until history navigation lands).
+
+#include <QString>
+#include <QStringList>
+
+class TBMHistory {
+public:
+    explicit TBMHistory(const QString& path) : Path(path) {}
+    QString Path;
+    QStringList Entries;
+    int Cursor = -1;
+};

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QDialog>
+
+class TfrmOptions : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmOptions(QWidget* parent = nullptr);
+};

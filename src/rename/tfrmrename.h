@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QDialog>
+
+class TfrmRename : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmRename(QWidget* parent = nullptr);
+};

@@ -1,0 +1,29 @@
+#pragma once
+// The tag record: the seven tag fields the program uses, read from and written
+// back to a file's ID3v2 tag through the one shared tag object.
+
+#include <QString>
+
+class Tid3v2tag;
+
+struct TMP3Rec {
+    QString Artist;
+    QString Album;
+    QString Track;
+    QString Title;
+    QString Year;
+    QString Genre;
+    QString Comment;
+    QString FileName; // the path read; empty when no tag could be read
+};
+
+// The shared record and tag object (one each for the whole program).
+TMP3Rec& CurrentTag();
+Tid3v2tag& TagStore();
+
+// Fills CurrentTag from the file's ID3v2 tag; on failure every field is empty.
+void ReadTag(const QString& path);
+// Writes CurrentTag's fields into path's tag (reading path's tag first when the
+// tag object holds another file's). Returns the save's result code (256 or more
+// is a failure). No message and no player handling: see WriteTag.
+int SaveCurrentTag(const QString& path);

@@ -1,0 +1,7 @@
+# Sources of src/tags.
+if(NOT NARRABEL_CORE_ONLY)
+    target_sources(narrabel_gui PRIVATE
+        src/tags/tfrmedit.cpp
+        src/tags/tfrmfill.cpp
+    )
+endif()

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QString>
+
+// Writes CurrentTag into path, closing the player for the write when it is
+// playing that file and playing on afterwards; shows "Error saving tag info."
+// on failure.
+void WriteTag(const QString& path);

@@ -1,0 +1,6 @@
+#include "util/options.h"
+
+TOptions& AppOptions() {
+    static TOptions options;
+    return options;
+}

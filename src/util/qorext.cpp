@@ -1,0 +1,224 @@
+#include "util/qorext.h"
+
+#include "util/options.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTime>
+
+namespace {
+bool isTrimmable(QChar c) { return c.unicode() <= 32; }
+} // namespace
+
+QString TrimCtl(const QString& text) {
+    int b = 0, e = text.size();
+    while (b < e && isTrimmable(text[b])) ++b;
+    while (e > b && isTrimmable(text[e - 1])) --e;
+    return text.mid(b, e - b);
+}
+
+void TSuperStringList::AddFiles(QString folder, const QString& mask, unsigned attrs,
+                                bool withFolder) {
+    if (!folder.endsWith('/')) folder += '/';
+    QDir dir(folder);
+    if (!dir.exists()) return;
+    QDir::Filters filters = QDir::Files | QDir::NoDotAndDotDot | QDir::System;
+    if (attrs & faDirectory) filters |= QDir::Dirs;
+    if (attrs & faHidden) filters |= QDir::Hidden;
+    dir.setFilter(filters);
+    dir.setSorting(QDir::Unsorted);
+    dir.setNameFilters({mask});
+    // Name filters in QDir are case-insensitive by default, as the masks expect.
+    for (const QString& name : dir.entryList()) append(withFolder ? folder + name : name);
+}
+
+QStringList TSuperStringList::SplitLines(const QByteArray& data) {
+    QStringList out;
+    int start = 0;
+    const int n = data.size();
+    for (int i = 0; i < n; ++i) {
+        char c = data[i];
+        if (c == '\r' || c == '\n') {
+            out.append(QString::fromUtf8(data.constData() + start, i - start));
+            if (c == '\r' && i + 1 < n && data[i + 1] == '\n') ++i;
+            start = i + 1;
+        }
+    }
+    if (start < n) out.append(QString::fromUtf8(data.constData() + start, n - start));
+    return out;
+}
+
+bool TSuperStringList::LoadFromFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    QByteArray data = f.readAll();
+    if (f.error() != QFileDevice::NoError) return false;
+    QStringList lines = SplitLines(data);
+    clear();
+    append(lines);
+    return true;
+}
+
+QString TSuperStringList::Text() const {
+    QString t;
+    for (const QString& s : *this) t += s + QStringLiteral("\r\n");
+    return t;
+}
+
+bool TSuperStringList::SaveToFile(const QString& path) const {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    QByteArray data = Text().toUtf8();
+    return f.write(data) == data.size() && f.flush();
+}
+
+int64_t ParseLooseInt(const QString& text) {
+    QString digits;
+    bool neg = false;
+    for (QChar c : text) {
+        if (c == '-') neg = true;
+        else if (c >= '0' && c <= '9') digits += c;
+    }
+    int i = 0;
+    while (i < digits.size() && digits[i] == '0') ++i;
+    digits = digits.mid(i);
+    if (digits.isEmpty()) return 0;
+    bool ok = false;
+    qlonglong v = (neg ? QStringLiteral("-") + digits : digits).toLongLong(&ok);
+    return ok ? v : 0;
+}
+
+QString FormatThousands(const QString& text) {
+    QString intPart, frac;
+    int dot = text.indexOf('.');
+    if (dot >= 0) {
+        frac = text.mid(dot, 9);
+        intPart = TrimCtl(text.left(dot));
+    } else {
+        intPart = TrimCtl(text);
+    }
+    if (intPart.isEmpty()) return QStringLiteral("0");
+    bool neg = false;
+    if (intPart.startsWith('-')) {
+        neg = true;
+        intPart.remove(0, 1);
+    }
+    QString out;
+    const int n = intPart.size();
+    for (int i = 0; i < n; ++i) {
+        if (i > 0 && (n - i) % 3 == 0) out += ',';
+        out += intPart[i];
+    }
+    return (neg ? QStringLiteral("-") : QString()) + out + frac;
+}
+
+QString PadRightTo(const QString& text, int width) {
+    return text.left(std::max(width, 0)).leftJustified(width, ' ');
+}
+
+QString PadLeftTo(const QString& text, int width) {
+    return text.left(std::max(width, 0)).rightJustified(width, ' ');
+}
+
+QString ZeroPadTo(const QString& text, int width) {
+    return TrimCtl(text).rightJustified(width, '0');
+}
+
+QString FieldFromLeft(const QString& text, int n, QChar delim) {
+    QString field;
+    int counter = 1;
+    bool content = false;
+    for (QChar c : text) {
+        if (c != delim) {
+            content = true;
+            field += c;
+        } else if (content) {
+            if (counter == n) return field;
+            field.clear();
+            ++counter;
+            content = false;
+        } else {
+            field += c;
+        }
+    }
+    return counter == n ? field : QString();
+}
+
+QString FieldFromRight(const QString& text, int n, QChar delim) {
+    if (TrimCtl(text).isEmpty() || n < 1) return {};
+    QString field;
+    int counter = 0;
+    for (int i = text.size() - 1; i >= 0; --i) {
+        if (text[i] != delim) {
+            field.prepend(text[i]);
+        } else if (++counter == n) {
+            return field;
+        } else {
+            field.clear();
+        }
+    }
+    return {};
+}
+
+QString TextBetween(const QString& text, const QString& open, const QString& close) {
+    int p = text.indexOf(open);
+    if (p < 0) return {};
+    int q = text.indexOf(close);
+    int from = p + open.size();
+    if (q >= p) return text.mid(from, std::max(q - from, 0));
+    return text.mid(from);
+}
+
+QString FormatMsDuration(uint32_t ms) {
+    const uint32_t msPerDay = 86400u * 1000u;
+    uint32_t days = ms / msPerDay;
+    uint32_t rest = ms % msPerDay;
+    QTime t = QTime(0, 0).addMSecs(int(rest));
+    return QStringLiteral("%1:%2:%3:%4.%5")
+        .arg(days)
+        .arg(t.hour(), 2, 10, QChar('0'))
+        .arg(t.minute(), 2, 10, QChar('0'))
+        .arg(t.second(), 2, 10, QChar('0'))
+        .arg(t.msec());
+}
+
+QString FormatMinSec(int32_t ms) { return FormatMsDuration(uint32_t(ms)).mid(5, 5); }
+
+QString SpecialFolderPath(int kind) {
+    QString path;
+    auto first = [](QStandardPaths::StandardLocation loc) {
+        QStringList l = QStandardPaths::standardLocations(loc);
+        return l.isEmpty() ? QString() : l.first();
+    };
+    switch (kind) {
+    case 0: path = first(QStandardPaths::DesktopLocation); break;
+    case 2: path = first(QStandardPaths::ApplicationsLocation); break;
+    case 4: path = first(QStandardPaths::DocumentsLocation); break;
+    case 5: path = first(QStandardPaths::GenericConfigLocation); break;
+    case 6: path = first(QStandardPaths::FontsLocation); break;
+    case 10: path = first(QStandardPaths::GenericCacheLocation); break;
+    case 16: path = first(QStandardPaths::GenericDataLocation); break;
+    case 19: path = QDir::tempPath(); break;
+    case 21: path = QStringLiteral("/usr/bin"); break;
+    case 22: path = QStringLiteral("/usr/lib"); break;
+    case 25: path = first(QStandardPaths::MusicLocation); break;
+    case 26: path = first(QStandardPaths::PicturesLocation); break;
+    default: break;
+    }
+    if (!path.isEmpty() && !path.endsWith('/')) path += '/';
+    return path;
+}
+
+bool IsPlayableFile(const QString& path) {
+    QString ext = FieldFromRight(path, 1, '.');
+    if (ext == QLatin1String("mp3")) return true;
+    if (AppOptions().MoreFormats && !ext.isEmpty())
+        return QStringLiteral("wav-avi-mpg-mpeg-mid-midi").contains(ext);
+    return false;
+}
+
+QString ExtractFileName(const QString& path) { return path.mid(path.lastIndexOf('/') + 1); }
+
+QString ExtractFilePath(const QString& path) { return path.left(path.lastIndexOf('/') + 1); }

@@ -1,0 +1,50 @@
+#pragma once
+// Small text, number, path and shell helpers. None keeps state and none fails:
+// bad numbers become 0, missing fields become empty.
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+enum FileAttr : unsigned {
+    faReadOnly = 0x01,
+    faHidden = 0x02,
+    faSysFile = 0x04,
+    faDirectory = 0x10,
+    faArchive = 0x20,
+};
+
+// An ordered, unsorted string list with text-file load and save.
+class TSuperStringList : public QStringList {
+public:
+    using QStringList::QStringList;
+    // Appends the entries of folder matching mask (letter case ignored). With only
+    // faArchive in attrs, hidden entries and folders are left out.
+    void AddFiles(QString folder, const QString& mask, unsigned attrs, bool withFolder);
+    // Lines end at CR, LF or CR LF. Returns false (list untouched) when unreadable.
+    bool LoadFromFile(const QString& path);
+    // Each string followed by CR LF. Returns false when the file cannot be written.
+    bool SaveToFile(const QString& path) const;
+    QString Text() const;
+    static QStringList SplitLines(const QByteArray& data);
+};
+
+int64_t ParseLooseInt(const QString& text);
+QString FormatThousands(const QString& text);
+QString PadRightTo(const QString& text, int width);
+QString PadLeftTo(const QString& text, int width);
+QString ZeroPadTo(const QString& text, int width);
+QString FieldFromLeft(const QString& text, int n, QChar delim);
+QString FieldFromRight(const QString& text, int n, QChar delim);
+QString TextBetween(const QString& text, const QString& open, const QString& close);
+QString FormatMsDuration(uint32_t ms);
+// Minutes and seconds ("mm:ss") of a position, as the time panel shows it.
+QString FormatMinSec(int32_t ms);
+QString TrimCtl(const QString& text);
+// Folder of a kind (4 = documents) ending in "/", or empty.
+QString SpecialFolderPath(int kind);
+bool IsPlayableFile(const QString& path);
+// Last path component ("a/b/c.mp3" -> "c.mp3").
+QString ExtractFileName(const QString& path);
+// Folder of a path with its trailing "/" ("a/b/c.mp3" -> "a/b/").
+QString ExtractFilePath(const QString& path);

@@ -1,0 +1,7 @@
+target_sources(narrabel_core PRIVATE
+    src/util/qorext.cpp
+    src/util/options.cpp
+)
+if(NOT NARRABEL_CORE_ONLY)
+    target_sources(narrabel_gui PRIVATE src/util/shellopen.cpp)
+endif()

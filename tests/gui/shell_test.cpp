@@ -1,0 +1,224 @@
+#include "app/application.h"
+#include "app/tfrmmain.h"
+#include "diag/tfrmabout.h"
+#include "support/guitestsupport.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+using testsupport::ReadAll;
+using testsupport::WriteAll;
+
+namespace {
+
+class ShellTest : public WindowsTest {};
+
+TEST_F(ShellTest, CreatesEveryWindowOnceInOrderWithItsCaption) {
+    StartProgram({}, false);
+    EXPECT_EQ(WindowCreationLog(),
+              QStringList({"TfrmMain", "TfrmBM", "TfrmEdit", "TfrmImport", "TfrmMissing",
+                           "TfrmAbout", "TfrmDebug", "TfrmFill", "TfrmOptions", "TfrmRename",
+                           "TfrmPreview"}));
+    EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
+    EXPECT_EQ(QApplication::applicationName(), "Narrabel");
+    const std::pair<QWidget*, const char*> captions[] = {
+        {(QWidget*)frmBM, "New Bookmark"},   {(QWidget*)frmEdit, "ID3 Tag Editor"},
+        {(QWidget*)frmImport, "Import"},     {(QWidget*)frmMissing, "Missing Audio Source"},
+        {(QWidget*)frmOptions, "Options"},   {(QWidget*)frmFill, "Fill tags from file info"},
+        {(QWidget*)frmRename, "Rename File(s)"}, {(QWidget*)frmPreview, "Mass Rename"},
+    };
+    for (auto [w, caption] : captions) EXPECT_EQ(w->windowTitle(), caption);
+}
+
+TEST_F(ShellTest, MainWindowHasItsDesignedControls) {
+    StartProgram();
+    struct Ctl {
+        const char* name;
+        const char* caption;
+    };
+    const Ctl buttons[] = {
+        {"cmdBrowse", nullptr},        {"cmdResume", "&Resume"},   {"cmdClose", "Close"},
+        {"cmdAbout", "&About"},        {"cmdPlay", "&Play"},       {"cmdBookmark", "&Create Bookmark"},
+        {"cmdPrev", "<< Pre&v"},       {"cmdNext", "&Next >>"},    {"cmdGo", "&Go"},
+        {"cmdTVCreate", "Create"},     {"cmdRename", "R&ename"},   {"cmdDelBM", "&Delete"},
+        {"cmdCompact", "Co&mpact"},    {"cmdCollapse", "Co&llapse"}, {"cmdExpand", "E&xpand"},
+        {"cmdTagEditor", "&Tag Editor"}, {"cmdImport", "&Import"}, {"cmdOptions", "&Options"},
+    };
+    for (const auto& b : buttons) {
+        auto* w = frmMain->findChild<QPushButton*>(b.name);
+        ASSERT_NE(w, nullptr) << b.name;
+        if (b.caption) {
+            EXPECT_EQ(w->text(), b.caption) << b.name;
+        }
+    }
+    for (const char* n : {"cmbFile", "pnlPlay", "tv", "sb", "sbPos", "prg", "tbVolume", "tmr"})
+        EXPECT_NE(frmMain->findChild<QObject*>(n), nullptr) << n;
+    EXPECT_EQ(frmMain->StatusText(0), "Stopped");
+    EXPECT_EQ(frmMain->StatusText(1), "00:00");
+    EXPECT_EQ(frmMain->StatusText(2), "");
+    EXPECT_FALSE(frmMain->pnlPlay->isVisible());
+    EXPECT_EQ(frmMain->tmr->interval(), 1000);
+    EXPECT_FALSE(frmMain->tmr->isActive());
+    QStringList menu;
+    for (QAction* a : frmMain->pop->actions()) menu << (a->isSeparator() ? "-" : a->text());
+    EXPECT_EQ(menu, QStringList({"&Go", "&Create", "&Rename", "&Delete", "Co&mpact", "-",
+                                 "Co&llapse All", "E&xpand All", "&Select All", "-",
+                                 "&Tag Editor", "&Import", "&Options"}));
+}
+
+TEST_F(ShellTest, CreatesTheDataFolderAndActivatesOnce) {
+    StartProgram();
+    EXPECT_TRUE(QDir(dataFolder()).exists());
+    EXPECT_EQ(frmMain->DataFolder, dataFolder());
+    EXPECT_EQ(frmMain->StorePath, dataFolder() + "Narrabel.nbm");
+    EXPECT_TRUE(frmMain->Activated);
+    EXPECT_FALSE(frmMain->cmdResume->isEnabled());
+    // A later activation (after a dialog) does no start-up work again.
+    frmMain->tv->addTopLevelItem(new QTreeWidgetItem(QStringList{"kept"}));
+    frmMain->FormActivate();
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(frmMain, &activate);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(frmMain->tv->topLevelItemCount(), 1);
+}
+
+TEST_F(ShellTest, DataFolderThatCannotBeMadeIsReportedAndNothingIsSaved) {
+    // A file where the documents folder should be makes the folder impossible.
+    WriteAll(home + "/Documents", "not a folder");
+    StartProgram();
+    ASSERT_EQ(dialogs->asked.size(), 1u);
+    EXPECT_TRUE(dialogs->asked[0].text.contains("Cannot create the data folder"));
+    EXPECT_TRUE(frmMain->DataFolder.isEmpty());
+    frmMain->EditList->append("/x.mp3");
+    EXPECT_TRUE(frmMain->close());
+    EXPECT_FALSE(QFile::exists(home + "/Documents/Narrabel/Narrabel.edt"));
+}
+
+TEST_F(ShellTest, ResumeButtonFollowsTheResumeFile) {
+    QDir().mkpath(dataFolder());
+    WriteAll(dataFolder() + "Narrabel.rsm", "/a.mp3\r\n5000\r\n");
+    StartProgram();
+    EXPECT_TRUE(frmMain->cmdResume->isEnabled());
+}
+
+TEST_F(ShellTest, RecentFilesLoadWithAnyLineEnd) {
+    const QByteArray files[] = {"/a.mp3\r\n/b.mp3\r\n", "/a.mp3\n/b.mp3\n", "/a.mp3\r/b.mp3"};
+    for (const QByteArray& content : files) {
+        QDir().mkpath(dataFolder());
+        WriteAll(dataFolder() + "Narrabel.hst", content);
+        StartProgram();
+        ASSERT_EQ(frmMain->cmbFile->count(), 2) << content.toStdString();
+        EXPECT_EQ(frmMain->cmbFile->itemText(0), "/a.mp3");
+        EXPECT_EQ(frmMain->cmbFile->itemText(1), "/b.mp3");
+        EXPECT_EQ(frmMain->cmbFile->currentText(), "");
+        CloseProgram();
+    }
+}
+
+TEST_F(ShellTest, AutolistSurvivesCloseAndRestart) {
+    QDir().mkpath(dataFolder());
+    WriteAll(dataFolder() + "Narrabel.edt", "/one.mp3\n/two.mp3\n");
+    StartProgram();
+    EXPECT_EQ(*frmMain->EditList, QStringList({"/one.mp3", "/two.mp3"}));
+    frmMain->EditList->append("/three.mp3");
+    CloseProgram();
+    EXPECT_EQ(ReadAll(dataFolder() + "Narrabel.edt"),
+              QByteArray("/one.mp3\r\n/two.mp3\r\n/three.mp3\r\n"));
+    StartProgram();
+    EXPECT_EQ(frmMain->EditList->size(), 3);
+}
+
+TEST_F(ShellTest, CloseDuringTreeWorkAnsweredNoSavesNothing) {
+    StartProgram();
+    frmMain->EditList->append("/x.mp3");
+    frmMain->setWindowTitle("Narrabel - Building tree view...");
+    dialogs->AnswerConfirm(false);
+    EXPECT_FALSE(frmMain->close());
+    EXPECT_EQ(dialogs->TextsOf("confirm"),
+              QStringList({"The tree view will be incomplete if you exit now; quit anyway and "
+                           "repair next time?"}));
+    EXPECT_FALSE(frmMain->Closing);
+    EXPECT_FALSE(QFile::exists(dataFolder() + "Narrabel.edt"));
+    // The second close, answered Yes, goes through and saves.
+    dialogs->AnswerConfirm(true);
+    EXPECT_TRUE(frmMain->close());
+    EXPECT_TRUE(frmMain->Closing);
+    EXPECT_TRUE(QFile::exists(dataFolder() + "Narrabel.edt"));
+}
+
+TEST_F(ShellTest, CloseWithoutTreeWorkAsksNothing) {
+    StartProgram();
+    frmMain->setWindowTitle("Narrabel - Compacting bookmarks...");
+    EXPECT_TRUE(frmMain->close());
+    EXPECT_TRUE(dialogs->asked.empty());
+}
+
+TEST_F(ShellTest, CommandLineIsReadLeniently) {
+    struct Case {
+        QStringList args;
+        QString file;
+        int32_t seek;
+        int32_t seconds;
+    };
+    const Case cases[] = {
+        {{}, "", 0, 0},
+        {{"/no/such.mp3", "abc"}, "/no/such.mp3", 0, 0},
+        {{"/f.mp3", "1.5", "20"}, "/f.mp3", 15, 20},
+        {{"/f.mp3", "-900", "x3"}, "/f.mp3", -900, 3},
+        // Only the low 32 bits of the parsed number are kept.
+        {{"/f.mp3", "4294967297"}, "/f.mp3", 1, 0},
+    };
+    for (const auto& c : cases) {
+        StartProgram(c.args, false);
+        EXPECT_EQ(frmMain->ParamRec.MediaFile, c.file);
+        EXPECT_EQ(frmMain->ParamRec.SeekPoint, c.seek) << c.args.join(' ').toStdString();
+        EXPECT_EQ(frmMain->ParamRec.PlaySeconds, c.seconds);
+        EXPECT_EQ(frmMain->ExitCountdown, c.seconds);
+        CloseProgram();
+    }
+}
+
+TEST_F(ShellTest, MissingCommandLineFileIsIgnoredSilently) {
+    StartProgram({"/no/such/file.mp3", "900"});
+    EXPECT_TRUE(dialogs->asked.empty());
+    EXPECT_EQ(frmMain->cmbFile->currentText(), "");
+}
+
+TEST_F(ShellTest, UncaughtErrorEndsTheCommandInOneMessageBox) {
+    StartProgram();
+    auto* thrower = new QPushButton("boom", frmMain);
+    QObject::connect(thrower, &QPushButton::clicked, [] { throw std::runtime_error("Disk on fire"); });
+    thrower->show();
+    QTest::mouseClick(thrower, Qt::LeftButton);
+    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({"Disk on fire"}));
+    EXPECT_TRUE(frmMain->isVisible()); // the program goes on
+}
+
+TEST_F(ShellTest, AboutBoxShowsProductAndCommandLineHelp) {
+    StartProgram();
+    QTimer::singleShot(0, [] {
+        EXPECT_TRUE(frmAbout->isVisible());
+        EXPECT_TRUE(frmAbout->isModal());
+        QStringList texts;
+        for (QLabel* l : frmAbout->findChildren<QLabel*>()) texts << l->text();
+        for (const char* t :
+             {"Narrabel", "audio book reader and (skinless!) MP3 player",
+              "Optional command-line parameters (to create sound bite shortcuts)",
+              "p1 - drive:\\path\\filename.ext", "p2 - seek point (integer, 0 = start of file)",
+              "p3 - exit after playing for p3 seconds"})
+            EXPECT_TRUE(texts.contains(t)) << t;
+        frmAbout->accept();
+    });
+    QTest::mouseClick(frmMain->cmdAbout, Qt::LeftButton);
+    EXPECT_FALSE(frmAbout->isVisible());
+}
+
+} // namespace

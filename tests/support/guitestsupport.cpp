@@ -1,0 +1,133 @@
+#include "support/guitestsupport.h"
+
+#include "app/application.h"
+#include "app/tfrmmain.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QTest>
+#include <cstdlib>
+
+QStringList ScriptedDialogs::Texts() const {
+    QStringList out;
+    for (const auto& q : asked) out << q.text;
+    return out;
+}
+
+QStringList ScriptedDialogs::TextsOf(const QString& kind) const {
+    QStringList out;
+    for (const auto& q : asked)
+        if (q.kind == kind) out << q.text;
+    return out;
+}
+
+std::optional<ScriptedDialogs::Answer> ScriptedDialogs::next(Answer::Kind kind, const char* what,
+                                                              const QString& text) {
+    if (answers.empty() || answers.front().kind != kind) {
+        ADD_FAILURE() << "unexpected " << what << " dialog: " << text.toStdString();
+        return std::nullopt;
+    }
+    Answer a = answers.front();
+    answers.pop_front();
+    return a;
+}
+
+void ScriptedDialogs::Message(QWidget*, const QString& title, const QString& text) {
+    asked.push_back({QStringLiteral("message"), title, text});
+}
+
+bool ScriptedDialogs::Confirm(QWidget*, const QString& title, const QString& text) {
+    asked.push_back({QStringLiteral("confirm"), title, text});
+    auto a = next(Answer::Yes, "confirm", text);
+    return a && a->yes;
+}
+
+std::optional<QString> ScriptedDialogs::Input(QWidget*, const QString& title,
+                                              const QString& prompt, const QString& initial) {
+    asked.push_back({QStringLiteral("input"), title, prompt});
+    lastFolder = initial;
+    auto a = next(Answer::Text, "input", prompt);
+    return a ? a->text : std::nullopt;
+}
+
+std::optional<QString> ScriptedDialogs::OpenFile(QWidget*, const QString& title,
+                                                 const QString& folder, const QString& filter,
+                                                 int filterIndex) {
+    asked.push_back({QStringLiteral("open"), title, filter});
+    lastFolder = folder;
+    lastFilter = filter;
+    lastFilterIndex = filterIndex;
+    auto a = next(Answer::Text, "open", title);
+    return a ? a->text : std::nullopt;
+}
+
+std::optional<QString> ScriptedDialogs::ChooseFolder(QWidget*, const QString& title,
+                                                     const QString& folder) {
+    asked.push_back({QStringLiteral("folder"), title, folder});
+    lastFolder = folder;
+    auto a = next(Answer::Text, "folder", title);
+    return a ? a->text : std::nullopt;
+}
+
+std::optional<QFont> ScriptedDialogs::ChooseFont(QWidget*, const QFont& initial, int maxPointSize) {
+    asked.push_back({QStringLiteral("font"), initial.family(), QString::number(maxPointSize)});
+    auto a = next(Answer::Font, "font", initial.family());
+    return a ? a->font : std::nullopt;
+}
+
+void EnsureApplication() {
+    static NarrabelApplication* app = nullptr;
+    if (!app) {
+        testsupport::IsolatedHome();
+        if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        static int argc = 1;
+        static char arg0[] = "narrabel-test";
+        static char* argv[] = {arg0, nullptr};
+        app = new NarrabelApplication(argc, argv);
+    }
+}
+
+void WindowsTest::SetUp() {
+    EnsureApplication();
+    homeDir = testsupport::MakeTempDir();
+    home = homeDir->path();
+    const QByteArray h = home.toUtf8();
+    setenv("HOME", h.constData(), 1);
+    setenv("XDG_CONFIG_HOME", (h + "/.config").constData(), 1);
+    setenv("XDG_DATA_HOME", (h + "/.local/share").constData(), 1);
+    dialogs = new ScriptedDialogs();
+}
+
+void WindowsTest::TearDown() {
+    CloseProgram();
+    delete dialogs;
+    dialogs = nullptr;
+    homeDir.reset();
+}
+
+void WindowsTest::StartProgram(const QStringList& args, bool show) {
+    CreateWindows(args);
+    if (show) {
+        frmMain->show();
+        WaitFor([] { return frmMain->Activated; });
+    }
+}
+
+void WindowsTest::CloseProgram() {
+    if (!frmMain) return;
+    if (!frmMain->Closing) frmMain->close();
+    DestroyWindows();
+    QCoreApplication::processEvents();
+}
+
+bool WindowsTest::WaitFor(const std::function<bool()>& cond, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!cond()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+QString WindowsTest::dataFolder() const { return home + QStringLiteral("/Documents/Narrabel/"); }

@@ -1,0 +1,83 @@
+#pragma once
+// GUI test support: one offscreen application per test program, scripted
+// answers for every dialog, and a fresh set of windows per test.
+
+#include "app/dialogs.h"
+#include "support/testsupport.h"
+
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <gtest/gtest.h>
+
+struct AskedQuestion {
+    QString kind; // "message", "confirm", "input", "open", "folder", "font"
+    QString title;
+    QString text;
+};
+
+// Answers dialogs from a queue and records every question. An unexpected
+// question (nothing queued for it) fails the test and answers No / cancel.
+class ScriptedDialogs : public Dialogs {
+public:
+    ScriptedDialogs() { InstallDialogs(this); }
+    ~ScriptedDialogs() override { InstallDialogs(nullptr); }
+
+    void AnswerConfirm(bool yes) { answers.push_back({Answer::Yes, yes, {}, {}}); }
+    void AnswerInput(const std::optional<QString>& text) { answers.push_back({Answer::Text, false, text, {}}); }
+    void AnswerFile(const std::optional<QString>& path) { answers.push_back({Answer::Text, false, path, {}}); }
+    void AnswerFont(const std::optional<QFont>& font) { answers.push_back({Answer::Font, false, {}, font}); }
+    // Messages need no answer; they are only recorded.
+
+    std::vector<AskedQuestion> asked;
+    QStringList Texts() const;
+    QStringList TextsOf(const QString& kind) const;
+    bool Pending() const { return !answers.empty(); }
+    // Last open-file or folder request's folder and filter index.
+    QString lastFolder;
+    QString lastFilter;
+    int lastFilterIndex = 0;
+
+    void Message(QWidget*, const QString& title, const QString& text) override;
+    bool Confirm(QWidget*, const QString& title, const QString& text) override;
+    std::optional<QString> Input(QWidget*, const QString& title, const QString& prompt,
+                                 const QString& initial) override;
+    std::optional<QString> OpenFile(QWidget*, const QString& title, const QString& folder,
+                                    const QString& filter, int filterIndex) override;
+    std::optional<QString> ChooseFolder(QWidget*, const QString& title,
+                                        const QString& folder) override;
+    std::optional<QFont> ChooseFont(QWidget*, const QFont& initial, int maxPointSize) override;
+
+private:
+    struct Answer {
+        enum Kind { Yes, Text, Font } kind;
+        bool yes;
+        std::optional<QString> text;
+        std::optional<QFont> font;
+    };
+    std::deque<Answer> answers;
+    // The next answer if it is of the kind asked; nothing (and a failure) otherwise.
+    std::optional<Answer> next(Answer::Kind kind, const char* what, const QString& text);
+};
+
+// Makes the QApplication (offscreen) for the whole test program.
+void EnsureApplication();
+
+// Creates every window with the given command line, under a fresh HOME whose
+// documents folder is <home>/Documents. Destroys them in TearDown.
+class WindowsTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Creates the windows; call again after DestroyAll to simulate a new start.
+    void StartProgram(const QStringList& args = {}, bool show = true);
+    void CloseProgram();
+    // Runs the event loop until cond holds or timeoutMs passes.
+    static bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 5000);
+    QString dataFolder() const;
+    QString home;
+    ScriptedDialogs* dialogs = nullptr;
+
+private:
+    std::unique_ptr<QTemporaryDir> homeDir;
+};
