@@ -185,6 +185,7 @@ private:
     void ConnectHandlers();
     void QueueFirstActivation();
     bool activationQueued = false;
+    bool formClosed = false;
     const QEvent* lastKeyEvent = nullptr;
     quint64 lastKeyStamp = 0;
     QStringList args;
