@@ -418,7 +418,7 @@ bool TfrmMain::FormClose() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* e) {
-    if (Closing) { // already closed once (the event loop may ask again)
+    if (formClosed) { // the close handler already ran (the event loop may ask again)
         e->accept();
         return;
     }
@@ -435,6 +435,7 @@ void TfrmMain::closeEvent(QCloseEvent* e) {
         e->ignore();
         return;
     }
+    formClosed = true;
     e->accept();
     tmr->stop();
     mp->Close();

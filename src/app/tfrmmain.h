@@ -119,6 +119,8 @@ public:
     void mnuImportClick();
     void cmdTagEditorClick();
     void mnuEditTagClick();
+    // Marks every bookmark of path deleted and removes its nodes (and authors left empty).
+    void DeleteBookmarksOfFile(const QString& path);
 
     // ---- state shared by the subsystems
     QString DataFolder; // ends in "/"; empty when no data folder could be made
@@ -185,6 +187,7 @@ private:
     void ConnectHandlers();
     void QueueFirstActivation();
     bool activationQueued = false;
+    bool formClosed = false;
     const QEvent* lastKeyEvent = nullptr;
     quint64 lastKeyStamp = 0;
     QStringList args;

@@ -28,3 +28,4 @@ void TfrmMain::mnuImportClick() {}
 void TfrmMain::cmdTagEditorClick() {}
 
 void TfrmMain::mnuEditTagClick() {}
+void TfrmMain::DeleteBookmarksOfFile(const QString&) {}

@@ -10,4 +10,5 @@ public:
     QString Path;
     QStringList Entries;
     int Cursor = -1;
+    void Add(const QString&, int) {}
 };
