@@ -360,11 +360,12 @@ void TMediaPlayer::Open() {
     // frames' bit rate; count the frames instead.
     bool fromHeader = false;
     const int64_t mpeg = MpegAudioLengthMs(abs, &fromHeader);
-    const int32_t reported = d->queryDuration();
-    if (mpeg >= 0 && !(fromHeader && reported >= 0))
+    if (mpeg >= 0 && !fromHeader) {
         d->length = int32_t(std::min<int64_t>(mpeg, INT32_MAX));
-    else
-        d->length = std::max(reported, 0);
+    } else {
+        const int32_t reported = d->queryDuration();
+        d->length = reported >= 0 ? reported : int32_t(std::clamp<int64_t>(mpeg, 0, INT32_MAX));
+    }
 }
 
 void TMediaPlayer::Close() {
