@@ -470,6 +470,12 @@ void TfrmMain::resizeEvent(QResizeEvent* e) {
     if (Activated) ArrangeControls();
 }
 
+QString TfrmMain::DlgOpenFilter() {
+    return QStringLiteral("MP3 files (*.mp3)|*.mp3|All supported formats "
+                          "(mp3,wav,avi,mpg/mpeg,mid/midi)|*.mp3;*.wav;*.avi;*.mpg;*.mpeg;*.mid;"
+                          "*.midi|All files (not advised)|*.*");
+}
+
 QString TfrmMain::StatusText(int panel) const {
     return panel >= 0 && panel < 3 ? sbPanels[panel]->text() : QString();
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+class TBookmark;
+
 class TBMHistory {
 public:
     explicit TBMHistory(const QString& path) : Path(path) {}
@@ -11,4 +13,5 @@ public:
     QStringList Entries;
     int Cursor = -1;
     void Add(const QString&, int) {}
+    void AddBookmark(const TBookmark&) {}
 };
