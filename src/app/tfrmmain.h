@@ -62,8 +62,6 @@ public:
     void cmbFileSelect();
     void AskBookmarkProgress();
     void ArrangeControls();
-    // The open dialog's filter ("Description|patterns|..."), shared with tests.
-    static const QString& OpenDialogFilter();
 
     // ---- resume point and recent files
     void LoadResumeHint();

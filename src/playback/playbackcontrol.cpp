@@ -30,13 +30,6 @@ void SetProgressMax(QProgressBar* prg, int32_t length) { prg->setRange(0, std::m
 
 } // namespace
 
-const QString& TfrmMain::OpenDialogFilter() {
-    static const QString filter = QStringLiteral(
-        "MP3 files (*.mp3)|*.mp3|All supported formats (mp3,wav,avi,mpg/mpeg,mid/midi)|"
-        "*.mp3;*.wav;*.avi;*.mpg;*.mpeg;*.mid;*.midi|All files (not advised)|*.*");
-    return filter;
-}
-
 void TfrmMain::SetStatus(int panel, const QString& text) {
     if (panel < 0 || panel > 2) return;
     sbPanels[panel]->setText(text);
@@ -138,7 +131,7 @@ void TfrmMain::cmdBrowseClick() {
     const QString current = cmbFile->currentText().trimmed();
     const QString folder = current.isEmpty() ? QString() : ExtractFilePath(current);
     const std::optional<QString> chosen =
-        Dlg().OpenFile(this, QStringLiteral("Open"), folder, OpenDialogFilter(), filterIndex);
+        Dlg().OpenFile(this, QStringLiteral("Open"), folder, DlgOpenFilter(), filterIndex);
     if (!chosen) return;
     AskBookmarkProgress();
     const QString path = *chosen;

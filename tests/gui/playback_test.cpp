@@ -236,10 +236,10 @@ TEST_F(PlaybackTest, BrowseOpensThePickedFileAndPlaysItFromZero) {
         dialogs->AnswerFile(std::nullopt); // cancelled: nothing happens
         QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
         EXPECT_EQ(dialogs->lastFilterIndex, c.filterIndex);
-        EXPECT_EQ(dialogs->lastFilter, TfrmMain::OpenDialogFilter());
+        EXPECT_EQ(dialogs->lastFilter, TfrmMain::DlgOpenFilter());
     }
     EXPECT_EQ(Mode(), TMediaPlayer::mpNotReady);
-    EXPECT_EQ(TfrmMain::OpenDialogFilter(),
+    EXPECT_EQ(TfrmMain::DlgOpenFilter(),
               "MP3 files (*.mp3)|*.mp3|All supported formats (mp3,wav,avi,mpg/mpeg,mid/midi)|"
               "*.mp3;*.wav;*.avi;*.mpg;*.mpeg;*.mid;*.midi|All files (not advised)|*.*");
 
@@ -258,6 +258,38 @@ TEST_F(PlaybackTest, BrowseOpensThePickedFileAndPlaysItFromZero) {
     QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
     EXPECT_EQ(dialogs->lastFolder, files->path() + "/");
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+}
+
+TEST_F(PlaybackTest, BrowseGivesANewFileOneStartBookmarkAndGoesToItNextTime) {
+    StartProgram();
+    auto bookmarkNodes = [this] {
+        QStringList out;
+        for (int i = 0; i < w()->tv->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* author = w()->tv->topLevelItem(i);
+            for (int j = 0; j < author->childCount(); ++j)
+                if (author->child(j)->text(0).contains("[0")) out << author->child(j)->text(0);
+        }
+        return out;
+    };
+    dialogs->AnswerFile(Long());
+    QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
+    EXPECT_EQ(bookmarkNodes().size(), 1) << "a start bookmark";
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_LT(w()->mp->Position(), 500);
+
+    dialogs->AnswerFile(Short());
+    QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
+    ASSERT_EQ(bookmarkNodes().size(), 2);
+
+    // Known now: Browse goes to its bookmark (the start bookmark, at 1 ms).
+    dialogs->AnswerFile(Long());
+    QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
+    EXPECT_EQ(bookmarkNodes().size(), 2) << "no second start bookmark";
+    EXPECT_EQ(w()->StatusText(2), "long.mp3");
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_LT(w()->mp->Position(), 500);
+    EXPECT_EQ(Caption(), "&Pause");
+    EXPECT_TRUE(dialogs->TextsOf("message").isEmpty());
 }
 
 TEST_F(PlaybackTest, PickingARecentFilePlaysItFromZero) {
