@@ -289,6 +289,13 @@ TMediaPlayer::TMediaPlayer(QObject* parent) : QObject(parent), d(std::make_uniqu
         gst_object_ref_sink(d->playbin);
         // Sound only: a video file must never open a window of its own.
         g_object_set(d->playbin, "flags", kPlayFlagAudio, nullptr);
+        // playbin still weighs video and subtitle sinks for any such stream it
+        // meets (some crash without a display, directfb for one): give it
+        // sinks that render nothing.
+        for (const char* property : {"video-sink", "text-sink"}) {
+            if (GstElement* sink = gst_element_factory_make("fakesink", nullptr))
+                g_object_set(d->playbin, property, sink, nullptr);
+        }
         GstBus* bus = gst_element_get_bus(d->playbin);
         gst_bus_set_sync_handler(bus, &Impl::OnBusMessage, d.get(), nullptr);
         gst_object_unref(bus);

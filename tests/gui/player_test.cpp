@@ -245,6 +245,12 @@ TEST_F(PlayerTest, MoreFormatsOpenAndPlay) {
         {"clip.mpg", src + QStringLiteral("lamemp3enc ! mpegpsmux ! filesink location=\"%1\"")
                                .arg(Path("clip.mpg"))},
         {"tune.mid", {}},
+        // A film: its sound plays, its picture goes nowhere.
+        {"film.avi", QStringLiteral("videotestsrc num-buffers=75 ! video/x-raw,width=160,height=120,"
+                                    "framerate=25/1 ! jpegenc ! avimux name=m ! filesink "
+                                    "location=\"%1\" filesrc location=\"%2\" ! wavparse ! "
+                                    "audioconvert ! m.")
+                         .arg(Path("film.avi"), Path("short.wav"))},
     };
     for (const Case& c : cases) {
         if (!c.pipeline.isEmpty()) {
