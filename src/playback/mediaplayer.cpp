@@ -3,6 +3,7 @@
 #include "util/errors.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -12,6 +13,11 @@
 #include <atomic>
 #include <cstring>
 #include <gst/gst.h>
+#include <pulse/pulseaudio.h>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -21,12 +27,47 @@ const char* const kNoDevice = "No MCI device open";
 constexpr guint kPlayFlagAudio = 1u << 1;
 
 // Opening prerolls the whole decoder chain; a soundfont load for MIDI can take
-// a moment, a dead sound server must not hang the window for long.
-constexpr GstClockTime kOpenTimeout = 15 * GST_SECOND;
+// a moment, a stuck sound server must not hang the window for long.
+constexpr GstClockTime kOpenTimeout = 5 * GST_SECOND;
 constexpr GstClockTime kSeekTimeout = 5 * GST_SECOND;
+// A sound server that accepts a connection and then says nothing would block
+// the output for good; it is asked first, briefly. A good answer holds a while.
+constexpr int kServerAnswerMs = 1000;
+constexpr qint64 kServerGoodForMs = 10000;
 
 void EnsureGst() {
     if (!gst_is_initialized()) gst_init(nullptr, nullptr);
+}
+
+// True when a PulseAudio server is there but does not finish the handshake in
+// time. No server at all is not "stuck": the output then goes elsewhere.
+bool SoundServerStuck() {
+    static QDeadlineTimer goodUntil(0);
+    if (!goodUntil.hasExpired()) return false;
+    pa_mainloop* loop = pa_mainloop_new();
+    if (!loop) return false;
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "Narrabel");
+    bool stuck = false;
+    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+        QDeadlineTimer deadline(kServerAnswerMs);
+        pa_context_state_t state;
+        while ((state = pa_context_get_state(context)) != PA_CONTEXT_READY &&
+               PA_CONTEXT_IS_GOOD(state)) {
+            const qint64 left = deadline.remainingTime();
+            if (left <= 0) {
+                stuck = true;
+                break;
+            }
+            if (pa_mainloop_prepare(loop, int(left * 1000)) < 0 || pa_mainloop_poll(loop) < 0 ||
+                pa_mainloop_dispatch(loop) < 0)
+                break;
+        }
+        pa_context_disconnect(context);
+    }
+    if (context) pa_context_unref(context);
+    pa_mainloop_free(loop);
+    if (!stuck) goodUntil.setRemainingTime(kServerGoodForMs);
+    return stuck;
 }
 
 // ---- MPEG audio frames ------------------------------------------------------
@@ -249,6 +290,93 @@ struct TMediaPlayer::Impl {
         return GST_BUS_DROP;
     }
 
+    void makePlaybin() {
+        playbin = gst_element_factory_make("playbin", nullptr);
+        if (!playbin) return;
+        gst_object_ref_sink(playbin);
+        // Sound only: a video file must never open a window of its own.
+        g_object_set(playbin, "flags", kPlayFlagAudio, nullptr);
+        // playbin still weighs video and subtitle sinks for any such stream it
+        // meets (some crash without a display, directfb for one): give it
+        // sinks that render nothing.
+        for (const char* property : {"video-sink", "text-sink"}) {
+            if (GstElement* sink = gst_element_factory_make("fakesink", nullptr))
+                g_object_set(playbin, property, sink, nullptr);
+        }
+        GstBus* bus = gst_element_get_bus(playbin);
+        gst_bus_set_sync_handler(bus, &Impl::OnBusMessage, this, nullptr);
+        gst_object_unref(bus);
+    }
+
+    void detachBus(GstElement* bin) {
+        GstBus* bus = gst_element_get_bus(bin);
+        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+        gst_object_unref(bus);
+    }
+
+    // Prerolls (PAUSED) on a thread of its own: an audio output whose server
+    // hangs blocks the state change itself, sometimes for half a minute. After
+    // the time is up the stuck pipeline is left to that thread, which stops and
+    // drops it whenever it comes back, and a fresh one takes its place.
+    // ASYNC means the time ran out.
+    GstStateChangeReturn preroll() {
+        struct Job {
+            std::mutex lock;
+            std::condition_variable cv;
+            bool done = false;
+            bool abandoned = false;
+            GstStateChangeReturn ret = GST_STATE_CHANGE_FAILURE;
+        };
+        auto job = std::make_shared<Job>();
+        GstElement* bin = GST_ELEMENT(gst_object_ref(playbin));
+        std::thread([job, bin] {
+            GstStateChangeReturn r = gst_element_set_state(bin, GST_STATE_PAUSED);
+            if (r != GST_STATE_CHANGE_FAILURE)
+                r = gst_element_get_state(bin, nullptr, nullptr, kOpenTimeout);
+            bool abandoned;
+            {
+                std::lock_guard<std::mutex> lock(job->lock);
+                job->ret = r;
+                job->done = true;
+                abandoned = job->abandoned;
+            }
+            job->cv.notify_all();
+            if (abandoned) gst_element_set_state(bin, GST_STATE_NULL);
+            gst_object_unref(bin);
+        }).detach();
+
+        std::unique_lock<std::mutex> lock(job->lock);
+        const auto limit = std::chrono::nanoseconds(kOpenTimeout) + std::chrono::milliseconds(500);
+        if (job->cv.wait_for(lock, limit, [&] { return job->done; })) {
+            const GstStateChangeReturn r = job->ret;
+            lock.unlock();
+            // Back in time, yet still not prerolled: stuck all the same.
+            if (r == GST_STATE_CHANGE_ASYNC) abandonPlaybin(false);
+            return r;
+        }
+        job->abandoned = true;
+        lock.unlock();
+        abandonPlaybin(true);
+        return GST_STATE_CHANGE_ASYNC;
+    }
+
+    // Swaps a stuck pipeline for a fresh one; its own thread winds it down
+    // (heldElsewhere), or a new one does.
+    void abandonPlaybin(bool heldElsewhere) {
+        GstElement* old = playbin;
+        detachBus(old);
+        ++generation;
+        if (heldElsewhere) {
+            gst_object_unref(old);
+        } else {
+            std::thread([old] {
+                gst_element_set_state(old, GST_STATE_NULL);
+                gst_object_unref(old);
+            }).detach();
+        }
+        makePlaybin();
+    }
+
     void toNull() {
         if (!playbin) return;
         gst_element_set_state(playbin, GST_STATE_NULL);
@@ -284,30 +412,13 @@ struct TMediaPlayer::Impl {
 TMediaPlayer::TMediaPlayer(QObject* parent) : QObject(parent), d(std::make_unique<Impl>()) {
     d->q = this;
     EnsureGst();
-    d->playbin = gst_element_factory_make("playbin", nullptr);
-    if (d->playbin) {
-        gst_object_ref_sink(d->playbin);
-        // Sound only: a video file must never open a window of its own.
-        g_object_set(d->playbin, "flags", kPlayFlagAudio, nullptr);
-        // playbin still weighs video and subtitle sinks for any such stream it
-        // meets (some crash without a display, directfb for one): give it
-        // sinks that render nothing.
-        for (const char* property : {"video-sink", "text-sink"}) {
-            if (GstElement* sink = gst_element_factory_make("fakesink", nullptr))
-                g_object_set(d->playbin, property, sink, nullptr);
-        }
-        GstBus* bus = gst_element_get_bus(d->playbin);
-        gst_bus_set_sync_handler(bus, &Impl::OnBusMessage, d.get(), nullptr);
-        gst_object_unref(bus);
-    }
+    d->makePlaybin();
 }
 
 TMediaPlayer::~TMediaPlayer() {
     if (d->playbin) {
         d->toNull();
-        GstBus* bus = gst_element_get_bus(d->playbin);
-        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-        gst_object_unref(bus);
+        d->detachBus(d->playbin);
         gst_object_unref(d->playbin);
     }
 }
@@ -339,21 +450,27 @@ void TMediaPlayer::Open() {
         if (err) g_error_free(err);
         throw NarrabelError(text);
     }
+    if (SoundServerStuck()) {
+        g_free(uri);
+        throw NarrabelError(QStringLiteral("The sound server does not answer."));
+    }
     g_object_set(d->playbin, "uri", uri, nullptr);
     g_free(uri);
 
-    GstStateChangeReturn ret = gst_element_set_state(d->playbin, GST_STATE_PAUSED);
-    if (ret != GST_STATE_CHANGE_FAILURE)
-        ret = gst_element_get_state(d->playbin, nullptr, nullptr, kOpenTimeout);
+    const GstStateChangeReturn ret = d->preroll();
     QString failure;
     {
         QMutexLocker lock(&d->errorLock);
         failure = d->openError;
     }
-    if (ret == GST_STATE_CHANGE_FAILURE || ret == GST_STATE_CHANGE_ASYNC || !failure.isEmpty()) {
+    if (ret != GST_STATE_CHANGE_SUCCESS && ret != GST_STATE_CHANGE_NO_PREROLL) {
         if (failure.isEmpty())
             failure = ret == GST_STATE_CHANGE_ASYNC ? QStringLiteral("Timed out opening the file.")
                                                     : QStringLiteral("Cannot open the file.");
+        if (ret != GST_STATE_CHANGE_ASYNC) d->toNull();
+        throw NarrabelError(failure);
+    }
+    if (!failure.isEmpty()) {
         d->toNull();
         throw NarrabelError(failure);
     }

@@ -13,7 +13,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <functional>
+#include <cstring>
 #include <random>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace playerfixtures;
 
@@ -270,6 +274,73 @@ TEST_F(PlayerTest, MoreFormatsOpenAndPlay) {
         EXPECT_TRUE(WaitFor([&] { return mp.Position() >= 300; }, 5000)) << c.name;
         EXPECT_EQ(mp.Mode(), TMediaPlayer::mpPlaying) << c.name;
     }
+}
+
+// A socket that takes connections and never says a word: a stuck sound server.
+class SilentServer {
+public:
+    explicit SilentServer(const QString& path) {
+        const QByteArray p = path.toUtf8();
+        fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::memcpy(addr.sun_path, p.constData(), size_t(std::min<int>(p.size(), 100)));
+        ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+             listen(fd, 16) == 0;
+        if (const char* old = std::getenv("PULSE_SERVER")) saved = old;
+        setenv("PULSE_SERVER", ("unix:" + p).constData(), 1);
+    }
+    ~SilentServer() {
+        if (saved.isNull()) unsetenv("PULSE_SERVER");
+        else setenv("PULSE_SERVER", saved.constData(), 1);
+        if (fd >= 0) close(fd);
+    }
+    bool ok = false;
+
+private:
+    int fd = -1;
+    QByteArray saved;
+};
+
+TEST_F(PlayerTest, AStuckSoundServerCostsSecondsNotTheWindow) {
+    TMediaPlayer mp;
+    mp.SetFileName(Mp3(Mp3Kind::Cbr64));
+    mp.Open(); // the real server answered: it is trusted for a while
+    mp.Close();
+    {
+        SilentServer server(Path("silent"));
+        ASSERT_TRUE(server.ok);
+        QElapsedTimer t;
+        t.start();
+        // Trusted a moment ago, so the output itself gets stuck: Open gives up.
+        EXPECT_THROW(mp.Open(), NarrabelError);
+        EXPECT_LT(t.elapsed(), 8000);
+        EXPECT_FALSE(mp.IsOpen());
+    }
+    // The server is back: the device works again.
+    mp.Open();
+    mp.Play();
+    EXPECT_EQ(mp.Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_TRUE(WaitFor([&] { return mp.Position() > 300; }, 5000));
+    mp.Close();
+}
+
+TEST_F(PlayerTest, AStuckSoundServerIsNoticedBeforeOpening) {
+    // Not trusted yet (a fresh program, or its trust has lapsed): asked first, briefly.
+    QTest::qWait(10500);
+    SilentServer server(Path("silent2"));
+    ASSERT_TRUE(server.ok);
+    TMediaPlayer mp;
+    mp.SetFileName(Mp3(Mp3Kind::Cbr64));
+    QElapsedTimer t;
+    t.start();
+    try {
+        mp.Open();
+        ADD_FAILURE() << "opened";
+    } catch (const NarrabelError& e) {
+        EXPECT_EQ(e.message(), "The sound server does not answer.");
+    }
+    EXPECT_LT(t.elapsed(), 3000);
 }
 
 } // namespace
