@@ -108,6 +108,20 @@ TEST_F(PlaybackTest, CommandLineFilePlaysFromItsSeekPointAndTheTimerMovesTheBars
     EXPECT_TRUE(dialogs->asked.empty());
 }
 
+TEST_F(PlaybackTest, TheTimePanelShowsMinutesAndSecondsWithoutHours) {
+    // Over an hour long: the same 40-second stretch of CBR frames, joined up.
+    const QString hour = files->filePath("hour.mp3");
+    const QByteArray stretch = testsupport::ReadAll(Long());
+    QByteArray book;
+    for (int i = 0; i < 95; ++i) book += stretch;
+    testsupport::WriteAll(hour, book);
+    StartPlaying(hour, 3723000); // 1 h 2 min 3 s
+    ASSERT_TRUE(WaitFor([this] { return w()->StatusText(1) != "00:00"; }, 4000));
+    EXPECT_TRUE(w()->StatusText(1) == "02:03" || w()->StatusText(1) == "02:04")
+        << w()->StatusText(1).toStdString();
+    EXPECT_GE(w()->sbPos->value(), 3723000);
+}
+
 TEST_F(PlaybackTest, PlayAndPauseSwapCaptionsPanelsAndTheTimer) {
     StartPlaying(Long(), 0);
     QTest::mouseClick(w()->cmdPlay, Qt::LeftButton);
