@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -73,6 +74,7 @@ TfrmPreview::TfrmPreview(QWidget* parent) : QDialog(parent) {
     lv->setColumnWidth(1, 450);
     lv->setRootIsDecorated(false);
     lv->setUniformRowHeights(true);
+    lv->setTextElideMode(Qt::ElideMiddle); // keep both the root and the file name in view
     lv->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lv->setSelectionBehavior(QAbstractItemView::SelectRows);
     lv->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -122,6 +124,8 @@ void TfrmPreview::ShowReviewButtons(bool on) {
 }
 
 void TfrmPreview::FormActivate() {
+    // Without a window manager the maximised state alone does nothing.
+    if (QScreen* s = screen()) setGeometry(s->availableGeometry());
     setWindowState(windowState() | Qt::WindowMaximized);
     ShowReviewButtons(false);
     // Run once the window is up, so that it paints and answers while searching.

@@ -87,6 +87,10 @@ TfrmRename::TfrmRename(QWidget* parent) : QDialog(parent) {
             [this](const QModelIndex& current) {
                 if (current.isValid()) selectedFolder = CleanFolder(stvModel->filePath(current));
             });
+    // Folders load in the background; keep the selected one in sight as they come.
+    connect(stvModel, &QFileSystemModel::directoryLoaded, this, [this] {
+        if (stv->currentIndex().isValid()) stv->scrollTo(stv->currentIndex(), QAbstractItemView::PositionAtCenter);
+    });
     lay->addWidget(stvLabel);
     lay->addWidget(stv, 1);
 
@@ -166,7 +170,7 @@ bool TfrmRename::SelectFolder(const QString& folder) {
     const QModelIndex idx = stvModel->index(selectedFolder);
     if (idx.isValid()) {
         stv->setCurrentIndex(idx);
-        stv->scrollTo(idx);
+        stv->scrollTo(idx, QAbstractItemView::PositionAtCenter);
     }
     return true;
 }
