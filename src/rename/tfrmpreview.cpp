@@ -159,6 +159,10 @@ void TfrmPreview::BuildList() {
     cancelRequested = false;
     lblMsg->setText(QStringLiteral("Finished - verify checked items and click Proceed."));
     if (!isVisible()) return; // closed while searching: nothing more to do
+    if (Closing && Closing()) { // a program on its way out starts no renames
+        done(QDialog::Rejected);
+        return;
+    }
     if (source->chkPreview->isChecked()) ShowReviewButtons(true);
     else ApplyList();
 }

@@ -67,7 +67,7 @@ TEST(FillRules, NameSplitting) {
         {"two delimiters in a row", "A -- B", "", 0, "A", "- B", "", ""},
         {"fifth field dropped", "a-b-c-d-e", "", 0, "a", "b", "c", "d"},
         {"fewer fields", "a-b", "", 0, "a", "b", "", ""},
-        {"track falls back to the first digit run", "Book-Part 7 of 9", "", 0, "Book", "Part 7 of 9",
+        {"track falls back to the first digit run", "Book-Disc 7 of 9", "", 0, "Book", "Disc 7 of 9",
          "7", ""},
         {"control characters trimmed", " \ta\t - b - 5 - c \n", "", 0, "a", "b", "5", "c"},
     };

@@ -409,6 +409,27 @@ TEST_F(RenameWindowsTest, CancelWhenIdleDiscardsAndCancelAnsweredNoGoesOn) {
     preview->cmdCancelClick();
 }
 
+TEST_F(RenameWindowsTest, ProgramClosingDuringTheSearchRenamesNothing) {
+    rename->chkPreview->setChecked(false);
+    Make("A/a.mp3", "A");
+    Make("top.mp3", "T");
+    rename->Extension = "mp3";
+    rename->PrepareMass(root);
+    bool closing = false;
+    preview->Closing = [&] { return closing; };
+    auto inner = rename->TagSource;
+    rename->TagSource = [&](const QString& path, bool read) {
+        closing = true;
+        return inner(path, read);
+    };
+    preview->show();
+    ASSERT_TRUE(WaitFor([this] { return !preview->isVisible(); }));
+    EXPECT_TRUE(QFile::exists(root + "/A/a.mp3"));
+    EXPECT_TRUE(QFile::exists(root + "/top.mp3"));
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(QDir(data).isEmpty());
+}
+
 // The windows as the program creates them: the rename window hands over to the
 // program's preview window, and the log goes into the data folder.
 class RenameInProgramTest : public WindowsTest {};
