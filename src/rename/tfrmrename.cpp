@@ -150,19 +150,19 @@ TfrmRename::TfrmRename(QWidget* parent) : QDialog(parent) {
     resize(640, 520);
 }
 
-void TfrmRename::PrepareSingle(const QString& folder, const QString& fileName) {
+void TfrmRename::SetSingle(const QString& fileName, const QString& extension) {
     pnlOldName->setText(fileName);
-    Extension = FieldFromRight(fileName, 1, QChar('.'));
-    Outcome.clear();
-    SelectFolder(folder);
+    Extension = extension;
+    outcome.clear();
     stv->setEnabled(false);
 }
 
-void TfrmRename::PrepareMass(const QString& folder) {
+void TfrmRename::SetMass() {
     pnlOldName->setText(QStringLiteral("<multiple files>"));
-    SelectFolder(folder);
     stv->setEnabled(true);
 }
+
+QString TfrmRename::NewName() const { return pnlNewName->text(); }
 
 bool TfrmRename::SelectFolder(const QString& folder) {
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) return false;
@@ -226,9 +226,9 @@ void TfrmRename::cmdOkClick() {
     const QString oldPath = JoinPath(folder, pnlOldName->text());
     const QString newPath = JoinPath(folder, pnlNewName->text());
     if (!folder.isEmpty() && RenameAndRepoint(oldPath, newPath)) {
-        Outcome = QStringLiteral("ok");
+        outcome = QStringLiteral("ok");
     } else {
-        Outcome.clear();
+        outcome.clear();
         ShowMessage(QStringLiteral("Operation failed (files in use, illegal chars...)"));
     }
     accept();

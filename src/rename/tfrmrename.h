@@ -4,17 +4,15 @@
 //
 // How the tag editor drives it:
 //   Single rename of the selected file:
-//     frmRename->PrepareSingle(folder, fileName); // pnlOldName = fileName, Extension =
-//                                                 // its extension, Outcome cleared, stv at
-//                                                 // folder and disabled
-//     frmRename->exec();
-//     if (frmRename->Outcome == "ok") replace the list entry by pnlNewName->text();
-//     else reload the file list from the folder.
+//     frmRename->SetSingle(fileName, extension); // pnlOldName, the extension for new
+//                                                // names, outcome cleared, stv disabled
 //   Mass rename:
-//     frmRename->PrepareMass(folder);  // pnlOldName = "<multiple files>", stv enabled and at
-//                                      // folder when it exists; Extension left as it is
-//     frmRename->exec();               // "&Ok" shows the mass rename window
-//     reload the file list from the folder.
+//     frmRename->SetMass();   // pnlOldName = "<multiple files>", stv enabled; the
+//                             // extension is left as it is
+//   Both: frmRename->SelectFolder(folder) when the editor's folder exists, then
+//     frmRename->exec();      // in mass mode "&Ok" runs the mass rename window
+//   Afterwards: a single rename with Outcome() == "ok" replaces the list entry by
+//     NewName(); anything else reloads the file list from the folder.
 // Which mode is running is told by stv->isEnabled(). The slots, delimiter, preview
 // option and extension keep their values for the run.
 
@@ -38,8 +36,12 @@ class TfrmRename : public QDialog {
 public:
     explicit TfrmRename(QWidget* parent = nullptr);
 
-    void PrepareSingle(const QString& folder, const QString& fileName);
-    void PrepareMass(const QString& folder);
+    void SetSingle(const QString& fileName, const QString& extension);
+    void SetMass();
+    // "ok" after the last single rename succeeded, else empty.
+    QString Outcome() const { return outcome; }
+    // The proposed new name (no folder), as pnlNewName shows it.
+    QString NewName() const;
     // Moves stv to folder; false (nothing changed) when it does not exist.
     bool SelectFolder(const QString& folder);
     // The folder selected in stv, without trailing "/" (except "/").
@@ -63,7 +65,6 @@ public:
     void cmdCancelClick();
 
     QString Extension;     // for new names, without "."; "mp3" when shown empty
-    QString Outcome;       // "ok" after a successful single rename, else empty
     TRenameStatus LastStatus = TRenameStatus::Ok;
 
     // Seams with working defaults: the shared tag record, the main window's
@@ -90,4 +91,5 @@ protected:
 
 private:
     QString selectedFolder;
+    QString outcome;
 };

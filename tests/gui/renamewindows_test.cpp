@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/tfrmmain.h"
 #include "support/guitestsupport.h"
+#include "util/qorext.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -159,7 +160,8 @@ TEST_F(RenameWindowsTest, PreviewFollowsThePatternInBothModes) {
     current.Track = "03";
     current.Title = "Chapter";
     Make("old.mp3");
-    rename->PrepareSingle(root, "old.mp3");
+    rename->SetSingle("old.mp3", FieldFromRight("old.mp3", 1, '.'));
+    rename->SelectFolder(root);
     EXPECT_EQ(rename->Extension, "mp3");
     EXPECT_FALSE(rename->stv->isEnabled());
     EXPECT_EQ(rename->SelectedFolder(), root);
@@ -175,7 +177,8 @@ TEST_F(RenameWindowsTest, PreviewFollowsThePatternInBothModes) {
     EXPECT_TRUE(reads.isEmpty()); // the single mode uses the record as it stands
     rename->hide();
 
-    rename->PrepareMass(root);
+    rename->SetMass();
+    rename->SelectFolder(root);
     EXPECT_EQ(rename->pnlOldName->text(), "<multiple files>");
     EXPECT_TRUE(rename->stv->isEnabled());
     rename->show();
@@ -183,7 +186,8 @@ TEST_F(RenameWindowsTest, PreviewFollowsThePatternInBothModes) {
     rename->hide();
 
     // A name without an extension leaves the extension empty until shown.
-    rename->PrepareSingle(root, "noext");
+    rename->SetSingle("noext", FieldFromRight("noext", 1, '.'));
+    rename->SelectFolder(root);
     EXPECT_EQ(rename->Extension, "");
     rename->show();
     EXPECT_EQ(rename->Extension, "mp3");
@@ -194,11 +198,12 @@ TEST_F(RenameWindowsTest, SingleRenameRenamesAndRepoints) {
     const QString old = Make("old.mp3", "AUDIO");
     current.Artist = "Author";
     current.Title = "Chapter";
-    rename->PrepareSingle(root, "old.mp3");
+    rename->SetSingle("old.mp3", FieldFromRight("old.mp3", 1, '.'));
+    rename->SelectFolder(root);
     rename->show();
     QTest::mouseClick(rename->cmdOk, Qt::LeftButton);
     EXPECT_FALSE(rename->isVisible());
-    EXPECT_EQ(rename->Outcome, "ok");
+    EXPECT_EQ(rename->Outcome(), "ok");
     EXPECT_EQ(rename->pnlNewName->text(), "Author-Chapter.mp3");
     EXPECT_FALSE(QFile::exists(old));
     EXPECT_EQ(ReadAll(root + "/Author-Chapter.mp3"), "AUDIO");
@@ -227,13 +232,13 @@ TEST_F(RenameWindowsTest, SingleRenameRefusals) {
         current = TMP3Rec();
         current.Artist = c.artist;
         current.Title = "Name";
-        rename->PrepareSingle(root, "old.mp3");
-        rename->Outcome = "ok";
+        rename->SetSingle("old.mp3", FieldFromRight("old.mp3", 1, '.'));
+    rename->SelectFolder(root);
         rename->show();
         if (c.forcedName) rename->pnlNewName->setText(QString::fromUtf8(c.forcedName, c.forcedName[0] == 'a' ? 3 : -1));
         rename->cmdOkClick();
         EXPECT_FALSE(rename->isVisible()) << c.what;
-        EXPECT_EQ(rename->Outcome, "") << c.what;
+        EXPECT_EQ(rename->Outcome(), "") << c.what;
         EXPECT_EQ(dialogs.TextsOf("message"), QStringList({"Operation failed (files in use, illegal chars...)"})) << c.what;
         EXPECT_TRUE(repointed.isEmpty()) << c.what;
         EXPECT_EQ(ReadAll(old), "AUDIO") << c.what;
@@ -251,7 +256,8 @@ TEST_F(RenameWindowsTest, MassRenameWithoutPreviewAppliesAtOnceAndOpensTheLog) {
     Make("two.mp3", "2");
     SetTag("two.mp3", "Au", "Bk", "02", "Two");
     rename->Extension = "mp3";
-    rename->PrepareMass(root);
+    rename->SetMass();
+    rename->SelectFolder(root);
     rename->show();
     QTest::mouseClick(rename->cmdOk, Qt::LeftButton); // runs the preview modally
     EXPECT_FALSE(rename->isVisible());
@@ -281,7 +287,8 @@ TEST_F(RenameWindowsTest, ReviewTickAndApplyOverTwoFolders) {
     Make("Two/Au-Bk-05-E.mp3", "EXISTING");
     SetTag("Two/Au-Bk-05-E.mp3", "Au", "Bk", "05", "E");
     rename->Extension = "mp3";
-    rename->PrepareMass(root);
+    rename->SetMass();
+    rename->SelectFolder(root);
 
     OpenPreviewAndSearch();
     EXPECT_EQ(preview->findChild<QLabel*>("lblMsg")->text(), "Finished - verify checked items and click Proceed.");
@@ -356,7 +363,8 @@ TEST_F(RenameWindowsTest, CancelDuringTheSearchAppliesWhatWasFoundWithoutPreview
     Make("B/b.mp3", "B");
     Make("top.mp3", "T");
     rename->Extension = "mp3";
-    rename->PrepareMass(root);
+    rename->SetMass();
+    rename->SelectFolder(root);
     // The user presses Cancel while the first file's tag is being read.
     auto inner = rename->TagSource;
     bool pressed = false;
@@ -385,7 +393,8 @@ TEST_F(RenameWindowsTest, CancelDuringTheSearchAppliesWhatWasFoundWithoutPreview
 TEST_F(RenameWindowsTest, CancelWhenIdleDiscardsAndCancelAnsweredNoGoesOn) {
     Make("x.mp3", "X");
     rename->Extension = "mp3";
-    rename->PrepareMass(root);
+    rename->SetMass();
+    rename->SelectFolder(root);
     OpenPreviewAndSearch();
     EXPECT_EQ(lv()->topLevelItemCount(), 1);
     preview->resize(900, 400);
@@ -414,7 +423,8 @@ TEST_F(RenameWindowsTest, ProgramClosingDuringTheSearchRenamesNothing) {
     Make("A/a.mp3", "A");
     Make("top.mp3", "T");
     rename->Extension = "mp3";
-    rename->PrepareMass(root);
+    rename->SetMass();
+    rename->SelectFolder(root);
     bool closing = false;
     preview->Closing = [&] { return closing; };
     auto inner = rename->TagSource;
@@ -442,7 +452,8 @@ TEST_F(RenameInProgramTest, MassRenameUsesTheProgramsWindowsAndDataFolder) {
     QStringList opened;
     frmPreview->OpenLog = [&](const QString& path) { opened << path; };
     frmRename->chkPreview->setChecked(false);
-    frmRename->PrepareMass(tmp->path());
+    frmRename->SetMass();
+    frmRename->SelectFolder(tmp->path());
     QTimer::singleShot(0, [] { frmRename->cmdOkClick(); });
     frmRename->exec();
     EXPECT_TRUE(QFile::exists(tmp->path() + "/Au.mp3"));
