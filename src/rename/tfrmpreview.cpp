@@ -180,8 +180,17 @@ void TfrmPreview::ApplyList() {
     }
 
     TMassRenameApply apply;
-    apply.Rename = [source](const QString& oldPath, const QString& newPath) {
-        return source->RenameAndRepoint(oldPath, newPath);
+    // A failed repointing must not cost the rest of the apply or its log; the
+    // file was renamed by then, so the row counts as done and the error is shown
+    // once everything is saved.
+    QString repointError;
+    apply.Rename = [source, &repointError](const QString& oldPath, const QString& newPath) {
+        try {
+            return source->RenameAndRepoint(oldPath, newPath);
+        } catch (const std::exception& e) {
+            if (repointError.isEmpty()) repointError = QString::fromUtf8(e.what());
+            return true;
+        }
     };
     apply.Progress = [this](int index, const TRenameAction& row) {
         prg->setValue(index);
@@ -196,7 +205,9 @@ void TfrmPreview::ApplyList() {
     done(QDialog::Accepted);
     if (!LastLog.Saved)
         throw NarrabelError(QStringLiteral("The mass rename log could not be written to %1.")
-                                .arg(LastLog.Path));
+                                .arg(LastLog.Path) +
+                            (repointError.isEmpty() ? QString() : QStringLiteral("\n") + repointError));
+    if (!repointError.isEmpty()) throw NarrabelError(repointError);
 }
 
 void TfrmPreview::cmdProceedClick() { ApplyList(); }

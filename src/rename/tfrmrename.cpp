@@ -225,7 +225,16 @@ void TfrmRename::cmdOkClick() {
     const QString folder = SelectedFolder();
     const QString oldPath = JoinPath(folder, pnlOldName->text());
     const QString newPath = JoinPath(folder, pnlNewName->text());
-    if (!folder.isEmpty() && RenameAndRepoint(oldPath, newPath)) {
+    bool renamed = false;
+    try {
+        renamed = !folder.isEmpty() && RenameAndRepoint(oldPath, newPath);
+    } catch (...) {
+        // Only the repointing throws, so the file has its new name already.
+        outcome = QStringLiteral("ok");
+        accept();
+        throw;
+    }
+    if (renamed) {
         outcome = QStringLiteral("ok");
     } else {
         outcome.clear();

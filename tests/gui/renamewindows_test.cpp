@@ -2,6 +2,8 @@
 #include "rename/tfrmrename.h"
 #include "app/application.h"
 #include "app/tfrmmain.h"
+#include "bookmarks/bookmark.h"
+#include "util/errors.h"
 #include "support/guitestsupport.h"
 #include "util/qorext.h"
 
@@ -440,6 +442,42 @@ TEST_F(RenameWindowsTest, ProgramClosingDuringTheSearchRenamesNothing) {
     EXPECT_TRUE(QDir(data).isEmpty());
 }
 
+TEST_F(RenameWindowsTest, FailedRepointingKeepsTheApplyAndItsLog) {
+    rename->chkPreview->setChecked(false);
+    Make("a.mp3", "A");
+    SetTag("a.mp3", "Au", "", "", "");
+    Make("b.mp3", "B");
+    SetTag("b.mp3", "Bu", "", "", "");
+    rename->Repoint = [](const QString&, const QString&) { throw NarrabelError("store unwritable"); };
+    rename->Extension = "mp3";
+    rename->SetMass();
+    rename->SelectFolder(root);
+    EXPECT_THROW(
+        {
+            preview->show();
+            preview->BuildList();
+        },
+        NarrabelError);
+    EXPECT_FALSE(preview->isVisible());
+    EXPECT_FALSE(preview->Busy());
+    EXPECT_TRUE(QFile::exists(root + "/Au.mp3"));
+    EXPECT_TRUE(QFile::exists(root + "/Bu.mp3"));
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(ReadAll(opened[0]).count("Result : OK"), 2);
+
+    // The single rename still reports its outcome before the error surfaces.
+    Make("c.mp3", "C");
+    current = TMP3Rec();
+    current.Artist = "Cu";
+    rename->SetSingle("c.mp3", "mp3");
+    rename->SelectFolder(root);
+    rename->show();
+    EXPECT_THROW(rename->cmdOkClick(), NarrabelError);
+    EXPECT_EQ(rename->Outcome(), "ok");
+    EXPECT_FALSE(rename->isVisible());
+    EXPECT_TRUE(QFile::exists(root + "/Cu.mp3"));
+}
+
 // The windows as the program creates them: the rename window hands over to the
 // program's preview window, and the log goes into the data folder.
 class RenameInProgramTest : public WindowsTest {};
@@ -460,6 +498,42 @@ TEST_F(RenameInProgramTest, MassRenameUsesTheProgramsWindowsAndDataFolder) {
     ASSERT_EQ(opened.size(), 1);
     EXPECT_TRUE(opened[0].startsWith(dataFolder() + "MassRenameLog_")) << opened[0].toStdString();
     EXPECT_TRUE(QFile::exists(opened[0]));
+}
+
+TEST_F(RenameInProgramTest, SingleRenameRepointsLiveRecordsOfExactlyThatPath) {
+    StartProgram();
+    auto tmp = testsupport::MakeTempDir();
+    const QString old = tmp->path() + "/old.mp3";
+    WriteAll(old, "X");
+    const QString other = tmp->path() + "/Old.mp3"; // another letter case: another file
+    const QString store = frmMain->StorePath;
+    ASSERT_FALSE(store.isEmpty());
+    TWriteContext ctx;
+    for (const QString& path : {old, other, old}) {
+        TBookmark bm;
+        bm.Rec.FilePath = path;
+        bm.Rec.Position = 5000;
+        bm.Rec.Description = "kept";
+        QString err;
+        ASSERT_TRUE(WriteBookmark(bm, store, ctx, &err)) << err.toStdString();
+    }
+    TBookmark gone(store, 3);
+    ASSERT_TRUE(gone.Valid);
+    ASSERT_TRUE(MarkDeleted(gone, store, QDateTime::currentDateTime()));
+
+    frmRename->TagSource = [](const QString&, bool) { TMP3Rec r; r.Artist = "Au"; r.Title = "Ti"; return r; };
+    frmRename->SetSingle("old.mp3", "mp3");
+    frmRename->SelectFolder(tmp->path());
+    QTimer::singleShot(0, [] { frmRename->cmdOkClick(); });
+    frmRename->exec();
+    EXPECT_EQ(frmRename->Outcome(), "ok");
+    EXPECT_EQ(frmRename->NewName(), "Au-Ti.mp3");
+    const QString renamed = tmp->path() + "/Au-Ti.mp3";
+    EXPECT_TRUE(QFile::exists(renamed));
+    QStringList paths;
+    ForEachRecord(store, [&](const TBookmarkRec& r) { paths << r.FilePath; return true; });
+    EXPECT_EQ(paths, QStringList({renamed, other, "*"}));
+    EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
 }
 
 } // namespace
