@@ -58,8 +58,9 @@ struct Walker {
             dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Unsorted);
         for (const QString& name : subs) Walk(JoinPath(folder, name));
 
-        TSuperStringList files;
-        files.AddFiles(folder, QStringLiteral("*.mp3"), faArchive, false);
+        // Regular files only: a FIFO or device named *.mp3 would hang the tag read.
+        QDir fileDir(folder, QStringLiteral("*.mp3"), QDir::Unsorted, QDir::Files | QDir::NoDotAndDotDot);
+        const QStringList files = fileDir.entryList();
         for (const QString& name : files) {
             const QString full = JoinPath(folder, name);
             if (hooks.Status) hooks.Status(name);

@@ -7,6 +7,7 @@
 #include <QMap>
 #include <cerrno>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 using testsupport::ReadAll;
@@ -133,6 +134,8 @@ TEST_F(MassRenameTest, WalkListsSubfoldersFirstAndSkipsUnchangedNames) {
     SetTag("Sub/deep/d.mp3", "Au", "Deep", "09", "");
     Make("Sub/s.mp3");
     Make(".hiddendir/h.mp3");
+    ASSERT_EQ(mkfifo(QFile::encodeName(root + "/pipe.mp3").constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(root + "/gone", root + "/dangling.mp3"));
     ASSERT_TRUE(QFile::link(root + "/Sub", root + "/linked"));
 
     QStringList status, found;
@@ -156,6 +159,8 @@ TEST_F(MassRenameTest, WalkListsSubfoldersFirstAndSkipsUnchangedNames) {
     EXPECT_FALSE(readOrder.contains(root + "/.hidden.mp3"));
     EXPECT_FALSE(readOrder.contains(root + "/.hiddendir/h.mp3"));
     EXPECT_FALSE(readOrder.contains(root + "/linked/s.mp3"));
+    EXPECT_FALSE(readOrder.contains(root + "/pipe.mp3"));
+    EXPECT_FALSE(readOrder.contains(root + "/dangling.mp3"));
 }
 
 TEST_F(MassRenameTest, PlanForeseesCollisionsAndIllegalNames) {
