@@ -55,7 +55,7 @@ struct TMassRenameWalk {
 };
 
 // Walks root depth first: each folder's subfolders (directory order, hidden ones
-// and links left out) before its own non-hidden "*.mp3" files (any letter case).
+// and links left out) before its own regular, non-hidden "*.mp3" files (any letter case).
 // A file gets a row when its composed name differs from its name other than in
 // letter case.
 std::vector<TRenameAction> PlanMassRename(const QString& root, const TNamePattern& pattern,
