@@ -35,8 +35,6 @@ void TfrmMain::UpdateHints() {
         cmdNext->setToolTip(QStringLiteral("no history yet"));
         return;
     }
-    // Every append refreshes the hints from here on.
-    if (!History->OnChanged) History->OnChanged = [this] { UpdateHints(); };
     cmdPrev->setToolTip(History->PrevHint());
     cmdNext->setToolTip(History->NextHint());
 }
