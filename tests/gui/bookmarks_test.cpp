@@ -1,5 +1,6 @@
 #include "app/application.h"
 #include "app/tfrmmain.h"
+#include "app/widgets.h"
 #include "bookmarks/bookmark.h"
 #include "bookmarks/tfrmbm.h"
 #include "bookmarks/tfrmimport.h"
