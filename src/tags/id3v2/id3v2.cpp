@@ -145,7 +145,8 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
     };
 
     struct stat st;
-    if (::stat(native.constData(), &st) != 0 || S_ISDIR(st.st_mode)) return early(id3ErrNoFile);
+    // Only regular files: a FIFO or device would block or never end.
+    if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return early(id3ErrNoFile);
     fileReadOnly = FileIsReadOnly(name);
     const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return early(id3ErrNoFile);
