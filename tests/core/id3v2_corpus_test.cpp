@@ -182,7 +182,7 @@ TEST(Id3Corpus, RewritingKeepsEverythingAfterTheTag) {
     auto dir = testsupport::MakeTempDir();
     for (const QString& f : CorpusFiles()) {
         SCOPED_TRACE(Rel(f).toStdString());
-        const QString p = testsupport::CopyFixture(f, dir->path(), "copy.bin");
+        const QString p = testsupport::CopyFixture(f, dir->path(), Rel(f).replace('/', '_'));
         const QByteArray original = ReadAll(p);
         Tid3v2tag& tag = TagStore();
         ReadTag(p);

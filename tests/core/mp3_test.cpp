@@ -137,6 +137,21 @@ TEST_F(Mp3Record, NewTagForUntaggedFileAfterDamagedOne) {
     EXPECT_EQ(TagStore().Frames().Count(), 1); // only TPE1: the failed read left Track empty
 }
 
+TEST_F(Mp3Record, EmptyFileGetsATag) {
+    const QString other = Put(Tag(3, FrameV3("TIT2", id3test::Text("other"))) + Audio(10), "other.mp3");
+    const QString empty = Put(QByteArray(), "empty.mp3");
+    ReadTag(empty);
+    EXPECT_TRUE(CurrentTag().FileName.isEmpty());
+    ReadTag(other);
+    ReadTag(empty);
+    CurrentTag().Title = "Fresh";
+    ASSERT_LT(SaveCurrentTag(empty), 256);
+    ReadTag(empty);
+    EXPECT_EQ(CurrentTag().Title, "Fresh");
+    ReadTag(other);
+    EXPECT_EQ(CurrentTag().Title, "other");
+}
+
 TEST_F(Mp3Record, RefusedSavesLeaveTheFileUntouched) {
     const QByteArray original = Tag(3, FrameV3("TIT2", id3test::Text("t"))) + Audio(100);
     struct {

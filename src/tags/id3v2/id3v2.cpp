@@ -156,8 +156,9 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
     } closer{fd};
     if (::fstat(fd, &st) != 0) return early(id3ErrIO);
     const uint64_t fileSize = uint64_t(st.st_size);
-    if (offset >= fileSize) return early(id3ErrOffset);
+    // Named even when empty, so a save goes to this file and not the last one.
     fileName = name;
+    if (offset >= fileSize) return early(id3ErrOffset);
 
     report(0, QStringLiteral("Loading tag"));
     if (fileSize - offset < 10) return early(id3ErrNoHeader);
