@@ -5,6 +5,7 @@
 #include "tags/id3v2/id3v2.h"
 
 #include <QFile>
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -373,6 +374,28 @@ TEST_F(Id3Write, ReloadedFramesSurviveUnchanged) {
     COMM c;
     EXPECT_EQ(again.GetComment(c, "", "eng"), txtOk);
     EXPECT_EQ(c.Text, "c");
+}
+
+TEST_F(Id3Write, ProgressAndStatusTexts) {
+    const QString p = Put(Tag(3, FrameV3("TIT2", id3test::Text("t"))) + Audio(200000));
+    QStringList steps;
+    std::vector<int> percents;
+    tag.OnProgress = [&] {
+        if (steps.isEmpty() || steps.last() != tag.StatusText()) steps << tag.StatusText();
+        percents.push_back(tag.Progress());
+    };
+    ASSERT_EQ(tag.LoadFromFile(p, 0), 0);
+    EXPECT_EQ(steps, QStringList({"Loading tag", "Load Complete"}));
+    steps.clear();
+    percents.clear();
+    tag.SetTextFrame("TIT2", QString(5000, 'x'));
+    tag.Frames().SetWriteFlags(1, fbFormat, ffCompressed);
+    ASSERT_EQ(tag.SaveToFile("=", 255, 255, -1), 0);
+    EXPECT_EQ(steps, QStringList({"Preparing tag", "Applying compression", "Re-positioning audio data",
+                                  "Writing new tag", "Save Complete"}));
+    ASSERT_FALSE(percents.empty());
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_EQ(percents.back(), 100);
 }
 
 TEST_F(Id3Write, FailedLengtheningTruncatesBack) {
