@@ -418,7 +418,7 @@ bool TfrmMain::FormClose() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* e) {
-    if (Closing) { // already closed once (the event loop may ask again)
+    if (formClosed) { // the close handler already ran (the event loop may ask again)
         e->accept();
         return;
     }
@@ -435,6 +435,7 @@ void TfrmMain::closeEvent(QCloseEvent* e) {
         e->ignore();
         return;
     }
+    formClosed = true;
     e->accept();
     tmr->stop();
     mp->Close();
@@ -467,6 +468,12 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
 void TfrmMain::resizeEvent(QResizeEvent* e) {
     QMainWindow::resizeEvent(e);
     if (Activated) ArrangeControls();
+}
+
+QString TfrmMain::DlgOpenFilter() {
+    return QStringLiteral("MP3 files (*.mp3)|*.mp3|All supported formats "
+                          "(mp3,wav,avi,mpg/mpeg,mid/midi)|*.mp3;*.wav;*.avi;*.mpg;*.mpeg;*.mid;"
+                          "*.midi|All files (not advised)|*.*");
 }
 
 QString TfrmMain::StatusText(int panel) const {

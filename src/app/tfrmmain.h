@@ -3,6 +3,7 @@
 // handlers live in the files of the subsystem that owns them.
 
 #include <QDateTime>
+#include <QHash>
 #include <QMainWindow>
 #include <QStringList>
 #include <memory>
@@ -47,6 +48,8 @@ public:
     bool ResolveDataFolder();
 
     // ---- playback control
+    // The open-file dialog's file types.
+    static QString DlgOpenFilter();
     void SetStatus(int panel, const QString& text);
     QString StatusText(int panel) const;
     bool OpenCurrentFile();
@@ -104,6 +107,10 @@ public:
     void mnuCollapseAllClick();
     void mnuExpandAllClick();
     void mnuSelectAllClick();
+    // Bookmark nodes sit under their author (level 1); authors are roots.
+    static bool IsBookmarkNode(const QTreeWidgetItem* node);
+    // Every node in tree order.
+    QList<QTreeWidgetItem*> AllNodes() const;
 
     // ---- bookmark editing
     void cmdBookmarkClick();
@@ -116,9 +123,13 @@ public:
     QString FindOrAddStartBookmark(const QString& path);
     void RepointBookmarks(const QString& oldPath, const QString& newPath);
     void AppendNameMap(const QString& oldName, const QString& newName);
+    void CompactStore();
+    void tvDeletion(QTreeWidgetItem* node);
     void mnuImportClick();
     void cmdTagEditorClick();
     void mnuEditTagClick();
+    // Marks every bookmark of path deleted and removes its nodes (and authors left empty).
+    void DeleteBookmarksOfFile(const QString& path);
 
     // ---- state shared by the subsystems
     QString DataFolder; // ends in "/"; empty when no data folder could be made
@@ -185,7 +196,20 @@ private:
     void ConnectHandlers();
     void QueueFirstActivation();
     bool activationQueued = false;
+    bool formClosed = false;
     const QEvent* lastKeyEvent = nullptr;
+    // Tree caches kept in step with the nodes (see treeview.cpp).
+    void noteTreeChanged();
+    void rebuildTreeCaches() const;
+    QTreeWidgetItem* insertSorted(QTreeWidgetItem* parent, QTreeWidgetItem* node);
+    QTreeWidgetItem* makeNode(const QString& text);
+    QString outerNameOf(const QString& path);
+    void removeNode(QTreeWidgetItem* node);
+    mutable bool treeCachesValid = false;
+    mutable QHash<QString, QTreeWidgetItem*> outerByName;
+    mutable QHash<int64_t, QTreeWidgetItem*> nodeByRecNo;
+    bool treeSorted = true;
+    QHash<QString, QString> rebuildNames; // path -> outer name during a rebuild
     quint64 lastKeyStamp = 0;
     QStringList args;
 };

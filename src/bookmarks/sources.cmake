@@ -1,4 +1,8 @@
 # Sources of src/bookmarks.
+target_sources(narrabel_core PRIVATE
+    src/bookmarks/bookmark.cpp
+    src/bookmarks/treefile.cpp
+)
 if(NOT NARRABEL_CORE_ONLY)
     target_sources(narrabel_gui PRIVATE
         src/bookmarks/bookmarkcommands.cpp

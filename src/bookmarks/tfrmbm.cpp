@@ -1,9 +1,78 @@
 #include "bookmarks/tfrmbm.h"
 
 #include "app/application.h"
+#include "app/tfrmmain.h"
+#include "playback/mediaplayer.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+QLabel* panel(QWidget* parent, const char* name) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(QLatin1String(name));
+    l->setFrameShape(QFrame::StyledPanel);
+    l->setFrameShadow(QFrame::Sunken);
+    l->setMinimumWidth(320);
+    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return l;
+}
+} // namespace
 
 TfrmBM::TfrmBM(QWidget* parent) : QDialog(parent) {
     WindowCreationLog() << QStringLiteral("TfrmBM");
     setObjectName(QStringLiteral("frmBM"));
     setWindowTitle(QStringLiteral("New Bookmark"));
+    setModal(true);
+    auto* lay = new QVBoxLayout(this);
+    auto* form = new QFormLayout();
+    pnlFile = panel(this, "pnlFile");
+    pnlPos = panel(this, "pnlPos");
+    edtDesc = new QLineEdit(this);
+    edtDesc->setObjectName(QStringLiteral("edtDesc"));
+    edtDesc->setMaxLength(200);
+    form->addRow(QStringLiteral("File"), pnlFile);
+    form->addRow(QStringLiteral("Position"), pnlPos);
+    auto* lblDesc = new QLabel(QStringLiteral("&Alias or Description (optional)"), this);
+    lblDesc->setBuddy(edtDesc);
+    form->addRow(lblDesc);
+    form->addRow(edtDesc);
+    lay->addLayout(form);
+    chkResume = new QCheckBox(QStringLiteral("Set Resume point to this bookmark"), this);
+    chkResume->setObjectName(QStringLiteral("chkResume"));
+    chkResume->setChecked(true);
+    lay->addWidget(chkResume);
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch(1);
+    cmdOk = new QPushButton(QStringLiteral("&Ok"), this);
+    cmdOk->setObjectName(QStringLiteral("cmdOk"));
+    cmdOk->setDefault(true);
+    cmdCancel = new QPushButton(QStringLiteral("&Cancel"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    buttons->addWidget(cmdOk);
+    buttons->addWidget(cmdCancel);
+    lay->addLayout(buttons);
+    connect(cmdOk, &QPushButton::clicked, this, [this] { cmdOkClick(); });
+    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+    setFixedSize(sizeHint());
+}
+
+void TfrmBM::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    edtDesc->clear();
+    edtDesc->setFocus();
+}
+
+void TfrmBM::cmdOkClick() {
+    // The position at this moment, not the one shown when the dialog opened.
+    frmMain->SaveNewBookmark(frmMain->cmbFile->currentText(), frmMain->mp->Position(),
+                             edtDesc->text());
+    if (chkResume->isChecked()) frmMain->SaveResumePoint();
+    accept();
 }

@@ -1,9 +1,218 @@
 #include "bookmarks/tfrmimport.h"
 
 #include "app/application.h"
+#include "app/dialogs.h"
+#include "app/tfrmmain.h"
+#include "util/qorext.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+const int kChooserWidth = 321;
+const int kScanWidth = 550;
+} // namespace
 
 TfrmImport::TfrmImport(QWidget* parent) : QDialog(parent) {
     WindowCreationLog() << QStringLiteral("TfrmImport");
     setObjectName(QStringLiteral("frmImport"));
     setWindowTitle(QStringLiteral("Import"));
+    // Cannot be closed from its title bar: only Cancel or the end of a scan close it.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setModal(false);
+
+    auto* lay = new QVBoxLayout(this);
+    auto* intro = new QLabel(
+        QStringLiteral("This process will scan all mp3 files from a starting path and create "
+                       "bookmarks pointing to the start of the file. Ensuring tag info is accurate "
+                       "beforehand is helpful."),
+        this);
+    intro->setObjectName(QStringLiteral("lblIntro"));
+    intro->setWordWrap(true);
+    lay->addWidget(intro);
+    lblChoose =
+        new QLabel(QStringLiteral("Select a starting folder; all subfolders will be included"), this);
+    lblChoose->setObjectName(QStringLiteral("lblChoose"));
+    lay->addWidget(lblChoose);
+
+    auto* row = new QHBoxLayout();
+    model = new QFileSystemModel(this);
+    model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
+    model->setRootPath(QStringLiteral("/"));
+    stv = new QTreeView(this);
+    stv->setObjectName(QStringLiteral("stv"));
+    stv->setModel(model);
+    stv->setRootIndex(model->index(QStringLiteral("/")));
+    for (int c = 1; c < model->columnCount(); ++c) stv->hideColumn(c);
+    stv->setHeaderHidden(true);
+    stv->setFixedWidth(kChooserWidth);
+    stv->setMinimumHeight(300);
+    row->addWidget(stv);
+    auto* side = new QVBoxLayout();
+    cmdOk = new QPushButton(QStringLiteral("&Ok"), this);
+    cmdOk->setObjectName(QStringLiteral("cmdOk"));
+    cmdOk->setDefault(true);
+    cmdCancel = new QPushButton(QStringLiteral("&Cancel"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    side->addWidget(cmdOk);
+    side->addWidget(cmdCancel);
+    side->addStretch(1);
+    row->addLayout(side);
+    lay->addLayout(row);
+
+    pnlPrg = new QWidget(this);
+    pnlPrg->setObjectName(QStringLiteral("pnlPrg"));
+    auto* prg = new QVBoxLayout(pnlPrg);
+    prg->setContentsMargins(0, 0, 0, 0);
+    auto* fileRow = new QHBoxLayout();
+    fileRow->addWidget(new QLabel(QStringLiteral("Current file"), pnlPrg));
+    pnlFile = new QLabel(pnlPrg);
+    pnlFile->setObjectName(QStringLiteral("pnlFile"));
+    pnlFile->setFrameShape(QFrame::StyledPanel);
+    pnlFile->setFrameShadow(QFrame::Sunken);
+    pnlFile->setMinimumWidth(300);
+    fileRow->addWidget(pnlFile, 1);
+    prg->addLayout(fileRow);
+    auto* counters = new QHBoxLayout();
+    lblFiles = new QLabel(QStringLiteral("Files: 0"), pnlPrg);
+    lblFiles->setObjectName(QStringLiteral("lblFiles"));
+    lblNew = new QLabel(QStringLiteral("New: 0"), pnlPrg);
+    lblNew->setObjectName(QStringLiteral("lblNew"));
+    cmdCancelImport = new QPushButton(QStringLiteral("&Cancel"), pnlPrg);
+    cmdCancelImport->setObjectName(QStringLiteral("cmdCancelImport"));
+    counters->addWidget(lblFiles);
+    counters->addSpacing(24);
+    counters->addWidget(lblNew);
+    counters->addStretch(1);
+    counters->addWidget(cmdCancelImport);
+    prg->addLayout(counters);
+    pnlPrg->hide();
+    lay->addWidget(pnlPrg);
+
+    connect(cmdOk, &QPushButton::clicked, this, [this] { cmdOkClick(); });
+    connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancelClick(); });
+    connect(cmdCancelImport, &QPushButton::clicked, this, [this] { cmdCancelImportClick(); });
+}
+
+void TfrmImport::SelectFolder(const QString& path) {
+    QModelIndex idx = model->index(path);
+    if (!idx.isValid()) return;
+    stv->setCurrentIndex(idx);
+    stv->scrollTo(idx);
+}
+
+QString TfrmImport::SelectedFolder() const {
+    QModelIndex idx = stv->currentIndex();
+    return idx.isValid() ? model->filePath(idx) : QString();
+}
+
+void TfrmImport::cmdOkClick() {
+    const QString folder = SelectedFolder();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        ShowMessage(QStringLiteral("Please select a starting folder."));
+        return;
+    }
+    lblChoose->hide();
+    cmdOk->hide();
+    cmdCancel->hide();
+    pnlPrg->show();
+    stv->setFixedWidth(kScanWidth);
+    ImportFolder();
+}
+
+void TfrmImport::cmdCancelClick() {
+    if (!scanning) hide();
+}
+
+void TfrmImport::cmdCancelImportClick() {
+    if (AskYesNo(QStringLiteral("Cancel?"))) StopRequested = true;
+}
+
+void TfrmImport::increment(QLabel* label, const QString& prefix) {
+    const int64_t n = ParseLooseInt(label->text()) + 1;
+    label->setText(prefix + FormatThousands(QString::number(n)));
+}
+
+void TfrmImport::ImportFolder() {
+    const QString folder = SelectedFolder();
+    const QString oldCurrent = QDir::currentPath();
+    scanning = true;
+    frmMain->BatchAdding = true;
+    lblFiles->setText(QStringLiteral("Files: 0"));
+    lblNew->setText(QStringLiteral("New: 0"));
+    struct Restore {
+        TfrmImport* w;
+        QString current;
+        ~Restore() {
+            // Whatever ended the scan, the window returns to its chooser and
+            // the process to the folder it was in.
+            w->pnlPrg->hide();
+            w->lblChoose->show();
+            w->cmdOk->show();
+            w->cmdCancel->show();
+            w->stv->setFixedWidth(kChooserWidth);
+            w->scanning = false;
+            QDir::setCurrent(current);
+        }
+    };
+    {
+        Restore restore{this, oldCurrent};
+        ScanFolder(folder);
+    }
+    if (StopRequested) ShowMessage(QStringLiteral("Process stopped."));
+    StopRequested = false;
+    frmMain->tv->collapseAll();
+    frmMain->tv->sortItems(0, Qt::AscendingOrder);
+    frmMain->SaveTreeFile();
+    frmMain->BatchAdding = false;
+    hide();
+}
+
+void TfrmImport::ScanFolder(const QString& folder) {
+    if (StopRequested || frmMain->Closing) return;
+    QDir::setCurrent(folder);
+    SelectFolder(folder);
+    QCoreApplication::processEvents();
+    const QString base = folder.endsWith('/') ? folder : folder + '/';
+    QDir dir(folder);
+    dir.setSorting(QDir::Unsorted);
+    // Linked folders are not followed: a link back up the tree would never end.
+    dir.setFilter(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (const QString& name : dir.entryList()) {
+        ScanFolder(base + name);
+        QDir::setCurrent(folder);
+    }
+    dir.setFilter(QDir::Files);
+    for (const QString& name : dir.entryList()) {
+        const QString path = base + name;
+        if (!IsPlayableFile(path)) continue;
+        pnlFile->setText(name);
+        if (frmMain->FindOrAddStartBookmark(path).isEmpty()) increment(lblNew, QStringLiteral("New: "));
+        increment(lblFiles, QStringLiteral("Files: "));
+    }
+}
+
+void TfrmImport::closeEvent(QCloseEvent* e) {
+    // No title-bar close: the window closes through Cancel or at the end of a scan.
+    e->ignore();
+}
+
+void TfrmImport::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Escape) {
+        if (scanning) cmdCancelImportClick();
+        else cmdCancelClick();
+        return;
+    }
+    QDialog::keyPressEvent(e);
 }

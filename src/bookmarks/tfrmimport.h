@@ -2,8 +2,44 @@
 
 #include <QDialog>
 
+class QFileSystemModel;
+class QLabel;
+class QPushButton;
+class QTreeView;
+class QWidget;
+
+// Import: turns a folder tree of audio files into start bookmarks.
 class TfrmImport : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmImport(QWidget* parent = nullptr);
+
+    void cmdOkClick();
+    void cmdCancelClick();
+    void cmdCancelImportClick();
+    void ImportFolder();
+    void ScanFolder(const QString& folder);
+    // Selects a folder in the chooser (and scrolls it into view).
+    void SelectFolder(const QString& path);
+    QString SelectedFolder() const;
+
+    bool StopRequested = false;
+    QLabel* lblChoose = nullptr;
+    QTreeView* stv = nullptr;
+    QPushButton* cmdOk = nullptr;
+    QPushButton* cmdCancel = nullptr;
+    QWidget* pnlPrg = nullptr;
+    QLabel* pnlFile = nullptr;
+    QLabel* lblFiles = nullptr;
+    QLabel* lblNew = nullptr;
+    QPushButton* cmdCancelImport = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+
+private:
+    void increment(QLabel* label, const QString& prefix);
+    QFileSystemModel* model = nullptr;
+    bool scanning = false;
 };

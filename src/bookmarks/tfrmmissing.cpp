@@ -1,9 +1,81 @@
 #include "bookmarks/tfrmmissing.h"
 
 #include "app/application.h"
+#include "util/qorext.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace {
+QLabel* panel(QWidget* parent, const char* name) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(QLatin1String(name));
+    l->setFrameShape(QFrame::StyledPanel);
+    l->setFrameShadow(QFrame::Sunken);
+    l->setMinimumWidth(380);
+    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return l;
+}
+} // namespace
 
 TfrmMissing::TfrmMissing(QWidget* parent) : QDialog(parent) {
     WindowCreationLog() << QStringLiteral("TfrmMissing");
     setObjectName(QStringLiteral("frmMissing"));
     setWindowTitle(QStringLiteral("Missing Audio Source"));
+    setModal(true);
+    auto* lay = new QVBoxLayout(this);
+    auto* form = new QFormLayout();
+    pnlSrc = panel(this, "pnlSrc");
+    pnlTime = panel(this, "pnlTime");
+    pnlPos = panel(this, "pnlPos");
+    form->addRow(QStringLiteral("Audio Source"), pnlSrc);
+    form->addRow(QStringLiteral("Timestamp"), pnlTime);
+    form->addRow(QStringLiteral("File Position"), pnlPos);
+    lay->addLayout(form);
+    auto* question = new QLabel(QStringLiteral("What do you want to do with this bookmark?"), this);
+    question->setObjectName(QStringLiteral("lblQuestion"));
+    QFont f = question->font();
+    f.setPointSizeF(f.pointSizeF() * 1.25);
+    f.setBold(true);
+    question->setFont(f);
+    lay->addSpacing(6);
+    lay->addWidget(question);
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch(1);
+    const struct {
+        QPushButton** button;
+        const char* name;
+        const char* caption;
+        Answer answer;
+    } defs[] = {{&cmdIgnore, "cmdIgnore", "&Ignore", Ignore},
+                {&cmdRepoint, "cmdRepoint", "&Repoint", Repoint},
+                {&cmdDelete, "cmdDelete", "&Delete", Delete}};
+    for (const auto& d : defs) {
+        *d.button = new QPushButton(QString::fromLatin1(d.caption), this);
+        (*d.button)->setObjectName(QLatin1String(d.name));
+        buttons->addWidget(*d.button);
+        const int code = d.answer;
+        connect(*d.button, &QPushButton::clicked, this, [this, code] { done(code); });
+    }
+    cmdIgnore->setDefault(true);
+    // Escape chooses Ignore as well (QDialog's own Escape rejects, which is the same code).
+    lay->addLayout(buttons);
+    setTabOrder(cmdIgnore, cmdRepoint);
+    setTabOrder(cmdRepoint, cmdDelete);
+}
+
+void TfrmMissing::Fill(const QString& path, const QString& stamp, int32_t position) {
+    pnlSrc->setText(path);
+    pnlTime->setText(stamp);
+    pnlPos->setText(QStringLiteral("%1 (%2)").arg(position).arg(FormatMinSec(position)));
+}
+
+TfrmMissing::Answer TfrmMissing::Ask() {
+    cmdIgnore->setFocus();
+    const int r = exec();
+    return r == Repoint ? Repoint : r == Delete ? Delete : Ignore;
 }

@@ -2,27 +2,277 @@
 
 #include "app/tfrmmain.h"
 #include "bookmarks/bookmark.h"
+#include "bookmarks/treefile.h"
+#include "tags/mp3.h"
+#include "util/errors.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QMenu>
+#include <QPushButton>
 #include <QTreeWidget>
 
-void TfrmMain::LoadTree() {}
+namespace {
 
-void TfrmMain::AddBookmarkNode(const TBookmarkRec&) {}
+// Siblings sort by the locale's comparison of their texts.
+class TNode : public QTreeWidgetItem {
+public:
+    explicit TNode(const QString& text) : QTreeWidgetItem(QStringList{text}) {}
+    bool operator<(const QTreeWidgetItem& other) const override {
+        return QString::localeAwareCompare(text(0), other.text(0)) < 0;
+    }
+};
 
-QString TfrmMain::ApplyNameMap(const QString& name) { return name; }
+bool lessText(const QString& a, const QString& b) { return QString::localeAwareCompare(a, b) < 0; }
 
-QTreeWidgetItem* TfrmMain::FindOuterNode(const QString&) { return nullptr; }
+QAction* menuAction(QMenu* menu, const char* name) {
+    for (QAction* a : menu->actions())
+        if (a->objectName() == QLatin1String(name)) return a;
+    return nullptr;
+}
 
-int64_t TfrmMain::NodeRecordNumber(const QString& text) { return ParseLooseInt(text.mid(text.size() - 9, 8)); }
+} // namespace
 
-std::unique_ptr<TBookmark> TfrmMain::BookmarkFromNode(QTreeWidgetItem*) { return nullptr; }
+bool TfrmMain::IsBookmarkNode(const QTreeWidgetItem* node) { return node && node->parent(); }
 
-void TfrmMain::SelectNodeByText(const QString&) {}
+QList<QTreeWidgetItem*> TfrmMain::AllNodes() const {
+    QList<QTreeWidgetItem*> out;
+    for (int i = 0; i < tv->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* outer = tv->topLevelItem(i);
+        out << outer;
+        for (int j = 0; j < outer->childCount(); ++j) out << outer->child(j);
+    }
+    return out;
+}
 
-QTreeWidgetItem* TfrmMain::LatestChildNode(QTreeWidgetItem*) { return nullptr; }
+QTreeWidgetItem* TfrmMain::makeNode(const QString& text) { return new TNode(text); }
 
-void TfrmMain::SaveTreeFile() {}
+void TfrmMain::noteTreeChanged() { treeCachesValid = false; }
 
-void TfrmMain::SelectAllOuterNodes() {}
+void TfrmMain::rebuildTreeCaches() const {
+    outerByName.clear();
+    nodeByRecNo.clear();
+    for (int i = 0; i < tv->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* outer = tv->topLevelItem(i);
+        if (!outerByName.contains(outer->text(0))) outerByName.insert(outer->text(0), outer);
+        for (int j = 0; j < outer->childCount(); ++j) {
+            QTreeWidgetItem* child = outer->child(j);
+            const int64_t n = ::NodeRecordNumber(child->text(0));
+            if (!nodeByRecNo.contains(n)) nodeByRecNo.insert(n, child);
+        }
+    }
+    treeCachesValid = true;
+}
+
+QTreeWidgetItem* TfrmMain::insertSorted(QTreeWidgetItem* parent, QTreeWidgetItem* node) {
+    // The tree is kept sorted, so one binary search places a new node where a
+    // full sort would put it.
+    const int count = parent ? parent->childCount() : tv->topLevelItemCount();
+    auto at = [&](int i) { return parent ? parent->child(i) : tv->topLevelItem(i); };
+    int lo = 0, hi = count;
+    while (lo < hi) {
+        const int mid = (lo + hi) / 2;
+        if (lessText(node->text(0), at(mid)->text(0))) hi = mid;
+        else lo = mid + 1;
+    }
+    if (parent) parent->insertChild(lo, node);
+    else tv->insertTopLevelItem(lo, node);
+    return node;
+}
+
+QString TfrmMain::outerNameOf(const QString& path) {
+    if (BatchAdding) {
+        auto it = rebuildNames.constFind(path);
+        if (it != rebuildNames.constEnd()) return *it;
+    }
+    ReadTag(path);
+    QString name = CurrentTag().Artist;
+    if (name.isEmpty()) name = path;
+    name = ApplyNameMap(name);
+    if (BatchAdding) rebuildNames.insert(path, name);
+    return name;
+}
+
+void TfrmMain::AddBookmarkNode(const TBookmarkRec& rec) {
+    const QString name = outerNameOf(rec.FilePath);
+    QTreeWidgetItem* outer = FindOuterNode(name);
+    const bool sortNow = !BatchAdding;
+    if (sortNow && !treeSorted) {
+        tv->sortItems(0, Qt::AscendingOrder);
+        treeSorted = true;
+        noteTreeChanged();
+    }
+    if (!outer) {
+        outer = makeNode(name);
+        if (sortNow) insertSorted(nullptr, outer);
+        else tv->addTopLevelItem(outer);
+        if (!treeCachesValid) rebuildTreeCaches();
+        if (!outerByName.contains(name)) outerByName.insert(name, outer);
+        else noteTreeChanged(); // a second node of that name: order decides
+    }
+    QTreeWidgetItem* node = makeNode(BookmarkNodeText(rec.Description, rec.RecNo));
+    if (sortNow) insertSorted(outer, node);
+    else outer->addChild(node);
+    if (treeCachesValid) {
+        const int64_t n = rec.RecNo;
+        if (!nodeByRecNo.contains(n)) nodeByRecNo.insert(n, node);
+        else noteTreeChanged();
+    }
+    if (!sortNow) treeSorted = false;
+    else SaveTreeFile();
+}
+
+QString TfrmMain::ApplyNameMap(const QString& name) {
+    if (DataFolder.isEmpty()) return name;
+    // The map is read again only when the file changed.
+    static QString cachedPath;
+    static QDateTime cachedTime;
+    static qint64 cachedSize = -1;
+    static TNameMap cached;
+    const QString path = DataFolder + MapFileName();
+    QFileInfo fi(path);
+    if (!fi.exists()) return name;
+    if (path != cachedPath || fi.lastModified() != cachedTime || fi.size() != cachedSize) {
+        cached = TNameMap::Load(path);
+        cachedPath = path;
+        cachedTime = fi.lastModified();
+        cachedSize = fi.size();
+    }
+    return cached.Apply(name);
+}
+
+QTreeWidgetItem* TfrmMain::FindOuterNode(const QString& name) {
+    // Only authors can take bookmarks: a bookmark node never becomes a parent.
+    if (!treeCachesValid) rebuildTreeCaches();
+    return outerByName.value(name, nullptr);
+}
+
+int64_t TfrmMain::NodeRecordNumber(const QString& text) { return ::NodeRecordNumber(text); }
+
+std::unique_ptr<TBookmark> TfrmMain::BookmarkFromNode(QTreeWidgetItem* node) {
+    if (!node) return std::make_unique<TBookmark>();
+    return std::make_unique<TBookmark>(StorePath, ::NodeRecordNumber(node->text(0)));
+}
+
+void TfrmMain::SelectNodeByText(const QString& text) {
+    for (QTreeWidgetItem* node : AllNodes()) {
+        if (node->text(0) != text) continue;
+        if (node->parent()) node->parent()->setExpanded(true);
+        tv->clearSelection();
+        tv->setCurrentItem(node);
+        node->setSelected(true);
+        tv->scrollToItem(node);
+        tv->setFocus();
+        return;
+    }
+}
+
+QTreeWidgetItem* TfrmMain::LatestChildNode(QTreeWidgetItem* outer) {
+    if (!outer || outer->childCount() == 0) return nullptr;
+    QStringList texts;
+    for (int i = 0; i < outer->childCount(); ++i) texts << outer->child(i)->text(0);
+    const int64_t n = BookmarkIndex(StorePath).LatestChildRecord(texts);
+    const QString key = ZeroPadTo(QString::number(n), 8) + QLatin1Char(']');
+    for (QTreeWidgetItem* node : AllNodes())
+        if (node->text(0).contains(key)) return node;
+    return nullptr;
+}
+
+void TfrmMain::SaveTreeFile() {
+    if (DataFolder.isEmpty()) return;
+    QVector<TTreeLine> lines;
+    lines.reserve(tv->topLevelItemCount() * 2);
+    for (QTreeWidgetItem* node : AllNodes()) lines.push_back({node->parent() ? 1 : 0, node->text(0)});
+    QString error;
+    if (!::SaveTreeFile(DataFolder + TreeFileName(), lines, &error)) throw NarrabelError(error);
+}
+
+void TfrmMain::LoadTree() {
+    if (StorePath.isEmpty() || !QFileInfo::exists(StorePath)) return;
+    QVector<TTreeLine> lines;
+    tv->clear();
+    noteTreeChanged();
+    if (LoadTreeFile(DataFolder + TreeFileName(), lines)) {
+        QList<QTreeWidgetItem*> roots;
+        QTreeWidgetItem* outer = nullptr;
+        bool sorted = true;
+        QString prevOuter, prevChild;
+        for (const TTreeLine& line : lines) {
+            if (line.Level == 0 || !outer) {
+                outer = makeNode(line.Text);
+                roots << outer;
+                if (!prevOuter.isNull() && lessText(line.Text, prevOuter)) sorted = false;
+                prevOuter = line.Text;
+                prevChild = QString();
+            } else {
+                // A deeper level than 1 cannot come from our own file; keep it
+                // under its author rather than lose it.
+                outer->addChild(makeNode(line.Text));
+                if (!prevChild.isNull() && lessText(line.Text, prevChild)) sorted = false;
+                prevChild = line.Text;
+            }
+        }
+        tv->addTopLevelItems(roots);
+        treeSorted = sorted;
+        return;
+    }
+    tv->clear();
+    setWindowTitle(QStringLiteral("Narrabel - Building tree view..."));
+    for (QWidget* w : {static_cast<QWidget*>(cmdDelBM), static_cast<QWidget*>(cmdCompact)})
+        w->setEnabled(false);
+    for (const char* name : {"mnuDelBM", "mnuCompact"})
+        if (QAction* a = menuAction(pop, name)) a->setEnabled(false);
+    BatchAdding = true;
+    rebuildNames.clear();
+    bool stopped = false;
+    QElapsedTimer sinceEvents;
+    sinceEvents.start();
+    ForEachRecord(StorePath, [&](const TBookmarkRec& rec) {
+        // Keep the window responsive without paying for an event round per record.
+        if (sinceEvents.elapsed() >= 30) {
+            QCoreApplication::processEvents();
+            sinceEvents.restart();
+        }
+        if (Closing) {
+            stopped = true;
+            return false;
+        }
+        if (!rec.Deleted()) AddBookmarkNode(rec);
+        return true;
+    });
+    rebuildNames.clear();
+    if (stopped) return; // the next start builds the tree again
+    BatchAdding = false;
+    tv->sortItems(0, Qt::AscendingOrder);
+    treeSorted = true;
+    noteTreeChanged();
+    SaveTreeFile();
+    setWindowTitle(QStringLiteral("Narrabel"));
+    cmdDelBM->setEnabled(true);
+    cmdCompact->setEnabled(true);
+    for (const char* name : {"mnuDelBM", "mnuCompact"})
+        if (QAction* a = menuAction(pop, name)) a->setEnabled(true);
+    tv->setFocus();
+}
+
+void TfrmMain::SelectAllOuterNodes() {
+    Updating = true;
+    tv->collapseAll();
+    tv->clearSelection();
+    for (int i = 0; i < tv->topLevelItemCount(); ++i) tv->topLevelItem(i)->setSelected(true);
+    Updating = false;
+}
+
+void TfrmMain::removeNode(QTreeWidgetItem* node) {
+    // Every bookmark node that leaves the tree passes the deletion hook first.
+    for (int i = 0; i < node->childCount(); ++i) tvDeletion(node->child(i));
+    tvDeletion(node);
+    delete node;
+    noteTreeChanged();
+}
 
 void TfrmMain::mnuCollapseAllClick() { tv->collapseAll(); }
 

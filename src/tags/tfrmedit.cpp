@@ -1,9 +1,434 @@
 #include "tags/tfrmedit.h"
 
 #include "app/application.h"
+#include "app/dialogs.h"
+#include "app/tfrmmain.h"
+#include "bookmarks/bookmark.h"
+#include "rename/tfrmrename.h"
+#include "tags/mp3.h"
+#include "tags/tfrmfill.h"
+#include "tags/writetag.h"
+#include "util/options.h"
+#include "util/qorext.h"
+#include "util/shellopen.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+const char* const kCaption = "ID3 Tag Editor";
+} // namespace
+
+TChgRec& TfrmEdit::CopyBuffer() {
+    static TChgRec buffer;
+    return buffer;
+}
 
 TfrmEdit::TfrmEdit(QWidget* parent) : QDialog(parent) {
     WindowCreationLog() << QStringLiteral("TfrmEdit");
     setObjectName(QStringLiteral("frmEdit"));
-    setWindowTitle(QStringLiteral("ID3 Tag Editor"));
+    setWindowTitle(QString::fromLatin1(kCaption));
+    setModal(false);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+    resize(650, 425);
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(6, 6, 6, 6);
+    spl = new QSplitter(Qt::Vertical, this);
+    spl->setObjectName(QStringLiteral("spl"));
+    spl->setChildrenCollapsible(false);
+    root->addWidget(spl);
+
+    pnlEdit = new QWidget(spl);
+    pnlEdit->setObjectName(QStringLiteral("pnlEdit"));
+    pnlEdit->setMinimumHeight(150);
+    auto* top = new QHBoxLayout(pnlEdit);
+    top->setContentsMargins(0, 0, 0, 0);
+    auto* grid = new QGridLayout();
+    auto edit = [&](const char* name, const char* label, int row, int col) {
+        auto* e = new QLineEdit(pnlEdit);
+        e->setObjectName(QLatin1String(name));
+        auto* l = new QLabel(QString::fromLatin1(label), pnlEdit);
+        l->setBuddy(e);
+        grid->addWidget(l, row, col);
+        grid->addWidget(e, row, col + 1);
+        return e;
+    };
+    edtArtist = edit("edtArtist", "&Artist/Author", 0, 0);
+    edtAlbum = edit("edtAlbum", "A&lbum/Title", 1, 0);
+    edtTitle = edit("edtTitle", "&Track Title", 2, 0);
+    edtTrack = edit("edtTrack", "Trac&k/Seq", 3, 0);
+    edtYear = edit("edtYear", "&Year", 3, 2);
+    edtGenre = edit("edtGenre", "&Genre", 4, 2);
+    edtComment = edit("edtComment", "&Notes", 4, 0);
+    edtTrack->setMaximumWidth(90);
+    edtYear->setMaximumWidth(90);
+    cmdUpdate = new QPushButton(QStringLiteral("&Save"), pnlEdit);
+    cmdUpdate->setObjectName(QStringLiteral("cmdUpdate"));
+    cmbCmd = new QComboBox(pnlEdit);
+    cmbCmd->setObjectName(QStringLiteral("cmbCmd"));
+    cmbCmd->setToolTip(QStringLiteral("editing options"));
+    cmbCmd->setMaxVisibleItems(12);
+    cmbCmd->addItems({QStringLiteral("Copy record"), QStringLiteral("Paste record"),
+                      QStringLiteral("Fill from file info..."),
+                      QStringLiteral("Copy downwards, auto-filling Track/Seq"),
+                      QStringLiteral("Reload record (cancel changes)"), QString(63, QChar('-')),
+                      QStringLiteral("Edit an autolist entry"), QStringLiteral("Rename file"),
+                      QStringLiteral("Mass rename"),
+                      QStringLiteral("Delete file and all related bookmarks")});
+    cmbCmd->setCurrentIndex(-1);
+    cmbCmd->setPlaceholderText(QStringLiteral("Commands..."));
+    auto* buttons = new QHBoxLayout();
+    buttons->addWidget(cmdUpdate);
+    buttons->addWidget(cmbCmd, 1);
+    grid->addLayout(buttons, 5, 0, 1, 4);
+    grid->setColumnStretch(1, 3);
+    grid->setColumnStretch(3, 1);
+    top->addLayout(grid, 3);
+
+    model = new QFileSystemModel(this);
+    model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
+    model->setRootPath(QStringLiteral("/"));
+    stv = new QTreeView(pnlEdit);
+    stv->setObjectName(QStringLiteral("stv"));
+    stv->setModel(model);
+    stv->setRootIndex(model->index(QStringLiteral("/")));
+    for (int c = 1; c < model->columnCount(); ++c) stv->hideColumn(c);
+    stv->setHeaderHidden(true);
+    stv->setMinimumWidth(200);
+    top->addWidget(stv, 2);
+
+    lst = new QListWidget(spl);
+    lst->setObjectName(QStringLiteral("lst"));
+    lst->setSortingEnabled(true);
+    spl->addWidget(pnlEdit);
+    spl->addWidget(lst);
+    spl->setStretchFactor(1, 1);
+
+    setTabOrder(edtArtist, edtAlbum);
+    setTabOrder(edtAlbum, edtTrack);
+    setTabOrder(edtTrack, edtYear);
+    setTabOrder(edtYear, edtGenre);
+    setTabOrder(edtGenre, edtTitle);
+    setTabOrder(edtTitle, edtComment);
+    setTabOrder(edtComment, cmdUpdate);
+
+    connect(cmdUpdate, &QPushButton::clicked, this, [this] { cmdUpdateClick(); });
+    connect(cmbCmd, QOverload<int>::of(&QComboBox::activated), this,
+            [this](int i) { cmbCmdChange(i); });
+    connect(stv->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { stvChange(); });
+    connect(lst, &QListWidget::itemClicked, this, [this] { lstClick(); });
+    connect(lst, &QListWidget::currentRowChanged, this, [this] {
+        if (!refilling) lstClick();
+    });
+    connect(lst, &QListWidget::itemDoubleClicked, this, [this] { lstDblClick(); });
+}
+
+void TfrmEdit::setCaption(const QString& text) {
+    setWindowTitle(text);
+    repaint();
+}
+
+void TfrmEdit::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    FormActivate();
+}
+
+bool TfrmEdit::event(QEvent* e) {
+    if (e->type() == QEvent::WindowActivate && isVisible()) FormActivate();
+    return QDialog::event(e);
+}
+
+void TfrmEdit::FormActivate() {
+    if (TargetName.isEmpty()) return;
+    stvChange();
+    SelectName(TargetName);
+}
+
+QString TfrmEdit::Folder() const {
+    QModelIndex idx = stv->currentIndex();
+    return idx.isValid() ? model->filePath(idx) : QString();
+}
+
+void TfrmEdit::MoveToFolder(const QString& folder) {
+    QModelIndex idx = model->index(QDir::cleanPath(folder));
+    if (!idx.isValid()) return;
+    if (stv->currentIndex() == idx) stvChange(); // no change signal: rebuild anyway
+    else stv->setCurrentIndex(idx);
+    stv->scrollTo(idx);
+}
+
+QString TfrmEdit::SelectedPath() const {
+    QListWidgetItem* it = lst->currentItem();
+    if (!it || !it->isSelected()) return {};
+    QString folder = Folder();
+    if (!folder.endsWith('/')) folder += '/';
+    return folder + it->text();
+}
+
+bool TfrmEdit::SelectName(const QString& name) {
+    for (int i = 0; i < lst->count(); ++i) {
+        if (lst->item(i)->text() == name) {
+            refilling = true;
+            lst->setCurrentRow(i);
+            refilling = false;
+            lst->item(i)->setSelected(true);
+            showTag();
+            return true;
+        }
+    }
+    return false;
+}
+
+void TfrmEdit::stvChange() {
+    refilling = true;
+    lst->clear();
+    TSuperStringList files;
+    files.AddFiles(Folder(), QStringLiteral("*.mp3"), faArchive, false);
+    lst->addItems(files);
+    if (lst->count() > 0) lst->setCurrentRow(0);
+    refilling = false;
+    if (lst->count() > 0) showTag();
+}
+
+void TfrmEdit::lstClick() {
+    if (!SelectedPath().isEmpty()) showTag();
+}
+
+void TfrmEdit::showTag() {
+    const QString path = SelectedPath();
+    if (path.isEmpty()) return;
+    ReadTag(path);
+    const TMP3Rec& t = CurrentTag();
+    edtArtist->setText(t.Artist);
+    edtAlbum->setText(t.Album);
+    edtTitle->setText(t.Title);
+    edtTrack->setText(t.Track);
+    edtYear->setText(t.Year);
+    edtGenre->setText(t.Genre);
+    edtComment->setText(t.Comment);
+}
+
+void TfrmEdit::lstDblClick() {
+    const QString path = SelectedPath();
+    if (!path.isEmpty()) ShellOpen(path);
+}
+
+void TfrmEdit::cmdUpdateClick() {
+    const QString path = SelectedPath();
+    if (path.isEmpty()) return;
+    setCaption(QStringLiteral("ID3 Tag Editor - Saving..."));
+    TMP3Rec& t = CurrentTag();
+    t.Artist = edtArtist->text();
+    t.Album = edtAlbum->text();
+    t.Title = edtTitle->text();
+    t.Track = edtTrack->text();
+    t.Year = edtYear->text();
+    t.Genre = edtGenre->text();
+    t.Comment = edtComment->text();
+    WriteTag(path);
+    setCaption(QString::fromLatin1(kCaption));
+}
+
+void TfrmEdit::copyRecord() {
+    TChgRec& b = CopyBuffer();
+    b.Artist = edtArtist->text();
+    b.Album = edtAlbum->text();
+    b.Track = edtTrack->text();
+    b.Title = edtTitle->text();
+    b.Year = edtYear->text();
+    b.Genre = edtGenre->text();
+    b.Comment = edtComment->text();
+    b.HasData = true;
+}
+
+void TfrmEdit::cmbCmdChange(int index) {
+    if (index == cmdSeparator) {
+        cmbCmd->setCurrentIndex(-1);
+        return;
+    }
+    switch (index) {
+    case cmdCopy:
+        copyRecord();
+        break;
+    case cmdPaste: {
+        const TChgRec& b = CopyBuffer();
+        if (!b.HasData) {
+            ShowMessage(QStringLiteral("Nothing has been copied yet."));
+            break;
+        }
+        edtArtist->setText(b.Artist);
+        edtAlbum->setText(b.Album);
+        edtTrack->setText(b.Track);
+        edtTitle->setText(b.Title);
+        edtYear->setText(b.Year);
+        edtGenre->setText(b.Genre);
+        edtComment->setText(b.Comment);
+        break;
+    }
+    case cmdFill:
+        fillFromFileInfo();
+        break;
+    case cmdCopyDown:
+        copyDownwards();
+        break;
+    case cmdReload:
+        showTag();
+        break;
+    case cmdAutolist:
+        editAutolistEntry();
+        break;
+    case cmdRenameFile:
+        renameFiles(false);
+        break;
+    case cmdMassRename:
+        renameFiles(true);
+        break;
+    case cmdDeleteFile:
+        deleteFileAndBookmarks();
+        break;
+    default:
+        break;
+    }
+    cmbCmd->setCurrentIndex(-1);
+    edtArtist->setFocus();
+}
+
+void TfrmEdit::fillFromFileInfo() {
+    const QString path = SelectedPath();
+    if (path.isEmpty()) return;
+    const QString name = lst->currentItem()->text();
+    frmFill->pnlFile->setText(name.left(name.size() - 4));
+    frmFill->pnlFolder->setText(Folder());
+    frmFill->pnlArtist->setText(QString());
+    frmFill->pnlAlbum->setText(QString());
+    frmFill->pnlTrack->setText(QString());
+    frmFill->pnlTTitle->setText(QString());
+    if (frmFill->exec() != QDialog::Accepted) return;
+    edtArtist->setText(frmFill->pnlArtist->text());
+    edtAlbum->setText(frmFill->pnlAlbum->text());
+    edtTrack->setText(frmFill->pnlTrack->text());
+    edtTitle->setText(frmFill->pnlTTitle->text());
+    cmdUpdateClick();
+}
+
+void TfrmEdit::copyDownwards() {
+    const int start = lst->currentRow();
+    if (SelectedPath().isEmpty() || start >= lst->count() - 1) return;
+    copyRecord();
+    const TChgRec b = CopyBuffer();
+    int64_t n = ParseLooseInt(b.Track);
+    setCaption(QStringLiteral("ID3 Tag Editor - Updating tags..."));
+    stv->setEnabled(false);
+    lst->setEnabled(false);
+    pnlEdit->setEnabled(false);
+    try {
+        for (int i = start + 1; i < lst->count(); ++i) {
+            QCoreApplication::processEvents();
+            refilling = true;
+            lst->setCurrentRow(i);
+            refilling = false;
+            const QString path = SelectedPath();
+            ReadTag(path);
+            TMP3Rec& t = CurrentTag();
+            t.Artist = b.Artist;
+            t.Album = b.Album;
+            t.Title = b.Title;
+            t.Year = b.Year;
+            t.Genre = b.Genre;
+            t.Comment = b.Comment;
+            ++n;
+            t.Track = n >= 0 && n < 10 ? QStringLiteral("0%1").arg(n) : QString::number(n);
+            WriteTag(path);
+        }
+    } catch (...) {
+        // Any error ends the run quietly; the files done so far keep their tags.
+    }
+    refilling = false;
+    stv->setEnabled(true);
+    lst->setEnabled(true);
+    pnlEdit->setEnabled(true);
+    if (start + 1 < lst->count()) {
+        lst->setCurrentRow(start + 1);
+        showTag();
+    }
+    setCaption(QString::fromLatin1(kCaption));
+}
+
+void TfrmEdit::editAutolistEntry() {
+    TSuperStringList* list = frmMain->EditList.get();
+    if (!list || list->isEmpty()) {
+        ShowMessage(QStringLiteral("The autolist is empty."));
+        return;
+    }
+    QString candidate;
+    while (!list->isEmpty()) {
+        candidate = list->takeLast();
+        if (!QFileInfo(candidate).isFile()) {
+            candidate.clear();
+            continue;
+        }
+        ReadTag(candidate);
+        const TMP3Rec& t = CurrentTag();
+        if (t.Artist.isEmpty() || t.Album.isEmpty() ||
+            (AppOptions().AutoExtra && (t.Track.isEmpty() || t.Title.isEmpty())))
+            break;
+    }
+    if (candidate.isEmpty()) {
+        ShowMessage(QStringLiteral("The autolist is empty."));
+        return;
+    }
+    MoveToFolder(ExtractFilePath(candidate));
+    SelectName(ExtractFileName(candidate));
+}
+
+void TfrmEdit::renameFiles(bool mass) {
+    QString selected;
+    if (!mass) {
+        if (SelectedPath().isEmpty()) return;
+        selected = lst->currentItem()->text();
+        frmRename->SetSingle(selected, FieldFromRight(selected, 1, '.'));
+    } else {
+        frmRename->SetMass();
+    }
+    if (QFileInfo(Folder()).isDir()) frmRename->SelectFolder(Folder());
+    frmRename->exec();
+    if (!mass && frmRename->Outcome() == QLatin1String("ok")) {
+        if (QListWidgetItem* it = lst->currentItem()) it->setText(frmRename->NewName());
+    } else {
+        stvChange();
+    }
+}
+
+void TfrmEdit::deleteFileAndBookmarks() {
+    const QString path = SelectedPath();
+    if (path.isEmpty()) return;
+    if (!AskYesNo(QStringLiteral("Delete this file and all related bookmarks?\r\r") + path)) return;
+    if (frmMain->cmbFile->currentText() == path) {
+        frmMain->cmbFile->setEditText(QString());
+        frmMain->OpenCurrentFile();
+    }
+    QFile::remove(path);
+    frmMain->DeleteBookmarksOfFile(path);
+    const int row = lst->currentRow();
+    delete lst->takeItem(row);
+    if (lst->count() > 0) {
+        lst->setCurrentRow(0);
+        showTag();
+    }
 }

@@ -2,8 +2,91 @@
 
 #include <QDialog>
 
+class QComboBox;
+class QFileSystemModel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QSplitter;
+class QTreeView;
+class QWidget;
+
+// The seven tag fields the editor copies and pastes between files.
+struct TChgRec {
+    QString Artist;
+    QString Album;
+    QString Track;
+    QString Title;
+    QString Year;
+    QString Genre;
+    QString Comment;
+    bool HasData = false;
+};
+
+// ID3 Tag Editor: browse folders, edit the tags of MP3 files, and run the tag
+// commands (copy, paste, fill, number downwards, autolist, rename, delete).
 class TfrmEdit : public QDialog {
     Q_OBJECT
 public:
+    enum Command {
+        cmdCopy = 0,
+        cmdPaste,
+        cmdFill,
+        cmdCopyDown,
+        cmdReload,
+        cmdSeparator,
+        cmdAutolist,
+        cmdRenameFile,
+        cmdMassRename,
+        cmdDeleteFile,
+    };
+
     explicit TfrmEdit(QWidget* parent = nullptr);
+
+    void FormActivate();
+    void stvChange();
+    void lstClick();
+    void lstDblClick();
+    void cmdUpdateClick();
+    void cmbCmdChange(int index);
+    // Moves the folder tree to a folder (which rebuilds the file list).
+    void MoveToFolder(const QString& folder);
+    QString Folder() const;
+    // Full path of the selected file; empty without a selection.
+    QString SelectedPath() const;
+    // Selects the list entry with exactly this name and shows its tag.
+    bool SelectName(const QString& name);
+
+    QString TargetName;
+    static TChgRec& CopyBuffer();
+
+    QWidget* pnlEdit = nullptr;
+    QSplitter* spl = nullptr;
+    QLineEdit* edtArtist = nullptr;
+    QLineEdit* edtAlbum = nullptr;
+    QLineEdit* edtTrack = nullptr;
+    QLineEdit* edtYear = nullptr;
+    QLineEdit* edtGenre = nullptr;
+    QLineEdit* edtTitle = nullptr;
+    QLineEdit* edtComment = nullptr;
+    QPushButton* cmdUpdate = nullptr;
+    QComboBox* cmbCmd = nullptr;
+    QTreeView* stv = nullptr;
+    QListWidget* lst = nullptr;
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    bool event(QEvent* e) override;
+
+private:
+    void showTag();
+    void copyRecord();
+    void copyDownwards();
+    void editAutolistEntry();
+    void renameFiles(bool mass);
+    void deleteFileAndBookmarks();
+    void fillFromFileInfo();
+    void setCaption(const QString& text);
+    QFileSystemModel* model = nullptr;
+    bool refilling = false;
 };

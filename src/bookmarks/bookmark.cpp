@@ -1,0 +1,563 @@
+#include "bookmarks/bookmark.h"
+
+#include "bookmarks/treefile.h"
+#include "util/qorext.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStringDecoder>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+constexpr int offRecNo = 0;
+constexpr int offPath = 4;
+constexpr int offStamp = 259;
+constexpr int offDesc = 280;
+constexpr int offPos = 536;
+constexpr int offSig = 540;
+
+QString signatureText() { return PadLeftTo(QStringLiteral("Narrabel bookmarks"), 254); }
+
+QString decodeStored(const char* data, int len) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString s = utf8(QByteArrayView(data, len));
+    if (!utf8.hasError()) return s;
+    // Written by an 8-bit program: keep every byte as one character.
+    return QString::fromLatin1(data, len);
+}
+
+void putShort(char* field, int capacity, const QString& text) {
+    const QByteArray bytes = CutUtf8(text, capacity).toUtf8();
+    field[0] = char(uint8_t(bytes.size()));
+    memcpy(field + 1, bytes.constData(), size_t(bytes.size()));
+}
+
+QString getShort(const char* field, int capacity) {
+    const int len = std::min(int(uint8_t(field[0])), capacity);
+    return decodeStored(field + 1, len);
+}
+
+int32_t getInt(const char* p) { return qFromLittleEndian<int32_t>(p); }
+void putInt(char* p, int32_t v) { qToLittleEndian<int32_t>(v, p); }
+
+QString key(const QString& storePath) {
+    return QDir::cleanPath(QFileInfo(storePath).absoluteFilePath());
+}
+
+// Each write made through this file bumps its store's generation, so that a
+// compaction can tell whether the store changed while it copied.
+QHash<QString, int64_t>& generations() {
+    static QHash<QString, int64_t> g;
+    return g;
+}
+
+struct FileStamp {
+    int64_t size = -1;
+    int64_t mtime = 0;
+    bool operator==(const FileStamp& o) const { return size == o.size && mtime == o.mtime; }
+};
+
+FileStamp stampOf(const QString& path) {
+    std::error_code ec;
+    const std::filesystem::path p(path.toStdString());
+    FileStamp s;
+    auto size = std::filesystem::file_size(p, ec);
+    if (ec) return s;
+    auto t = std::filesystem::last_write_time(p, ec);
+    if (ec) return s;
+    s.size = int64_t(size);
+    s.mtime = int64_t(t.time_since_epoch().count());
+    return s;
+}
+
+QString ioError(const QString& what, const QString& path, const QFile& f) {
+    return QStringLiteral("%1 \"%2\": %3").arg(what, QDir::toNativeSeparators(path), f.errorString());
+}
+
+bool fail(QString* error, const QString& text) {
+    if (error) *error = text;
+    return false;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- index cache
+
+class TIndexAccess {
+public:
+    struct Cache {
+        TBookmarkIndex index;
+        bool loaded = false;
+        FileStamp stamp;
+    };
+    static std::map<QString, std::unique_ptr<Cache>>& caches() {
+        static std::map<QString, std::unique_ptr<Cache>> c;
+        return c;
+    }
+    static Cache& cacheOf(const QString& storePath) {
+        auto& slot = caches()[key(storePath)];
+        if (!slot) slot = std::make_unique<Cache>();
+        return *slot;
+    }
+    static void load(Cache& c, const QString& storePath) {
+        c.index.clear();
+        c.stamp = stampOf(storePath);
+        ForEachRecord(storePath, [&](const TBookmarkRec& r) {
+            TBookmarkRec copy = r;
+            copy.Signature.clear();
+            const int32_t place = c.index.Count() + 1;
+            if (copy.RecNo != place) c.index.numbered = false;
+            c.index.records.append(copy);
+            c.index.link(place);
+            return true;
+        });
+        c.loaded = true;
+    }
+    // Called after a record was written at its place by this process.
+    // before: the file's stamp just before the write (another writer in
+    // between means the index no longer matches).
+    static void written(const QString& storePath, const TBookmarkRec& rec, const FileStamp& before) {
+        ++generations()[key(storePath)];
+        Cache& c = cacheOf(storePath);
+        if (!c.loaded) return;
+        if (!(before == c.stamp) || rec.RecNo < 1 || rec.RecNo > c.index.Count() + 1) {
+            c.loaded = false;
+            return;
+        }
+        TBookmarkRec copy = rec;
+        copy.Signature.clear();
+        c.index.put(copy);
+        c.stamp = stampOf(storePath);
+    }
+    static void replaced(const QString& storePath, QVector<TBookmarkRec>&& records) {
+        ++generations()[key(storePath)];
+        Cache& c = cacheOf(storePath);
+        c.index.clear();
+        for (auto& r : records) {
+            r.Signature.clear();
+            c.index.records.append(r);
+            c.index.link(c.index.Count());
+        }
+        c.loaded = true;
+        c.stamp = stampOf(storePath);
+    }
+};
+
+void TBookmarkIndex::clear() {
+    records.clear();
+    byPath.clear();
+    numbered = true;
+}
+
+void TBookmarkIndex::link(int32_t place) {
+    TBookmarkRec& r = records[place - 1];
+    if (r.Deleted()) return;
+    auto it = byPath.find(r.FilePath);
+    if (it == byPath.end()) it = byPath.insert(r.FilePath, {});
+    r.FilePath = it.key(); // share one copy of each path
+    QVector<int32_t>& v = it.value();
+    v.insert(std::lower_bound(v.begin(), v.end(), place), place);
+}
+
+void TBookmarkIndex::unlink(int32_t place) {
+    const TBookmarkRec& r = records[place - 1];
+    if (r.Deleted()) return;
+    auto it = byPath.find(r.FilePath);
+    if (it == byPath.end()) return;
+    QVector<int32_t>& v = it.value();
+    auto pos = std::lower_bound(v.begin(), v.end(), place);
+    if (pos != v.end() && *pos == place) v.erase(pos);
+    if (v.isEmpty()) byPath.erase(it);
+}
+
+void TBookmarkIndex::put(const TBookmarkRec& rec) {
+    const int32_t place = rec.RecNo;
+    if (place == Count() + 1) {
+        records.append(rec);
+    } else {
+        unlink(place);
+        records[place - 1] = rec;
+    }
+    link(place);
+}
+
+const TBookmarkRec* TBookmarkIndex::At(int64_t recNo) const {
+    if (recNo < 1 || recNo > Count()) return nullptr;
+    return &records[int(recNo - 1)];
+}
+
+QVector<int32_t> TBookmarkIndex::LiveRecordsOf(const QString& path) const {
+    return byPath.value(path);
+}
+
+QStringList TBookmarkIndex::LivePaths() const {
+    QStringList out;
+    QSet<QString> seen;
+    for (const auto& r : records) {
+        if (r.Deleted() || seen.contains(r.FilePath)) continue;
+        seen.insert(r.FilePath);
+        out.append(r.FilePath);
+    }
+    return out;
+}
+
+const TBookmarkRec* TBookmarkIndex::firstWithRecNo(int64_t recNo) const {
+    if (numbered) return At(recNo);
+    for (const auto& r : records)
+        if (r.RecNo == recNo) return &r;
+    return nullptr;
+}
+
+int64_t TBookmarkIndex::LatestChildRecord(const QStringList& childTexts) const {
+    if (childTexts.isEmpty()) return 0;
+    QStringList list = childTexts;
+    for (QString& entry : list) {
+        // Entries already beginning with "_" are never looked up.
+        if (entry.startsWith('_')) continue;
+        const TBookmarkRec* r = firstWithRecNo(NodeRecordNumber(entry));
+        if (r)
+            entry = QStringLiteral("_") + r->Stamp + QStringLiteral("_") +
+                    ZeroPadTo(QString::number(r->RecNo), 8);
+    }
+    std::stable_sort(list.begin(), list.end(), [](const QString& a, const QString& b) {
+        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+    });
+    return ParseLooseInt(list.last().mid(16, 8));
+}
+
+const TBookmarkIndex& BookmarkIndex(const QString& storePath) {
+    auto& c = TIndexAccess::cacheOf(storePath);
+    if (!c.loaded || !(stampOf(storePath) == c.stamp)) TIndexAccess::load(c, storePath);
+    return c.index;
+}
+
+void DropBookmarkIndexes() { TIndexAccess::caches().clear(); }
+
+// ---------------------------------------------------------------- record
+
+QByteArray TBookmarkRec::ToBytes() const {
+    QByteArray b(Size, '\0');
+    char* p = b.data();
+    putInt(p + offRecNo, RecNo);
+    putShort(p + offPath, PathCapacity, FilePath);
+    putShort(p + offStamp, StampCapacity, Stamp);
+    putShort(p + offDesc, PathCapacity, Description);
+    putInt(p + offPos, Position);
+    putShort(p + offSig, PathCapacity, Signature);
+    return b;
+}
+
+TBookmarkRec TBookmarkRec::FromBytes(const char* p) {
+    TBookmarkRec r;
+    r.RecNo = getInt(p + offRecNo);
+    r.FilePath = getShort(p + offPath, PathCapacity);
+    r.Stamp = getShort(p + offStamp, StampCapacity);
+    r.Description = getShort(p + offDesc, PathCapacity);
+    r.Position = getInt(p + offPos);
+    r.Signature = getShort(p + offSig, PathCapacity);
+    return r;
+}
+
+TBookmark::TBookmark(const QString& storePath, int64_t recNo) {
+    if (recNo < 1) return;
+    QFile f(storePath);
+    if (!f.open(QIODevice::ReadOnly)) return;
+    const int64_t offset = (recNo - 1) * TBookmarkRec::Size;
+    if (offset + TBookmarkRec::Size > f.size() || !f.seek(offset)) return;
+    const QByteArray bytes = f.read(TBookmarkRec::Size);
+    if (bytes.size() != TBookmarkRec::Size) return;
+    Rec = TBookmarkRec::FromBytes(bytes.constData());
+    Valid = true;
+}
+
+// ---------------------------------------------------------------- descriptions
+
+QString CutUtf8(const QString& text, int maxBytes) {
+    if (maxBytes <= 0) return {};
+    if (text.size() * 3 <= maxBytes) return text; // cannot be longer
+    const QByteArray u = text.toUtf8();
+    if (u.size() <= maxBytes) return text;
+    int n = maxBytes;
+    while (n > 0 && (uint8_t(u[n]) & 0xC0) == 0x80) --n;
+    return QString::fromUtf8(u.constData(), n);
+}
+
+QString DescriptionDateTime(const QDateTime& when) {
+    const QLocale loc = QLocale::system();
+    // The long time format may name the time zone; the descriptions never did.
+    QString tf = loc.timeFormat(QLocale::LongFormat);
+    tf.remove(QRegularExpression(QStringLiteral("\\s*\\bt+\\b\\s*")));
+    return loc.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+           loc.toString(when.time(), tf.trimmed());
+}
+
+bool DescriptionNeeded(const TBookmarkRec& rec, const TWriteContext& ctx) {
+    if (ctx.Closing || ctx.Deleting) return false;
+    return rec.Description.isEmpty() || ctx.AlwaysInsert;
+}
+
+QString ComposeDescription(const TBookmarkRec& rec, const TMP3Rec& tag, const QDateTime& now) {
+    QString text;
+    if (!tag.Album.isEmpty()) {
+        text = tag.Album;
+        if (!tag.Track.isEmpty()) text += QStringLiteral(" - ") + tag.Track;
+        if (!tag.Title.isEmpty()) text += QStringLiteral(" - ") + tag.Title;
+    } else {
+        // The file name without its extension (whatever its length).
+        const QString name = ExtractFileName(rec.FilePath);
+        const int dot = name.lastIndexOf('.');
+        text = dot > 0 ? name.left(dot) : name;
+    }
+    text += QStringLiteral(" (") + DescriptionDateTime(now) + QStringLiteral(")");
+    if (!rec.Description.isEmpty()) text += QStringLiteral(" [") + rec.Description + QStringLiteral("]");
+    if (rec.Position == 1) text += QStringLiteral(" [START]");
+    return CutUtf8(text, TBookmarkRec::PathCapacity);
+}
+
+QString WithSuffixes(const QString& text, int32_t position, int32_t recNo) {
+    const QString suffix = QStringLiteral(" {") + FormatMinSec(position) + QStringLiteral("} [") +
+                           ZeroPadTo(QString::number(recNo), 8) + QStringLiteral("]");
+    const int room = TBookmarkRec::PathCapacity - int(suffix.toUtf8().size());
+    return CutUtf8(text, room) + suffix;
+}
+
+namespace {
+
+void addToAutolist(const TBookmarkRec& rec, const TWriteContext& ctx) {
+    if (!ctx.EditList) return;
+    const TMP3Rec& t = ctx.Tag;
+    const bool listed = ctx.EditList->contains(rec.FilePath);
+    if (t.Artist.isEmpty() || t.Album.isEmpty()) {
+        if (!listed) ctx.EditList->append(rec.FilePath);
+    } else if ((t.Track.isEmpty() || t.Title.isEmpty()) && ctx.AutoExtra && !listed) {
+        // Listed once only: every write of such a file would add it again.
+        ctx.EditList->append(rec.FilePath);
+    }
+}
+
+// Stage 2: suffixes, stamp, signature, and the 796 bytes at the record's place.
+bool store(TBookmark& bm, const QString& storePath, const QDateTime& now, QString* error) {
+    TBookmarkRec& r = bm.Rec;
+    const FileStamp before = stampOf(storePath);
+    QFile f(storePath);
+    if (!f.open(QIODevice::ReadWrite))
+        return fail(error, ioError(QStringLiteral("Cannot open the bookmark store"), storePath, f));
+    const int64_t count = f.size() / TBookmarkRec::Size;
+    if (r.RecNo == 0) {
+        if (count >= TBookmarkRec::MaxRecNo)
+            return fail(error, QStringLiteral("The bookmark store is full (%1 records); compact it.")
+                                   .arg(count));
+        // A torn last record (a partial write) is overwritten, never built upon.
+        r.RecNo = int32_t(count + 1);
+    } else if (r.RecNo < 0 || r.RecNo > count) {
+        return fail(error, QStringLiteral("Bookmark record %1 is not in the store.").arg(r.RecNo));
+    }
+    r.Description = WithSuffixes(r.Description, r.Position, r.RecNo);
+    r.Stamp = now.toString(QStringLiteral("yyyyMMdd hh:mm"));
+    r.Signature = signatureText();
+    const QByteArray bytes = r.ToBytes();
+    if (!f.seek(int64_t(r.RecNo - 1) * TBookmarkRec::Size) || f.write(bytes) != bytes.size() ||
+        !f.flush())
+        return fail(error, ioError(QStringLiteral("Cannot write the bookmark store"), storePath, f));
+    f.close();
+    TIndexAccess::written(storePath, r, before);
+    return true;
+}
+
+} // namespace
+
+bool WriteBookmark(TBookmark& bm, const QString& storePath, const TWriteContext& ctx,
+                   QString* error) {
+    TBookmarkRec& r = bm.Rec;
+    // Texts that came in longer than the fields are cut as the fields would.
+    r.FilePath = CutUtf8(r.FilePath, TBookmarkRec::PathCapacity);
+    if (DescriptionNeeded(r, ctx)) {
+        addToAutolist(r, ctx);
+        r.Description = ComposeDescription(r, ctx.Tag, ctx.Now);
+    }
+    return store(bm, storePath, ctx.Now, error);
+}
+
+bool MarkDeleted(TBookmark& bm, const QString& storePath, const QDateTime& now, QString* error) {
+    if (bm.Rec.RecNo < 1)
+        return fail(error, QStringLiteral("Bookmark record %1 is not in the store.").arg(bm.Rec.RecNo));
+    bm.Rec.FilePath = QStringLiteral("*");
+    return store(bm, storePath, now, error);
+}
+
+// ---------------------------------------------------------------- bulk reads
+
+int32_t StoreRecordCount(const QString& storePath) {
+    QFileInfo fi(storePath);
+    if (!fi.isFile()) return 0;
+    return int32_t(fi.size() / TBookmarkRec::Size);
+}
+
+bool ForEachRecord(const QString& storePath,
+                   const std::function<bool(const TBookmarkRec&)>& fn) {
+    QFile f(storePath);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    constexpr int chunkRecords = 512;
+    int64_t place = 0;
+    for (;;) {
+        // The size is looked at again each time: records may be appended meanwhile.
+        const int64_t count = f.size() / TBookmarkRec::Size;
+        if (place >= count) break;
+        const int64_t n = std::min<int64_t>(chunkRecords, count - place);
+        if (!f.seek(place * TBookmarkRec::Size)) break;
+        const QByteArray chunk = f.read(n * TBookmarkRec::Size);
+        const int64_t got = chunk.size() / TBookmarkRec::Size;
+        for (int64_t i = 0; i < got; ++i)
+            if (!fn(TBookmarkRec::FromBytes(chunk.constData() + i * TBookmarkRec::Size)))
+                return true;
+        if (got < n) break; // a failed read ends the walk
+        place += got;
+    }
+    return true;
+}
+
+QStringList DebugListing(const QString& storePath) {
+    QStringList lines;
+    ForEachRecord(storePath, [&](const TBookmarkRec& r) {
+        lines.append(ZeroPadTo(QString::number(uint32_t(r.RecNo)), 8) + QStringLiteral(" - ") +
+                     ZeroPadTo(QString::number(uint32_t(r.Position)), 12) + QStringLiteral(" - ") +
+                     r.Stamp + QStringLiteral(" - ") + PadRightTo(r.FilePath, 254) +
+                     QStringLiteral(" - ") + PadRightTo(r.Description, 254) + TrimCtl(r.Signature));
+        return true;
+    });
+    return lines;
+}
+
+// ---------------------------------------------------------------- compaction
+
+namespace {
+
+// One copy of the live records into tmp. False on a read/write failure or when
+// step cancels (*cancelled set).
+bool copyLive(QFile& src, QFile& dst, const TStep& step, bool* cancelled,
+              QVector<TBookmarkRec>* kept) {
+    kept->clear();
+    if (!dst.resize(0) || !dst.seek(0)) return false;
+    int32_t counter = 0;
+    int64_t place = 0;
+    for (;;) {
+        if (step) {
+            if (!step()) {
+                *cancelled = true;
+                return false;
+            }
+        }
+        const int64_t count = src.size() / TBookmarkRec::Size;
+        if (place >= count) break;
+        if (!src.seek(place * TBookmarkRec::Size)) return false;
+        QByteArray bytes = src.read(TBookmarkRec::Size);
+        if (bytes.size() != TBookmarkRec::Size) return false;
+        ++place;
+        TBookmarkRec r = TBookmarkRec::FromBytes(bytes.constData());
+        if (r.Deleted()) continue;
+        // Only the number changes; every other byte is copied as it is.
+        r.RecNo = ++counter;
+        putInt(bytes.data() + offRecNo, r.RecNo);
+        if (dst.write(bytes) != bytes.size()) return false;
+        kept->append(r);
+    }
+    return dst.flush();
+}
+
+} // namespace
+
+TCompactResult CompactStore(const QString& storePath, const QString& tmpPath, const TStep& step,
+                            QString* error) {
+    if (!QFileInfo(storePath).isFile()) return TCompactResult::NoStore;
+    QFile src(storePath);
+    if (!src.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        fail(error, ioError(QStringLiteral("Cannot open the bookmark store"), storePath, src));
+        return TCompactResult::Failed;
+    }
+    QFile::remove(tmpPath);
+    QFile dst(tmpPath);
+    if (!dst.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
+        fail(error, ioError(QStringLiteral("Cannot create"), tmpPath, dst));
+        return TCompactResult::Failed;
+    }
+    auto abandon = [&](TCompactResult result) {
+        dst.close();
+        QFile::remove(tmpPath);
+        return result;
+    };
+    const QString k = key(storePath);
+    const int64_t generation = generations().value(k);
+    const FileStamp before = stampOf(storePath);
+    bool cancelled = false;
+    QVector<TBookmarkRec> kept;
+    bool ok = copyLive(src, dst, step, &cancelled, &kept);
+    if (cancelled) return abandon(TCompactResult::Cancelled);
+    // The store changed while events ran: copy again, this time without
+    // yielding, so the copy holds every write.
+    if (ok && (generations().value(k) != generation || !(stampOf(storePath) == before)))
+        ok = copyLive(src, dst, {}, &cancelled, &kept);
+    if (!ok) {
+        fail(error, ioError(QStringLiteral("Cannot compact the bookmark store"), storePath,
+                            dst.error() != QFileDevice::NoError ? dst : src));
+        return abandon(TCompactResult::Failed);
+    }
+    ::fsync(dst.handle());
+    dst.close();
+    src.close();
+    // One rename replaces the store: there is never a moment without one.
+    if (::rename(QFile::encodeName(tmpPath).constData(), QFile::encodeName(storePath).constData()) !=
+        0) {
+        fail(error, QStringLiteral("Cannot replace the bookmark store \"%1\": %2")
+                        .arg(QDir::toNativeSeparators(storePath), QString::fromLocal8Bit(strerror(errno))));
+        QFile::remove(tmpPath);
+        return TCompactResult::Failed;
+    }
+    TIndexAccess::replaced(storePath, std::move(kept));
+    return TCompactResult::Done;
+}
+
+int RepointBookmarks(const QString& storePath, const QString& oldPath, const QString& newPath,
+                     const TStep& step, QString* error) {
+    if (!QFileInfo(storePath).isFile()) return 0;
+    // "*" is the mark of a deleted record, never a file.
+    if (oldPath == QLatin1String("*") || newPath == QLatin1String("*")) return 0;
+    QFile f(storePath);
+    if (!f.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        fail(error, ioError(QStringLiteral("Cannot open the bookmark store"), storePath, f));
+        return -1;
+    }
+    int changed = 0;
+    for (int64_t place = 0;; ++place) {
+        if (step && !step()) break;
+        if (place >= f.size() / TBookmarkRec::Size) break;
+        if (!f.seek(place * TBookmarkRec::Size)) break;
+        QByteArray bytes = f.read(TBookmarkRec::Size);
+        if (bytes.size() != TBookmarkRec::Size) break;
+        TBookmarkRec r = TBookmarkRec::FromBytes(bytes.constData());
+        if (r.Deleted() || r.FilePath != oldPath) continue;
+        r.FilePath = CutUtf8(newPath, TBookmarkRec::PathCapacity);
+        memset(bytes.data() + offPath, 0, 255);
+        putShort(bytes.data() + offPath, TBookmarkRec::PathCapacity, r.FilePath);
+        const FileStamp before = stampOf(storePath);
+        if (!f.seek(place * TBookmarkRec::Size) || f.write(bytes) != bytes.size()) {
+            fail(error, ioError(QStringLiteral("Cannot write the bookmark store"), storePath, f));
+            return -1;
+        }
+        ++changed;
+        if (r.RecNo == place + 1) TIndexAccess::written(storePath, r, before);
+        else ++generations()[key(storePath)];
+    }
+    return changed;
+}
