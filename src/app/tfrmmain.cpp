@@ -23,7 +23,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QShortcut>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
@@ -302,8 +301,6 @@ void TfrmMain::ConnectHandlers() {
         pop->popup(tv->viewport()->mapToGlobal(p));
     });
     tv->installEventFilter(this);
-    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(esc, &QShortcut::activated, this, [this] { close_(); });
 }
 
 void TfrmMain::close_() { close(); }
@@ -349,6 +346,7 @@ void TfrmMain::FormCreate() {
         EditList->LoadFromFile(DataFolder + QStringLiteral("Narrabel.edt"));
     }
     if (!History) History = std::make_unique<TBMHistory>(QString());
+    History->OnChanged = [this] { UpdateHints(); }; // hints follow every append
     if (DataFolder.isEmpty()) cmdResume->setEnabled(false);
     UpdateHints();
 
@@ -443,7 +441,14 @@ void TfrmMain::closeEvent(QCloseEvent* e) {
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
 }
 
-void TfrmMain::keyPressEvent(QKeyEvent* e) { QMainWindow::keyPressEvent(e); }
+void TfrmMain::keyPressEvent(QKeyEvent* e) {
+    // Close is the window's cancel button: Esc that no control took closes it.
+    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QMainWindow::keyPressEvent(e);
+}
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
     if (watched == tv) {

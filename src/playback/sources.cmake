@@ -1,4 +1,8 @@
 # Sources of src/playback.
+target_sources(narrabel_core PRIVATE
+    src/playback/bmhistory.cpp
+    src/playback/optionsfile.cpp
+)
 if(NOT NARRABEL_CORE_ONLY)
     target_sources(narrabel_gui PRIVATE
         src/playback/playbackcontrol.cpp

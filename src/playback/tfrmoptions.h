@@ -1,9 +1,54 @@
 #pragma once
+// The Options dialog: the bookmark tree's font and the three switches. Its
+// four option controls are what "Narrabel.opt" stores (see optionsfile.h);
+// the switches are mirrored into AppOptions() whenever they change.
+
+#include "playback/optionsfile.h"
 
 #include <QDialog>
+#include <QFont>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
 
 class TfrmOptions : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmOptions(QWidget* parent = nullptr);
+
+    // The option controls as the options file holds them, and back (entries
+    // the window does not show, such as the designed geometry, are kept).
+    TOptionsFile Options() const;
+    void SetOptions(const TOptionsFile& options);
+    // The font panel's font: the tree font from now on.
+    QFont PanelFont() const;
+
+    static QFont FontFromProps(const TFontProps& props);
+    static TFontProps PropsFromFont(const QFont& font);
+    // Whole points of a font, whether it was given in points or pixels.
+    static int FontPoints(const QFont& font);
+
+    void FormActivate();
+    void cmdFontClick();
+    void cmdCloseClick();
+    void FormClose();
+
+    QLabel* lblTVFont = nullptr;
+    QLabel* pnlFont = nullptr;
+    QPushButton* cmdFont = nullptr;
+    QCheckBox* chkAlwaysInsert = nullptr;
+    QCheckBox* chkAutoExtra = nullptr;
+    QCheckBox* chkMoreFormats = nullptr;
+    QPushButton* cmdClose = nullptr;
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void done(int result) override;
+
+private:
+    void syncSwitches();
+    TOptionsFile kept;
+    bool centred = false;
 };

@@ -1,9 +1,210 @@
 #include "rename/tfrmrename.h"
 
 #include "app/application.h"
+#include "app/dialogs.h"
+#include "app/widgets.h"
+#include "app/tfrmmain.h"
+#include "rename/tfrmpreview.h"
+#include "tags/fillrules.h"
+#include "util/qorext.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace {
+
+QString JoinPath(const QString& folder, const QString& name) {
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+QString CleanFolder(const QString& folder) {
+    QString f = QDir::cleanPath(folder);
+    return f.isEmpty() ? QStringLiteral("/") : f;
+}
+
+} // namespace
 
 TfrmRename::TfrmRename(QWidget* parent) : QDialog(parent) {
     WindowCreationLog() << QStringLiteral("TfrmRename");
     setObjectName(QStringLiteral("frmRename"));
     setWindowTitle(QStringLiteral("Rename File(s)"));
+    setModal(true);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+    TagSource = [](const QString& path, bool read) {
+        if (read) ReadTag(path);
+        return CurrentTag();
+    };
+    Repoint = [](const QString& oldPath, const QString& newPath) {
+        if (frmMain) frmMain->RepointBookmarks(oldPath, newPath);
+    };
+
+    auto* lay = new QVBoxLayout(this);
+
+    auto* stvLabel = new QLabel(QStringLiteral("&Mass rename root folder"), this);
+    stv = new TFolderTree(this);
+    stv->setMinimumHeight(200);
+    stvLabel->setBuddy(stv);
+    connect(stv, &TFolderTree::folderChanged, this, [this] {
+        const QString f = stv->SelectedFolder();
+        if (!f.isEmpty()) selectedFolder = f;
+    });
+    lay->addWidget(stvLabel);
+    lay->addWidget(stv, 1);
+
+    auto* pattern = new QHBoxLayout;
+    cmb1 = MakeFieldSlot(this, "cmb1", ffArtist);
+    cmb2 = MakeFieldSlot(this, "cmb2", ffAlbum);
+    cmb3 = MakeFieldSlot(this, "cmb3", ffTrack);
+    cmb4 = MakeFieldSlot(this, "cmb4", ffTitle);
+    cmbDelim = MakeDelimiterBox(this);
+    for (QComboBox* c : {cmb1, cmb2, cmb3, cmb4}) pattern->addWidget(c);
+    auto* delimLabel = new QLabel(QStringLiteral("&Delimiter"), this);
+    delimLabel->setBuddy(cmbDelim);
+    pattern->addWidget(delimLabel);
+    pattern->addWidget(cmbDelim);
+    lay->addLayout(pattern);
+
+    chkPreview = new QCheckBox(QStringLiteral("&Preview mass updates"), this);
+    chkPreview->setObjectName(QStringLiteral("chkPreview"));
+    chkPreview->setChecked(true);
+    chkPreview->setToolTip(QStringLiteral("It is highly advised to keep this option checked"));
+    lay->addWidget(chkPreview);
+
+    auto* names = new QGridLayout;
+    pnlOldName = MakePanel(this, "pnlOldName");
+    pnlNewName = MakePanel(this, "pnlNewName");
+    names->addWidget(new QLabel(QStringLiteral("Old Name"), this), 0, 0);
+    names->addWidget(pnlOldName, 0, 1);
+    names->addWidget(new QLabel(QStringLiteral("New Name"), this), 1, 0);
+    names->addWidget(pnlNewName, 1, 1);
+    names->setColumnStretch(1, 1);
+    lay->addLayout(names);
+
+    auto* buttons = new QHBoxLayout;
+    cmdOk = new QPushButton(QStringLiteral("&Ok"), this);
+    cmdOk->setObjectName(QStringLiteral("cmdOk"));
+    cmdOk->setDefault(true);
+    cmdCancel = new QPushButton(QStringLiteral("&Cancel"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    buttons->addStretch(1);
+    buttons->addWidget(cmdOk);
+    buttons->addWidget(cmdCancel);
+    lay->addLayout(buttons);
+
+    for (QComboBox* c : {cmb1, cmb2, cmb3, cmb4})
+        connect(c, &QComboBox::currentIndexChanged, this, [this] { cmb1Change(); });
+    connect(cmbDelim, &QComboBox::editTextChanged, this, [this] { cmb1Change(); });
+    connect(cmdOk, &QPushButton::clicked, this, [this] { cmdOkClick(); });
+    connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancelClick(); });
+
+    resize(640, 520);
+}
+
+void TfrmRename::SetSingle(const QString& fileName, const QString& extension) {
+    pnlOldName->setText(fileName);
+    Extension = extension;
+    outcome.clear();
+    stv->setEnabled(false);
+}
+
+void TfrmRename::SetMass() {
+    pnlOldName->setText(QStringLiteral("<multiple files>"));
+    stv->setEnabled(true);
+}
+
+QString TfrmRename::NewName() const { return pnlNewName->text(); }
+
+bool TfrmRename::SelectFolder(const QString& folder) {
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) return false;
+    selectedFolder = CleanFolder(QFileInfo(folder).absoluteFilePath());
+    stv->SelectFolder(selectedFolder);
+    return true;
+}
+
+QString TfrmRename::SelectedFolder() const { return selectedFolder; }
+
+bool TfrmRename::MassMode() const { return stv->isEnabled(); }
+
+TNamePattern TfrmRename::Pattern() const {
+    TNamePattern p;
+    QComboBox* slotBoxes[] = {cmb1, cmb2, cmb3, cmb4};
+    for (int i = 0; i < 4; ++i) p.Slots[i] = slotBoxes[i]->currentIndex();
+    p.Delim = cmbDelim->currentText();
+    return p;
+}
+
+TMP3Rec TfrmRename::TagOf(const QString& path, bool read) { return TagSource(path, read); }
+
+QString TfrmRename::ComposeName(const QString& path, bool readTags) {
+    return ::ComposeName(TagOf(path, readTags), Pattern(), Extension);
+}
+
+bool TfrmRename::RenameAndRepoint(const QString& oldPath, const QString& newPath) {
+    LastStatus = RenameNoReplace(oldPath, newPath);
+    if (LastStatus != TRenameStatus::Ok) return false;
+    if (oldPath != newPath && Repoint) Repoint(oldPath, newPath);
+    return true;
+}
+
+void TfrmRename::UpdatePreview() {
+    if (MassMode()) pnlNewName->setText(ComposePatternName(Pattern(), Extension));
+    else pnlNewName->setText(ComposeName(QString(), false));
+}
+
+void TfrmRename::FormActivate() {
+    if (Extension.isEmpty()) Extension = QStringLiteral("mp3");
+    UpdatePreview();
+}
+
+void TfrmRename::cmb1Change() { UpdatePreview(); }
+
+void TfrmRename::cmdOkClick() {
+    if (MassMode()) {
+        TfrmPreview* preview = Preview ? Preview : frmPreview;
+        if (preview) {
+            preview->RenameWindow = this;
+            preview->exec();
+        }
+        accept();
+        return;
+    }
+    const QString folder = SelectedFolder();
+    const QString oldPath = JoinPath(folder, pnlOldName->text());
+    const QString newPath = JoinPath(folder, pnlNewName->text());
+    bool renamed = false;
+    try {
+        renamed = !folder.isEmpty() && RenameAndRepoint(oldPath, newPath);
+    } catch (...) {
+        // Only the repointing throws, so the file has its new name already.
+        outcome = QStringLiteral("ok");
+        accept();
+        throw;
+    }
+    if (renamed) {
+        outcome = QStringLiteral("ok");
+    } else {
+        outcome.clear();
+        ShowMessage(QStringLiteral("Operation failed (files in use, illegal chars...)"));
+    }
+    accept();
+}
+
+void TfrmRename::cmdCancelClick() { reject(); }
+
+void TfrmRename::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+    FormActivate();
 }

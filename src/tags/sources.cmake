@@ -1,5 +1,6 @@
 # Sources of src/tags.
 target_sources(narrabel_core PRIVATE
+    src/tags/fillrules.cpp
     src/tags/mp3.cpp
 )
 if(NOT NARRABEL_CORE_ONLY)

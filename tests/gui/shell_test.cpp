@@ -33,7 +33,7 @@ TEST_F(ShellTest, CreatesEveryWindowOnceInOrderWithItsCaption) {
         {(QWidget*)frmBM, "New Bookmark"},   {(QWidget*)frmEdit, "ID3 Tag Editor"},
         {(QWidget*)frmImport, "Import"},     {(QWidget*)frmMissing, "Missing Audio Source"},
         {(QWidget*)frmOptions, "Options"},   {(QWidget*)frmFill, "Fill tags from file info"},
-        {(QWidget*)frmRename, "Rename File(s)"}, {(QWidget*)frmPreview, "Mass Rename"},
+        {(QWidget*)frmRename, "Rename File(s)"}, {(QWidget*)frmPreview, "Mass Rename - Build, Preview, Apply"},
     };
     for (auto [w, caption] : captions) EXPECT_EQ(w->windowTitle(), caption);
 }

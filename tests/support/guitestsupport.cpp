@@ -6,6 +6,8 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QTest>
+#include <QTimer>
+#include <memory>
 #include <cstdlib>
 
 QStringList ScriptedDialogs::Texts() const {
@@ -128,6 +130,23 @@ bool WindowsTest::WaitFor(const std::function<bool()>& cond, int timeoutMs) {
         QTest::qWait(5);
     }
     return true;
+}
+
+void WindowsTest::WhenShown(QWidget* window, std::function<void()> action, int timeoutMs) {
+    auto* timer = new QTimer();
+    auto deadline = std::make_shared<QDeadlineTimer>(timeoutMs);
+    QObject::connect(timer, &QTimer::timeout, [timer, window, action, deadline] {
+        if (window->isVisible()) {
+            timer->stop();
+            timer->deleteLater();
+            action();
+        } else if (deadline->hasExpired()) {
+            timer->stop();
+            timer->deleteLater();
+            ADD_FAILURE() << "window never shown: " << window->objectName().toStdString();
+        }
+    });
+    timer->start(10);
 }
 
 QString WindowsTest::dataFolder() const { return home + QStringLiteral("/Documents/Narrabel/"); }

@@ -72,6 +72,9 @@ protected:
     // Creates the windows; call again after DestroyAll to simulate a new start.
     void StartProgram(const QStringList& args = {}, bool show = true);
     void CloseProgram();
+    // Runs action once the (modal) window is visible, from the event loop that
+    // shows it; gives up after timeoutMs.
+    static void WhenShown(QWidget* window, std::function<void()> action, int timeoutMs = 5000);
     // Runs the event loop until cond holds or timeoutMs passes.
     static bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 5000);
     QString dataFolder() const;

@@ -1,0 +1,7 @@
+# ID3v2 library speed against TagLib and a plain file copy (not part of ctest).
+find_package(benchmark QUIET)
+pkg_check_modules(TAGLIB_BENCH IMPORTED_TARGET taglib)
+if(benchmark_FOUND AND TAGLIB_BENCH_FOUND)
+    add_executable(id3v2_bench ${CMAKE_CURRENT_SOURCE_DIR}/id3v2_bench.cpp)
+    target_link_libraries(id3v2_bench PRIVATE narrabel_core benchmark::benchmark PkgConfig::TAGLIB_BENCH)
+endif()

@@ -1,0 +1,212 @@
+#include "rename/massrename.h"
+
+#include "util/qorext.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QSet>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+
+namespace {
+
+TRenameat2Fn renameat2Fn = nullptr;
+
+int CallRenameat2(const char* from, const char* to) {
+    if (renameat2Fn) return renameat2Fn(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
+
+// link() fails when the target exists, so the new name is claimed atomically.
+TRenameStatus LinkAndUnlink(const char* from, const char* to) {
+    if (::link(from, to) != 0) return errno == EEXIST ? TRenameStatus::TargetExists : TRenameStatus::Failed;
+    if (::unlink(from) != 0) {
+        const int saved = errno;
+        ::unlink(to);
+        errno = saved;
+        return TRenameStatus::Failed;
+    }
+    return TRenameStatus::Ok;
+}
+
+QString JoinPath(const QString& folder, const QString& name) {
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+struct Walker {
+    const TNamePattern& pattern;
+    const QString& ext;
+    const TMassRenameWalk& hooks;
+    std::vector<TRenameAction> rows;
+    QSet<QString> targets;
+
+    void Walk(const QString& folder) {
+        if (hooks.Stop && hooks.Stop()) return;
+        if (hooks.Status) hooks.Status(folder);
+
+        QDir dir(folder);
+        const QStringList subs =
+            dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Unsorted);
+        for (const QString& name : subs) Walk(JoinPath(folder, name));
+
+        // Regular files only: a FIFO or device named *.mp3 would hang the tag read.
+        QDir fileDir(folder, QStringLiteral("*.mp3"), QDir::Unsorted, QDir::Files | QDir::NoDotAndDotDot);
+        const QStringList files = fileDir.entryList();
+        for (const QString& name : files) {
+            const QString full = JoinPath(folder, name);
+            if (hooks.Status) hooks.Status(name);
+            TRenameAction row;
+            row.OldPath = full;
+            row.NewName = ComposeName(hooks.ReadTag(full), pattern, ext);
+            const QString newPath = row.NewPath();
+            if (full.toLower() == newPath.toLower()) continue;
+            if (!IsAllowedFileName(row.NewName)) row.SkipReason = QStringLiteral("illegal name");
+            else if (targets.contains(newPath) || PathTaken(newPath))
+                row.SkipReason = QStringLiteral("NewName exists");
+            targets.insert(newPath);
+            rows.push_back(row);
+            if (hooks.Found) hooks.Found(rows.back());
+        }
+    }
+};
+
+const QLatin1String kCrLf("\r\n");
+
+QString TimeText(const QDateTime& t) { return QLocale::c().toString(t.time(), QStringLiteral("HH:mm:ss.zzz")); }
+
+// Day and month names from the user's locale, digits as they are everywhere.
+QString LongDateText(const QDate& d) {
+    const QLocale loc = QLocale::system();
+    return loc.dayName(d.dayOfWeek(), QLocale::LongFormat) + QStringLiteral(", ") +
+           loc.monthName(d.month(), QLocale::LongFormat) + QLatin1Char(' ') +
+           QString::number(d.day()) + QStringLiteral(", ") + QString::number(d.year());
+}
+
+// Creates the file only if nothing has its name; tries numbered names after that.
+bool SaveNew(const QString& folder, const QString& name, const QByteArray& text, QString* used) {
+    const QString stem = name.left(name.size() - 4); // without ".txt"
+    for (int n = 1; n < 1000; ++n) {
+        const QString path = folder + (n == 1 ? name : stem + QStringLiteral("_%1.txt").arg(n));
+        *used = path;
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            if (PathTaken(path)) continue;
+            return false;
+        }
+        if (f.write(text) != text.size() || !f.flush()) {
+            f.close();
+            f.remove(); // a partial log would pass for a complete one
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void SetRenameat2ForTest(TRenameat2Fn fn) { renameat2Fn = fn; }
+
+bool PathTaken(const QString& path) {
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+TRenameStatus RenameNoReplace(const QString& oldPath, const QString& newPath) {
+    if (ExtractFilePath(newPath) != ExtractFilePath(oldPath) ||
+        !IsAllowedFileName(ExtractFileName(newPath)) || !IsAllowedFileName(ExtractFileName(oldPath)))
+        return TRenameStatus::IllegalName;
+    const QByteArray from = QFile::encodeName(oldPath);
+    const QByteArray to = QFile::encodeName(newPath);
+    if (oldPath == newPath) return PathTaken(oldPath) ? TRenameStatus::Ok : TRenameStatus::Failed;
+    if (CallRenameat2(from.constData(), to.constData()) == 0) return TRenameStatus::Ok;
+    switch (errno) {
+    case EEXIST: return TRenameStatus::TargetExists;
+    case EINVAL:
+    case ENOSYS:
+    case EOPNOTSUPP: return LinkAndUnlink(from.constData(), to.constData());
+    default: return TRenameStatus::Failed;
+    }
+}
+
+QString TRenameAction::NewPath() const { return ExtractFilePath(OldPath) + NewName; }
+
+std::vector<TRenameAction> PlanMassRename(const QString& root, const TNamePattern& pattern,
+                                          const QString& ext, const TMassRenameWalk& walk) {
+    Walker w{pattern, ext, walk, {}, {}};
+    if (!root.isEmpty()) w.Walk(root);
+    return std::move(w.rows);
+}
+
+QString MassRenameLogName(const QDateTime& when) {
+    return QStringLiteral("MassRenameLog_") +
+           QLocale::c().toString(when, QStringLiteral("yyyyMMdd-HHmm")) + QStringLiteral(".txt");
+}
+
+TMassRenameLog ApplyMassRename(std::vector<TRenameAction>& rows, const QString& dataFolder,
+                               const TMassRenameApply& apply) {
+    auto now = [&] { return apply.Now ? apply.Now() : QDateTime::currentDateTime(); };
+    const QDateTime started = now();
+
+    QStringList lines;
+    lines << QStringLiteral("Narrabel - Mass Rename Log - ") + LongDateText(started.date());
+    lines << QStringLiteral("Started : ") + TimeText(started) + kCrLf;
+    QString lastFolder;
+    bool anyFolder = false;
+
+    for (size_t i = 0; i < rows.size(); ++i) {
+        TRenameAction& row = rows[i];
+        if (apply.Progress) apply.Progress(int(i) + 1, row);
+        if (!row.Checked) {
+            row.Result = TRowResult::Unticked;
+            row.SkipReason.clear();
+            continue;
+        }
+        const QString folder = ExtractFilePath(row.OldPath);
+        if (!anyFolder || folder != lastFolder) {
+            anyFolder = true;
+            lastFolder = folder;
+            lines << kCrLf + QStringLiteral(" - ") + folder;
+        }
+        lines << QStringLiteral("From   : ") + ExtractFileName(row.OldPath);
+        lines << QStringLiteral("To     : ") + row.NewName;
+        const QString newPath = row.NewPath();
+        if (!IsAllowedFileName(row.NewName)) {
+            row.Result = TRowResult::Error;
+            row.SkipReason = QStringLiteral("illegal name");
+        } else if (PathTaken(newPath)) {
+            row.Result = TRowResult::Skipped;
+            row.SkipReason = QStringLiteral("NewName exists");
+        } else if (apply.Rename(row.OldPath, newPath)) {
+            row.Result = TRowResult::Ok;
+            row.SkipReason.clear();
+        } else {
+            row.Result = TRowResult::Error;
+            row.SkipReason = QStringLiteral("rename failed");
+        }
+        switch (row.Result) {
+        case TRowResult::Ok: lines << QStringLiteral("Result : OK") + kCrLf; break;
+        case TRowResult::Skipped: lines << QStringLiteral("Result : SKIPPED - NewName exists") + kCrLf; break;
+        default: lines << QStringLiteral("Result : ERROR") + kCrLf; break;
+        }
+    }
+    lines << kCrLf + QStringLiteral("Finished: ") + TimeText(now());
+
+    TMassRenameLog log;
+    QString text;
+    for (const QString& l : lines) text += l + kCrLf;
+    log.Text = text.toUtf8();
+    const QString name = MassRenameLogName(started);
+    log.Path = dataFolder + name;
+    if (!dataFolder.isEmpty()) log.Saved = SaveNew(dataFolder, name, log.Text, &log.Path);
+    return log;
+}

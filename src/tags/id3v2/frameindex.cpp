@@ -1,0 +1,415 @@
+// The frame list and the in-memory transformations of one frame's data.
+#include "tags/id3v2/id3v2.h"
+#include "tags/id3v2/id3v2internal.h"
+#include "util/errors.h"
+
+#include <algorithm>
+#include <cstring>
+#include <zlib.h>
+
+namespace {
+const char* kRangeError = "Array range out of bounds.";
+
+bool IdFromString(const QString& id, char out[4]) {
+    const QString up = id.toUpper();
+    if (up.size() != 4) return false;
+    for (int k = 0; k < 4; ++k) {
+        const char16_t c = up[k].unicode();
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+        out[k] = char(c);
+    }
+    return true;
+}
+
+void CheckByte(int byte) {
+    if (byte != fbStatus && byte != fbFormat) throw NarrabelError(QString::fromLatin1(kRangeError));
+}
+
+// Upper bound for inflating a frame whose decompressed size is not declared.
+constexpr size_t kUndeclaredInflateLimit = 16u << 20;
+// No frame can be larger than a tag.
+constexpr size_t kMaxFrame = 0x10000000;
+} // namespace
+
+bool TFrameIndex::ValidID(const char id[4]) {
+    for (int k = 0; k < 4; ++k) {
+        const char c = id[k];
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+    }
+    return true;
+}
+
+void TFrameIndex::Check(int i) const {
+    // Index 0 is refused too: there is no entry before the first.
+    if (i < 1 || i > Count()) throw NarrabelError(QString::fromLatin1(kRangeError));
+}
+
+TFrameEntry& TFrameIndex::Entry(int i) {
+    Check(i);
+    return entries[size_t(i - 1)];
+}
+const TFrameEntry& TFrameIndex::Entry(int i) const {
+    Check(i);
+    return entries[size_t(i - 1)];
+}
+
+int TFrameIndex::AddFrame(const QString& id) {
+    TFrameEntry e;
+    if (!IdFromString(id, e.ID)) return 0;
+    e.Modified = true;
+    entries.push_back(std::move(e));
+    return Count();
+}
+
+int TFrameIndex::DeleteFrame(int index) {
+    if (index < 1 || index > Count()) return 0;
+    entries.erase(entries.begin() + (index - 1));
+    return 1;
+}
+
+void TFrameIndex::ClearFrames() {
+    entries.clear();
+    entries.shrink_to_fit();
+}
+
+bool TFrameIndex::GetModified(int i) const { return Entry(i).Modified; }
+void TFrameIndex::SetModified(int i, bool v) { Entry(i).Modified = v; }
+uint32_t TFrameIndex::GetHeaderOffset(int i) const { return Entry(i).HeaderOffset; }
+void TFrameIndex::SetHeaderOffset(int i, uint32_t v) { Entry(i).HeaderOffset = v; }
+uint32_t TFrameIndex::GetSizeBeforeUnsync(int i) const { return Entry(i).SizeBeforeUnsync; }
+void TFrameIndex::SetSizeBeforeUnsync(int i, uint32_t v) { Entry(i).SizeBeforeUnsync = v; }
+uint32_t TFrameIndex::GetHeaderSize(int i) const { return Entry(i).HeaderSize; }
+void TFrameIndex::SetHeaderSize(int i, uint32_t v) { Entry(i).HeaderSize = v; }
+QString TFrameIndex::GetID(int i) const { return QString::fromLatin1(Entry(i).ID, 4); }
+bool TFrameIndex::SetID(int i, const QString& id) {
+    TFrameEntry& e = Entry(i);
+    return IdFromString(id, e.ID);
+}
+uint8_t TFrameIndex::GetStoredFlags(int i, int byte) const {
+    const TFrameEntry& e = Entry(i);
+    CheckByte(byte);
+    return e.StoredFlags[byte];
+}
+void TFrameIndex::SetStoredFlags(int i, int byte, uint8_t v) {
+    TFrameEntry& e = Entry(i);
+    CheckByte(byte);
+    e.StoredFlags[byte] = v;
+}
+uint8_t TFrameIndex::GetWriteFlags(int i, int byte) const {
+    const TFrameEntry& e = Entry(i);
+    CheckByte(byte);
+    return e.WriteFlags[byte];
+}
+void TFrameIndex::SetWriteFlags(int i, int byte, uint8_t v) {
+    TFrameEntry& e = Entry(i);
+    CheckByte(byte);
+    e.WriteFlags[byte] = v;
+    e.Modified = true;
+}
+uint32_t TFrameIndex::GetDataLength(int i) const { return Entry(i).DataLength; }
+void TFrameIndex::SetDataLength(int i, uint32_t v) { Entry(i).DataLength = v; }
+uint8_t TFrameIndex::GetEncryptionMethod(int i) const { return Entry(i).EncryptionMethod; }
+void TFrameIndex::SetEncryptionMethod(int i, uint8_t v) {
+    TFrameEntry& e = Entry(i);
+    if (e.EncryptionMethod != v) e.Modified = true;
+    e.EncryptionMethod = v;
+}
+uint8_t TFrameIndex::GetGroupID(int i) const { return Entry(i).GroupID; }
+void TFrameIndex::SetGroupID(int i, uint8_t v) {
+    TFrameEntry& e = Entry(i);
+    if (e.GroupID != v) e.Modified = true;
+    e.GroupID = v;
+}
+const std::vector<uint8_t>& TFrameIndex::GetData(int i) const { return Entry(i).Data; }
+void TFrameIndex::SetData(int i, std::vector<uint8_t> data) { Entry(i).Data = std::move(data); }
+
+int TFrameIndex::Compress(int i, int level) {
+    TFrameEntry& e = Entry(i);
+    const uint8_t f = e.StoredFlags[fbFormat];
+    if (f & ffCompressed) return -1;
+    if (f & ffEncrypted) return 1;
+    if (f & ffUnsync) return 2;
+    int zlevel;
+    switch (level) {
+    case 0: zlevel = Z_NO_COMPRESSION; break;
+    case 1: zlevel = Z_BEST_SPEED; break;
+    case 3: zlevel = Z_BEST_COMPRESSION; break;
+    default: zlevel = Z_DEFAULT_COMPRESSION; break;
+    }
+    std::vector<uint8_t> out;
+    if (!id3v2::Deflate(e.Data, zlevel, out)) return 4;
+    e.DataLength = uint32_t(e.Data.size());
+    e.Data = std::move(out);
+    e.StoredFlags[fbFormat] |= ffCompressed;
+    e.Modified = true;
+    return 0;
+}
+
+int TFrameIndex::Decompress(int i) {
+    TFrameEntry& e = Entry(i);
+    const uint8_t f = e.StoredFlags[fbFormat];
+    if (!(f & ffCompressed)) return -1;
+    if (f & ffEncrypted) return 1;
+    if (f & ffUnsync) return 2;
+    // A declared size bounds the output, so a zlib bomb cannot grow past it.
+    const size_t limit = e.DataLength ? std::min<size_t>(e.DataLength, kMaxFrame)
+                                      : kUndeclaredInflateLimit;
+    std::vector<uint8_t> out;
+    bool truncated = false;
+    if (!id3v2::Inflate(e.Data, limit, out, truncated)) return 4;
+    if (truncated && !e.DataLength) return 4;
+    const bool differs = truncated || out.size() != e.DataLength;
+    e.Data = std::move(out);
+    e.DataLength = 0;
+    e.StoredFlags[fbFormat] &= uint8_t(~ffCompressed);
+    e.Modified = true;
+    return differs ? -2 : 0;
+}
+
+int TFrameIndex::ApplyUnsync(int i) {
+    TFrameEntry& e = Entry(i);
+    uint8_t& f = e.StoredFlags[fbFormat];
+    if (f & ffUnsync) return -1;
+    if (!(f & (ffCompressed | ffEncrypted))) e.DataLength = uint32_t(e.Data.size());
+    e.SizeBeforeUnsync = uint32_t(e.Data.size());
+    e.Data = id3v2::Unsync(e.Data.data(), e.Data.size());
+    f |= ffUnsync;
+    e.Modified = true;
+    return 0;
+}
+
+int TFrameIndex::RemoveUnsync(int i) {
+    TFrameEntry& e = Entry(i);
+    uint8_t& f = e.StoredFlags[fbFormat];
+    if (!(f & ffUnsync)) return -1;
+    e.Data = id3v2::Resync(e.Data.data(), e.Data.size());
+    f &= uint8_t(~ffUnsync);
+    e.Modified = true;
+    return 0;
+}
+
+namespace id3v2 {
+
+std::vector<uint8_t> Unsync(const uint8_t* p, size_t n) {
+    std::vector<uint8_t> out;
+    out.reserve(n + n / 64 + 2);
+    for (size_t k = 0; k < n; ++k) {
+        out.push_back(p[k]);
+        // A final 0xFF gets its zero too, as the published scheme and other
+        // readers expect; otherwise a following zero byte would be eaten.
+        if (p[k] == 0xFF && (k + 1 == n || p[k + 1] == 0x00 || p[k + 1] >= 0xE0))
+            out.push_back(0x00);
+    }
+    return out;
+}
+
+std::vector<uint8_t> Resync(const uint8_t* p, size_t n) {
+    // Every zero after 0xFF goes, as every reader of the published layout does;
+    // for data that Unsync made this is its exact inverse.
+    std::vector<uint8_t> out;
+    out.reserve(n);
+    for (size_t k = 0; k < n; ++k) {
+        out.push_back(p[k]);
+        if (p[k] == 0xFF && k + 1 < n && p[k + 1] == 0x00) ++k;
+    }
+    return out;
+}
+
+size_t ResyncedSize(const uint8_t* p, size_t n) {
+    size_t removed = 0;
+    for (size_t k = 0; k + 1 < n; ++k)
+        if (p[k] == 0xFF && p[k + 1] == 0x00) {
+            ++removed;
+            ++k;
+        }
+    return n - removed;
+}
+
+bool Deflate(const std::vector<uint8_t>& in, int level, std::vector<uint8_t>& out) {
+    z_stream zs;
+    std::memset(&zs, 0, sizeof zs);
+    if (deflateInit(&zs, level) != Z_OK) return false;
+    // Start at size + size/10 + 12 rounded up to 256 and grow while zlib wants more.
+    size_t cap = ((in.size() + in.size() / 10 + 12 + 255) / 256) * 256;
+    out.assign(cap, 0);
+    zs.next_in = const_cast<Bytef*>(in.data());
+    zs.avail_in = uInt(in.size());
+    int rc;
+    for (;;) {
+        zs.next_out = out.data() + zs.total_out;
+        zs.avail_out = uInt(out.size() - zs.total_out);
+        rc = deflate(&zs, Z_FINISH);
+        if (rc == Z_STREAM_END) break;
+        if (rc != Z_OK && rc != Z_BUF_ERROR) {
+            deflateEnd(&zs);
+            return false;
+        }
+        out.resize(out.size() + 256);
+    }
+    out.resize(zs.total_out);
+    deflateEnd(&zs);
+    return true;
+}
+
+bool Inflate(const std::vector<uint8_t>& in, size_t limit, std::vector<uint8_t>& out,
+             bool& truncated) {
+    truncated = false;
+    z_stream zs;
+    std::memset(&zs, 0, sizeof zs);
+    if (inflateInit(&zs) != Z_OK) return false;
+    zs.next_in = const_cast<Bytef*>(in.data());
+    zs.avail_in = uInt(in.size());
+    size_t cap = std::min(limit, std::max<size_t>(((in.size() + 255) / 256) * 256, 256));
+    out.assign(cap, 0);
+    bool ok = false;
+    for (;;) {
+        zs.next_out = out.data() + zs.total_out;
+        zs.avail_out = uInt(out.size() - zs.total_out);
+        const int rc = inflate(&zs, Z_NO_FLUSH);
+        if (rc == Z_STREAM_END) {
+            ok = true;
+            break;
+        }
+        if (rc != Z_OK && rc != Z_BUF_ERROR) break;
+        if (zs.avail_out == 0) {
+            if (out.size() >= limit) {
+                // More output than allowed: keep what fits and say so.
+                truncated = true;
+                ok = true;
+                break;
+            }
+            out.resize(std::min(limit, out.size() * 2));
+            continue;
+        }
+        // zlib neither finished nor wants room: the input ran out.
+        break;
+    }
+    const size_t produced = zs.total_out;
+    inflateEnd(&zs);
+    if (!ok) return false;
+    out.resize(produced);
+    return true;
+}
+
+namespace {
+// One UTF-16 code unit stream (encodings 1, 2 and 9).
+uint8_t DecodeUtf16(const uint8_t* p, size_t n, bool bigEndian, QString& text, size_t& used) {
+    size_t k = 0;
+    for (; k + 1 < n; k += 2) {
+        const uint16_t u = bigEndian ? uint16_t(p[k] << 8 | p[k + 1]) : uint16_t(p[k + 1] << 8 | p[k]);
+        if (u == 0) {
+            used = k + 2;
+            return txtOk;
+        }
+        if (u < 32) {
+            text.clear();
+            used = k + 2;
+            return txtControlChar;
+        }
+        if (u > 255) {
+            used = k + 2;
+            return txtNot8Bit;
+        }
+        text.append(QChar(u));
+    }
+    used = n;
+    return txtOk;
+}
+} // namespace
+
+uint8_t DecodeText(const uint8_t* data, size_t size, size_t start, size_t limit, uint8_t encoding,
+                   bool multiLine, QString& text, size_t* consumed) {
+    text.clear();
+    if (consumed) *consumed = 0;
+    if (encoding > 3 && encoding != 9) return txtBadEncoding;
+    if (start >= size) return txtEmpty;
+    size_t n = size - start;
+    if (limit && limit < n) n = limit;
+    const uint8_t* p = data + start;
+    size_t used = n;
+    uint8_t rc = txtOk;
+    text.reserve(int(std::min<size_t>(n, 1024)));
+    switch (encoding) {
+    case 0: {
+        size_t k = 0;
+        for (; k < n; ++k) {
+            const uint8_t b = p[k];
+            if (b < 32 && !(multiLine && (b == 10 || b == 13))) {
+                text.append(QChar(char16_t(b)));
+                if (!multiLine && b != 0 && b != 10 && b != 13) {
+                    text.clear();
+                    rc = txtControlChar;
+                }
+                ++k;
+                break;
+            }
+            text.append(QChar(char16_t(b)));
+        }
+        used = k;
+        break;
+    }
+    case 1: {
+        if (n < 2 || !((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
+            used = std::min<size_t>(n, 2);
+            rc = txtControlChar;
+            break;
+        }
+        const bool be = p[0] == 0xFE;
+        size_t u = 0;
+        rc = DecodeUtf16(p + 2, n - 2, be, text, u);
+        used = 2 + u;
+        break;
+    }
+    case 2:
+    case 9: {
+        rc = DecodeUtf16(p, n, encoding == 2, text, used);
+        break;
+    }
+    case 3: {
+        size_t k = 0;
+        while (k < n) {
+            const uint8_t b = p[k];
+            if (b < 32) {
+                ++k;
+                if (b != 0) {
+                    text.clear();
+                    rc = txtControlChar;
+                }
+                break;
+            }
+            if (b < 0x80) {
+                text.append(QChar(char16_t(b)));
+                ++k;
+            } else if (b < 0xC0) {
+                text.append(QChar(char16_t(b & 0x3F)));
+                ++k;
+            } else if (b <= 0xC3) {
+                if (k + 1 >= n) {
+                    text.clear();
+                    rc = txtControlChar;
+                    k = n;
+                    break;
+                }
+                text.append(QChar(char16_t(((b & 0x03) << 6) | (p[k + 1] & 0x3F))));
+                k += 2;
+            } else {
+                rc = txtNot8Bit;
+                ++k;
+                break;
+            }
+        }
+        used = k;
+        break;
+    }
+    }
+    if (consumed) *consumed = used;
+    return rc;
+}
+
+bool IsLatin1(const QString& text) {
+    for (QChar c : text)
+        if (c.unicode() > 0xFF) return false;
+    return true;
+}
+
+} // namespace id3v2

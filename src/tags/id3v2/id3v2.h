@@ -1,0 +1,281 @@
+#pragma once
+// The program's own ID3v2 library: loads the version 3 or 4 tag found at an
+// offset of a file into a frame list, gives access to text and comment frames,
+// and saves the list back in place, moving the audio inside the same file.
+//
+// Texts are 8-bit: decoding keeps U+0000..U+00FF and hands them over as QString;
+// writing stores ISO-8859-1.
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+// 16-bit result codes of loads and saves: high byte an error, low byte warnings.
+enum : uint16_t {
+    id3Ok = 0x0000,
+    id3ErrNoFile = 0x0100,
+    id3ErrReadOnly = 0x0200,
+    id3ErrRead = 0x0300,
+    id3ErrWrite = 0x0400,
+    id3ErrIO = 0x0500,
+    id3ErrOffset = 0x0800,
+    id3ErrNoHeader = 0x1000,
+    id3ErrVersion = 0x1100,
+    id3ErrRevision = 0x1200,
+    // A text to write holds a character that ISO-8859-1 cannot store.
+    id3ErrNotLatin1 = 0x1300,
+    id3ErrFileTooShort = 0x2000,
+    id3ErrFrameID = 0x2100,
+    id3ErrTooLarge = 0x2200,
+    id3ErrEncryption = 0xC000,
+    id3ErrGrouping = 0xC100,
+    id3ErrDLIEncrypted = 0xC200,
+    id3ErrNoFrames = 0xFD00,
+    id3ErrDamaged = 0xFE00,
+
+    id3WarnUnknownFlags = 0x0080,
+    id3WarnExtFlags = 0x0040,
+    id3WarnRevision = 0x0010,
+    id3WarnDLIDropped = 0x0008,
+    id3WarnPadding = 0x0004,
+};
+
+// Text and comment access results.
+enum : uint8_t {
+    txtOk = 0,
+    txtNotFound = 1,
+    txtEmpty = 2,
+    txtBadID = 3,
+    txtNot8Bit = 4,
+    txtBadEncoding = 5,
+    txtBadCommEncoding = 6,
+    txtBadLanguage = 7,
+    txtControlChar = 8,
+    txtEncrypted = 9,
+    txtDeleted = 255,
+};
+
+// Frame flag bits, in version 4 positions, as held in StoredFlags and WriteFlags.
+enum : uint8_t {
+    ffTagAlterPreserve = 0x40, // status byte
+    ffFileAlterPreserve = 0x20,
+    ffReadOnly = 0x10,
+    ffGrouping = 0x40, // format byte
+    ffCompressed = 0x08,
+    ffEncrypted = 0x04,
+    ffUnsync = 0x02,
+    ffDataLength = 0x01,
+};
+
+enum TFlagByte : int { fbStatus = 0, fbFormat = 1 };
+
+struct TFrameEntry {
+    bool Modified = false;
+    uint32_t HeaderOffset = 0;
+    uint32_t SizeBeforeUnsync = 0;
+    uint32_t HeaderSize = 0;
+    char ID[4] = {0, 0, 0, 0};
+    uint8_t StoredFlags[2] = {0, 0};
+    uint8_t WriteFlags[2] = {0, 0};
+    uint32_t DataLength = 0;
+    uint8_t EncryptionMethod = 0;
+    uint8_t GroupID = 0;
+    std::vector<uint8_t> Data;
+};
+
+// The frame list, addressed from 1. Any index outside 1..Count() throws
+// NarrabelError("Array range out of bounds.").
+class TFrameIndex {
+public:
+    int Count() const { return int(entries.size()); }
+    // Returns the new entry's index, or 0 when id is not four of A-Z, 0-9.
+    int AddFrame(const QString& id);
+    int DeleteFrame(int index);
+    void ClearFrames();
+
+    bool GetModified(int i) const;
+    void SetModified(int i, bool v);
+    uint32_t GetHeaderOffset(int i) const;
+    void SetHeaderOffset(int i, uint32_t v);
+    uint32_t GetSizeBeforeUnsync(int i) const;
+    void SetSizeBeforeUnsync(int i, uint32_t v);
+    uint32_t GetHeaderSize(int i) const;
+    void SetHeaderSize(int i, uint32_t v);
+    QString GetID(int i) const;
+    // Four characters of A-Z and 0-9 after upper-casing; false (unchanged) otherwise.
+    bool SetID(int i, const QString& id);
+    uint8_t GetStoredFlags(int i, int byte) const;
+    void SetStoredFlags(int i, int byte, uint8_t v);
+    uint8_t GetWriteFlags(int i, int byte) const;
+    void SetWriteFlags(int i, int byte, uint8_t v);
+    uint32_t GetDataLength(int i) const;
+    void SetDataLength(int i, uint32_t v);
+    uint8_t GetEncryptionMethod(int i) const;
+    void SetEncryptionMethod(int i, uint8_t v);
+    uint8_t GetGroupID(int i) const;
+    void SetGroupID(int i, uint8_t v);
+    const std::vector<uint8_t>& GetData(int i) const;
+    void SetData(int i, std::vector<uint8_t> data);
+
+    // In-memory transformations of one entry's data (results as designed:
+    // 0 done, -1 already in that state, 1 encrypted, 2 unsynchronised,
+    // -2 inflated size differs from DataLength, 4 failure).
+    int Compress(int i, int level);
+    int Decompress(int i);
+    int ApplyUnsync(int i);
+    int RemoveUnsync(int i);
+
+    // Direct access for the library itself.
+    TFrameEntry& Entry(int i);
+    const TFrameEntry& Entry(int i) const;
+    std::vector<TFrameEntry>& Entries() { return entries; }
+
+    static bool ValidID(const char id[4]);
+
+private:
+    void Check(int i) const;
+    std::vector<TFrameEntry> entries;
+};
+
+// One comment frame's content.
+struct COMM {
+    uint8_t Encoding = 0;
+    QString Language;
+    QString Description;
+    QString Text;
+};
+
+class Tid3v2tag {
+public:
+    Tid3v2tag() = default;
+    virtual ~Tid3v2tag();
+    Tid3v2tag(const Tid3v2tag&) = delete;
+    Tid3v2tag& operator=(const Tid3v2tag&) = delete;
+
+    uint16_t LoadFromFile(const QString& fileName, uint64_t offset);
+    // fileName "=" is the loaded file; version/revision 255 keep the loaded ones;
+    // a negative offset is TagOffset for "=", else 0.
+    uint16_t SaveToFile(const QString& fileName, uint8_t version, uint8_t revision,
+                        int64_t offset);
+
+    uint8_t GetTextFrame(const QString& id, QString& text);
+    uint8_t SetTextFrame(const QString& id, const QString& text);
+    uint8_t GetComment(COMM& rec, const QString& description, const QString& language);
+    uint8_t SetComment(const COMM& rec, const QString& description, const QString& language);
+
+    // Header fields.
+    uint8_t Version() const { return version; }
+    uint8_t Revision() const { return revision; }
+    uint32_t TagSize() const { return tagSize; }
+    uint8_t HeaderFlags() const { return headerFlags; }
+    uint8_t ExtendedFlags() const { return extendedFlags; }
+    uint32_t PaddingSize() const { return paddingSize; }
+    void SetPaddingSize(uint32_t v) { paddingSize = v; }
+    uint32_t ExtendedHeaderSize() const { return extendedHeaderSize; }
+    uint32_t CRC() const { return crc; }
+    uint8_t Restrictions() const { return restrictions; }
+    void SetRestrictions(uint8_t v) { restrictions = v; modified = true; }
+    uint16_t LoadResult() const { return loadResult; }
+    // The code the last LoadFromFile returned (whatever it was).
+    uint16_t LastLoadCode() const { return lastLoadCode; }
+    bool Modified() const { return modified; }
+    bool FileReadOnly() const { return fileReadOnly; }
+    QString FileName() const { return fileName; }
+    uint32_t TagOffset() const { return tagOffset; }
+    bool Done() const { return done; }
+    uint8_t Progress() const { return progress; }
+    QString StatusText() const { return statusText; }
+    TFrameIndex& Frames() { return frames; }
+    const TFrameIndex& Frames() const { return frames; }
+
+    // Tag-level flags.
+    bool Unsynchronisation() const { return headerFlags & 0x80; }
+    void SetUnsynchronisation(bool v) { setBit(headerFlags, 0x80, v); }
+    bool ExtendedHeader() const { return headerFlags & 0x40; }
+    void SetExtendedHeader(bool v) { setBit(headerFlags, 0x40, v); }
+    bool Experimental() const { return headerFlags & 0x20; }
+    void SetExperimental(bool v) { setBit(headerFlags, 0x20, v); }
+    bool Footer() const { return headerFlags & 0x10; }
+    void SetFooter(bool v) { setBit(headerFlags, 0x10, v); }
+    bool IsUpdate() const { return extendedFlags & 0x40; }
+    void SetIsUpdate(bool v) { setBit(extendedFlags, 0x40, v); }
+    bool CRCPresent() const { return extendedFlags & 0x20; }
+    void SetCRCPresent(bool v) { setBit(extendedFlags, 0x20, v); }
+    bool RestrictionsPresent() const { return extendedFlags & 0x10; }
+    void SetRestrictionsPresent(bool v) { setBit(extendedFlags, 0x10, v); }
+
+    // Settings.
+    bool AcceptNonZeroRevision() const { return acceptNonZeroRevision; }
+    void SetAcceptNonZeroRevision(bool v) { acceptNonZeroRevision = v; }
+    bool DropUnsupported() const { return dropUnsupported; }
+    void SetDropUnsupported(bool v) { dropUnsupported = v; }
+    bool AutoFixFrames() const { return autoFixFrames; }
+    void SetAutoFixFrames(bool v) { autoFixFrames = v; }
+    uint8_t CompressionLevel() const { return compressionLevel; }
+    void SetCompressionLevel(uint8_t v) { compressionLevel = v; }
+    uint8_t PaddingMode() const { return paddingMode; }
+    void SetPaddingMode(uint8_t v) { paddingMode = v; }
+    uint32_t PaddingBlock() const { return paddingBlock; }
+    void SetPaddingBlock(uint32_t v) { paddingBlock = v; }
+    uint32_t PaddingLimit() const { return paddingLimit; }
+    void SetPaddingLimit(uint32_t v) { paddingLimit = v; }
+
+    // Called whenever Progress or StatusText change (may be empty).
+    std::function<void()> OnProgress;
+
+private:
+    friend struct TagLoader;
+    friend struct TagSaver;
+    void setBit(uint8_t& flags, uint8_t bit, bool v) {
+        flags = v ? uint8_t(flags | bit) : uint8_t(flags & ~bit);
+        modified = true;
+    }
+    void report(uint8_t percent, const QString& text);
+    // Makes an entry's data plain (no unsync, no compression) for reading;
+    // returns 0 or a text result code.
+    uint8_t decodeEntry(int i);
+    // Index of the first COMM entry matching, 0 when none.
+    int findComment(const QString& description, const QString& language, COMM* rec,
+                    uint8_t* textResult);
+
+    uint8_t version = 3;
+    uint8_t revision = 0;
+    uint32_t tagSize = 0;
+    uint8_t headerFlags = 0;
+    uint8_t extendedFlags = 0;
+    uint32_t paddingSize = 0;
+    uint32_t extendedHeaderSize = 0;
+    uint32_t crc = 0;
+    uint8_t restrictions = 0;
+    uint16_t loadResult = 0;
+    uint16_t lastLoadCode = 0;
+    bool modified = false;
+    bool fileReadOnly = false;
+    QString fileName;
+    uint32_t tagOffset = 0;
+    bool done = false;
+    uint8_t progress = 0;
+    QString statusText;
+    TFrameIndex frames;
+
+    bool acceptNonZeroRevision = true;
+    bool dropUnsupported = false;
+    bool autoFixFrames = true;
+    uint8_t compressionLevel = 2;
+    uint8_t paddingMode = 1;
+    uint32_t paddingBlock = 4096;
+    uint32_t paddingLimit = 4096;
+};
+
+namespace id3v2 {
+// Decodes text from data[start..] (limit 0 = to the end) in an ID3v2 encoding.
+// multiLine lets line breaks through. consumed receives the bytes used including
+// the terminator. Returns a text result code.
+uint8_t DecodeText(const uint8_t* data, size_t size, size_t start, size_t limit,
+                   uint8_t encoding, bool multiLine, QString& text, size_t* consumed);
+// True when every character of text fits ISO-8859-1.
+bool IsLatin1(const QString& text);
+// The file attributes that forbid saving: read-only (not writable by us) or hidden.
+bool FileIsReadOnly(const QString& path);
+} // namespace id3v2

@@ -1,0 +1,469 @@
+// Saving a tag in place: frames are reconciled with the flags they are to have,
+// the audio is moved inside the same file when the tag's size changes, and the
+// tag is written through one bounded staging buffer.
+#include "tags/id3v2/id3v2.h"
+#include "tags/id3v2/id3v2internal.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+using namespace id3v2;
+
+namespace {
+
+constexpr size_t kStage = 16 * 1024;
+
+struct Sink {
+    virtual ~Sink() = default;
+    virtual void put(const uint8_t* p, size_t n) = 0;
+    void put(const std::vector<uint8_t>& v) { put(v.data(), v.size()); }
+};
+
+struct CountSink : Sink {
+    using Sink::put;
+    uint64_t n = 0;
+    void put(const uint8_t*, size_t k) override { n += k; }
+};
+
+struct CrcSink : Sink {
+    using Sink::put;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    void put(const uint8_t* p, size_t n) override {
+        while (n) {
+            const uInt step = uInt(std::min<size_t>(n, 1u << 30));
+            crc = crc32(crc, p, step);
+            p += step;
+            n -= step;
+        }
+    }
+};
+
+// Writes at a file position through the staging buffer.
+struct FileSink : Sink {
+    int fd;
+    uint64_t pos;
+    std::vector<uint8_t>& stage;
+    size_t used = 0;
+    bool failed = false;
+    FileSink(int f, uint64_t at, std::vector<uint8_t>& buffer) : fd(f), pos(at), stage(buffer) {}
+    using Sink::put;
+    void put(const uint8_t* p, size_t n) override {
+        while (n && !failed) {
+            const size_t take = std::min(n, stage.size() - used);
+            std::memcpy(stage.data() + used, p, take);
+            used += take;
+            p += take;
+            n -= take;
+            if (used == stage.size()) flush();
+        }
+    }
+    void flush() {
+        size_t off = 0;
+        while (off < used && !failed) {
+            const ssize_t w = ::pwrite(fd, stage.data() + off, used - off, off_t(pos));
+            if (w <= 0) {
+                failed = true;
+                break;
+            }
+            off += size_t(w);
+            pos += uint64_t(w);
+        }
+        used = 0;
+    }
+};
+
+void PutZeros(Sink& s, uint64_t n) {
+    static const uint8_t zeros[4096] = {};
+    while (n) {
+        const size_t step = size_t(std::min<uint64_t>(n, sizeof zeros));
+        s.put(zeros, step);
+        n -= step;
+    }
+}
+
+// Unsynchronises a short piece; next is the byte that follows it (-1: none known).
+std::vector<uint8_t> UnsyncPiece(const uint8_t* p, size_t n, int next) {
+    std::vector<uint8_t> out;
+    out.reserve(n + 4);
+    for (size_t k = 0; k < n; ++k) {
+        out.push_back(p[k]);
+        const int after = k + 1 < n ? p[k + 1] : next;
+        if (p[k] == 0xFF && (after < 0 || after == 0x00 || after >= 0xE0)) out.push_back(0x00);
+    }
+    return out;
+}
+
+} // namespace
+
+struct TagSaver {
+    Tid3v2tag& t;
+    uint8_t ver;
+    bool unsync = false; // version 3 tag-level unsynchronisation
+
+    // Header and extra bytes of a frame as they go into the file.
+    std::vector<uint8_t> frameHead(const TFrameEntry& e, bool plain) const {
+        uint8_t h[16];
+        size_t n = 10;
+        std::memcpy(h, e.ID, 4);
+        const uint8_t f = e.WriteFlags[fbFormat];
+        const size_t dataSize = e.Data.size();
+        if (ver == 3) {
+            const size_t plainData = (e.StoredFlags[fbFormat] & ffUnsync)
+                                         ? ResyncedSize(e.Data.data(), e.Data.size())
+                                         : dataSize;
+            size_t extras = 0;
+            if (f & ffCompressed) {
+                PutBigEndian32(h + n, e.DataLength);
+                n += 4;
+                extras += 4;
+            }
+            if (f & ffEncrypted) { h[n++] = e.EncryptionMethod; ++extras; }
+            if (f & ffGrouping) { h[n++] = e.GroupID; ++extras; }
+            PutBigEndian32(h + 4, uint32_t(plainData + extras));
+            h[8] = uint8_t((e.WriteFlags[fbStatus] << 1) & 0xE0);
+            h[9] = uint8_t(((f & ffCompressed) ? 0x80 : 0) | ((f & ffEncrypted) ? 0x40 : 0) |
+                           ((f & ffGrouping) ? 0x20 : 0));
+            if (unsync && !plain) {
+                const int next = e.Data.empty() ? -1 : e.Data[0];
+                return UnsyncPiece(h, n, next);
+            }
+            return std::vector<uint8_t>(h, h + n);
+        }
+        size_t extras = 0;
+        if (f & ffGrouping) { h[n++] = e.GroupID; ++extras; }
+        if (f & ffEncrypted) { h[n++] = e.EncryptionMethod; ++extras; }
+        if (f & ffDataLength) {
+            PutSynchsafe(h + n, e.DataLength);
+            n += 4;
+            extras += 4;
+        }
+        PutSynchsafe(h + 4, uint32_t(dataSize + extras));
+        h[8] = e.WriteFlags[fbStatus] & 0x70;
+        h[9] = f & 0x4F;
+        return std::vector<uint8_t>(h, h + n);
+    }
+
+    // Every frame as written; plain gives version 3 frames before unsynchronisation.
+    void emitFrames(Sink& s, bool plain) const {
+        const std::vector<TFrameEntry>& list = t.frames.Entries();
+        for (const TFrameEntry& e : list) {
+            s.put(frameHead(e, plain));
+            if (plain && (e.StoredFlags[fbFormat] & ffUnsync))
+                s.put(Resync(e.Data.data(), e.Data.size()));
+            else
+                s.put(e.Data);
+        }
+    }
+
+    std::vector<uint8_t> extHeaderV3(uint32_t padding, uint32_t crc, bool withCrc,
+                                     int next) const {
+        uint8_t x[14];
+        PutBigEndian32(x, withCrc ? 10 : 6);
+        x[4] = withCrc ? 0x80 : 0x00;
+        x[5] = 0;
+        PutBigEndian32(x + 6, padding);
+        size_t n = 10;
+        if (withCrc) {
+            PutBigEndian32(x + 10, crc);
+            n = 14;
+        }
+        if (unsync) return UnsyncPiece(x, n, next);
+        return std::vector<uint8_t>(x, x + n);
+    }
+
+    std::vector<uint8_t> extHeaderV4(uint32_t crc) const {
+        const uint8_t flags = t.extendedFlags & 0x70;
+        uint8_t x[16];
+        size_t n = 4;
+        x[n++] = 1;
+        x[n++] = flags;
+        if (flags & 0x40) x[n++] = 0;
+        if (flags & 0x20) {
+            x[n++] = 5;
+            x[n++] = uint8_t((crc >> 28) & 0x0F);
+            x[n++] = uint8_t((crc >> 21) & 0x7F);
+            x[n++] = uint8_t((crc >> 14) & 0x7F);
+            x[n++] = uint8_t((crc >> 7) & 0x7F);
+            x[n++] = uint8_t(crc & 0x7F);
+        }
+        if (flags & 0x10) {
+            x[n++] = 1;
+            x[n++] = t.restrictions;
+        }
+        PutSynchsafe(x, uint32_t(n));
+        return std::vector<uint8_t>(x, x + n);
+    }
+};
+
+namespace {
+// Copies len bytes from src to dst inside the file, in staging-buffer blocks;
+// backwards when moving towards the end so nothing is overwritten unread.
+// Returns 0 or the error code; done counts the bytes moved.
+uint16_t MoveBytes(int fd, uint64_t src, uint64_t dst, uint64_t len, std::vector<uint8_t>& stage,
+                   uint64_t& done, const std::function<void(uint64_t)>& progress) {
+    done = 0;
+    const bool backwards = dst > src;
+    while (done < len) {
+        const size_t n = size_t(std::min<uint64_t>(stage.size(), len - done));
+        const uint64_t at = backwards ? src + len - done - n : src + done;
+        const uint64_t to = backwards ? dst + len - done - n : dst + done;
+        if (::pread(fd, stage.data(), n, off_t(at)) != ssize_t(n)) return id3ErrRead;
+        size_t off = 0;
+        while (off < n) {
+            const ssize_t w = ::pwrite(fd, stage.data() + off, n - off, off_t(to + off));
+            if (w <= 0) return id3ErrWrite;
+            off += size_t(w);
+        }
+        done += n;
+        if (progress) progress(done);
+    }
+    return 0;
+}
+} // namespace
+
+uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8_t targetRevision,
+                               int64_t offset) {
+    if (loadResult >= 256) return id3ErrDamaged;
+    const bool same = name == QLatin1String("=");
+    const QString target = same ? fileName : name;
+    const uint64_t off = offset >= 0 ? uint64_t(offset) : (same ? tagOffset : 0);
+    const QByteArray native = QFile::encodeName(target);
+    struct stat st;
+    if (target.isEmpty() || ::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return id3ErrNoFile;
+    if (FileIsReadOnly(target)) return id3ErrReadOnly;
+    const int fd = ::open(native.constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return id3ErrNoFile;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+
+    const uint8_t ver = targetVersion == 255 ? version : targetVersion;
+    const uint8_t rev = targetRevision == 255 ? revision : targetRevision;
+    if (ver != 3 && ver != 4) return id3ErrVersion;
+    if (rev != 0) return id3ErrRevision;
+    std::vector<TFrameEntry>& list = frames.Entries();
+    if (list.empty()) return id3ErrNoFrames;
+    report(0, QStringLiteral("Preparing tag"));
+    if (::fstat(fd, &st) != 0) return id3ErrIO;
+    const uint64_t fileLen = uint64_t(st.st_size);
+    if (fileLen < off) return id3ErrOffset;
+    uint16_t rc = 0;
+
+    // Unsynchronisation is all or nothing for the tag.
+    bool anyUnsync = headerFlags & 0x80;
+    for (const TFrameEntry& e : list) anyUnsync = anyUnsync || (e.WriteFlags[fbFormat] & ffUnsync);
+    if (anyUnsync) {
+        headerFlags |= 0x80;
+        for (TFrameEntry& e : list) e.WriteFlags[fbFormat] |= ffUnsync;
+    }
+
+    if (autoFixFrames) {
+        for (int i = int(list.size()); i >= 1; --i) {
+            TFrameEntry& e = list[size_t(i - 1)];
+            if (e.WriteFlags[fbFormat] & ffCompressed) e.WriteFlags[fbFormat] |= ffDataLength;
+            if (e.Data.empty()) frames.DeleteFrame(i);
+        }
+        if (list.empty()) return id3ErrNoFrames;
+    }
+
+    // Frames that must carry their plain size (a version 4 data length
+    // indicator, or a version 3 compressed frame) but do not know it.
+    for (int i = 1; i <= frames.Count(); ++i) {
+        TFrameEntry& e = list[size_t(i - 1)];
+        const uint8_t want = e.WriteFlags[fbFormat];
+        const bool needsLength =
+            ver == 4 ? (want & ffDataLength) : ((want & ffCompressed) && (e.StoredFlags[fbFormat] & ffCompressed));
+        if (!needsLength || e.DataLength != 0) continue;
+        if (e.StoredFlags[fbFormat] & ffEncrypted) {
+            if (ver == 3) continue;
+            if (!dropUnsupported) return id3ErrDLIEncrypted;
+            e.WriteFlags[fbFormat] &= uint8_t(~ffDataLength);
+            rc |= id3WarnDLIDropped;
+            continue;
+        }
+        if (e.StoredFlags[fbFormat] & ffUnsync) frames.RemoveUnsync(i);
+        if (e.StoredFlags[fbFormat] & ffCompressed) frames.Decompress(i);
+        if (!(e.StoredFlags[fbFormat] & ffCompressed)) e.DataLength = uint32_t(e.Data.size());
+    }
+
+    const int n = frames.Count();
+    for (int i = 1; i <= n; ++i) {
+        TFrameEntry& e = list[size_t(i - 1)];
+        uint8_t& want = e.WriteFlags[fbFormat];
+        const uint8_t have = e.StoredFlags[fbFormat];
+        if ((want ^ have) & ffEncrypted) {
+            if (!dropUnsupported) return id3ErrEncryption;
+            want = uint8_t((want & ~ffEncrypted) | (have & ffEncrypted));
+        }
+        if ((want ^ have) & ffGrouping) {
+            if (!dropUnsupported) return id3ErrGrouping;
+            want = uint8_t((want & ~ffGrouping) | (have & ffGrouping));
+        }
+        report(uint8_t(i * 5 / n), statusText);
+    }
+    for (int i = 1; i <= n; ++i) {
+        TFrameEntry& e = list[size_t(i - 1)];
+        uint8_t& want = e.WriteFlags[fbFormat];
+        if ((want ^ e.StoredFlags[fbFormat]) & ffCompressed) {
+            if (e.StoredFlags[fbFormat] & ffEncrypted) {
+                // Encrypted data cannot be re-packed: it is kept as it is.
+                want = uint8_t((want & ~ffCompressed) | (e.StoredFlags[fbFormat] & ffCompressed));
+            } else {
+                report(progress, QStringLiteral("Applying compression"));
+                if (e.StoredFlags[fbFormat] & ffUnsync) frames.RemoveUnsync(i);
+                if (want & ffCompressed) {
+                    if (frames.Compress(i, compressionLevel) > 0) want &= uint8_t(~ffCompressed);
+                } else if (frames.Decompress(i) > 0) {
+                    // Data that cannot be inflated is kept exactly as it was.
+                    want |= ffCompressed;
+                }
+            }
+        }
+        if ((want ^ e.StoredFlags[fbFormat]) & ffUnsync) {
+            report(progress, QStringLiteral("Applying unsync"));
+            if (want & ffUnsync) frames.ApplyUnsync(i);
+            else frames.RemoveUnsync(i);
+        }
+        report(uint8_t(5 + i * 5 / n), statusText);
+    }
+
+    // Old tag size at the offset.
+    uint64_t oldSize = 0;
+    {
+        uint8_t h[10];
+        if (fileLen >= off + 10 && ::pread(fd, h, 10, off_t(off)) == 10 && ValidHeader(h))
+            oldSize = std::min<uint64_t>(10 + uint64_t(Synchsafe(h + 6)), fileLen - off);
+    }
+
+    TagSaver saver{*this, ver, false};
+    saver.unsync = ver == 3 && (headerFlags & 0x80);
+    uint8_t flags = headerFlags;
+    const bool withCrc = extendedFlags & 0x20;
+    if (withCrc) flags |= 0x40;
+    const bool withExt = flags & 0x40;
+    CountSink framesCount;
+    saver.emitFrames(framesCount, false);
+    const uint64_t framesLen = framesCount.n;
+    const int firstByte = list.empty() || framesLen == 0 ? -1 : 'A';
+
+    uint32_t newCrc = 0;
+    if (ver == 3 && withCrc) {
+        report(progress, QStringLiteral("Calculating CRC-32"));
+        CrcSink c;
+        saver.emitFrames(c, true);
+        newCrc = uint32_t(c.crc);
+    }
+
+    auto align = [&](uint64_t v) -> uint32_t {
+        const uint64_t B = paddingBlock;
+        if (B == 0) return 0;
+        const int64_t first = int64_t((fileLen / B + 1) * B) + int64_t(oldSize) - int64_t(fileLen) -
+                              int64_t(v);
+        if (first == 0) return 0;
+        int64_t p = first % int64_t(B);
+        if (p <= 0) p += int64_t(B);
+        return uint32_t(p);
+    };
+    auto paddingFor = [&](uint64_t v) -> uint32_t {
+        if (paddingMode == 0) return paddingSize;
+        if (v > oldSize || paddingMode == 2) return align(v);
+        const uint32_t fit = uint32_t(oldSize - v);
+        if (paddingLimit >= paddingBlock) return align(v);
+        return fit;
+    };
+    auto extLen = [&](uint32_t padding) -> uint64_t {
+        if (!withExt) return 0;
+        if (ver == 3) return saver.extHeaderV3(padding, newCrc, withCrc, firstByte).size();
+        return saver.extHeaderV4(0).size();
+    };
+    uint32_t padding = paddingFor(10 + extLen(0) + framesLen);
+    for (int k = 0; k < 4; ++k) {
+        const uint32_t next = paddingFor(10 + extLen(padding) + framesLen);
+        if (next == padding) break;
+        padding = next;
+    }
+    const uint64_t total = 10 + extLen(padding) + framesLen + padding;
+    if (total - 10 >= 0x10000000) return id3ErrTooLarge;
+
+    if (ver == 4 && withCrc) {
+        report(progress, QStringLiteral("Calculating CRC-32"));
+        CrcSink c;
+        saver.emitFrames(c, false);
+        PutZeros(c, padding);
+        newCrc = uint32_t(c.crc);
+    }
+
+    // Move the audio behind the tag.
+    std::vector<uint8_t> stage(kStage);
+    const uint64_t audioStart = off + oldSize;
+    const uint64_t audioLen = fileLen - audioStart;
+    if (total != oldSize) {
+        report(10, QStringLiteral("Re-positioning audio data"));
+        auto progressOf = [&](uint64_t moved) {
+            report(uint8_t(10 + (audioLen ? moved * 90 / audioLen : 90)), statusText);
+        };
+        if (total > oldSize) {
+            const uint64_t growth = total - oldSize;
+            // Claim the space first: a full disk fails before a byte is overwritten.
+            const int err = ::posix_fallocate(fd, off_t(fileLen), off_t(growth));
+            if (err != 0) {
+                if (::ftruncate(fd, off_t(fileLen)) != 0) return id3ErrIO;
+                return id3ErrWrite;
+            }
+            uint64_t moved = 0;
+            const uint16_t e =
+                MoveBytes(fd, audioStart, audioStart + growth, audioLen, stage, moved, progressOf);
+            if (e) {
+                // Put back what was moved and give the file its old length.
+                const uint64_t from = audioStart + audioLen - moved;
+                uint64_t back = 0;
+                MoveBytes(fd, from + growth, from, moved, stage, back, nullptr);
+                if (::ftruncate(fd, off_t(fileLen)) != 0) return id3ErrIO;
+                return e;
+            }
+        } else {
+            const uint64_t shrink = oldSize - total;
+            uint64_t moved = 0;
+            const uint16_t e =
+                MoveBytes(fd, audioStart, audioStart - shrink, audioLen, stage, moved, progressOf);
+            if (e) return e;
+            if (::ftruncate(fd, off_t(fileLen - shrink)) != 0) return id3ErrWrite;
+        }
+    }
+
+    report(100, QStringLiteral("Writing new tag"));
+    FileSink out(fd, off, stage);
+    uint8_t h[10] = {'I', 'D', '3', ver, 0, 0, 0, 0, 0, 0};
+    h[5] = ver == 3 ? (flags & 0xE0) : (flags & 0xF0);
+    PutSynchsafe(h + 6, uint32_t(total - 10));
+    out.put(h, 10);
+    if (withExt) {
+        if (ver == 3) out.put(saver.extHeaderV3(padding, newCrc, withCrc, firstByte));
+        else out.put(saver.extHeaderV4(newCrc));
+    }
+    saver.emitFrames(out, false);
+    PutZeros(out, padding);
+    out.flush();
+    if (out.failed) return id3ErrWrite;
+
+    version = ver;
+    revision = rev;
+    tagSize = uint32_t(total);
+    headerFlags = flags;
+    paddingSize = padding;
+    crc = newCrc;
+    loadResult = rc;
+    tagOffset = uint32_t(off);
+    fileName = target;
+    modified = false;
+    report(100, QStringLiteral("Save Complete"));
+    return rc;
+}

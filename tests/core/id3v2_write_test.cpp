@@ -1,0 +1,420 @@
+// Saving tags: exact bytes written, padding, moving the audio, result codes and
+// failures that must leave the audio intact.
+#include "core/id3v2_testutil.h"
+#include "support/testsupport.h"
+#include "tags/id3v2/id3v2.h"
+
+#include <QFile>
+#include <algorithm>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <zlib.h>
+
+using namespace id3test;
+using testsupport::ReadAll;
+using testsupport::WriteAll;
+
+namespace {
+
+QByteArray Deflated(const QByteArray& in) {
+    uLongf len = compressBound(uLong(in.size()));
+    QByteArray out(int(len), 0);
+    compress2(reinterpret_cast<Bytef*>(out.data()), &len,
+              reinterpret_cast<const Bytef*>(in.constData()), uLong(in.size()), Z_DEFAULT_COMPRESSION);
+    out.resize(int(len));
+    return out;
+}
+
+uint32_t Crc(const QByteArray& b) {
+    return uint32_t(crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(b.constData()),
+                          uInt(b.size())));
+}
+
+QByteArray UnsyncBytes(const QByteArray& in) {
+    QByteArray out;
+    for (int k = 0; k < in.size(); ++k) {
+        out.append(in[k]);
+        const int next = k + 1 < in.size() ? uchar(in[k + 1]) : -1;
+        if (uchar(in[k]) == 0xFF && (next < 0 || next == 0 || next >= 0xE0)) out.append('\0');
+    }
+    return out;
+}
+
+class Id3Write : public ::testing::Test {
+protected:
+    std::unique_ptr<QTemporaryDir> dir = testsupport::MakeTempDir();
+    Tid3v2tag tag;
+    QString Put(const QByteArray& bytes, const QString& name = QStringLiteral("t.mp3")) {
+        const QString p = dir->path() + '/' + name;
+        WriteAll(p, bytes);
+        return p;
+    }
+    // Padding the alignment rule gives for a new tag of v bytes replacing d in F.
+    static uint32_t Aligned(qint64 F, qint64 d, qint64 v) {
+        qint64 p = (F / 4096 + 1) * 4096 + d - F - v;
+        if (p == 0) return 0;
+        p %= 4096;
+        if (p <= 0) p += 4096;
+        return uint32_t(p);
+    }
+};
+
+TEST_F(Id3Write, NewTagBytesInFrontOfAudio) {
+    const QByteArray audio = Audio(100);
+    const QString p = Put(audio);
+    EXPECT_EQ(tag.LoadFromFile(p, 0), id3ErrNoHeader);
+    EXPECT_EQ(tag.SetTextFrame("TIT2", "Hi"), txtOk);
+    EXPECT_EQ(tag.SaveToFile("=", 255, 255, -1), 0);
+    const uint32_t pad = Aligned(100, 0, 23);
+    EXPECT_EQ(pad, 3973u);
+    const QByteArray expected = Header(3, 0, 0, 13 + pad) + FrameV3("TIT2", id3test::Text("Hi")) +
+                                QByteArray(int(pad), 0) + audio;
+    EXPECT_EQ(ReadAll(p), expected);
+    EXPECT_EQ(ReadAll(p).size() % 4096, 0);
+    EXPECT_EQ(tag.TagSize(), 23u + pad);
+    EXPECT_EQ(tag.StatusText(), "Save Complete");
+    EXPECT_EQ(tag.Progress(), 100);
+    EXPECT_FALSE(tag.Modified());
+}
+
+TEST_F(Id3Write, Version4CompressedFrameWithLengthIndicator) {
+    const QByteArray audio = Audio(5000);
+    const QString p = Put(Tag(4, FrameV4("TIT2", id3test::Text("x"))) + audio);
+    ASSERT_EQ(tag.LoadFromFile(p, 0), 0);
+    const QByteArray text = id3test::Text(QByteArray(500, 'c'));
+    ASSERT_EQ(tag.SetTextFrame("TIT2", QString(500, 'c')), txtOk);
+    tag.Frames().SetWriteFlags(1, fbFormat, ffCompressed);
+    ASSERT_EQ(tag.SaveToFile("=", 255, 255, -1), 0);
+    const QByteArray packed = Deflated(text);
+    const QByteArray frame = FrameV4("TIT2", Synchsafe(uint32_t(text.size())) + packed, 0, 0x09);
+    const uint32_t pad = Aligned(5000 + 22, 22, 10 + frame.size());
+    const QByteArray expected = Header(4, 0, 0, uint32_t(frame.size()) + pad) + frame +
+                                QByteArray(int(pad), 0) + audio;
+    EXPECT_EQ(ReadAll(p), expected);
+
+    Tid3v2tag again;
+    ASSERT_EQ(again.LoadFromFile(p, 0), 0);
+    QString t;
+    EXPECT_EQ(again.GetTextFrame("TIT2", t), txtOk);
+    EXPECT_EQ(t, QString(500, 'c'));
+}
+
+TEST_F(Id3Write, Version3CompressedFrameCarriesInflatedSize) {
+    const QString p = Put(Audio(300));
+    tag.LoadFromFile(p, 0);
+    tag.SetTextFrame("TALB", QString(200, 'a'));
+    tag.Frames().SetWriteFlags(1, fbFormat, ffCompressed);
+    ASSERT_EQ(tag.SaveToFile("=", 3, 0, -1), 0);
+    const QByteArray text = id3test::Text(QByteArray(200, 'a'));
+    const QByteArray frame = QByteArray("TALB") + BE32(uint32_t(Deflated(text).size() + 4)) +
+                             QByteArray("\0\x80", 2) + BE32(uint32_t(text.size())) + Deflated(text);
+    EXPECT_TRUE(ReadAll(p).mid(10).startsWith(frame));
+    EXPECT_EQ(tag.Frames().GetWriteFlags(1, fbFormat), ffCompressed | ffDataLength);
+}
+
+TEST_F(Id3Write, Version3UnsynchronisedTag) {
+    const QString p = Put(Audio(64));
+    tag.LoadFromFile(p, 0);
+    tag.SetTextFrame("TIT2", QString::fromLatin1("\xFF\xE0\xFF"));
+    tag.SetTextFrame("TPE1", "b");
+    tag.SetUnsynchronisation(true);
+    tag.SetPaddingMode(0);
+    tag.SetPaddingSize(0);
+    ASSERT_EQ(tag.SaveToFile("=", 3, 0, -1), 0);
+    const QByteArray plain = FrameV3("TIT2", QByteArray("\0\xFF\xE0\xFF", 4)) + FrameV3("TPE1", id3test::Text("b"));
+    const QByteArray body = UnsyncBytes(plain.left(14)) + plain.mid(14);
+    EXPECT_EQ(ReadAll(p), Header(3, 0, 0x80, uint32_t(body.size())) + body + Audio(64));
+
+    Tid3v2tag again;
+    ASSERT_EQ(again.LoadFromFile(p, 0), 0);
+    QString t;
+    EXPECT_EQ(again.GetTextFrame("TIT2", t), txtOk);
+    EXPECT_EQ(t, QString::fromLatin1("\xFF\xE0\xFF"));
+    EXPECT_EQ(again.GetTextFrame("TPE1", t), txtOk);
+    EXPECT_EQ(t, "b");
+}
+
+TEST_F(Id3Write, CrcFollowsPublishedDefinition) {
+    // Version 3: over the frames only; version 4: over the frames and the padding.
+    for (int ver : {3, 4}) {
+        SCOPED_TRACE(ver);
+        const QString p = Put(Audio(10));
+        Tid3v2tag t;
+        t.LoadFromFile(p, 0);
+        t.SetTextFrame("TIT2", "crc");
+        t.SetCRCPresent(true);
+        ASSERT_EQ(t.SaveToFile("=", uint8_t(ver), 0, -1), 0);
+        const QByteArray f = ReadAll(p);
+        const QByteArray frame = ver == 3 ? FrameV3("TIT2", id3test::Text("crc"))
+                                          : FrameV4("TIT2", id3test::Text("crc"));
+        if (ver == 3) {
+            ASSERT_EQ(f.mid(10, 6), BE32(10) + QByteArray("\x80\0", 2));
+            const uint32_t pad = uint32_t(f.size() - 10 - 14 - frame.size() - 10);
+            EXPECT_EQ(f.mid(16, 4), BE32(pad));
+            EXPECT_EQ(f.mid(20, 4), BE32(Crc(frame)));
+            EXPECT_EQ(f.mid(24, frame.size()), frame);
+        } else {
+            ASSERT_EQ(f.mid(10, 7), Synchsafe(12) + QByteArray("\1\x20\5", 3));
+            const int pad = f.size() - 10 - 12 - frame.size() - 10;
+            const uint32_t c = Crc(frame + QByteArray(pad, 0));
+            const QByteArray five = QByteArray(1, char(c >> 28)) + Synchsafe(c & 0x0FFFFFFF);
+            EXPECT_EQ(f.mid(17, 5), five);
+            EXPECT_EQ(f.mid(22, frame.size()), frame);
+        }
+        Tid3v2tag again;
+        ASSERT_EQ(again.LoadFromFile(p, 0), 0);
+        EXPECT_EQ(again.CRC(), t.CRC());
+        EXPECT_TRUE(again.CRCPresent());
+    }
+}
+
+struct SizeCase {
+    const char* name;
+    int oldPadding;
+    QString newTitle;
+};
+
+TEST_F(Id3Write, AudioMovesAndFileEndsOnBlock) {
+    const QByteArray audio = Audio(50000, 7);
+    const SizeCase cases[] = {
+        {"grows past its padding", 0, QString(9000, 't')},
+        {"fits the old padding", 3000, "short"},
+        {"shrinks", 20000, "s"},
+        {"large growth", 10, QString(100000, 'g')},
+    };
+    for (const SizeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString p =
+            Put(Tag(3, FrameV3("TIT2", id3test::Text("old title")) + FrameV3("PRIV", "keep me"),
+                    c.oldPadding) +
+                audio);
+        Tid3v2tag t;
+        ASSERT_EQ(t.LoadFromFile(p, 0), 0);
+        ASSERT_EQ(t.SetTextFrame("TIT2", c.newTitle), txtOk);
+        ASSERT_EQ(t.SaveToFile("=", 255, 255, -1), 0);
+        const QByteArray f = ReadAll(p);
+        EXPECT_EQ(f.size() % 4096, 0);
+        EXPECT_EQ(f.right(audio.size()), audio);
+        EXPECT_EQ(uint32_t(f.size() - audio.size()), t.TagSize());
+        Tid3v2tag again;
+        ASSERT_EQ(again.LoadFromFile(p, 0), 0);
+        QString title;
+        again.GetTextFrame("TIT2", title);
+        EXPECT_EQ(title, c.newTitle);
+        ASSERT_EQ(again.Frames().Count(), 2);
+        EXPECT_EQ(again.Frames().GetID(2), "PRIV");
+        EXPECT_EQ(again.PaddingSize(), t.PaddingSize());
+        EXPECT_GE(t.PaddingSize(), 1u);
+        EXPECT_LE(t.PaddingSize(), 4096u);
+    }
+}
+
+TEST_F(Id3Write, PaddingModes) {
+    const QByteArray audio = Audio(1000);
+    const QByteArray old = Tag(3, FrameV3("TIT2", id3test::Text("abc")), 500);
+    struct {
+        int mode;
+        uint32_t limit;
+        qint64 expectedTag;
+    } cases[] = {
+        {0, 4096, 24 + 77},                      // PaddingSize set to 77 below
+        {1, 100, 524},                           // fits the old space exactly
+        {1, 4096, 24 + Aligned(1524, 524, 24)},  // alignment after all
+        {2, 100, 24 + Aligned(1524, 524, 24)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const QString p = Put(old + audio);
+        Tid3v2tag t;
+        ASSERT_EQ(t.LoadFromFile(p, 0), 0);
+        t.SetPaddingMode(uint8_t(c.mode));
+        t.SetPaddingLimit(c.limit);
+        t.SetPaddingSize(77);
+        t.SetTextFrame("TIT2", "xyz");
+        ASSERT_EQ(t.SaveToFile("=", 255, 255, -1), 0);
+        EXPECT_EQ(ReadAll(p).size(), c.expectedTag + audio.size());
+        EXPECT_EQ(ReadAll(p).right(audio.size()), audio);
+    }
+}
+
+TEST_F(Id3Write, RefusalsLeaveFileUntouched) {
+    const QByteArray original = Tag(3, FrameV3("TIT2", id3test::Text("t"))) + Audio(200);
+    struct Case {
+        const char* name;
+        std::function<void(Tid3v2tag&, QString&)> setup;
+        uint16_t code;
+    } cases[] = {
+        {"revision 1",
+         [&](Tid3v2tag& t, QString& p) {
+             p = Put(Tag(3, FrameV3("TIT2", id3test::Text("t")), 0, 0, 1) + Audio(200));
+             t.LoadFromFile(p, 0);
+         },
+         id3ErrRevision},
+        {"read-only",
+         [](Tid3v2tag& t, QString& p) {
+             t.LoadFromFile(p, 0);
+             QFile::setPermissions(p, QFile::ReadOwner);
+         },
+         id3ErrReadOnly},
+        {"empty frame list",
+         [](Tid3v2tag& t, QString& p) {
+             t.LoadFromFile(p, 0);
+             t.Frames().ClearFrames();
+         },
+         id3ErrNoFrames},
+        {"only frame emptied",
+         [](Tid3v2tag& t, QString& p) {
+             t.LoadFromFile(p, 0);
+             t.Frames().SetData(1, {});
+         },
+         id3ErrNoFrames},
+        {"encryption request cleared",
+         [&](Tid3v2tag& t, QString& p) {
+             p = Put(Tag(3, FrameV3("PRIV", "\x01secret", 0, 0x40)) + Audio(200));
+             t.LoadFromFile(p, 0);
+             t.Frames().SetWriteFlags(1, fbFormat, 0);
+         },
+         id3ErrEncryption},
+        {"grouping change",
+         [](Tid3v2tag& t, QString& p) {
+             t.LoadFromFile(p, 0);
+             t.Frames().SetWriteFlags(1, fbFormat, ffGrouping);
+         },
+         id3ErrGrouping},
+        {"length indicator on encrypted data",
+         [&](Tid3v2tag& t, QString& p) {
+             p = Put(Tag(4, FrameV4("PRIV", "\x01secret", 0, 0x04)) + Audio(200));
+             t.LoadFromFile(p, 0);
+             t.Frames().SetWriteFlags(1, fbFormat, ffEncrypted | ffDataLength);
+         },
+         id3ErrDLIEncrypted},
+        {"damaged tag loaded",
+         [&](Tid3v2tag& t, QString& p) {
+             p = Put(Tag(3, FrameV3("TIT2", id3test::Text("t")) + "TP") + Audio(200));
+             t.LoadFromFile(p, 0);
+         },
+         id3ErrDamaged},
+        {"version 2 loaded",
+         [&](Tid3v2tag& t, QString& p) {
+             p = Put(Tag(2, QByteArray("TT2\0\0\4\0abc", 10)) + Audio(200));
+             t.LoadFromFile(p, 0);
+             t.SetTextFrame("TIT2", "x");
+         },
+         id3ErrVersion},
+        {"hidden file",
+         [&](Tid3v2tag& t, QString& p) {
+             p = Put(original, ".hidden.mp3");
+             t.LoadFromFile(p, 0);
+         },
+         id3ErrReadOnly},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QString p = Put(original);
+        Tid3v2tag t;
+        c.setup(t, p);
+        const QByteArray before = ReadAll(p);
+        EXPECT_EQ(t.SaveToFile("=", 255, 255, -1), c.code);
+        EXPECT_EQ(ReadAll(p), before);
+        QFile::setPermissions(p, QFile::ReadOwner | QFile::WriteOwner);
+    }
+}
+
+TEST_F(Id3Write, EncryptedFrameKeptAsItIs) {
+    const QByteArray enc = FrameV3("PRIV", "\x01secret", 0, 0x40);
+    const QString p = Put(Tag(3, enc + FrameV3("TIT2", id3test::Text("t"))) + Audio(200));
+    ASSERT_EQ(tag.LoadFromFile(p, 0), 0);
+    tag.SetTextFrame("TIT2", "new");
+    ASSERT_EQ(tag.SaveToFile("=", 255, 255, -1), 0);
+    EXPECT_TRUE(ReadAll(p).mid(10).startsWith(enc));
+    // With DropUnsupported, a cleared request is dropped instead.
+    tag.Frames().SetWriteFlags(1, fbFormat, 0);
+    tag.SetDropUnsupported(true);
+    ASSERT_EQ(tag.SaveToFile("=", 255, 255, -1), 0);
+    EXPECT_TRUE(ReadAll(p).mid(10).startsWith(enc));
+
+    const QString p4 = Put(Tag(4, FrameV4("PRIV", "\x01secret", 0, 0x04)) + Audio(20), "four.mp3");
+    Tid3v2tag t4;
+    t4.SetDropUnsupported(true);
+    ASSERT_EQ(t4.LoadFromFile(p4, 0), 0);
+    t4.Frames().SetWriteFlags(1, fbFormat, ffEncrypted | ffDataLength);
+    EXPECT_EQ(t4.SaveToFile("=", 255, 255, -1), id3WarnDLIDropped);
+}
+
+TEST_F(Id3Write, SaveToAnotherFileAndOffset) {
+    const QString a = Put(Tag(3, FrameV3("TIT2", id3test::Text("from a"))) + Audio(10), "a.mp3");
+    const QString b = Put(Audio(30, 3), "b.mp3");
+    ASSERT_EQ(tag.LoadFromFile(a, 0), 0);
+    EXPECT_EQ(tag.SaveToFile(b, 4, 255, -1), 0);
+    EXPECT_EQ(tag.FileName(), b);
+    EXPECT_EQ(tag.Version(), 4);
+    EXPECT_EQ(ReadAll(b).right(30), Audio(30, 3));
+    EXPECT_EQ(tag.SaveToFile(b, 3, 255, 5000000), id3ErrOffset);
+    EXPECT_EQ(tag.SaveToFile(dir->path() + "/missing.mp3", 3, 0, 0), id3ErrNoFile);
+    EXPECT_EQ(tag.SaveToFile(b, 5, 0, 0), id3ErrVersion);
+}
+
+TEST_F(Id3Write, ReloadedFramesSurviveUnchanged) {
+    // Unknown frames, flags and order stay as they were when only a title changes.
+    QByteArray body = FrameV4("TIT2", id3test::Text("t")) + FrameV4("XYZW", "opaque\xFF\xFF", 0x60) +
+                      FrameV4("PRIV", QByteArray("\x05", 1) + "grouped", 0, 0x40) +
+                      FrameV4("COMM", QByteArray("\0eng\0c", 6));
+    const QString p = Put(Tag(4, body, 100) + Audio(999));
+    ASSERT_EQ(tag.LoadFromFile(p, 0), 0);
+    tag.SetTextFrame("TIT2", "a longer title than before");
+    ASSERT_EQ(tag.SaveToFile("=", 255, 255, -1), 0);
+    Tid3v2tag again;
+    ASSERT_EQ(again.LoadFromFile(p, 0), 0);
+    ASSERT_EQ(again.Frames().Count(), 4);
+    EXPECT_EQ(again.Frames().GetID(2), "XYZW");
+    EXPECT_EQ(again.Frames().GetStoredFlags(2, fbStatus), 0x60);
+    EXPECT_EQ(again.Frames().GetData(2), tag.Frames().GetData(2));
+    EXPECT_EQ(again.Frames().GetGroupID(3), 5);
+    COMM c;
+    EXPECT_EQ(again.GetComment(c, "", "eng"), txtOk);
+    EXPECT_EQ(c.Text, "c");
+}
+
+TEST_F(Id3Write, ProgressAndStatusTexts) {
+    const QString p = Put(Tag(3, FrameV3("TIT2", id3test::Text("t"))) + Audio(200000));
+    QStringList steps;
+    std::vector<int> percents;
+    tag.OnProgress = [&] {
+        if (steps.isEmpty() || steps.last() != tag.StatusText()) steps << tag.StatusText();
+        percents.push_back(tag.Progress());
+    };
+    ASSERT_EQ(tag.LoadFromFile(p, 0), 0);
+    EXPECT_EQ(steps, QStringList({"Loading tag", "Load Complete"}));
+    steps.clear();
+    percents.clear();
+    tag.SetTextFrame("TIT2", QString(5000, 'x'));
+    tag.Frames().SetWriteFlags(1, fbFormat, ffCompressed);
+    ASSERT_EQ(tag.SaveToFile("=", 255, 255, -1), 0);
+    EXPECT_EQ(steps, QStringList({"Preparing tag", "Applying compression", "Re-positioning audio data",
+                                  "Writing new tag", "Save Complete"}));
+    ASSERT_FALSE(percents.empty());
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_EQ(percents.back(), 100);
+}
+
+TEST_F(Id3Write, FailedLengtheningTruncatesBack) {
+    const QByteArray original = Tag(3, FrameV3("TIT2", id3test::Text("t"))) + Audio(100000);
+    const QString p = Put(original);
+    ASSERT_EQ(tag.LoadFromFile(p, 0), 0);
+    tag.SetTextFrame("TIT2", QString(20000, 'x'));
+    // A file size limit stands in for a full disk.
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit old;
+    getrlimit(RLIMIT_FSIZE, &old);
+    struct rlimit lim = old;
+    lim.rlim_cur = rlim_t(original.size() + 1000);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lim), 0);
+    const uint16_t rc = tag.SaveToFile("=", 255, 255, -1);
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_GE(rc, 256);
+    EXPECT_EQ(ReadAll(p), original);
+    EXPECT_EQ(tag.LoadResult(), 0); // a failed save leaves the load's state
+}
+
+} // namespace

@@ -1,0 +1,186 @@
+// The tag record: ReadTag's invariants and SaveCurrentTag.
+#include "core/id3v2_testutil.h"
+#include "support/testsupport.h"
+#include "tags/id3v2/id3v2.h"
+#include "tags/mp3.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace id3test;
+using testsupport::ReadAll;
+using testsupport::WriteAll;
+
+namespace {
+
+class Mp3Record : public ::testing::Test {
+protected:
+    std::unique_ptr<QTemporaryDir> dir = testsupport::MakeTempDir();
+    QString Put(const QByteArray& bytes, const QString& name = QStringLiteral("t.mp3")) {
+        const QString p = dir->path() + '/' + name;
+        WriteAll(p, bytes);
+        return p;
+    }
+};
+
+TEST_F(Mp3Record, FailedReadsLeaveEverythingEmpty) {
+    const QString good = Put(Tag(3, FrameV3("TPE1", id3test::Text("A"))), "good.mp3");
+    const QByteArray v22 = Tag(2, QByteArray("TT2\0\0\4\0abc", 10));
+    for (const QString& p : {Put(Audio(500), "plain.mp3"), Put(v22, "v22.mp3"),
+                             dir->path() + "/missing.mp3", Put(QByteArray(), "empty.mp3")}) {
+        ReadTag(good);
+        ASSERT_EQ(CurrentTag().Artist, "A");
+        ReadTag(p);
+        const TMP3Rec& r = CurrentTag();
+        EXPECT_TRUE(r.FileName.isEmpty()) << p.toStdString();
+        EXPECT_TRUE(r.Track.isEmpty());
+        EXPECT_TRUE(r.Artist.isEmpty());
+    }
+}
+
+struct FieldCase {
+    const char* name;
+    QByteArray frames;
+    QString TMP3Rec::*field;
+    QString expected;
+};
+
+TEST_F(Mp3Record, FieldsAreTrimmedAndTrackPadded) {
+    const FieldCase cases[] = {
+        {"no TRCK", FrameV3("TIT2", id3test::Text("t")), &TMP3Rec::Track, "00"},
+        {"TRCK 5", FrameV3("TRCK", id3test::Text("5")), &TMP3Rec::Track, "05"},
+        {"TRCK blank 5 blank", FrameV3("TRCK", id3test::Text(" 5 ")), &TMP3Rec::Track, "05"},
+        {"TRCK 3/12", FrameV3("TRCK", id3test::Text("3/12")), &TMP3Rec::Track, "3/12"},
+        {"TPE1 trailing NUL and blanks", FrameV3("TPE1", QByteArray("\0 Me  \0\0", 9)),
+         &TMP3Rec::Artist, "Me"},
+        {"genre as stored", FrameV3("TCON", id3test::Text("(12)")), &TMP3Rec::Genre, "(12)"},
+        {"UTF-8 album", FrameV3("TALB", QByteArray("\3caf\xC3\xA9", 6)), &TMP3Rec::Album,
+         QString::fromUtf8("café")},
+        {"year", FrameV3("TYER", id3test::Text("1999")), &TMP3Rec::Year, "1999"},
+        {"title cut at U+0100",
+         FrameV3("TIT2", QByteArray("\1\xFF\xFE" "a\0\x00\x01", 7)), &TMP3Rec::Title, "a"},
+        {"comment with empty description second",
+         FrameV3("COMM", QByteArray("\0engd\0first", 11)) +
+             FrameV3("COMM", QByteArray("\0xyz\0second", 11)),
+         &TMP3Rec::Comment, "second"},
+    };
+    for (const FieldCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString p = Put(Tag(3, c.frames) + Audio(10));
+        ReadTag(p);
+        EXPECT_EQ(CurrentTag().*c.field, c.expected);
+        EXPECT_EQ(CurrentTag().FileName, p);
+    }
+}
+
+TEST_F(Mp3Record, SaveWritesFieldsAndKeepsOtherFrames) {
+    const QByteArray audio = Audio(3000);
+    const QString p = Put(Tag(4, FrameV4("TALB", id3test::Text("Book")) + FrameV4("APIC", "picture") +
+                                     FrameV4("TPE1", id3test::Text("Old"))) +
+                          audio);
+    ReadTag(p);
+    TMP3Rec& r = CurrentTag();
+    r.Artist = QString::fromUtf8("Zoë");
+    r.Album.clear();
+    r.Title = "Chapter";
+    r.Comment = "note";
+    ASSERT_LT(SaveCurrentTag(p), 256);
+    EXPECT_EQ(ReadAll(p).right(audio.size()), audio);
+    ReadTag(p);
+    EXPECT_EQ(CurrentTag().Artist, QString::fromUtf8("Zoë"));
+    EXPECT_TRUE(CurrentTag().Album.isEmpty());
+    EXPECT_EQ(CurrentTag().Title, "Chapter");
+    EXPECT_EQ(CurrentTag().Comment, "note");
+    EXPECT_EQ(CurrentTag().Track, "00");
+    const TFrameIndex& fr = TagStore().Frames();
+    bool apic = false, talb = false;
+    for (int i = 1; i <= fr.Count(); ++i) {
+        apic = apic || fr.GetID(i) == "APIC";
+        talb = talb || fr.GetID(i) == "TALB";
+    }
+    EXPECT_TRUE(apic);
+    EXPECT_FALSE(talb);
+    // The comment goes out as ISO-8859-1, language ENG, empty description.
+    COMM c;
+    EXPECT_EQ(TagStore().GetComment(c, "", "ENG"), txtOk);
+    EXPECT_EQ(c.Encoding, 0);
+}
+
+TEST_F(Mp3Record, SaveReachesTheNamedFileAfterAnotherRead) {
+    const QString a = Put(Tag(3, FrameV3("TIT2", id3test::Text("A title"))) + Audio(100, 1), "a.mp3");
+    const QString b = Put(Tag(3, FrameV3("TIT2", id3test::Text("B title"))) + Audio(100, 2), "b.mp3");
+    ReadTag(a);
+    TMP3Rec edited = CurrentTag();
+    edited.Title = "Edited A";
+    ReadTag(b); // e.g. a bookmark written meanwhile
+    CurrentTag() = edited;
+    ASSERT_LT(SaveCurrentTag(a), 256);
+    ReadTag(b);
+    EXPECT_EQ(CurrentTag().Title, "B title");
+    ReadTag(a);
+    EXPECT_EQ(CurrentTag().Title, "Edited A");
+    EXPECT_EQ(ReadAll(a).right(100), Audio(100, 1));
+}
+
+TEST_F(Mp3Record, NewTagForUntaggedFileAfterDamagedOne) {
+    const QString bad = Put(Tag(3, FrameV3("TIT2", id3test::Text("t")) + "TP"), "bad.mp3");
+    const QString plain = Put(Audio(700), "plain.mp3");
+    ReadTag(bad);
+    EXPECT_GE(TagStore().LoadResult(), 256);
+    ReadTag(plain);
+    CurrentTag().Artist = "Someone";
+    ASSERT_LT(SaveCurrentTag(plain), 256);
+    EXPECT_EQ(ReadAll(plain).right(700), Audio(700));
+    EXPECT_EQ(ReadAll(plain).size() % 4096, 0);
+    ReadTag(plain);
+    EXPECT_EQ(CurrentTag().Artist, "Someone");
+    EXPECT_EQ(TagStore().Frames().Count(), 1); // only TPE1: the failed read left Track empty
+}
+
+TEST_F(Mp3Record, EmptyFileGetsATag) {
+    const QString other = Put(Tag(3, FrameV3("TIT2", id3test::Text("other"))) + Audio(10), "other.mp3");
+    const QString empty = Put(QByteArray(), "empty.mp3");
+    ReadTag(empty);
+    EXPECT_TRUE(CurrentTag().FileName.isEmpty());
+    ReadTag(other);
+    ReadTag(empty);
+    CurrentTag().Title = "Fresh";
+    ASSERT_LT(SaveCurrentTag(empty), 256);
+    ReadTag(empty);
+    EXPECT_EQ(CurrentTag().Title, "Fresh");
+    ReadTag(other);
+    EXPECT_EQ(CurrentTag().Title, "other");
+}
+
+TEST_F(Mp3Record, RefusedSavesLeaveTheFileUntouched) {
+    const QByteArray original = Tag(3, FrameV3("TIT2", id3test::Text("t"))) + Audio(100);
+    struct {
+        const char* name;
+        std::function<void(const QString&)> change;
+    } cases[] = {
+        {"text beyond ISO-8859-1", [](const QString&) { CurrentTag().Title = QString::fromUtf8("日本"); }},
+        {"made read-only after reading",
+         [](const QString& p) { QFile::setPermissions(p, QFile::ReadOwner); }},
+        {"file removed after reading", [](const QString& p) { QFile::remove(p); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString p = Put(original);
+        ReadTag(p);
+        CurrentTag().Artist = "x";
+        c.change(p);
+        EXPECT_GE(SaveCurrentTag(p), 256);
+        if (QFile::exists(p)) {
+            EXPECT_EQ(ReadAll(p), original);
+        }
+        QFile::setPermissions(p, QFile::ReadOwner | QFile::WriteOwner);
+    }
+    const QString v22 = Put(Tag(2, QByteArray("TT2\0\0\4\0abc", 10)) + Audio(10), "v22.mp3");
+    const QByteArray before = ReadAll(v22);
+    ReadTag(v22);
+    CurrentTag().Title = "x";
+    EXPECT_EQ(SaveCurrentTag(v22), id3ErrVersion);
+    EXPECT_EQ(ReadAll(v22), before);
+}
+
+} // namespace

@@ -1,0 +1,155 @@
+"""Peer helper for the ID3v2 tests, run with Debian's python3 and mutagen.
+
+  make DIR   writes tags made by mutagen (every encoding, both versions, and
+             variants with unsynchronisation, compressed frames, an extended
+             header with CRC, no padding and a lot of padding) in front of
+             known audio bytes; prints JSON: [{file, audioOffset, texts}].
+  read FILE  prints what mutagen reads from each file as JSON.
+"""
+import json
+import os
+import struct
+import sys
+import zlib
+
+from mutagen.id3 import ID3, TIT2, TPE1, TALB, TRCK, TYER, TCON, COMM, TXXX, PRIV, Encoding
+from mutagen.id3._util import unsynch
+
+AUDIO = bytes((i * 37 + 11) & 0xFF for i in range(3000)) + b"\xff\xfb\x90\x00" * 50
+
+TEXTS = {
+    "TIT2": "T\u00eftle \u00ff\u00e0 end",
+    "TPE1": "\u00c4rtist",
+    "TALB": "Album \u20ac rest",
+    "TRCK": "7",
+    "TYER": "1999",
+    "TCON": "(12)Other",
+    "COMM": "C\u00f6mment",
+}
+
+
+def synchsafe(v):
+    return bytes([(v >> 21) & 0x7F, (v >> 14) & 0x7F, (v >> 7) & 0x7F, v & 0x7F])
+
+
+def unsafe(b):
+    return (b[0] << 21) | (b[1] << 14) | (b[2] << 7) | b[3]
+
+
+def write_plain(path, version, enc, padding):
+    with open(path, "wb") as f:
+        f.write(AUDIO)
+    tags = ID3()
+    tags.add(TIT2(encoding=enc, text=TEXTS["TIT2"]))
+    tags.add(TPE1(encoding=enc, text=TEXTS["TPE1"]))
+    # Latin-1 cannot hold the euro sign.
+    album = TEXTS["TALB"] if enc != Encoding.LATIN1 else TEXTS["TALB"].replace("\u20ac", "E")
+    tags.add(TALB(encoding=enc, text=album))
+    tags.add(TRCK(encoding=enc, text=TEXTS["TRCK"]))
+    tags.add(TYER(encoding=enc, text=TEXTS["TYER"]))
+    tags.add(TCON(encoding=enc, text=TEXTS["TCON"]))
+    tags.add(COMM(encoding=enc, lang="eng", desc="", text=TEXTS["COMM"]))
+    tags.add(TXXX(encoding=enc, desc="extra", text="kept"))
+    tags.add(PRIV(owner="narrabel", data=b"\xff\xe0\x00\xff" * 8))
+    tags.save(path, v2_version=version, padding=(lambda info: padding) if padding is not None else None)
+
+
+def split(path):
+    data = open(path, "rb").read()
+    assert data[:3] == b"ID3"
+    size = unsafe(data[6:10])
+    return data[:10], data[10:10 + size], data[10 + size:]
+
+
+def frames_of(version, body):
+    """[(id, flags, payload)] and the padding length."""
+    out = []
+    i = 0
+    while i + 10 <= len(body) and body[i:i + 4] != b"\0\0\0\0":
+        fid = body[i:i + 4]
+        size = struct.unpack(">I", body[i + 4:i + 8])[0] if version == 3 else unsafe(body[i + 4:i + 8])
+        flags = struct.unpack(">H", body[i + 8:i + 10])[0]
+        out.append((fid, flags, body[i + 10:i + 10 + size]))
+        i += 10 + size
+    return out, len(body) - i
+
+
+def frame_bytes(version, fid, flags, payload):
+    size = struct.pack(">I", len(payload)) if version == 3 else synchsafe(len(payload))
+    return fid + size + struct.pack(">H", flags) + payload
+
+
+def rebuild(path, version, variant):
+    head, body, audio = split(path)
+    frames, padding = frames_of(version, body)
+    flags = head[5]
+    out = b""
+    for fid, fl, payload in frames:
+        if variant == "compressed":
+            if version == 3:
+                payload = struct.pack(">I", len(payload)) + zlib.compress(payload)
+                fl |= 0x0080
+            else:
+                payload = synchsafe(len(payload)) + zlib.compress(payload)
+                fl |= 0x0009
+        elif variant == "unsync" and version == 4:
+            payload = unsynch.encode(payload)
+            fl |= 0x0002
+        out += frame_bytes(version, fid, fl, payload)
+    pad = b"\0" * padding
+    if variant == "unsync":
+        flags |= 0x80
+        if version == 3:
+            out = unsynch.encode(out)
+    if variant == "exthdr":
+        flags |= 0x40
+        if version == 3:
+            crc = zlib.crc32(out) & 0xFFFFFFFF
+            ext = struct.pack(">IHII", 10, 0x8000, padding, crc)
+        else:
+            crc = zlib.crc32(out + pad) & 0xFFFFFFFF
+            ext = synchsafe(12) + b"\x01\x20\x05" + bytes([(crc >> 28) & 0x0F]) + synchsafe(crc & 0x0FFFFFFF)
+        out = ext + out
+    body = out + pad
+    with open(path, "wb") as f:
+        f.write(b"ID3" + bytes([version, 0, flags]) + synchsafe(len(body)) + body + audio)
+
+
+def read(path):
+    try:
+        tags = ID3(path, translate=False)
+    except Exception as e:  # noqa: BLE001 - reported to the test
+        return {"error": repr(e)}
+    res = {"size": tags.size, "version": tags.version[1], "frames": [k for k in tags.keys()]}
+    for key in ("TIT2", "TPE1", "TALB", "TRCK", "TYER", "TCON"):
+        f = tags.get(key)
+        res[key] = str(f.text[0]) if f is not None and f.text else None
+    comms = [c for c in tags.getall("COMM") if c.desc == ""]
+    res["COMM"] = str(comms[0].text[0]) if comms and comms[0].text else None
+    return res
+
+
+def main():
+    if sys.argv[1] == "make":
+        d = sys.argv[2]
+        made = []
+        for version in (3, 4):
+            for enc in (Encoding.LATIN1, Encoding.UTF16, Encoding.UTF16BE, Encoding.UTF8):
+                for variant, padding in (("plain", None), ("nopadding", 0), ("lotsofpadding", 100000),
+                                         ("unsync", None), ("compressed", None), ("exthdr", None)):
+                    name = "m_v%d_e%d_%s.mp3" % (version, int(enc), variant)
+                    path = os.path.join(d, name)
+                    write_plain(path, version, enc, padding)
+                    if variant in ("unsync", "compressed", "exthdr"):
+                        rebuild(path, version, variant)
+                    r = read(path)
+                    made.append({"file": path, "audio": len(AUDIO), "mutagen": r})
+        print(json.dumps(made))
+    elif sys.argv[1] == "audio":
+        sys.stdout.buffer.write(AUDIO)
+    else:
+        print(json.dumps({p: read(p) for p in sys.argv[2:]}))
+
+
+if __name__ == "__main__":
+    main()
