@@ -18,6 +18,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -290,6 +291,10 @@ void TfrmMain::ConnectHandlers() {
     connect(tbVolume, &QSlider::valueChanged, this, [this] { tbVolumeChange(); });
     connect(cmbFile, &QComboBox::editTextChanged, this, [this] { cmbFileChange(); });
     connect(cmbFile, QOverload<int>::of(&QComboBox::activated), this, [this] { cmbFileSelect(); });
+    // An editable combo box also reports "activated" when its text merely
+    // matches a row as editing ends (Enter, or focus leaving it, even while the
+    // window closes); only a pick from the list (mouse or arrow keys) selects.
+    disconnect(cmbFile->lineEdit(), &QLineEdit::editingFinished, cmbFile, nullptr);
     connect(tv, &QTreeWidget::itemDoubleClicked, this, [this] { tvDblClick(); });
     connect(tv, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
         // A right click selects the node under the mouse first.
