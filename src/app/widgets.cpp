@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileSystemModel>
 #include <QLabel>
+#include <QTimer>
 
 QLabel* MakePanel(QWidget* parent, const char* name, int minWidth) {
     auto* p = new QLabel(parent);
@@ -37,6 +38,26 @@ QComboBox* MakeDelimiterBox(QWidget* parent) {
     c->setToolTip(QStringLiteral("delimiter"));
     c->setMinimumContentsLength(3);
     return c;
+}
+
+TFileBox::TFileBox(QWidget* parent) : QComboBox(parent) {
+    connect(this, QOverload<int>::of(&QComboBox::activated), this, [this] {
+        if (popupOpen) {
+            popupOpen = false;
+            emit rowPicked();
+        }
+    });
+}
+
+void TFileBox::showPopup() {
+    popupOpen = true;
+    QComboBox::showPopup();
+}
+
+void TFileBox::hidePopup() {
+    QComboBox::hidePopup();
+    // A pick is reported right after the list closes, in the same call.
+    QTimer::singleShot(0, this, [this] { popupOpen = false; });
 }
 
 TFolderTree::TFolderTree(QWidget* parent) : QTreeView(parent) {

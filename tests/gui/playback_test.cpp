@@ -3,6 +3,7 @@
 
 #include "app/application.h"
 #include "app/tfrmmain.h"
+#include "app/widgets.h"
 #include "playback/mediaplayer.h"
 #include "support/guitestsupport.h"
 #include "util/options.h"
@@ -51,6 +52,12 @@ protected:
 
     TfrmMain* w() const { return frmMain; }
     QString Caption() const { return w()->cmdPlay->text(); }
+    // What typing a whole path into the file box does (the program's own
+    // setEditText calls are not the user's changes).
+    void Type(const QString& text) const {
+        w()->cmbFile->setEditText(text);
+        emit w()->cmbFile->lineEdit()->textEdited(text);
+    }
     int Mode() const { return w()->mp->Mode(); }
     // Starts the program with a file on its command line and waits until it plays.
     void StartPlaying(const QString& file, int32_t from) {
@@ -183,7 +190,7 @@ TEST_F(PlaybackTest, MovingThePositionBarWhilePausedOrStoppedLeavesPlaybackAlone
     EXPECT_NEAR(w()->mp->Position(), paused, 150);
 
     // Opened, not yet played (stopped): the bar moves, the device does not.
-    w()->cmbFile->setEditText(Short());
+    Type(Short());
     ASSERT_EQ(Mode(), TMediaPlayer::mpStopped);
     w()->sbPos->setValue(1500);
     EXPECT_EQ(Mode(), TMediaPlayer::mpStopped);
@@ -196,7 +203,7 @@ TEST_F(PlaybackTest, OpenCurrentFileWithAnEmptyBoxOrABrokenFile) {
 
     // A file that cannot be opened: no message, device closed, bar at 0,
     // maxima, caption and file panel as they were.
-    w()->cmbFile->setEditText(Broken()); // the change handler tries to open it
+    Type(Broken()); // the change handler tries to open it
     EXPECT_FALSE(w()->OpenCurrentFile());
     EXPECT_FALSE(w()->mp->IsOpen());
     EXPECT_TRUE(w()->pnlPlay->isVisible());
@@ -229,9 +236,9 @@ TEST_F(PlaybackTest, OpenCurrentFileWithAnEmptyBoxOrABrokenFile) {
 
 TEST_F(PlaybackTest, TypingAnExistingFileOpensItWithoutPlaying) {
     StartProgram();
-    w()->cmbFile->setEditText(files->filePath("long")); // not a file yet
+    Type(files->filePath("long")); // not a file yet
     EXPECT_FALSE(w()->pnlPlay->isVisible());
-    w()->cmbFile->setEditText(Short());
+    Type(Short());
     EXPECT_TRUE(w()->pnlPlay->isVisible());
     EXPECT_EQ(Mode(), TMediaPlayer::mpStopped);
     EXPECT_EQ(Caption(), "&Play");
@@ -312,7 +319,7 @@ TEST_F(PlaybackTest, PickingARecentFilePlaysItFromZero) {
     w()->cmbFile->addItem(Short());
     w()->cmbFile->addItem(Long());
     w()->cmbFile->setCurrentIndex(1);
-    emit w()->cmbFile->activated(1);
+    emit static_cast<TFileBox*>(w()->cmbFile)->rowPicked();
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
     EXPECT_EQ(w()->StatusText(2), "long.mp3");
     EXPECT_LT(w()->mp->Position(), 500);
@@ -325,7 +332,7 @@ TEST_F(PlaybackTest, LeavingTheFileBoxIsNotAPickFromTheRecentList) {
     w()->cmbFile->addItem(Long());
     w()->cmbFile->setCurrentIndex(0);
     w()->cmbFile->lineEdit()->setFocus();
-    w()->cmbFile->setEditText(Long()); // names a row; opens it, plays nothing
+    Type(Long()); // names a row; opens it, plays nothing
     ASSERT_EQ(Mode(), TMediaPlayer::mpStopped);
     QTest::keyClick(w()->cmbFile->lineEdit(), Qt::Key_Return);
     w()->tv->setFocus();
@@ -360,7 +367,7 @@ TEST_F(PlaybackTest, BookmarkProgressIsAskedOnlyWhenItsConditionsHold) {
     };
     for (const Case& c : cases) {
         if (c.stop) {
-            w()->cmbFile->setEditText(Short());
+            Type(Short());
             ASSERT_EQ(Mode(), TMediaPlayer::mpStopped);
         } else if (Mode() != TMediaPlayer::mpPlaying) {
             w()->PlayFrom(0);
