@@ -141,14 +141,13 @@ void TfrmMain::cmdBrowseClick() {
     if (!found.isEmpty()) {
         SelectNodeByText(found);
         GoToSelectedBookmark();
-        History->Add(path, mp->Position());
+        if (History) History->Add(path, mp->Position());
     } else {
         OpenCurrentFile();
         cmdPlay->setText(kPause);
         PlayFrom(0);
-        History->Add(path, 1);
+        if (History) History->Add(path, 1);
     }
-    UpdateHints();
 }
 
 void TfrmMain::cmbFileChange() {
@@ -159,8 +158,7 @@ void TfrmMain::cmbFileChange() {
 void TfrmMain::cmbFileSelect() {
     const QString file = cmbFile->currentText();
     FindOrAddStartBookmark(file); // stores a start bookmark for a file that has none
-    History->Add(file, 1);
-    UpdateHints();
+    if (History) History->Add(file, 1); // gone once the window has closed
     OpenCurrentFile();
     cmdPlay->setText(kPause);
     PlayFrom(0);

@@ -11,8 +11,8 @@
 #include "playerfixtures.h"
 
 #include <QComboBox>
-#include <QLineEdit>
 #include <QFrame>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -324,6 +324,27 @@ TEST_F(PlaybackTest, PickingARecentFilePlaysItFromZero) {
     EXPECT_EQ(w()->StatusText(2), "long.mp3");
     EXPECT_LT(w()->mp->Position(), 500);
     EXPECT_EQ(Caption(), "&Pause");
+}
+
+TEST_F(PlaybackTest, LeavingTheFileBoxIsNotAPickFromTheRecentList) {
+    StartProgram();
+    w()->cmbFile->addItem(Short());
+    w()->cmbFile->addItem(Long());
+    w()->cmbFile->setCurrentIndex(0);
+    w()->cmbFile->lineEdit()->setFocus();
+    Type(Long()); // names a row; opens it, plays nothing
+    ASSERT_EQ(Mode(), TMediaPlayer::mpStopped);
+    QTest::keyClick(w()->cmbFile->lineEdit(), Qt::Key_Return);
+    w()->tv->setFocus();
+    QTest::qWait(50);
+    EXPECT_EQ(Mode(), TMediaPlayer::mpStopped) << "Enter or focus leaving does not play";
+    EXPECT_EQ(Caption(), "&Play");
+
+    // Closing with the focus in the file box is no pick either (and must not crash).
+    w()->cmbFile->lineEdit()->setFocus();
+    w()->cmbFile->setEditText(Short());
+    CloseProgram();
+    EXPECT_TRUE(dialogs->TextsOf("message").isEmpty());
 }
 
 TEST_F(PlaybackTest, BookmarkProgressIsAskedOnlyWhenItsConditionsHold) {
