@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -108,7 +109,18 @@ void TfrmImport::cmdOkClick() {
     cmdCancel->hide();
     pnlPrg->show();
     stv->setFixedWidth(kScanWidth);
+    adjustSize();
     ImportFolder();
+}
+
+void TfrmImport::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    // First time: start where audio books usually are, the music folder or home.
+    if (SelectedFolder().isEmpty()) {
+        const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+        SelectFolder(QFileInfo(music).isDir() ? music : QDir::homePath());
+        stv->setExpanded(stv->currentIndex(), true);
+    }
 }
 
 void TfrmImport::cmdCancelClick() {
@@ -142,6 +154,7 @@ void TfrmImport::ImportFolder() {
             w->cmdOk->show();
             w->cmdCancel->show();
             w->stv->setFixedWidth(kChooserWidth);
+            w->adjustSize();
             w->scanning = false;
             QDir::setCurrent(current);
         }

@@ -35,6 +35,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
