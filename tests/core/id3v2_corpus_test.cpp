@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/resource.h>
+#include <zlib.h>
 
 using testsupport::PeersPath;
 using testsupport::ReadAll;
@@ -176,6 +177,26 @@ TEST(Id3Corpus, PayloadsDecodeExactly) {
     QString title;
     EXPECT_EQ(tag.GetTextFrame("TIT2", title), txtOk);
     EXPECT_EQ(title, "Title A");
+}
+
+TEST(Id3Corpus, CrcDefinitionMatchesPeerFiles) {
+    // These peers' CRCs follow the published definition: CRC-32 over everything
+    // after the extended header up to the tag's end, padding included. Our writer
+    // computes version 4 CRCs the same way.
+    for (const char* rel : {"mutagen/id3v24_extended_header.id3", "other/rust-id3/github-issue-60.id3",
+                            "other/rust-id3/github-issue-91.id3", "other/music-metadata/id3v2-xheader.mp3"}) {
+        SCOPED_TRACE(rel);
+        Tid3v2tag tag;
+        ASSERT_EQ(tag.LoadFromFile(PeersPath(rel), 0), 0);
+        ASSERT_TRUE(tag.CRCPresent());
+        const QByteArray f = ReadAll(PeersPath(rel));
+        const QByteArray covered = f.mid(10 + int(tag.ExtendedHeaderSize()),
+                                         int(tag.TagSize() - tag.ExtendedHeaderSize()));
+        const uint32_t c = uint32_t(crc32(crc32(0, nullptr, 0),
+                                          reinterpret_cast<const Bytef*>(covered.constData()),
+                                          uInt(covered.size())));
+        EXPECT_EQ(c, tag.CRC());
+    }
 }
 
 TEST(Id3Corpus, RewritingKeepsEverythingAfterTheTag) {
