@@ -326,7 +326,7 @@ TEST_F(Id3Write, TagTooLargeForTheSizeField) {
     const QString p = Put(original);
     ASSERT_EQ(tag.LoadFromFile(p, 0), 0);
     tag.SetPaddingMode(0);
-    tag.SetPaddingSize(0x10000000 - 10); // header 10 + frame 12 + this: one byte too many
+    tag.SetPaddingSize(0x10000000 - 10); // with the 12-byte frame, past 28 bits
     EXPECT_EQ(tag.SaveToFile("=", 255, 255, -1), id3ErrTooLarge);
     EXPECT_EQ(ReadAll(p), original);
     tag.SetPaddingMode(1);
