@@ -7,7 +7,7 @@ NARRABEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 ensure_packages build run test
 
-configure_and_build build -DCMAKE_BUILD_TYPE=Release -DNARRABEL_TESTS=ON
+configure_and_build build -DCMAKE_BUILD_TYPE=Release -DNARRABEL_TESTS=ON -DNARRABEL_BENCH=ON
 # The core again under AddressSanitizer and UndefinedBehaviorSanitizer.
 configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DNARRABEL_CORE_ONLY=ON \
     -DNARRABEL_SANITIZE=ON -DNARRABEL_BENCH=OFF

@@ -4,5 +4,6 @@ if(NOT NARRABEL_CORE_ONLY)
         src/app/application.cpp
         src/app/dialogs.cpp
         src/app/tfrmmain.cpp
+        src/app/widgets.cpp
     )
 endif()

@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/dialogs.h"
+#include "app/widgets.h"
 #include "bookmarks/bookmark.h"
 #include "playback/audiomixer.h"
 #include "playback/bmhistory.h"
@@ -18,12 +19,12 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QShortcut>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
@@ -73,7 +74,7 @@ void TfrmMain::BuildControls() {
     top->setContentsMargins(0, 0, 0, 0);
     auto* lblFile = new QLabel(QStringLiteral("&File:"), pnlTop);
     lblFile->setObjectName(QStringLiteral("lblFile"));
-    cmbFile = new QComboBox(pnlTop);
+    cmbFile = new TFileBox(pnlTop);
     cmbFile->setObjectName(QStringLiteral("cmbFile"));
     cmbFile->setEditable(true);
     cmbFile->setInsertPolicy(QComboBox::NoInsert);
@@ -289,8 +290,9 @@ void TfrmMain::ConnectHandlers() {
     connect(sbPos, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { popPos->popup(sbPos->mapToGlobal(p)); });
     connect(tbVolume, &QSlider::valueChanged, this, [this] { tbVolumeChange(); });
-    connect(cmbFile, &QComboBox::editTextChanged, this, [this] { cmbFileChange(); });
-    connect(cmbFile, QOverload<int>::of(&QComboBox::activated), this, [this] { cmbFileSelect(); });
+    // Only the user's own typing counts as a change; the program sets the text itself.
+    connect(cmbFile->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbFileChange(); });
+    connect(static_cast<TFileBox*>(cmbFile), &TFileBox::rowPicked, this, [this] { cmbFileSelect(); });
     connect(tv, &QTreeWidget::itemDoubleClicked, this, [this] { tvDblClick(); });
     connect(tv, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
         // A right click selects the node under the mouse first.
@@ -302,8 +304,6 @@ void TfrmMain::ConnectHandlers() {
         pop->popup(tv->viewport()->mapToGlobal(p));
     });
     tv->installEventFilter(this);
-    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(esc, &QShortcut::activated, this, [this] { close_(); });
 }
 
 void TfrmMain::close_() { close(); }
@@ -349,6 +349,7 @@ void TfrmMain::FormCreate() {
         EditList->LoadFromFile(DataFolder + QStringLiteral("Narrabel.edt"));
     }
     if (!History) History = std::make_unique<TBMHistory>(QString());
+    History->OnChanged = [this] { UpdateHints(); }; // hints follow every append
     if (DataFolder.isEmpty()) cmdResume->setEnabled(false);
     UpdateHints();
 
@@ -443,7 +444,14 @@ void TfrmMain::closeEvent(QCloseEvent* e) {
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
 }
 
-void TfrmMain::keyPressEvent(QKeyEvent* e) { QMainWindow::keyPressEvent(e); }
+void TfrmMain::keyPressEvent(QKeyEvent* e) {
+    // Close is the window's cancel button: Esc that no control took closes it.
+    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QMainWindow::keyPressEvent(e);
+}
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
     if (watched == tv) {

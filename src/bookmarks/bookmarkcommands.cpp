@@ -144,7 +144,6 @@ void TfrmMain::GoToSelectedBookmark() {
         OpenCurrentFile();
         PlayFrom(bm->Rec.Position);
         History->AddBookmark(*bm);
-        UpdateHints();
         return;
     }
     // The audio file has gone: repoint, delete or leave this bookmark.

@@ -1,6 +1,7 @@
 #include "bookmarks/tfrmbm.h"
 
 #include "app/application.h"
+#include "app/widgets.h"
 #include "app/tfrmmain.h"
 #include "playback/mediaplayer.h"
 
@@ -13,18 +14,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-QLabel* panel(QWidget* parent, const char* name) {
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setFrameShape(QFrame::StyledPanel);
-    l->setFrameShadow(QFrame::Sunken);
-    l->setMinimumWidth(320);
-    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    return l;
-}
-} // namespace
-
 TfrmBM::TfrmBM(QWidget* parent) : QDialog(parent) {
     WindowCreationLog() << QStringLiteral("TfrmBM");
     setObjectName(QStringLiteral("frmBM"));
@@ -32,8 +21,8 @@ TfrmBM::TfrmBM(QWidget* parent) : QDialog(parent) {
     setModal(true);
     auto* lay = new QVBoxLayout(this);
     auto* form = new QFormLayout();
-    pnlFile = panel(this, "pnlFile");
-    pnlPos = panel(this, "pnlPos");
+    pnlFile = MakePanel(this, "pnlFile", 320);
+    pnlPos = MakePanel(this, "pnlPos", 320);
     edtDesc = new QLineEdit(this);
     edtDesc->setObjectName(QStringLiteral("edtDesc"));
     edtDesc->setMaxLength(200);

@@ -3,13 +3,13 @@
 #include "app/application.h"
 #include "app/dialogs.h"
 #include "app/tfrmmain.h"
+#include "app/widgets.h"
 #include "util/qorext.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QFileSystemModel>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -47,15 +47,7 @@ TfrmImport::TfrmImport(QWidget* parent) : QDialog(parent) {
     lay->addWidget(lblChoose);
 
     auto* row = new QHBoxLayout();
-    model = new QFileSystemModel(this);
-    model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
-    model->setRootPath(QStringLiteral("/"));
-    stv = new QTreeView(this);
-    stv->setObjectName(QStringLiteral("stv"));
-    stv->setModel(model);
-    stv->setRootIndex(model->index(QStringLiteral("/")));
-    for (int c = 1; c < model->columnCount(); ++c) stv->hideColumn(c);
-    stv->setHeaderHidden(true);
+    stv = new TFolderTree(this);
     stv->setFixedWidth(kChooserWidth);
     stv->setMinimumHeight(300);
     row->addWidget(stv);
@@ -77,11 +69,7 @@ TfrmImport::TfrmImport(QWidget* parent) : QDialog(parent) {
     prg->setContentsMargins(0, 0, 0, 0);
     auto* fileRow = new QHBoxLayout();
     fileRow->addWidget(new QLabel(QStringLiteral("Current file"), pnlPrg));
-    pnlFile = new QLabel(pnlPrg);
-    pnlFile->setObjectName(QStringLiteral("pnlFile"));
-    pnlFile->setFrameShape(QFrame::StyledPanel);
-    pnlFile->setFrameShadow(QFrame::Sunken);
-    pnlFile->setMinimumWidth(300);
+    pnlFile = MakePanel(pnlPrg, "pnlFile", 300);
     fileRow->addWidget(pnlFile, 1);
     prg->addLayout(fileRow);
     auto* counters = new QHBoxLayout();
@@ -105,17 +93,9 @@ TfrmImport::TfrmImport(QWidget* parent) : QDialog(parent) {
     connect(cmdCancelImport, &QPushButton::clicked, this, [this] { cmdCancelImportClick(); });
 }
 
-void TfrmImport::SelectFolder(const QString& path) {
-    QModelIndex idx = model->index(path);
-    if (!idx.isValid()) return;
-    stv->setCurrentIndex(idx);
-    stv->scrollTo(idx);
-}
+void TfrmImport::SelectFolder(const QString& path) { stv->SelectFolder(path); }
 
-QString TfrmImport::SelectedFolder() const {
-    QModelIndex idx = stv->currentIndex();
-    return idx.isValid() ? model->filePath(idx) : QString();
-}
+QString TfrmImport::SelectedFolder() const { return stv->SelectedFolder(); }
 
 void TfrmImport::cmdOkClick() {
     const QString folder = SelectedFolder();

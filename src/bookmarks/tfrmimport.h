@@ -2,10 +2,9 @@
 
 #include <QDialog>
 
-class QFileSystemModel;
 class QLabel;
 class QPushButton;
-class QTreeView;
+class TFolderTree;
 class QWidget;
 
 // Import: turns a folder tree of audio files into start bookmarks.
@@ -25,7 +24,7 @@ public:
 
     bool StopRequested = false;
     QLabel* lblChoose = nullptr;
-    QTreeView* stv = nullptr;
+    TFolderTree* stv = nullptr;
     QPushButton* cmdOk = nullptr;
     QPushButton* cmdCancel = nullptr;
     QWidget* pnlPrg = nullptr;
@@ -40,6 +39,5 @@ protected:
 
 private:
     void increment(QLabel* label, const QString& prefix);
-    QFileSystemModel* model = nullptr;
     bool scanning = false;
 };

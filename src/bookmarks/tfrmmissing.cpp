@@ -1,6 +1,7 @@
 #include "bookmarks/tfrmmissing.h"
 
 #include "app/application.h"
+#include "app/widgets.h"
 #include "util/qorext.h"
 
 #include <QFormLayout>
@@ -10,18 +11,6 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
-namespace {
-QLabel* panel(QWidget* parent, const char* name) {
-    auto* l = new QLabel(parent);
-    l->setObjectName(QLatin1String(name));
-    l->setFrameShape(QFrame::StyledPanel);
-    l->setFrameShadow(QFrame::Sunken);
-    l->setMinimumWidth(380);
-    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    return l;
-}
-} // namespace
-
 TfrmMissing::TfrmMissing(QWidget* parent) : QDialog(parent) {
     WindowCreationLog() << QStringLiteral("TfrmMissing");
     setObjectName(QStringLiteral("frmMissing"));
@@ -29,9 +18,9 @@ TfrmMissing::TfrmMissing(QWidget* parent) : QDialog(parent) {
     setModal(true);
     auto* lay = new QVBoxLayout(this);
     auto* form = new QFormLayout();
-    pnlSrc = panel(this, "pnlSrc");
-    pnlTime = panel(this, "pnlTime");
-    pnlPos = panel(this, "pnlPos");
+    pnlSrc = MakePanel(this, "pnlSrc", 380);
+    pnlTime = MakePanel(this, "pnlTime", 380);
+    pnlPos = MakePanel(this, "pnlPos", 380);
     form->addRow(QStringLiteral("Audio Source"), pnlSrc);
     form->addRow(QStringLiteral("Timestamp"), pnlTime);
     form->addRow(QStringLiteral("File Position"), pnlPos);

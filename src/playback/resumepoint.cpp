@@ -60,7 +60,6 @@ void TfrmMain::cmdResumeClick() {
     if (!opened) return;
     const int32_t pos = int32_t(uint32_t(uint64_t(ParseLooseInt(posText))));
     History->Add(cmbFile->currentText(), pos);
-    UpdateHints();
     PlayFrom(pos);
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/dialogs.h"
+#include "app/widgets.h"
 #include "app/tfrmmain.h"
 #include "rename/tfrmpreview.h"
 #include "tags/fillrules.h"
@@ -22,25 +23,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QLabel* MakePanel(QWidget* parent, const char* name) {
-    auto* p = new QLabel(parent);
-    p->setObjectName(QLatin1String(name));
-    p->setTextFormat(Qt::PlainText);
-    p->setFrameShape(QFrame::StyledPanel);
-    p->setFrameShadow(QFrame::Sunken);
-    p->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    p->setMinimumHeight(p->fontMetrics().height() + 8);
-    return p;
-}
-
-QComboBox* MakeSlot(QWidget* parent, const char* name, int item) {
-    auto* c = new QComboBox(parent);
-    c->setObjectName(QLatin1String(name));
-    c->addItems(FillSlotItems());
-    c->setCurrentIndex(item);
-    return c;
-}
 
 QString JoinPath(const QString& folder, const QString& name) {
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
@@ -71,42 +53,22 @@ TfrmRename::TfrmRename(QWidget* parent) : QDialog(parent) {
     auto* lay = new QVBoxLayout(this);
 
     auto* stvLabel = new QLabel(QStringLiteral("&Mass rename root folder"), this);
-    stvModel = new QFileSystemModel(this);
-    stvModel->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
-    stvModel->setReadOnly(true);
-    stvModel->setRootPath(QStringLiteral("/"));
-    stv = new QTreeView(this);
-    stv->setObjectName(QStringLiteral("stv"));
-    stv->setModel(stvModel);
-    for (int c = 1; c < stvModel->columnCount(); ++c) stv->hideColumn(c);
-    stv->setHeaderHidden(true);
-    stv->setSelectionMode(QAbstractItemView::SingleSelection);
+    stv = new TFolderTree(this);
     stv->setMinimumHeight(200);
     stvLabel->setBuddy(stv);
-    connect(stv->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& current) {
-                if (current.isValid()) selectedFolder = CleanFolder(stvModel->filePath(current));
-            });
-    // Folders load in the background; keep the selected one in sight as they come.
-    connect(stvModel, &QFileSystemModel::directoryLoaded, this, [this] {
-        if (stv->currentIndex().isValid()) stv->scrollTo(stv->currentIndex(), QAbstractItemView::PositionAtCenter);
+    connect(stv, &TFolderTree::folderChanged, this, [this] {
+        const QString f = stv->SelectedFolder();
+        if (!f.isEmpty()) selectedFolder = f;
     });
     lay->addWidget(stvLabel);
     lay->addWidget(stv, 1);
 
     auto* pattern = new QHBoxLayout;
-    cmb1 = MakeSlot(this, "cmb1", ffArtist);
-    cmb2 = MakeSlot(this, "cmb2", ffAlbum);
-    cmb3 = MakeSlot(this, "cmb3", ffTrack);
-    cmb4 = MakeSlot(this, "cmb4", ffTitle);
-    cmbDelim = new QComboBox(this);
-    cmbDelim->setObjectName(QStringLiteral("cmbDelim"));
-    cmbDelim->setEditable(true);
-    cmbDelim->setInsertPolicy(QComboBox::NoInsert);
-    cmbDelim->addItems({QStringLiteral("-"), QStringLiteral("_"), QStringLiteral("&")});
-    cmbDelim->setCurrentIndex(0);
-    cmbDelim->setToolTip(QStringLiteral("delimiter"));
-    cmbDelim->setMinimumContentsLength(3);
+    cmb1 = MakeFieldSlot(this, "cmb1", ffArtist);
+    cmb2 = MakeFieldSlot(this, "cmb2", ffAlbum);
+    cmb3 = MakeFieldSlot(this, "cmb3", ffTrack);
+    cmb4 = MakeFieldSlot(this, "cmb4", ffTitle);
+    cmbDelim = MakeDelimiterBox(this);
     for (QComboBox* c : {cmb1, cmb2, cmb3, cmb4}) pattern->addWidget(c);
     auto* delimLabel = new QLabel(QStringLiteral("&Delimiter"), this);
     delimLabel->setBuddy(cmbDelim);
@@ -167,11 +129,7 @@ QString TfrmRename::NewName() const { return pnlNewName->text(); }
 bool TfrmRename::SelectFolder(const QString& folder) {
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) return false;
     selectedFolder = CleanFolder(QFileInfo(folder).absoluteFilePath());
-    const QModelIndex idx = stvModel->index(selectedFolder);
-    if (idx.isValid()) {
-        stv->setCurrentIndex(idx);
-        stv->scrollTo(idx, QAbstractItemView::PositionAtCenter);
-    }
+    stv->SelectFolder(selectedFolder);
     return true;
 }
 

@@ -25,10 +25,9 @@
 
 class QCheckBox;
 class QComboBox;
-class QFileSystemModel;
 class QLabel;
 class QPushButton;
-class QTreeView;
+class TFolderTree;
 class TfrmPreview;
 
 class TfrmRename : public QDialog {
@@ -73,8 +72,7 @@ public:
     std::function<void(const QString& oldPath, const QString& newPath)> Repoint;
     TfrmPreview* Preview = nullptr; // nullptr: the program's frmPreview
 
-    QTreeView* stv = nullptr;
-    QFileSystemModel* stvModel = nullptr;
+    TFolderTree* stv = nullptr;
     QComboBox* cmb1 = nullptr;
     QComboBox* cmb2 = nullptr;
     QComboBox* cmb3 = nullptr;

@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/dialogs.h"
 #include "app/tfrmmain.h"
+#include "app/widgets.h"
 #include "bookmarks/bookmark.h"
 #include "rename/tfrmrename.h"
 #include "tags/mp3.h"
@@ -17,7 +18,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -100,15 +100,7 @@ TfrmEdit::TfrmEdit(QWidget* parent) : QDialog(parent) {
     grid->setColumnStretch(3, 1);
     top->addLayout(grid, 3);
 
-    model = new QFileSystemModel(this);
-    model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
-    model->setRootPath(QStringLiteral("/"));
-    stv = new QTreeView(pnlEdit);
-    stv->setObjectName(QStringLiteral("stv"));
-    stv->setModel(model);
-    stv->setRootIndex(model->index(QStringLiteral("/")));
-    for (int c = 1; c < model->columnCount(); ++c) stv->hideColumn(c);
-    stv->setHeaderHidden(true);
+    stv = new TFolderTree(pnlEdit);
     stv->setMinimumWidth(200);
     top->addWidget(stv, 2);
 
@@ -130,8 +122,7 @@ TfrmEdit::TfrmEdit(QWidget* parent) : QDialog(parent) {
     connect(cmdUpdate, &QPushButton::clicked, this, [this] { cmdUpdateClick(); });
     connect(cmbCmd, QOverload<int>::of(&QComboBox::activated), this,
             [this](int i) { cmbCmdChange(i); });
-    connect(stv->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this] { stvChange(); });
+    connect(stv, &TFolderTree::folderChanged, this, [this] { stvChange(); });
     connect(lst, &QListWidget::itemClicked, this, [this] { lstClick(); });
     connect(lst, &QListWidget::currentRowChanged, this, [this] {
         if (!refilling) lstClick();
@@ -160,18 +151,9 @@ void TfrmEdit::FormActivate() {
     SelectName(TargetName);
 }
 
-QString TfrmEdit::Folder() const {
-    QModelIndex idx = stv->currentIndex();
-    return idx.isValid() ? model->filePath(idx) : QString();
-}
+QString TfrmEdit::Folder() const { return stv->SelectedFolder(); }
 
-void TfrmEdit::MoveToFolder(const QString& folder) {
-    QModelIndex idx = model->index(QDir::cleanPath(folder));
-    if (!idx.isValid()) return;
-    if (stv->currentIndex() == idx) stvChange(); // no change signal: rebuild anyway
-    else stv->setCurrentIndex(idx);
-    stv->scrollTo(idx);
-}
+void TfrmEdit::MoveToFolder(const QString& folder) { stv->SelectFolder(folder); }
 
 QString TfrmEdit::SelectedPath() const {
     QListWidgetItem* it = lst->currentItem();

@@ -3,12 +3,11 @@
 #include <QDialog>
 
 class QComboBox;
-class QFileSystemModel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QSplitter;
-class QTreeView;
+class TFolderTree;
 class QWidget;
 
 // The seven tag fields the editor copies and pastes between files.
@@ -71,7 +70,7 @@ public:
     QLineEdit* edtComment = nullptr;
     QPushButton* cmdUpdate = nullptr;
     QComboBox* cmbCmd = nullptr;
-    QTreeView* stv = nullptr;
+    TFolderTree* stv = nullptr;
     QListWidget* lst = nullptr;
 
 protected:
@@ -87,6 +86,5 @@ private:
     void deleteFileAndBookmarks();
     void fillFromFileInfo();
     void setCaption(const QString& text);
-    QFileSystemModel* model = nullptr;
     bool refilling = false;
 };

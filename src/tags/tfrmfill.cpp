@@ -1,6 +1,7 @@
 #include "tags/tfrmfill.h"
 
 #include "app/application.h"
+#include "app/widgets.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -13,27 +14,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-// A sunken text panel; file and folder names are shown as typed, never as markup.
-QLabel* MakePanel(QWidget* parent, const char* name) {
-    auto* p = new QLabel(parent);
-    p->setObjectName(QLatin1String(name));
-    p->setTextFormat(Qt::PlainText);
-    p->setFrameShape(QFrame::StyledPanel);
-    p->setFrameShadow(QFrame::Sunken);
-    p->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    p->setMinimumWidth(360);
-    p->setMinimumHeight(p->fontMetrics().height() + 8);
-    return p;
-}
-
-QComboBox* MakeSlot(QWidget* parent, const char* name, int item) {
-    auto* c = new QComboBox(parent);
-    c->setObjectName(QLatin1String(name));
-    c->addItems(FillSlotItems());
-    c->setCurrentIndex(item);
-    return c;
-}
 
 } // namespace
 
@@ -58,18 +38,11 @@ TfrmFill::TfrmFill(QWidget* parent) : QDialog(parent) {
 
     auto* pattern = new QGroupBox(QStringLiteral("File name pattern"), this);
     auto* pl = new QHBoxLayout(pattern);
-    cmb1 = MakeSlot(this, "cmb1", ffArtist);
-    cmb2 = MakeSlot(this, "cmb2", ffAlbum);
-    cmb3 = MakeSlot(this, "cmb3", ffTrack);
-    cmb4 = MakeSlot(this, "cmb4", ffTitle);
-    cmbDelim = new QComboBox(this);
-    cmbDelim->setObjectName(QStringLiteral("cmbDelim"));
-    cmbDelim->setEditable(true);
-    cmbDelim->setInsertPolicy(QComboBox::NoInsert);
-    cmbDelim->addItems({QStringLiteral("-"), QStringLiteral("_"), QStringLiteral("&")});
-    cmbDelim->setCurrentIndex(0);
-    cmbDelim->setToolTip(QStringLiteral("delimiter"));
-    cmbDelim->setMinimumContentsLength(3);
+    cmb1 = MakeFieldSlot(this, "cmb1", ffArtist);
+    cmb2 = MakeFieldSlot(this, "cmb2", ffAlbum);
+    cmb3 = MakeFieldSlot(this, "cmb3", ffTrack);
+    cmb4 = MakeFieldSlot(this, "cmb4", ffTitle);
+    cmbDelim = MakeDelimiterBox(this);
     for (QComboBox* c : {cmb1, cmb2, cmb3, cmb4}) pl->addWidget(c);
     pl->addWidget(new QLabel(QStringLiteral("&Delimiter"), this));
     pl->addWidget(cmbDelim);

@@ -1,5 +1,6 @@
 #include "app/application.h"
 #include "app/tfrmmain.h"
+#include "app/widgets.h"
 #include "bookmarks/bookmark.h"
 #include "bookmarks/tfrmbm.h"
 #include "bookmarks/tfrmimport.h"
@@ -91,6 +92,61 @@ TEST_F(BookmarksTest, RebuildsTheTreeFromTheStoreSkippingDeletedRecords) {
     // Files without an artist sit under their full path.
     EXPECT_EQ(nodeEndingIn(1)->parent()->text(0), a);
     EXPECT_TRUE(QFile::exists(dataFolder() + "Narrabel.tv"));
+}
+
+TEST_F(BookmarksTest, BookmarksSitUnderTheirMappedAuthor) {
+    struct Case {
+        const char* artist;
+        const char* map;
+        const char* expectedOuter; // nullptr: the file's full path
+    } cases[] = {
+        {"Jane Austen", "", "Jane Austen"},
+        {"", "", nullptr},
+        {"A", "A___B\r\nB___C\r\n", "C"},
+        {"A", "B___C\r\nA___B\r\n", "B"}, // a later line never sends back
+        {"A", "a___B\r\nA_B\r\n", "A"},   // exact names only; no "___" never matches
+    };
+    for (const auto& c : cases) {
+        QFile::remove(store());
+        QFile::remove(dataFolder() + "Narrabel.tv");
+        const QString map = QString::fromLatin1(c.map);
+        WriteAll(dataFolder() + "Narrabel.map", map.toUtf8());
+        DropBookmarkIndexes();
+        const QString path = book("tagged.mp3", Mp3Tags{c.artist, "Book", "3", "Part"});
+        StartProgram();
+        frmMain->SaveNewBookmark(path, 576487, "");
+        ASSERT_EQ(frmMain->tv->topLevelItemCount(), 1) << c.artist;
+        EXPECT_EQ(frmMain->tv->topLevelItem(0)->text(0),
+                  c.expectedOuter ? QString(c.expectedOuter) : path)
+            << c.artist << " / " << c.map;
+        // The description comes from the tag: album - track - title (date) {mm:ss} [n].
+        const QString desc = frmMain->tv->topLevelItem(0)->child(0)->text(0);
+        EXPECT_TRUE(desc.startsWith("Book - 03 - Part (")) << desc.toStdString();
+        EXPECT_TRUE(desc.endsWith(") {09:36} [00000001]")) << desc.toStdString();
+        CloseProgram();
+    }
+}
+
+TEST_F(BookmarksTest, GoOnAnAuthorGoesToItsLatestBookmark) {
+    const QString a = book("a.mp3", Mp3Tags{"Author", "Book", "1", "One"});
+    const QString b = book("b.mp3", Mp3Tags{"Author", "Book", "2", "Two"});
+    addRecord(a, 5000, "older");
+    addRecord(b, 7000, "newer");
+    // Record 1 is rewritten last, so it is the latest although it is older by number.
+    {
+        TBookmark bm(store(), 1);
+        TWriteContext ctx;
+        ctx.Now = QDateTime::currentDateTime().addSecs(120);
+        ASSERT_TRUE(WriteBookmark(bm, store(), ctx));
+    }
+    StartProgram();
+    ASSERT_EQ(frmMain->tv->topLevelItemCount(), 1);
+    select(frmMain->tv->topLevelItem(0));
+    frmMain->GoToSelectedBookmark();
+    EXPECT_EQ(frmMain->tv->currentItem(), nodeEndingIn(1));
+    EXPECT_EQ(frmMain->cmbFile->currentText(), a);
+    EXPECT_EQ(frmMain->StatusText(0), "Playing");
+    frmMain->PlayedSinceMark = false; // no resume question at the end of the test
 }
 
 TEST_F(BookmarksTest, ATreeFileWithABadLevelIsRebuilt) {
@@ -260,6 +316,7 @@ TEST_F(BookmarksTest, MissingSourceAnswers) {
     EXPECT_EQ(TBookmark(store(), 1).Rec.FilePath, other);
     EXPECT_EQ(TBookmark(store(), 2).Rec.FilePath, gone);
     EXPECT_EQ(frmMain->cmbFile->currentText(), other);
+    frmMain->PlayedSinceMark = false; // no resume question at the end of the test
 
     // Delete the other bookmark of the missing file: node gone, record marked.
     select(nodeEndingIn(2));

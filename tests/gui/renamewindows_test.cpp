@@ -1,6 +1,7 @@
 #include "rename/tfrmpreview.h"
 #include "rename/tfrmrename.h"
 #include "app/application.h"
+#include "app/widgets.h"
 #include "app/tfrmmain.h"
 #include "bookmarks/bookmark.h"
 #include "util/errors.h"

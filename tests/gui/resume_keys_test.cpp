@@ -4,6 +4,7 @@
 #include "support/guitestsupport.h"
 
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
@@ -106,6 +107,26 @@ TEST_F(ResumeKeysTest, TreeKeysOnlyWhileTheTreeHasTheFocus) {
     frmMain->cmbFile->setFocus();
     QCoreApplication::processEvents();
     EXPECT_FALSE(frmMain->TreeFocused);
+}
+
+} // namespace
+
+namespace {
+
+class EscapeTest : public WindowsTest {};
+
+TEST_F(EscapeTest, EscClosesTheMainWindowButNotFromADialog) {
+    StartProgram();
+    QWidget* dialog = frmMain->findChild<QDialog*>("frmOptions");
+    ASSERT_NE(dialog, nullptr);
+    dialog->show();
+    QTest::keyClick(dialog, Qt::Key_Escape);
+    EXPECT_TRUE(frmMain->isVisible());
+    EXPECT_FALSE(frmMain->Closing);
+    dialog->hide();
+    QTest::keyClick(frmMain->tv, Qt::Key_Escape);
+    EXPECT_TRUE(frmMain->Closing);
+    EXPECT_FALSE(frmMain->isVisible());
 }
 
 } // namespace

@@ -11,6 +11,10 @@
 namespace testsupport {
 
 struct Mp3Tags {
+    Mp3Tags() = default;
+    Mp3Tags(const QString& artist, const QString& album, const QString& track = {},
+            const QString& title = {})
+        : Artist(artist), Album(album), Track(track), Title(title) {}
     QString Artist, Album, Track, Title, Year, Genre, Comment;
     // Extra text frames (id, value) written after the ones above.
     std::vector<std::pair<QByteArray, QString>> Extra;
