@@ -14,9 +14,15 @@
 
 namespace {
 
-std::string TempPath() {
-    static const std::string p = "/tmp/narrabel-id3v2-fuzz-" + std::to_string(getpid()) + ".mp3";
-    return p;
+// One scratch file per process, removed when the fuzzer exits.
+struct Scratch {
+    std::string path = "/tmp/narrabel-id3v2-fuzz-" + std::to_string(getpid()) + ".mp3";
+    ~Scratch() { ::unlink(path.c_str()); }
+};
+
+const std::string& TempPath() {
+    static const Scratch s;
+    return s.path;
 }
 
 bool WriteFile(const std::string& p, const uint8_t* data, size_t size) {

@@ -41,14 +41,14 @@ inline std::vector<SavedCase> MakeSavedCases(const QString& dir) {
     const QByteArray small3 = Tag(3, FrameV3("TIT2", Text("old")) + FrameV3("PRIV", "private"), 50);
     const QByteArray small4 = Tag(4, FrameV4("TIT2", Text("old")) + FrameV4("PRIV", "private"), 50);
     const QByteArray big4 = Tag(4, FrameV4("TIT2", Text("old")), 100000);
-    struct Spec {
+    struct Recipe {
         const char* name;
         QByteArray start;
         QString title;
         int version; // 0 keeps the loaded one
         std::function<void(Tid3v2tag&)> tweak;
     };
-    const Spec specs[] = {
+    const Recipe recipes[] = {
         {"new-v3", QByteArray(), "New tag", 0, nullptr},
         {"grown-v3", small3, QString(9000, 'g'), 0, nullptr},
         {"grown-v4", small4, QString(9000, 'g'), 0, nullptr},
@@ -84,7 +84,7 @@ inline std::vector<SavedCase> MakeSavedCases(const QString& dir) {
              t.Frames().SetWriteFlags(1, fbFormat, ffCompressed | ffDataLength);
          }},
     };
-    for (const Spec& s : specs) {
+    for (const Recipe& s : recipes) {
         SavedCase c;
         c.name = QString::fromLatin1(s.name);
         c.path = dir + '/' + c.name + ".mp3";
@@ -92,7 +92,6 @@ inline std::vector<SavedCase> MakeSavedCases(const QString& dir) {
         testsupport::WriteAll(c.path, s.start + audio);
         ReadTag(c.path);
         c.fields = SampleFields(s.title);
-        const QString keep = CurrentTag().FileName;
         CurrentTag() = c.fields;
         Tid3v2tag& tag = TagStore();
         // Set the fields first so the tweaks see every frame.
@@ -110,7 +109,6 @@ inline std::vector<SavedCase> MakeSavedCases(const QString& dir) {
         c.version = s.version ? s.version : tag.Version();
         const uint16_t rc = tag.SaveToFile(c.path, uint8_t(c.version), 0, 0);
         if (rc >= 256) c.name += QStringLiteral(" (save failed)");
-        (void)keep;
         out.push_back(c);
     }
     return out;

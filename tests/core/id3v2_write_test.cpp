@@ -321,6 +321,18 @@ TEST_F(Id3Write, RefusalsLeaveFileUntouched) {
     }
 }
 
+TEST_F(Id3Write, TagTooLargeForTheSizeField) {
+    const QByteArray original = Tag(3, FrameV3("TIT2", id3test::Text("t"))) + Audio(100);
+    const QString p = Put(original);
+    ASSERT_EQ(tag.LoadFromFile(p, 0), 0);
+    tag.SetPaddingMode(0);
+    tag.SetPaddingSize(0x10000000 - 10); // with the 12-byte frame, past 28 bits
+    EXPECT_EQ(tag.SaveToFile("=", 255, 255, -1), id3ErrTooLarge);
+    EXPECT_EQ(ReadAll(p), original);
+    tag.SetPaddingMode(1);
+    EXPECT_EQ(tag.SaveToFile("=", 255, 255, -1), 0);
+}
+
 TEST_F(Id3Write, EncryptedFrameKeptAsItIs) {
     const QByteArray enc = FrameV3("PRIV", "\x01secret", 0, 0x40);
     const QString p = Put(Tag(3, enc + FrameV3("TIT2", id3test::Text("t"))) + Audio(200));

@@ -169,6 +169,8 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
     revision = h[4];
     tagOffset = uint32_t(offset);
     if ((version != 3 && version != 4) || (revision != 0 && !acceptNonZeroRevision)) {
+        tagSize = paddingSize = extendedHeaderSize = crc = 0;
+        headerFlags = extendedFlags = restrictions = 0;
         lastLoadCode = id3ErrVersion;
         loadResult = 0;
         return id3ErrVersion;
