@@ -83,14 +83,16 @@ TfrmEdit::TfrmEdit(QWidget* parent) : QDialog(parent) {
     grid->addWidget(label("A&lbum/Title", edtAlbum), 1, 0);
     grid->addWidget(edtAlbum, 1, 1);
     auto* numbers = new QHBoxLayout();
-    const int digits = edtTrack->fontMetrics().horizontalAdvance(QStringLiteral("00000000"));
-    edtTrack->setMaximumWidth(digits);
-    edtYear->setMaximumWidth(digits);
+    numbers->setSpacing(6);
+    // Room for "12/34" and a year; the genre takes the rest.
+    const int digits = edtTrack->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12;
+    edtTrack->setFixedWidth(digits);
+    edtYear->setFixedWidth(digits);
     numbers->addWidget(edtTrack);
-    numbers->addSpacing(8);
+    numbers->addSpacing(4);
     numbers->addWidget(label("&Year", edtYear));
     numbers->addWidget(edtYear);
-    numbers->addSpacing(8);
+    numbers->addSpacing(4);
     numbers->addWidget(label("&Genre", edtGenre));
     numbers->addWidget(edtGenre, 1);
     grid->addWidget(label("Trac&k/Seq", edtTrack), 2, 0);
@@ -123,11 +125,11 @@ TfrmEdit::TfrmEdit(QWidget* parent) : QDialog(parent) {
     buttons->addWidget(cmbCmd, 1);
     grid->addLayout(buttons, 5, 1);
     grid->setColumnStretch(1, 1);
-    top->addLayout(grid, 3);
+    top->addLayout(grid, 5);
 
     stv = new TFolderTree(pnlEdit);
     stv->setMinimumWidth(180);
-    top->addWidget(stv, 2);
+    top->addWidget(stv, 3);
 
     lst = new QListWidget(spl);
     lst->setObjectName(QStringLiteral("lst"));
