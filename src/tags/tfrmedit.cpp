@@ -186,14 +186,16 @@ void TfrmEdit::Open() {
 }
 
 void TfrmEdit::FormActivate() {
-    if (TargetName.isEmpty()) return;
+    if (TargetName.isEmpty() || copyingDown) return;
     stvChange();
     SelectName(TargetName);
 }
 
 QString TfrmEdit::Folder() const { return stv->SelectedFolder(); }
 
-void TfrmEdit::MoveToFolder(const QString& folder) { stv->SelectFolder(folder); }
+void TfrmEdit::MoveToFolder(const QString& folder) {
+    if (!copyingDown) stv->SelectFolder(folder);
+}
 
 QString TfrmEdit::SelectedPath() const {
     QListWidgetItem* it = lst->currentItem();
@@ -218,6 +220,7 @@ bool TfrmEdit::SelectName(const QString& name) {
 }
 
 void TfrmEdit::stvChange() {
+    if (copyingDown) return;
     refilling = true;
     lst->clear();
     TSuperStringList files;
@@ -362,6 +365,9 @@ void TfrmEdit::copyDownwards() {
     stv->setEnabled(false);
     lst->setEnabled(false);
     pnlEdit->setEnabled(false);
+    // The main window stays usable; opening the editor from it must not swap
+    // the list under the loop.
+    copyingDown = true;
     try {
         for (int i = start + 1; i < lst->count(); ++i) {
             QCoreApplication::processEvents();
@@ -386,6 +392,7 @@ void TfrmEdit::copyDownwards() {
         // Any error ends the run quietly; the files done so far keep their tags.
     }
     refilling = false;
+    copyingDown = false;
     stv->setEnabled(true);
     lst->setEnabled(true);
     pnlEdit->setEnabled(true);

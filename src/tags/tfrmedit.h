@@ -90,4 +90,5 @@ private:
     void setCaption(const QString& text);
     bool refilling = false;
     bool placed = false;
+    bool copyingDown = false; // the list must stay as it is meanwhile
 };

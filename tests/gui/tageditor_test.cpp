@@ -291,6 +291,24 @@ TEST_F(TagEditorTest, CopyDownwardsNumbersTheFilesBelow) {
     EXPECT_TRUE(dialogs->asked.empty());
 }
 
+TEST_F(TagEditorTest, CopyDownwardsKeepsItsFilesWhenOpenedMeanwhile) {
+    for (int i = 1; i <= 3; ++i) book(QString("p%1.mp3").arg(i), {"Old", "Old", "01", "T"});
+    QDir().mkpath(home + "/other");
+    const QString other = MakeMp3(home + "/other/x.mp3", {"Other", "Other", "05", "X"});
+    StartProgram();
+    openOnBooks();
+    setBoxes({"New", "Book", "1", "Title"});
+    QTimer::singleShot(0, frmMain, [&] { // the user opens the editor from the main window
+        frmMain->cmbFile->setEditText(other);
+        frmMain->cmdTagEditorClick();
+    });
+    run(TfrmEdit::cmdCopyDown);
+    EXPECT_EQ(tagOf(books + "/p2.mp3"), QStringList({"New", "Book", "02", "Title", "", "", ""}));
+    EXPECT_EQ(tagOf(books + "/p3.mp3")[2], "03");
+    EXPECT_EQ(tagOf(other), QStringList({"Other", "Other", "05", "X", "", "", ""}));
+    EXPECT_EQ(frmEdit->Folder(), books);
+}
+
 TEST_F(TagEditorTest, AutolistOpensTheLastIncompleteFile) {
     const QString complete = book("complete.mp3", {"A", "B", "01", "T"});
     const QString noArtist = book("noartist.mp3", {"", "B", "01", "T"});
