@@ -416,26 +416,7 @@ TEST_F(TagEditorTest, RenameFileRepointsBookmarksAndRenamesTheEntry) {
     EXPECT_EQ(listed(), QStringList({"Author-Book-01-Chapter.mp3", "b-other.mp3"}));
 }
 
-TEST_F(TagEditorTest, DeleteAnsweredNoChangesNothing) {
-    const QString a = book("a.mp3", {"Author", "Book", "01", "One"});
-    StartProgram();
-    frmMain->SaveNewBookmark(a, 1500, "mark");
-    openOnBooks("a.mp3");
-    const QByteArray storeBefore = ReadAll(store());
-    const QByteArray treeBefore = ReadAll(dataFolder() + "Narrabel.tv");
-    const QStringList linesBefore = treeLines();
-    dialogs->AnswerConfirm(false);
-    run(TfrmEdit::cmdDeleteFile);
-    EXPECT_EQ(dialogs->TextsOf("confirm"),
-              QStringList({"Delete this file and all related bookmarks?\r\r" + a}));
-    EXPECT_TRUE(QFile::exists(a));
-    EXPECT_EQ(ReadAll(store()), storeBefore);
-    EXPECT_EQ(ReadAll(dataFolder() + "Narrabel.tv"), treeBefore);
-    EXPECT_EQ(treeLines(), linesBefore);
-    EXPECT_EQ(listed(), QStringList({"a.mp3"}));
-}
-
-TEST_F(TagEditorTest, DeleteRemovesFileBookmarksAndEmptyAuthors) {
+TEST_F(TagEditorTest, DeleteAsksThenRemovesFileBookmarksAndEmptyAuthors) {
     const QString a = book("a.mp3", {"Author", "Book", "01", "One"});
     const QString b = book("b.mp3", {"Author", "Book", "02", "Two"});
     const QString c = book("c.mp3", {"Loner", "Solo", "01", "Only"});
@@ -445,6 +426,19 @@ TEST_F(TagEditorTest, DeleteRemovesFileBookmarksAndEmptyAuthors) {
     frmMain->SaveNewBookmark(a, 2500, "a2");
     frmMain->SaveNewBookmark(c, 1500, "c1");
     openOnBooks("a.mp3");
+    // Answered No: nothing changes.
+    const QByteArray storeBefore = ReadAll(store());
+    const QByteArray treeBefore = ReadAll(dataFolder() + "Narrabel.tv");
+    const QStringList linesBefore = treeLines();
+    dialogs->AnswerConfirm(false);
+    run(TfrmEdit::cmdDeleteFile);
+    EXPECT_EQ(dialogs->TextsOf("confirm"), QStringList({"Delete this file and all related bookmarks?\r\r" + a}));
+    EXPECT_TRUE(QFile::exists(a));
+    EXPECT_EQ(ReadAll(store()), storeBefore);
+    EXPECT_EQ(ReadAll(dataFolder() + "Narrabel.tv"), treeBefore);
+    EXPECT_EQ(treeLines(), linesBefore);
+    EXPECT_EQ(listed(), QStringList({"a.mp3", "b.mp3", "c.mp3"}));
+
     dialogs->AnswerConfirm(true);
     run(TfrmEdit::cmdDeleteFile);
     EXPECT_FALSE(QFile::exists(a));
