@@ -224,7 +224,8 @@ void TfrmEdit::stvChange() {
     refilling = true;
     lst->clear();
     TSuperStringList files;
-    files.AddFiles(Folder(), QStringLiteral("*.mp3"), faArchive, false);
+    if (!Folder().isEmpty()) // no folder chosen yet: no files
+        files.AddFiles(Folder(), QStringLiteral("*.mp3"), faArchive, false);
     // Sorted as a file manager would: letter case aside, then by the user's locale.
     std::sort(files.begin(), files.end(), [](const QString& a, const QString& b) {
         const int c = QString::localeAwareCompare(a.toLower(), b.toLower());
