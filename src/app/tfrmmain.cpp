@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/dialogs.h"
+#include "app/widgets.h"
 #include "bookmarks/bookmark.h"
 #include "playback/audiomixer.h"
 #include "playback/bmhistory.h"
@@ -18,6 +19,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -72,7 +74,7 @@ void TfrmMain::BuildControls() {
     top->setContentsMargins(0, 0, 0, 0);
     auto* lblFile = new QLabel(QStringLiteral("&File:"), pnlTop);
     lblFile->setObjectName(QStringLiteral("lblFile"));
-    cmbFile = new QComboBox(pnlTop);
+    cmbFile = new TFileBox(pnlTop);
     cmbFile->setObjectName(QStringLiteral("cmbFile"));
     cmbFile->setEditable(true);
     cmbFile->setInsertPolicy(QComboBox::NoInsert);
@@ -288,8 +290,9 @@ void TfrmMain::ConnectHandlers() {
     connect(sbPos, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { popPos->popup(sbPos->mapToGlobal(p)); });
     connect(tbVolume, &QSlider::valueChanged, this, [this] { tbVolumeChange(); });
-    connect(cmbFile, &QComboBox::editTextChanged, this, [this] { cmbFileChange(); });
-    connect(cmbFile, QOverload<int>::of(&QComboBox::activated), this, [this] { cmbFileSelect(); });
+    // Only the user's own typing counts as a change; the program sets the text itself.
+    connect(cmbFile->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbFileChange(); });
+    connect(static_cast<TFileBox*>(cmbFile), &TFileBox::rowPicked, this, [this] { cmbFileSelect(); });
     connect(tv, &QTreeWidget::itemDoubleClicked, this, [this] { tvDblClick(); });
     connect(tv, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
         // A right click selects the node under the mouse first.

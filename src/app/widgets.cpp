@@ -42,6 +42,26 @@ QComboBox* MakeDelimiterBox(QWidget* parent) {
     return c;
 }
 
+TFileBox::TFileBox(QWidget* parent) : QComboBox(parent) {
+    connect(this, QOverload<int>::of(&QComboBox::activated), this, [this] {
+        if (popupOpen) {
+            popupOpen = false;
+            emit rowPicked();
+        }
+    });
+}
+
+void TFileBox::showPopup() {
+    popupOpen = true;
+    QComboBox::showPopup();
+}
+
+void TFileBox::hidePopup() {
+    QComboBox::hidePopup();
+    // A pick is reported right after the list closes, in the same call.
+    QTimer::singleShot(0, this, [this] { popupOpen = false; });
+}
+
 TFolderTree::TFolderTree(QWidget* parent) : QTreeView(parent) {
     setObjectName(QStringLiteral("stv"));
     model = new QFileSystemModel(this);

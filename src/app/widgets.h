@@ -1,9 +1,9 @@
 #pragma once
 // Small building blocks the windows share.
 
+#include <QComboBox>
 #include <QTreeView>
 
-class QComboBox;
 class QFileSystemModel;
 class QLabel;
 
@@ -13,6 +13,23 @@ QLabel* MakePanel(QWidget* parent, const char* name, int minWidth = 0);
 QComboBox* MakeFieldSlot(QWidget* parent, const char* name, int item);
 // The delimiter box of a naming pattern: editable, suggesting "-", "_" and "&".
 QComboBox* MakeDelimiterBox(QWidget* parent);
+
+// An editable combo box that tells a row picked from its drop-down list apart
+// from text typed or set by the program.
+class TFileBox : public QComboBox {
+    Q_OBJECT
+public:
+    explicit TFileBox(QWidget* parent = nullptr);
+    void showPopup() override;
+    void hidePopup() override;
+
+signals:
+    // The user picked a row of the list (mouse or keyboard).
+    void rowPicked();
+
+private:
+    bool popupOpen = false;
+};
 
 // The file system's folders from "/", one selected.
 class TFolderTree : public QTreeView {

@@ -6,27 +6,34 @@
 #include <QComboBox>
 #include <QPushButton>
 
+namespace {
+// The hints are brought up to date however the step ends (a file that does not
+// open makes the Play press that follows fail).
+struct HintsOnExit {
+    TfrmMain* w;
+    ~HintsOnExit() { w->UpdateHints(); }
+};
+} // namespace
+
 void TfrmMain::cmdPrevClick() {
-    if (History) {
-        if (const auto path = History->GoPrev()) {
-            cmbFile->setEditText(*path);
-            OpenCurrentFile();
-            // A successful open leaves the button on Play: the file plays from its start.
-            cmdPlayClick();
-        }
+    HintsOnExit hints{this};
+    if (!History) return;
+    if (const auto path = History->GoPrev()) {
+        cmbFile->setEditText(*path);
+        OpenCurrentFile();
+        // A successful open leaves the button on Play: the file plays from its start.
+        cmdPlayClick();
     }
-    UpdateHints();
 }
 
 void TfrmMain::cmdNextClick() {
-    if (History) {
-        if (const auto path = History->GoNext()) {
-            cmbFile->setEditText(*path);
-            OpenCurrentFile();
-            cmdPlayClick();
-        }
+    HintsOnExit hints{this};
+    if (!History) return;
+    if (const auto path = History->GoNext()) {
+        cmbFile->setEditText(*path);
+        OpenCurrentFile();
+        cmdPlayClick();
     }
-    UpdateHints();
 }
 
 void TfrmMain::UpdateHints() {

@@ -2,23 +2,593 @@
 
 #include "util/errors.h"
 
-struct TMediaPlayer::Impl {
-    QString fileName;
-    bool open = false;
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <gst/gst.h>
+#include <pulse/pulseaudio.h>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+const char* const kNoDevice = "No MCI device open";
+
+// playbin's flag bits (GstPlayFlags is not in a public header).
+constexpr guint kPlayFlagAudio = 1u << 1;
+
+// Opening prerolls the whole decoder chain; a soundfont load for MIDI can take
+// a moment, a stuck sound server must not hang the window for long.
+constexpr GstClockTime kOpenTimeout = 5 * GST_SECOND;
+constexpr GstClockTime kSeekTimeout = 5 * GST_SECOND;
+// A sound server that accepts a connection and then says nothing would block
+// the output for good; it is asked first, briefly. A good answer holds a while.
+constexpr int kServerAnswerMs = 1000;
+constexpr qint64 kServerGoodForMs = 10000;
+
+void EnsureGst() {
+    if (!gst_is_initialized()) gst_init(nullptr, nullptr);
+}
+
+// True when a PulseAudio server is there but does not finish the handshake in
+// time. No server at all is not "stuck": the output then goes elsewhere.
+bool SoundServerStuck() {
+    static QDeadlineTimer goodUntil(0);
+    if (!goodUntil.hasExpired()) return false;
+    pa_mainloop* loop = pa_mainloop_new();
+    if (!loop) return false;
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "Narrabel");
+    bool stuck = false;
+    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+        QDeadlineTimer deadline(kServerAnswerMs);
+        pa_context_state_t state;
+        while ((state = pa_context_get_state(context)) != PA_CONTEXT_READY &&
+               PA_CONTEXT_IS_GOOD(state)) {
+            const qint64 left = deadline.remainingTime();
+            if (left <= 0) {
+                stuck = true;
+                break;
+            }
+            if (pa_mainloop_prepare(loop, int(left * 1000)) < 0 || pa_mainloop_poll(loop) < 0 ||
+                pa_mainloop_dispatch(loop) < 0)
+                break;
+        }
+        pa_context_disconnect(context);
+    }
+    if (context) pa_context_unref(context);
+    pa_mainloop_free(loop);
+    if (!stuck) goodUntil.setRemainingTime(kServerGoodForMs);
+    return stuck;
+}
+
+// ---- MPEG audio frames ------------------------------------------------------
+
+struct FrameHeader {
+    int version = 0; // 3 = MPEG-1, 2 = MPEG-2, 0 = MPEG-2.5
+    int layer = 0;   // 3 = Layer I, 2 = Layer II, 1 = Layer III (header coding)
+    int sampleRate = 0;
+    int samples = 0;
+    int bytes = 0;
+    bool mono = false;
 };
 
-TMediaPlayer::TMediaPlayer(QObject* parent) : QObject(parent), d(std::make_unique<Impl>()) {}
-TMediaPlayer::~TMediaPlayer() = default;
+bool ParseHeader(const uchar* p, FrameHeader& h) {
+    const uint32_t v = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+    if ((v & 0xFFE00000u) != 0xFFE00000u) return false;
+    const int version = (v >> 19) & 3, layer = (v >> 17) & 3, brIdx = (v >> 12) & 15,
+              srIdx = (v >> 10) & 3, pad = (v >> 9) & 1;
+    if (version == 1 || layer == 0 || brIdx == 0 || brIdx == 15 || srIdx == 3) return false;
+    static const int rates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000},
+                                    {44100, 48000, 32000}};
+    static const int br1[3][15] = {
+        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448}, // L1
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},    // L2
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}};    // L3
+    static const int br2[2][15] = {
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256}, // L1
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}};     // L2, L3
+    const int layerNo = 4 - layer; // 1, 2 or 3
+    const int kbps = version == 3 ? br1[layerNo - 1][brIdx] : br2[layerNo == 1 ? 0 : 1][brIdx];
+    h.version = version;
+    h.layer = layer;
+    h.sampleRate = rates[version][srIdx];
+    h.mono = ((v >> 6) & 3) == 3;
+    const int64_t bps = int64_t(kbps) * 1000;
+    if (layerNo == 1) {
+        h.samples = 384;
+        h.bytes = int((12 * bps / h.sampleRate + pad) * 4);
+    } else if (layerNo == 2 || version == 3) {
+        h.samples = 1152;
+        h.bytes = int(144 * bps / h.sampleRate + pad);
+    } else {
+        h.samples = 576;
+        h.bytes = int(72 * bps / h.sampleRate + pad);
+    }
+    return h.bytes >= 4;
+}
+
+bool SameStream(const FrameHeader& a, const FrameHeader& b) {
+    return a.version == b.version && a.layer == b.layer && a.sampleRate == b.sampleRate;
+}
+
+uint32_t BigEndian32(const uchar* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+// A frame header at pos that is followed by `chain` more frames of the same
+// stream (or by the end of the data) is taken as real, not a stray sync pattern.
+bool RealFrameAt(const uchar* data, qint64 pos, qint64 end, int chain, FrameHeader& first) {
+    if (pos + 4 > end || !ParseHeader(data + pos, first)) return false;
+    qint64 p = pos + first.bytes;
+    for (int i = 0; i < chain; ++i) {
+        if (p == end) return true;
+        FrameHeader h;
+        if (p + 4 > end || !ParseHeader(data + p, h) || !SameStream(first, h)) return false;
+        p += h.bytes;
+    }
+    return true;
+}
+
+struct MpegLength {
+    qint64 size = -1;
+    QDateTime modified;
+    int64_t ms = -1;
+    bool fromHeader = false;
+};
+
+int64_t ScanMpegAudio(const uchar* data, qint64 size, bool* fromHeader) {
+    *fromHeader = false;
+    qint64 pos = 0;
+    // ID3v2 tags (possibly more than one) come first.
+    while (pos + 10 <= size && data[pos] == 'I' && data[pos + 1] == 'D' && data[pos + 2] == '3') {
+        const uchar* t = data + pos;
+        const qint64 tagSize = (qint64(t[6] & 0x7f) << 21) | (qint64(t[7] & 0x7f) << 14) |
+                               (qint64(t[8] & 0x7f) << 7) | qint64(t[9] & 0x7f);
+        pos += 10 + tagSize + ((t[5] & 0x10) ? 10 : 0);
+    }
+    qint64 end = size;
+    if (end - 128 >= pos && std::memcmp(data + end - 128, "TAG", 3) == 0) end -= 128;
+
+    // The audio must start near the tag: a file that is something else with a
+    // stray sync pattern somewhere is not MPEG audio.
+    FrameHeader first;
+    const qint64 searchEnd = std::min(end, pos + 65536);
+    while (pos < searchEnd && !RealFrameAt(data, pos, end, 3, first)) ++pos;
+    if (pos >= searchEnd) return -1;
+
+    // An encoder's summary frame (Xing/Info or VBRI) counts the frames for us;
+    // it carries no sound of its own.
+    const int sideInfo = first.version == 3 ? (first.mono ? 17 : 32) : (first.mono ? 9 : 17);
+    const uchar* f = data + pos;
+    const qint64 xing = 4 + sideInfo;
+    bool summary = false;
+    if (pos + xing + 12 <= end &&
+        (std::memcmp(f + xing, "Xing", 4) == 0 || std::memcmp(f + xing, "Info", 4) == 0)) {
+        summary = true;
+        if (BigEndian32(f + xing + 4) & 1) {
+            *fromHeader = true;
+            return int64_t(BigEndian32(f + xing + 8)) * first.samples * 1000 / first.sampleRate;
+        }
+    } else if (pos + 36 + 18 <= end && std::memcmp(f + 36, "VBRI", 4) == 0) {
+        *fromHeader = true;
+        return int64_t(BigEndian32(f + 36 + 14)) * first.samples * 1000 / first.sampleRate;
+    }
+    if (summary) pos += first.bytes;
+
+    // No frame count: count every frame. A damaged stretch is skipped up to
+    // the next real frame, as the decoder does; a frame cut off by the end of
+    // the file is not played.
+    int64_t samples = 0;
+    while (pos + 4 <= end) {
+        FrameHeader h;
+        if (ParseHeader(data + pos, h) && SameStream(first, h)) {
+            if (pos + h.bytes > end) break;
+            samples += h.samples;
+            pos += h.bytes;
+            continue;
+        }
+        ++pos;
+        while (pos + 4 <= end) {
+            FrameHeader r;
+            if (data[pos] == 0xFF && RealFrameAt(data, pos, end, 2, r) && SameStream(first, r)) break;
+            ++pos;
+        }
+    }
+    return samples * 1000 / first.sampleRate;
+}
+
+} // namespace
+
+int64_t TMediaPlayer::MpegAudioLengthMs(const QString& path, bool* fromHeader) {
+    static QMutex cacheLock;
+    static QHash<QString, MpegLength> cache;
+    bool header = false;
+    if (fromHeader) *fromHeader = false;
+    QFileInfo fi(path);
+    if (!fi.isFile()) return -1;
+    const QString key = fi.absoluteFilePath();
+    {
+        QMutexLocker lock(&cacheLock);
+        auto it = cache.constFind(key);
+        if (it != cache.constEnd() && it->size == fi.size() && it->modified == fi.lastModified()) {
+            if (fromHeader) *fromHeader = it->fromHeader;
+            return it->ms;
+        }
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() < 4) return -1;
+    const qint64 size = file.size();
+    uchar* data = file.map(0, size);
+    int64_t ms = -1;
+    if (data) {
+        ms = ScanMpegAudio(data, size, &header);
+        file.unmap(data);
+    } else {
+        const QByteArray all = file.readAll();
+        ms = ScanMpegAudio(reinterpret_cast<const uchar*>(all.constData()), all.size(), &header);
+    }
+    QMutexLocker lock(&cacheLock);
+    cache.insert(key, MpegLength{fi.size(), fi.lastModified(), ms, header});
+    if (fromHeader) *fromHeader = header;
+    return ms;
+}
+
+// ---- the device ---------------------------------------------------------------
+
+struct TMediaPlayer::Impl {
+    TMediaPlayer* q = nullptr;
+    GstElement* playbin = nullptr;
+    QString fileName;
+    bool open = false;
+    int mode = mpNotReady;
+    bool atEnd = false;
+    int32_t length = 0;
+    int32_t lastPosition = 0;
+    bool hasStartPos = false;
+    int32_t startPos = 0;
+    QString lastError;
+
+    // Shared with GStreamer's streaming threads, which report through the bus.
+    std::atomic<quint64> generation{1};
+    QMutex errorLock;
+    QString openError;
+
+    static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* msg, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        const quint64 gen = self->generation.load();
+        TMediaPlayer* q = self->q;
+        switch (GST_MESSAGE_TYPE(msg)) {
+        case GST_MESSAGE_EOS:
+            QMetaObject::invokeMethod(q, [q, gen] { q->onEndOfStream(gen); }, Qt::QueuedConnection);
+            break;
+        case GST_MESSAGE_ERROR: {
+            GError* err = nullptr;
+            gst_message_parse_error(msg, &err, nullptr);
+            const QString text = QString::fromUtf8(err && err->message ? err->message : "Unknown error");
+            if (err) g_error_free(err);
+            {
+                QMutexLocker lock(&self->errorLock);
+                if (self->openError.isEmpty()) self->openError = text;
+            }
+            QMetaObject::invokeMethod(q, [q, gen, text] { q->onStreamError(gen, text); },
+                                      Qt::QueuedConnection);
+            break;
+        }
+        default:
+            break;
+        }
+        // Nobody pops the bus: keep nothing queued on it.
+        return GST_BUS_DROP;
+    }
+
+    void makePlaybin() {
+        playbin = gst_element_factory_make("playbin", nullptr);
+        if (!playbin) return;
+        gst_object_ref_sink(playbin);
+        // Sound only: a video file must never open a window of its own.
+        g_object_set(playbin, "flags", kPlayFlagAudio, nullptr);
+        // playbin still weighs video and subtitle sinks for any such stream it
+        // meets (some crash without a display, directfb for one): give it
+        // sinks that render nothing.
+        for (const char* property : {"video-sink", "text-sink"}) {
+            if (GstElement* sink = gst_element_factory_make("fakesink", nullptr))
+                g_object_set(playbin, property, sink, nullptr);
+        }
+        GstBus* bus = gst_element_get_bus(playbin);
+        gst_bus_set_sync_handler(bus, &Impl::OnBusMessage, this, nullptr);
+        gst_object_unref(bus);
+    }
+
+    void detachBus(GstElement* bin) {
+        GstBus* bus = gst_element_get_bus(bin);
+        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+        gst_object_unref(bus);
+    }
+
+    // Prerolls (PAUSED) on a thread of its own: an audio output whose server
+    // hangs blocks the state change itself, sometimes for half a minute. After
+    // the time is up the stuck pipeline is left to that thread, which stops and
+    // drops it whenever it comes back, and a fresh one takes its place.
+    // ASYNC means the time ran out.
+    GstStateChangeReturn preroll() {
+        struct Job {
+            std::mutex lock;
+            std::condition_variable cv;
+            bool done = false;
+            bool abandoned = false;
+            GstStateChangeReturn ret = GST_STATE_CHANGE_FAILURE;
+        };
+        auto job = std::make_shared<Job>();
+        GstElement* bin = GST_ELEMENT(gst_object_ref(playbin));
+        std::thread([job, bin] {
+            GstStateChangeReturn r = gst_element_set_state(bin, GST_STATE_PAUSED);
+            if (r != GST_STATE_CHANGE_FAILURE)
+                r = gst_element_get_state(bin, nullptr, nullptr, kOpenTimeout);
+            bool abandoned;
+            {
+                std::lock_guard<std::mutex> lock(job->lock);
+                job->ret = r;
+                job->done = true;
+                abandoned = job->abandoned;
+            }
+            job->cv.notify_all();
+            if (abandoned) gst_element_set_state(bin, GST_STATE_NULL);
+            gst_object_unref(bin);
+        }).detach();
+
+        std::unique_lock<std::mutex> lock(job->lock);
+        const auto limit = std::chrono::nanoseconds(kOpenTimeout) + std::chrono::milliseconds(500);
+        if (job->cv.wait_for(lock, limit, [&] { return job->done; })) {
+            const GstStateChangeReturn r = job->ret;
+            lock.unlock();
+            // Back in time, yet still not prerolled: stuck all the same.
+            if (r == GST_STATE_CHANGE_ASYNC) abandonPlaybin(false);
+            return r;
+        }
+        job->abandoned = true;
+        lock.unlock();
+        abandonPlaybin(true);
+        return GST_STATE_CHANGE_ASYNC;
+    }
+
+    // Swaps a stuck pipeline for a fresh one; its own thread winds it down
+    // (heldElsewhere), or a new one does.
+    void abandonPlaybin(bool heldElsewhere) {
+        GstElement* old = playbin;
+        detachBus(old);
+        ++generation;
+        if (heldElsewhere) {
+            gst_object_unref(old);
+        } else {
+            std::thread([old] {
+                gst_element_set_state(old, GST_STATE_NULL);
+                gst_object_unref(old);
+            }).detach();
+        }
+        makePlaybin();
+    }
+
+    void toNull() {
+        if (!playbin) return;
+        gst_element_set_state(playbin, GST_STATE_NULL);
+        ++generation; // reports still queued from the old stream are stale now
+    }
+
+    // Flushing, sample-accurate seek; waits (bounded) until the new place is ready.
+    bool seekTo(int32_t ms) {
+        if (ms < 0) ms = 0;
+        if (length > 0 && ms > length) ms = length;
+        const bool ok = gst_element_seek(playbin, 1.0, GST_FORMAT_TIME,
+                                         GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                                         GST_SEEK_TYPE_SET, gint64(ms) * GST_MSECOND,
+                                         GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
+        gst_element_get_state(playbin, nullptr, nullptr, kSeekTimeout);
+        atEnd = false;
+        lastPosition = ms;
+        return ok;
+    }
+
+    int32_t queryDuration() {
+        gint64 ns = -1;
+        // Some demuxers learn the duration a moment after preroll.
+        for (int i = 0; i < 10; ++i) {
+            if (gst_element_query_duration(playbin, GST_FORMAT_TIME, &ns) && ns >= 0) break;
+            ns = -1;
+            g_usleep(20000);
+        }
+        return ns < 0 ? -1 : int32_t(std::min<gint64>(ns / GST_MSECOND, INT32_MAX));
+    }
+};
+
+TMediaPlayer::TMediaPlayer(QObject* parent) : QObject(parent), d(std::make_unique<Impl>()) {
+    d->q = this;
+    EnsureGst();
+    d->makePlaybin();
+}
+
+TMediaPlayer::~TMediaPlayer() {
+    if (d->playbin) {
+        d->toNull();
+        d->detachBus(d->playbin);
+        gst_object_unref(d->playbin);
+    }
+}
+
 void TMediaPlayer::SetFileName(const QString& path) { d->fileName = path; }
 QString TMediaPlayer::FileName() const { return d->fileName; }
-void TMediaPlayer::Open() { throw NarrabelError(QStringLiteral("No player available")); }
-void TMediaPlayer::Close() { d->open = false; }
-void TMediaPlayer::Play() { throw NarrabelError(QStringLiteral("No MCI device open")); }
-void TMediaPlayer::Pause() { throw NarrabelError(QStringLiteral("No MCI device open")); }
-void TMediaPlayer::Resume() { throw NarrabelError(QStringLiteral("No MCI device open")); }
-int32_t TMediaPlayer::Position() const { return 0; }
-void TMediaPlayer::SetPosition(int32_t) { throw NarrabelError(QStringLiteral("No MCI device open")); }
-void TMediaPlayer::SetStartPos(int32_t) {}
-int32_t TMediaPlayer::Length() const { throw NarrabelError(QStringLiteral("No MCI device open")); }
-int TMediaPlayer::Mode() const { return mpNotReady; }
 bool TMediaPlayer::IsOpen() const { return d->open; }
+QString TMediaPlayer::LastError() const { return d->lastError; }
+
+void TMediaPlayer::requireOpen() const {
+    if (!d->open) throw NarrabelError(QString::fromLatin1(kNoDevice));
+}
+
+void TMediaPlayer::Open() {
+    Close();
+    if (!d->playbin)
+        throw NarrabelError(QStringLiteral("GStreamer's playbin element is not installed."));
+    if (d->fileName.isEmpty()) throw NarrabelError(QStringLiteral("No file name given."));
+    {
+        QMutexLocker lock(&d->errorLock);
+        d->openError.clear();
+    }
+    d->lastError.clear();
+    const QString abs = QFileInfo(d->fileName).absoluteFilePath();
+    GError* err = nullptr;
+    gchar* uri = gst_filename_to_uri(QFile::encodeName(abs).constData(), &err);
+    if (!uri) {
+        const QString text = QString::fromUtf8(err ? err->message : "Invalid file name");
+        if (err) g_error_free(err);
+        throw NarrabelError(text);
+    }
+    if (SoundServerStuck()) {
+        g_free(uri);
+        throw NarrabelError(QStringLiteral("The sound server does not answer."));
+    }
+    g_object_set(d->playbin, "uri", uri, nullptr);
+    g_free(uri);
+
+    const GstStateChangeReturn ret = d->preroll();
+    QString failure;
+    {
+        QMutexLocker lock(&d->errorLock);
+        failure = d->openError;
+    }
+    if (ret != GST_STATE_CHANGE_SUCCESS && ret != GST_STATE_CHANGE_NO_PREROLL) {
+        if (failure.isEmpty())
+            failure = ret == GST_STATE_CHANGE_ASYNC ? QStringLiteral("Timed out opening the file.")
+                                                    : QStringLiteral("Cannot open the file.");
+        if (ret != GST_STATE_CHANGE_ASYNC) d->toNull();
+        throw NarrabelError(failure);
+    }
+    if (!failure.isEmpty()) {
+        d->toNull();
+        throw NarrabelError(failure);
+    }
+
+    d->open = true;
+    d->mode = mpStopped;
+    d->atEnd = false;
+    d->lastPosition = 0;
+
+    // GStreamer only estimates an MP3 without a frame count from its first
+    // frames' bit rate; count the frames instead.
+    bool fromHeader = false;
+    const int64_t mpeg = MpegAudioLengthMs(abs, &fromHeader);
+    if (mpeg >= 0 && !fromHeader) {
+        d->length = int32_t(std::min<int64_t>(mpeg, INT32_MAX));
+    } else {
+        const int32_t reported = d->queryDuration();
+        d->length = reported >= 0 ? reported : int32_t(std::clamp<int64_t>(mpeg, 0, INT32_MAX));
+    }
+}
+
+void TMediaPlayer::Close() {
+    if (!d->open) return;
+    d->toNull();
+    d->open = false;
+    d->mode = mpNotReady;
+    d->atEnd = false;
+    d->length = 0;
+    d->lastPosition = 0;
+}
+
+void TMediaPlayer::Play() {
+    requireOpen();
+    if (d->hasStartPos) {
+        d->hasStartPos = false;
+        d->seekTo(d->startPos);
+    } else if (d->atEnd) {
+        return; // nothing left to play until the position moves
+    }
+    if (gst_element_set_state(d->playbin, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        QString text;
+        {
+            QMutexLocker lock(&d->errorLock);
+            text = d->openError;
+        }
+        throw NarrabelError(text.isEmpty() ? QStringLiteral("Cannot play the file.") : text);
+    }
+    d->mode = mpPlaying;
+}
+
+void TMediaPlayer::Pause() {
+    requireOpen();
+    if (d->mode == mpPlaying) {
+        d->lastPosition = Position();
+        gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+        d->mode = mpPaused;
+    } else if (d->mode == mpPaused) {
+        gst_element_set_state(d->playbin, GST_STATE_PLAYING);
+        d->mode = mpPlaying;
+    }
+}
+
+void TMediaPlayer::Resume() {
+    requireOpen();
+    if (d->mode == mpPaused) {
+        gst_element_set_state(d->playbin, GST_STATE_PLAYING);
+        d->mode = mpPlaying;
+    } else {
+        Play();
+    }
+}
+
+int32_t TMediaPlayer::Position() const {
+    if (!d->open) return 0;
+    if (d->atEnd) return d->length;
+    gint64 ns = -1;
+    if (gst_element_query_position(d->playbin, GST_FORMAT_TIME, &ns) && ns >= 0) {
+        int32_t ms = int32_t(std::min<gint64>(ns / GST_MSECOND, INT32_MAX));
+        if (d->length > 0) ms = std::min(ms, d->length);
+        d->lastPosition = ms;
+    }
+    return d->lastPosition;
+}
+
+void TMediaPlayer::SetPosition(int32_t ms) {
+    requireOpen();
+    if (d->mode == mpPlaying) gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+    d->seekTo(ms);
+    d->mode = mpStopped;
+}
+
+void TMediaPlayer::SetStartPos(int32_t ms) {
+    d->hasStartPos = true;
+    d->startPos = ms;
+}
+
+int32_t TMediaPlayer::Length() const {
+    requireOpen();
+    return d->length;
+}
+
+int TMediaPlayer::Mode() const { return d->open ? d->mode : int(mpNotReady); }
+
+void TMediaPlayer::onEndOfStream(quint64 generation) {
+    if (generation != d->generation.load() || !d->open) return;
+    // Stay prerolled at the end, like a stopped device, without holding the
+    // sound output running.
+    if (d->length <= 0) d->length = Position();
+    gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+    d->mode = mpStopped;
+    d->atEnd = true;
+    emit Finished();
+}
+
+void TMediaPlayer::onStreamError(quint64 generation, const QString& message) {
+    if (generation != d->generation.load() || !d->open) return;
+    d->lastError = message;
+    d->lastPosition = Position();
+    gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+    d->mode = mpStopped;
+}

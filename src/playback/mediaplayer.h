@@ -35,6 +35,7 @@ public:
     void Pause();
     void Resume();
     int32_t Position() const;
+    // Seeking stops a playing device (it stays open, stopped at the new place).
     void SetPosition(int32_t ms);
     void SetStartPos(int32_t ms);
     int32_t Length() const;
@@ -42,7 +43,22 @@ public:
     int Mode() const;
     bool IsOpen() const;
 
+    // The last error the decoder reported while playing (empty when none).
+    QString LastError() const;
+
+    // Length of an MPEG audio file from its own frames: the Xing/Info or VBRI
+    // frame count when the first frame carries one, else every frame counted.
+    // -1 when the file is not MPEG audio.
+    static int64_t MpegAudioLengthMs(const QString& path, bool* fromHeader = nullptr);
+
+signals:
+    // The device reached the end of the file (it is stopped there now).
+    void Finished();
+
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
+    void requireOpen() const;
+    void onEndOfStream(quint64 generation);
+    void onStreamError(quint64 generation, const QString& message);
 };

@@ -1,10 +1,34 @@
 // Playback strip of the main window: file box, player panel, status bar, timer.
 
+#include "app/dialogs.h"
 #include "app/tfrmmain.h"
+#include "playback/bmhistory.h"
 #include "playback/mediaplayer.h"
+#include "util/options.h"
+
 #include <QApplication>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QFrame>
 #include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cmath>
+
+namespace {
+
+const QString kPlay = QStringLiteral("&Play");
+const QString kPause = QStringLiteral("&Pause");
+
+// A progress bar whose range is 0..0 turns into an animated "busy" bar in Qt;
+// an empty 0..1 bar looks the same as an empty 0..0 one and stays still.
+void SetProgressMax(QProgressBar* prg, int32_t length) { prg->setRange(0, std::max(length, 1)); }
+
+} // namespace
 
 void TfrmMain::SetStatus(int panel, const QString& text) {
     if (panel < 0 || panel > 2) return;
@@ -13,25 +37,150 @@ void TfrmMain::SetStatus(int panel, const QString& text) {
     QApplication::processEvents();
 }
 
-bool TfrmMain::OpenCurrentFile() { return false; }
+bool TfrmMain::OpenCurrentFile() {
+    const QString file = cmbFile->currentText();
+    if (file.isEmpty()) {
+        mp->Close();
+        prg->setValue(0);
+        sbPos->setValue(0);
+        sbPos->setMaximum(0);
+        SetProgressMax(prg, 0);
+        pnlPlay->hide();
+        SetStatus(0, QStringLiteral("Stopped"));
+        SetStatus(1, QStringLiteral("00:00"));
+        SetStatus(2, QString());
+        return true;
+    }
+    Updating = true;
+    bool ok = true;
+    try {
+        pnlPlay->show();
+        sbPos->setValue(0);
+        mp->Close();
+        mp->SetFileName(file);
+        mp->Open();
+        sbPos->setMaximum(mp->Length());
+        SetProgressMax(prg, mp->Length());
+        cmdPlay->setText(kPlay);
+        SetStatus(2, ExtractFileName(file));
+    } catch (const std::exception&) {
+        // The caller decides; Resume, for one, stays silent.
+        ok = false;
+    }
+    Updating = false;
+    return ok;
+}
 
-void TfrmMain::PlayFrom(int32_t) {}
+void TfrmMain::PlayFrom(int32_t position) {
+    tmr->stop();
+    // Every jump reopens the file.
+    mp->Close();
+    mp->SetStartPos(position);
+    mp->Open();
+    mp->Play();
+    cmdPlay->setText(kPause);
+    SetStatus(0, QStringLiteral("Playing"));
+    PlayedSinceMark = true;
+    tmr->start();
+}
 
-void TfrmMain::cmdPlayClick() {}
+void TfrmMain::cmdPlayClick() {
+    if (cmbFile->currentText().isEmpty()) return;
+    if (cmdPlay->text() != kPlay) {
+        if (mp->Mode() == TMediaPlayer::mpPlaying) mp->Pause();
+        cmdPlay->setText(kPlay);
+        SetStatus(0, QStringLiteral("Paused"));
+    } else {
+        // Played to the end: start again from the beginning.
+        if (mp->Mode() == TMediaPlayer::mpStopped && mp->Position() == mp->Length())
+            mp->SetPosition(0);
+        if (mp->Mode() == TMediaPlayer::mpPaused) mp->Resume();
+        else mp->Play();
+        cmdPlay->setText(kPause);
+        SetStatus(0, QStringLiteral("Playing"));
+    }
+    if (mp->Mode() == TMediaPlayer::mpPlaying) tmr->start();
+    else tmr->stop();
+}
 
-void TfrmMain::tmrTimer() { TimedExitTick(); }
+void TfrmMain::tmrTimer() {
+    TimedExitTick();
+    const int mode = mp->Mode();
+    if (mode == TMediaPlayer::mpStopped) {
+        // Played to the end; the bars stay where the last tick put them.
+        tmr->stop();
+        cmdPlay->setText(kPlay);
+        SetStatus(0, QStringLiteral("Stopped"));
+        SetStatus(1, FormatMinSec(mp->Position()));
+    } else if (mode != TMediaPlayer::mpPaused) {
+        Updating = true;
+        const int32_t position = mp->Position();
+        prg->setValue(position);
+        sbPos->setValue(position);
+        SetStatus(1, FormatMinSec(position));
+        Updating = false;
+    }
+}
 
-void TfrmMain::sbPosChange() {}
+void TfrmMain::sbPosChange() {
+    if (mp->Mode() == TMediaPlayer::mpPlaying && !Updating) PlayFrom(sbPos->value());
+}
 
-void TfrmMain::cmdBrowseClick() {}
+void TfrmMain::cmdBrowseClick() {
+    const int filterIndex = AppOptions().MoreFormats ? 2 : 1;
+    const QString current = cmbFile->currentText().trimmed();
+    const QString folder = current.isEmpty() ? QString() : ExtractFilePath(current);
+    const std::optional<QString> chosen =
+        Dlg().OpenFile(this, QStringLiteral("Open"), folder, DlgOpenFilter(), filterIndex);
+    if (!chosen) return;
+    AskBookmarkProgress();
+    const QString path = *chosen;
+    cmbFile->setEditText(path);
+    AddRecentFile();
+    const QString found = FindOrAddStartBookmark(path);
+    if (!found.isEmpty()) {
+        SelectNodeByText(found);
+        GoToSelectedBookmark();
+        if (History) History->Add(path, mp->Position());
+    } else {
+        OpenCurrentFile();
+        cmdPlay->setText(kPause);
+        PlayFrom(0);
+        if (History) History->Add(path, 1);
+    }
+}
 
-void TfrmMain::cmbFileChange() {}
+void TfrmMain::cmbFileChange() {
+    const QString file = cmbFile->currentText();
+    if (!file.isEmpty() && QFileInfo(file).isFile()) OpenCurrentFile();
+}
 
-void TfrmMain::cmbFileSelect() {}
+void TfrmMain::cmbFileSelect() {
+    const QString file = cmbFile->currentText();
+    FindOrAddStartBookmark(file); // stores a start bookmark for a file that has none
+    if (History) History->Add(file, 1); // gone once the window has closed
+    OpenCurrentFile();
+    cmdPlay->setText(kPause);
+    PlayFrom(0);
+}
 
-void TfrmMain::AskBookmarkProgress() {}
+void TfrmMain::AskBookmarkProgress() {
+    if (!PlayedSinceMark) return;
+    const QDateTime now = QDateTime::currentDateTime();
+    const int64_t elapsed = std::llround(double(LastMarkTime.msecsTo(now)) / 1000.0);
+    const int mode = mp->Mode();
+    if ((mode == TMediaPlayer::mpPlaying || mode == TMediaPlayer::mpPaused) && elapsed > 15 &&
+        AskYesNo(QStringLiteral("Bookmark progress?"))) {
+        QTreeWidgetItem* node = tv->currentItem();
+        const bool hadSelection = node && node->isSelected();
+        const QString selected = hadSelection ? node->text(0) : QString();
+        cmdBookmarkClick();
+        if (hadSelection) SelectNodeByText(selected);
+    }
+    LastMarkTime = QDateTime::currentDateTime();
+}
 
 void TfrmMain::ArrangeControls() {
-    // The layouts already span the bars across the window and keep Close and
-    // About at the right edge; nothing to place by hand.
+    // The layouts already span the bars across the window (less its margins)
+    // and keep Close and About at the right edge on every resize.
 }

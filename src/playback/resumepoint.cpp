@@ -25,18 +25,18 @@ void writeLines(const QString& path, const QStringList& lines) {
     if (!list.SaveToFile(path)) throw NarrabelError(QStringLiteral("Cannot write \"%1\"").arg(path));
 }
 
-int32_t resumePositionFor(int32_t position) {
-    int64_t p = int64_t(position) - kResumeLeadMs;
+} // namespace
+
+int32_t TfrmMain::ResumePositionFor(int32_t position) {
+    const int64_t p = int64_t(position) - kResumeLeadMs;
     return int32_t(p < kResumeMinMs ? kResumeMinMs : p);
 }
-
-} // namespace
 
 void TfrmMain::SaveResumePoint() {
     if (DataFolder.isEmpty()) return;
     const QString file = cmbFile->currentText();
     writeLines(DataFolder + QStringLiteral("Narrabel.rsm"),
-               {file, QString::number(resumePositionFor(mp->Position()))});
+               {file, QString::number(ResumePositionFor(mp->Position()))});
     cmdResume->setToolTip(ExtractFileName(file));
 }
 

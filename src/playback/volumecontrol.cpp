@@ -1,7 +1,32 @@
 // The volume bar and the master volume.
 
+#include "app/dialogs.h"
 #include "app/tfrmmain.h"
+#include "playback/audiomixer.h"
 
-void TfrmMain::InitMixer() {}
+#include <QSlider>
+#include <algorithm>
 
-void TfrmMain::tbVolumeChange() {}
+void TfrmMain::InitMixer() {
+    try {
+        TMixerVolume volume;
+        Mixer->GetVolume(0, -1, volume);
+        // No volume control (or no mixer) reads -1: the bar's minimum. A value
+        // that differs from the bar's runs its change handler, which writes it
+        // back to both channels and switches the mute off.
+        tbVolume->setValue(std::max(volume.Left, tbVolume->minimum()));
+    } catch (const std::exception& e) {
+        ShowMessage(QStringLiteral("InitMixer() - ") + QString::fromUtf8(e.what()));
+    }
+}
+
+void TfrmMain::tbVolumeChange() {
+    if (Updating) return;
+    Updating = true;
+    struct Clear {
+        bool& flag;
+        ~Clear() { flag = false; }
+    } clear{Updating};
+    const int volume = tbVolume->value();
+    Mixer->SetVolume(0, -1, volume, volume, 0);
+}

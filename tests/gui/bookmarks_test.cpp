@@ -145,6 +145,8 @@ TEST_F(BookmarksTest, GoOnAnAuthorGoesToItsLatestBookmark) {
     frmMain->GoToSelectedBookmark();
     EXPECT_EQ(frmMain->tv->currentItem(), nodeEndingIn(1));
     EXPECT_EQ(frmMain->cmbFile->currentText(), a);
+    EXPECT_EQ(frmMain->StatusText(0), "Playing");
+    frmMain->PlayedSinceMark = false; // no resume question at the end of the test
 }
 
 TEST_F(BookmarksTest, ATreeFileWithABadLevelIsRebuilt) {
@@ -314,6 +316,7 @@ TEST_F(BookmarksTest, MissingSourceAnswers) {
     EXPECT_EQ(TBookmark(store(), 1).Rec.FilePath, other);
     EXPECT_EQ(TBookmark(store(), 2).Rec.FilePath, gone);
     EXPECT_EQ(frmMain->cmbFile->currentText(), other);
+    frmMain->PlayedSinceMark = false; // no resume question at the end of the test
 
     // Delete the other bookmark of the missing file: node gone, record marked.
     select(nodeEndingIn(2));

@@ -43,6 +43,9 @@ TEST_F(HistoryNav, StoredHistoryAndButtons) {
     QTest::mouseClick(prev(), Qt::LeftButton);
     QTest::mouseClick(prev(), Qt::LeftButton); // nowhere further back
     EXPECT_EQ(frmMain->History->Cursor, 0);
+    // These files do not exist: each Play press after a step reports the closed device.
+    EXPECT_EQ(dialogs->TextsOf("message"),
+              QStringList({"No MCI device open", "No MCI device open"}));
     EXPECT_EQ(prev()->toolTip(), "beginning of bookmark history");
 
     // An append (a Browse, a Go) refreshes the hints at once.

@@ -1,0 +1,132 @@
+// Figures for the player device, printed as plain lines:
+//   sound_bench [seconds-of-playback]
+// - CPU use of the whole process (all GStreamer threads) while a 64 kbit/s MP3
+//   plays and a one-second timer reads the position, as the main window does;
+// - Position error right after 20 random jumps (close, start point, open,
+//   play) in a VBR MP3 with and without a Xing header, and the time a jump takes;
+// - how fast an MP3 without a frame count is measured by counting its frames.
+
+#include "playback/mediaplayer.h"
+#include "playerfixtures.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <sys/resource.h>
+
+using namespace playerfixtures;
+
+namespace {
+
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+void Run(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void Jumps(const QString& file, const char* name) {
+    TMediaPlayer mp;
+    std::mt19937 rng(20240601);
+    mp.SetFileName(file);
+    mp.Open();
+    std::uniform_int_distribution<int> pick(0, mp.Length() - 1000);
+    double maxErr = 0, sumErr = 0, maxJumpMs = 0;
+    for (int i = 0; i < 20; ++i) {
+        const int x = pick(rng);
+        QElapsedTimer t;
+        t.start();
+        mp.Close();
+        mp.SetStartPos(x);
+        mp.Open();
+        mp.Play();
+        maxJumpMs = std::max(maxJumpMs, double(t.nsecsElapsed()) / 1e6);
+        const double err = std::fabs(double(mp.Position() - x));
+        maxErr = std::max(maxErr, err);
+        sumErr += err;
+        Run(50);
+    }
+    std::printf("jumps %-18s 20 random PlayFrom: Position error max %.1f ms, mean %.1f ms; "
+                "slowest jump %.1f ms\n",
+                name, maxErr, sumErr / 20, maxJumpMs);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::max(5, atoi(argv[1])) : 30;
+    QTemporaryDir dir;
+    const QString wav = dir.filePath("src.wav");
+    WriteWav(wav, 600.0);
+    const QString cbr = dir.filePath("cbr64.mp3"), xing = dir.filePath("xing.mp3"),
+                  bare = dir.filePath("bare.mp3");
+    if (!EncodeMp3(wav, cbr, Mp3Kind::Cbr64) || !EncodeMp3(wav, xing, Mp3Kind::VbrXing) ||
+        !EncodeMp3(wav, bare, Mp3Kind::VbrBare)) {
+        std::fprintf(stderr, "cannot encode the test files\n");
+        return 1;
+    }
+
+    // CPU while playing.
+    {
+        TMediaPlayer mp;
+        mp.SetFileName(cbr);
+        mp.Open();
+        mp.Play();
+        Run(1000); // past the start-up
+        QTimer tick;
+        int32_t last = 0;
+        QObject::connect(&tick, &QTimer::timeout, [&] { last = mp.Position(); });
+        tick.start(1000);
+        const double cpu0 = CpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        Run(seconds * 1000);
+        const double cpu = CpuSeconds() - cpu0, elapsed = double(wall.elapsed()) / 1000;
+        std::printf("cpu   64 kbit/s MP3, %.0f s of playback: %.2f %% of one core "
+                    "(position %d ms, mode %d)\n",
+                    elapsed, 100 * cpu / elapsed, last, mp.Mode());
+    }
+
+    Jumps(xing, "VBR with Xing");
+    Jumps(bare, "VBR without Xing");
+    Jumps(cbr, "CBR 64 kbit/s");
+
+    // An hour-long book: the same stretch six times over (MP3 frames join up).
+    const QString hourBare = dir.filePath("hour-bare.mp3"), hourCbr = dir.filePath("hour-cbr.mp3");
+    for (auto [from, to] : {std::pair{bare, hourBare}, std::pair{cbr, hourCbr}}) {
+        QFile in(from);
+        in.open(QIODevice::ReadOnly);
+        const QByteArray data = in.readAll();
+        QFile out(to);
+        out.open(QIODevice::WriteOnly);
+        for (int i = 0; i < 6; ++i) out.write(data);
+    }
+    {
+        QFile f(hourBare);
+        const double mb = double(f.size()) / 1e6;
+        QElapsedTimer t;
+        t.start();
+        const int64_t ms = TMediaPlayer::MpegAudioLengthMs(hourBare);
+        const double took = double(t.nsecsElapsed()) / 1e9;
+        std::printf("scan  %.1f MB VBR MP3 without frame count: %lld ms long, frames counted in "
+                    "%.1f ms (%.0f MB/s)\n",
+                    mb, (long long)ms, took * 1000, mb / took);
+    }
+    Jumps(hourBare, "1 h VBR, no Xing");
+    Jumps(hourCbr, "1 h CBR 64 kbit/s");
+
+    return 0;
+}

@@ -1,0 +1,406 @@
+// The playback strip driven through the real main window, offscreen, playing
+// real files on the test run's null sink.
+
+#include "app/application.h"
+#include "app/tfrmmain.h"
+#include "app/widgets.h"
+#include "playback/mediaplayer.h"
+#include "support/guitestsupport.h"
+#include "util/options.h"
+
+#include "playerfixtures.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+using namespace playerfixtures;
+
+namespace {
+
+class PlaybackTest : public WindowsTest {
+protected:
+    static void SetUpTestSuite() {
+        EnsureApplication();
+        files = new QTemporaryDir();
+        ASSERT_TRUE(WriteWav(files->filePath("long.wav"), 40.0));
+        ASSERT_TRUE(WriteWav(files->filePath("short.wav"), 2.5));
+        ASSERT_TRUE(EncodeMp3(files->filePath("long.wav"), Long(), Mp3Kind::Cbr64));
+        ASSERT_TRUE(EncodeMp3(files->filePath("short.wav"), Short(), Mp3Kind::Cbr64));
+        testsupport::WriteAll(Broken(), QByteArray("not sound\n").repeated(100));
+    }
+    static void TearDownTestSuite() {
+        delete files;
+        files = nullptr;
+    }
+    void TearDown() override {
+        AppOptions() = TOptions();
+        // Closing after playing asks about the resume point; not the subject here.
+        if (frmMain) frmMain->PlayedSinceMark = false;
+        WindowsTest::TearDown();
+    }
+    static QString Long() { return files->filePath("long.mp3"); }
+    static QString Short() { return files->filePath("short.mp3"); }
+    static QString Broken() { return files->filePath("broken.mp3"); }
+
+    TfrmMain* w() const { return frmMain; }
+    QString Caption() const { return w()->cmdPlay->text(); }
+    // What typing a whole path into the file box does (the program's own
+    // setEditText calls are not the user's changes).
+    void Type(const QString& text) const {
+        w()->cmbFile->setEditText(text);
+        emit w()->cmbFile->lineEdit()->textEdited(text);
+    }
+    int Mode() const { return w()->mp->Mode(); }
+    // Starts the program with a file on its command line and waits until it plays.
+    void StartPlaying(const QString& file, int32_t from) {
+        StartProgram({file, QString::number(from)});
+        ASSERT_TRUE(WaitFor([this] { return Mode() == TMediaPlayer::mpPlaying; }));
+    }
+    static QTemporaryDir* files;
+};
+
+QTemporaryDir* PlaybackTest::files = nullptr;
+
+TEST_F(PlaybackTest, PlayWithAnEmptyFileBoxDoesNothing) {
+    StartProgram();
+    w()->cmdPlayClick();
+    QTest::mouseClick(w()->cmdPlay, Qt::LeftButton); // hidden panel: the handler alone
+    EXPECT_EQ(Caption(), "&Play");
+    EXPECT_EQ(w()->StatusText(0), "Stopped");
+    EXPECT_FALSE(w()->tmr->isActive());
+    EXPECT_EQ(Mode(), TMediaPlayer::mpNotReady);
+    EXPECT_TRUE(dialogs->asked.empty());
+}
+
+TEST_F(PlaybackTest, ControlsAreSetUpAsDesigned) {
+    StartProgram();
+    EXPECT_EQ(w()->sbPos->minimum(), 0);
+    EXPECT_EQ(w()->sbPos->maximum(), 0);
+    EXPECT_EQ(w()->sbPos->singleStep(), 2000);
+    EXPECT_EQ(w()->sbPos->pageStep(), 10000);
+    EXPECT_EQ(w()->sbPos->toolTip(), "File position (right-click to go to an exact position)");
+    EXPECT_EQ(w()->cmbFile->maxVisibleItems(), 32);
+    EXPECT_EQ(w()->tmr->interval(), 1000);
+    EXPECT_FALSE(w()->pnlPlay->isVisible());
+}
+
+TEST_F(PlaybackTest, CommandLineFilePlaysFromItsSeekPointAndTheTimerMovesTheBars) {
+    StartPlaying(Long(), 900);
+    EXPECT_TRUE(w()->pnlPlay->isVisible());
+    EXPECT_EQ(Caption(), "&Pause");
+    EXPECT_EQ(w()->StatusText(0), "Playing");
+    EXPECT_EQ(w()->StatusText(2), "long.mp3");
+    EXPECT_TRUE(w()->tmr->isActive());
+    EXPECT_TRUE(w()->PlayedSinceMark);
+    EXPECT_GE(w()->mp->Position(), 850);
+    EXPECT_LT(w()->mp->Position(), 2500);
+    const int32_t length = w()->mp->Length();
+    EXPECT_NEAR(length, 40000, 100);
+    EXPECT_EQ(w()->sbPos->maximum(), length);
+    EXPECT_EQ(w()->prg->maximum(), length);
+
+    // Two ticks later the bars and the time panel follow the device.
+    ASSERT_TRUE(WaitFor([this] { return w()->StatusText(1) == "00:02"; }, 4000))
+        << w()->StatusText(1).toStdString();
+    EXPECT_NEAR(w()->sbPos->value(), 2000, 1100);
+    EXPECT_EQ(w()->prg->value(), w()->sbPos->value());
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying) << "the timer's own bar move must not jump";
+    EXPECT_TRUE(dialogs->asked.empty());
+}
+
+TEST_F(PlaybackTest, TheTimePanelShowsMinutesAndSecondsWithoutHours) {
+    // Over an hour long: the same 40-second stretch of CBR frames, joined up.
+    const QString hour = files->filePath("hour.mp3");
+    const QByteArray stretch = testsupport::ReadAll(Long());
+    QByteArray book;
+    for (int i = 0; i < 95; ++i) book += stretch;
+    testsupport::WriteAll(hour, book);
+    StartPlaying(hour, 3723000); // 1 h 2 min 3 s
+    ASSERT_TRUE(WaitFor([this] { return w()->StatusText(1) != "00:00"; }, 4000));
+    EXPECT_TRUE(w()->StatusText(1) == "02:03" || w()->StatusText(1) == "02:04")
+        << w()->StatusText(1).toStdString();
+    EXPECT_GE(w()->sbPos->value(), 3723000);
+}
+
+TEST_F(PlaybackTest, PlayAndPauseSwapCaptionsPanelsAndTheTimer) {
+    StartPlaying(Long(), 0);
+    QTest::mouseClick(w()->cmdPlay, Qt::LeftButton);
+    EXPECT_EQ(Caption(), "&Play");
+    EXPECT_EQ(w()->StatusText(0), "Paused");
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPaused);
+    EXPECT_FALSE(w()->tmr->isActive());
+    const int32_t paused = w()->mp->Position();
+
+    QTest::mouseClick(w()->cmdPlay, Qt::LeftButton);
+    EXPECT_EQ(Caption(), "&Pause");
+    EXPECT_EQ(w()->StatusText(0), "Playing");
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_TRUE(w()->tmr->isActive());
+    EXPECT_NEAR(w()->mp->Position(), paused, 100) << "resumed where it paused";
+}
+
+TEST_F(PlaybackTest, AFilePlayedToItsEndShowsStoppedAndPlayStartsAgainFromZero) {
+    StartPlaying(Short(), 1500);
+    ASSERT_TRUE(WaitFor([this] { return w()->StatusText(0) == "Stopped"; }, 5000));
+    EXPECT_EQ(Caption(), "&Play");
+    EXPECT_FALSE(w()->tmr->isActive());
+    EXPECT_EQ(w()->StatusText(1), "00:02");
+    EXPECT_EQ(w()->mp->Position(), w()->mp->Length());
+
+    QTest::mouseClick(w()->cmdPlay, Qt::LeftButton);
+    EXPECT_EQ(Caption(), "&Pause");
+    EXPECT_EQ(w()->StatusText(0), "Playing");
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_LT(w()->mp->Position(), 500) << "starts again from 0";
+    EXPECT_TRUE(w()->tmr->isActive());
+}
+
+TEST_F(PlaybackTest, DroppingThePositionBarWhilePlayingJumps) {
+    StartPlaying(Long(), 0);
+    QScrollBar* bar = w()->sbPos;
+    bar->setSliderDown(true);
+    bar->setSliderPosition(25000);
+    EXPECT_LT(w()->mp->Position(), 5000) << "dragging alone does not jump";
+    bar->setSliderDown(false); // the drop
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_NEAR(w()->mp->Position(), 25000, 300);
+    EXPECT_EQ(w()->StatusText(0), "Playing");
+
+    // A click in the trough moves the bar by a page and jumps too.
+    bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    EXPECT_NEAR(w()->mp->Position(), bar->value(), 300);
+}
+
+TEST_F(PlaybackTest, MovingThePositionBarWhilePausedOrStoppedLeavesPlaybackAlone) {
+    StartPlaying(Long(), 5000);
+    QTest::mouseClick(w()->cmdPlay, Qt::LeftButton); // pause
+    const int32_t paused = w()->mp->Position();
+    w()->sbPos->setValue(30000);
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPaused);
+    EXPECT_NEAR(w()->mp->Position(), paused, 50);
+    QTest::mouseClick(w()->cmdPlay, Qt::LeftButton); // play: from the device's own place
+    EXPECT_NEAR(w()->mp->Position(), paused, 150);
+
+    // Opened, not yet played (stopped): the bar moves, the device does not.
+    Type(Short());
+    ASSERT_EQ(Mode(), TMediaPlayer::mpStopped);
+    w()->sbPos->setValue(1500);
+    EXPECT_EQ(Mode(), TMediaPlayer::mpStopped);
+    EXPECT_EQ(w()->mp->Position(), 0);
+}
+
+TEST_F(PlaybackTest, OpenCurrentFileWithAnEmptyBoxOrABrokenFile) {
+    StartPlaying(Long(), 0);
+    const int32_t length = w()->mp->Length();
+
+    // A file that cannot be opened: no message, device closed, bar at 0,
+    // maxima, caption and file panel as they were.
+    Type(Broken()); // the change handler tries to open it
+    EXPECT_FALSE(w()->OpenCurrentFile());
+    EXPECT_FALSE(w()->mp->IsOpen());
+    EXPECT_TRUE(w()->pnlPlay->isVisible());
+    EXPECT_EQ(w()->sbPos->value(), 0);
+    EXPECT_EQ(w()->sbPos->maximum(), length);
+    EXPECT_EQ(w()->prg->maximum(), length);
+    EXPECT_EQ(Caption(), "&Pause");
+    EXPECT_EQ(w()->StatusText(2), "long.mp3");
+    EXPECT_FALSE(w()->Updating);
+    EXPECT_TRUE(dialogs->asked.empty());
+
+    // Pressing Play now reaches the default error box with the device's error.
+    QTest::mouseClick(w()->cmdPlay, Qt::LeftButton); // caption "&Pause": pauses nothing
+    EXPECT_EQ(Caption(), "&Play");
+    QTest::mouseClick(w()->cmdPlay, Qt::LeftButton);
+    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({"No MCI device open"}));
+    EXPECT_FALSE(w()->tmr->isActive());
+
+    // Emptying the file box returns to "no file".
+    w()->cmbFile->setEditText(QString());
+    EXPECT_TRUE(w()->OpenCurrentFile());
+    EXPECT_FALSE(w()->pnlPlay->isVisible());
+    EXPECT_EQ(w()->sbPos->maximum(), 0);
+    EXPECT_EQ(w()->sbPos->value(), 0);
+    EXPECT_EQ(w()->prg->value(), 0);
+    EXPECT_EQ(w()->StatusText(0), "Stopped");
+    EXPECT_EQ(w()->StatusText(1), "00:00");
+    EXPECT_EQ(w()->StatusText(2), "");
+}
+
+TEST_F(PlaybackTest, TypingAnExistingFileOpensItWithoutPlaying) {
+    StartProgram();
+    Type(files->filePath("long")); // not a file yet
+    EXPECT_FALSE(w()->pnlPlay->isVisible());
+    Type(Short());
+    EXPECT_TRUE(w()->pnlPlay->isVisible());
+    EXPECT_EQ(Mode(), TMediaPlayer::mpStopped);
+    EXPECT_EQ(Caption(), "&Play");
+    EXPECT_EQ(w()->StatusText(2), "short.mp3");
+    EXPECT_EQ(w()->StatusText(0), "Stopped") << "panel 0 waits for the next tick";
+    EXPECT_FALSE(w()->tmr->isActive());
+}
+
+TEST_F(PlaybackTest, BrowseOpensThePickedFileAndPlaysItFromZero) {
+    StartProgram();
+    struct Case {
+        bool moreFormats;
+        int filterIndex;
+    };
+    for (const Case& c : {Case{false, 1}, Case{true, 2}}) {
+        AppOptions().MoreFormats = c.moreFormats;
+        dialogs->AnswerFile(std::nullopt); // cancelled: nothing happens
+        QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
+        EXPECT_EQ(dialogs->lastFilterIndex, c.filterIndex);
+        EXPECT_EQ(dialogs->lastFilter, TfrmMain::DlgOpenFilter());
+    }
+    EXPECT_EQ(Mode(), TMediaPlayer::mpNotReady);
+    EXPECT_EQ(TfrmMain::DlgOpenFilter(),
+              "MP3 files (*.mp3)|*.mp3|All supported formats (mp3,wav,avi,mpg/mpeg,mid/midi)|"
+              "*.mp3;*.wav;*.avi;*.mpg;*.mpeg;*.mid;*.midi|All files (not advised)|*.*");
+
+    dialogs->AnswerFile(Long());
+    QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
+    EXPECT_EQ(w()->cmbFile->currentText(), Long());
+    EXPECT_EQ(w()->cmbFile->findText(Long()), 0) << "goes into the recent list";
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_LT(w()->mp->Position(), 500);
+    EXPECT_EQ(Caption(), "&Pause");
+    EXPECT_EQ(w()->StatusText(0), "Playing");
+    EXPECT_EQ(w()->StatusText(2), "long.mp3");
+
+    // The next Browse starts in the current file's folder.
+    dialogs->AnswerFile(std::nullopt);
+    QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
+    EXPECT_EQ(dialogs->lastFolder, files->path() + "/");
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+}
+
+TEST_F(PlaybackTest, BrowseGivesANewFileOneStartBookmarkAndGoesToItNextTime) {
+    StartProgram();
+    auto bookmarkNodes = [this] {
+        QStringList out;
+        for (int i = 0; i < w()->tv->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* author = w()->tv->topLevelItem(i);
+            for (int j = 0; j < author->childCount(); ++j)
+                if (author->child(j)->text(0).contains("[0")) out << author->child(j)->text(0);
+        }
+        return out;
+    };
+    dialogs->AnswerFile(Long());
+    QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
+    EXPECT_EQ(bookmarkNodes().size(), 1) << "a start bookmark";
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_LT(w()->mp->Position(), 500);
+
+    dialogs->AnswerFile(Short());
+    QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
+    ASSERT_EQ(bookmarkNodes().size(), 2);
+
+    // Known now: Browse goes to its bookmark (the start bookmark, at 1 ms).
+    dialogs->AnswerFile(Long());
+    QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
+    EXPECT_EQ(bookmarkNodes().size(), 2) << "no second start bookmark";
+    EXPECT_EQ(w()->StatusText(2), "long.mp3");
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_LT(w()->mp->Position(), 500);
+    EXPECT_EQ(Caption(), "&Pause");
+    EXPECT_TRUE(dialogs->TextsOf("message").isEmpty());
+}
+
+TEST_F(PlaybackTest, PickingARecentFilePlaysItFromZero) {
+    StartProgram();
+    w()->cmbFile->addItem(Short());
+    w()->cmbFile->addItem(Long());
+    w()->cmbFile->setCurrentIndex(1);
+    emit static_cast<TFileBox*>(w()->cmbFile)->rowPicked();
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_EQ(w()->StatusText(2), "long.mp3");
+    EXPECT_LT(w()->mp->Position(), 500);
+    EXPECT_EQ(Caption(), "&Pause");
+}
+
+TEST_F(PlaybackTest, LeavingTheFileBoxIsNotAPickFromTheRecentList) {
+    StartProgram();
+    w()->cmbFile->addItem(Short());
+    w()->cmbFile->addItem(Long());
+    w()->cmbFile->setCurrentIndex(0);
+    w()->cmbFile->lineEdit()->setFocus();
+    Type(Long()); // names a row; opens it, plays nothing
+    ASSERT_EQ(Mode(), TMediaPlayer::mpStopped);
+    QTest::keyClick(w()->cmbFile->lineEdit(), Qt::Key_Return);
+    w()->tv->setFocus();
+    QTest::qWait(50);
+    EXPECT_EQ(Mode(), TMediaPlayer::mpStopped) << "Enter or focus leaving does not play";
+    EXPECT_EQ(Caption(), "&Play");
+
+    // Closing with the focus in the file box is no pick either (and must not crash).
+    w()->cmbFile->lineEdit()->setFocus();
+    w()->cmbFile->setEditText(Short());
+    CloseProgram();
+    EXPECT_TRUE(dialogs->TextsOf("message").isEmpty());
+}
+
+TEST_F(PlaybackTest, BookmarkProgressIsAskedOnlyWhenItsConditionsHold) {
+    StartPlaying(Long(), 0);
+    struct Case {
+        const char* what;
+        bool playedSinceMark;
+        int secondsAgo; // since the last mark, in tenths
+        bool pause;     // pause the device first
+        bool stop;      // stop it (opened, not playing)
+        bool asked;
+    };
+    const Case cases[] = {
+        {"nothing played since the mark", false, 600, false, false, false},
+        {"playing, 20 s since the mark", true, 200, false, false, true},
+        {"15.4 s rounds to 15: not more than 15", true, 154, false, false, false},
+        {"15.6 s rounds to 16", true, 156, false, false, true},
+        {"paused counts too", true, 600, true, false, true},
+        {"a stopped device is not asked about", true, 600, false, true, false},
+    };
+    for (const Case& c : cases) {
+        if (c.stop) {
+            Type(Short());
+            ASSERT_EQ(Mode(), TMediaPlayer::mpStopped);
+        } else if (Mode() != TMediaPlayer::mpPlaying) {
+            w()->PlayFrom(0);
+        }
+        if (c.pause) QTest::mouseClick(w()->cmdPlay, Qt::LeftButton);
+        w()->PlayedSinceMark = c.playedSinceMark;
+        const QDateTime mark = QDateTime::currentDateTime().addMSecs(-c.secondsAgo * 100);
+        w()->LastMarkTime = mark;
+        dialogs->asked.clear();
+        if (c.asked) dialogs->AnswerConfirm(false);
+        w()->AskBookmarkProgress();
+        EXPECT_EQ(dialogs->TextsOf("confirm"),
+                  c.asked ? QStringList({"Bookmark progress?"}) : QStringList())
+            << c.what;
+        if (c.playedSinceMark) {
+            EXPECT_GE(w()->LastMarkTime.msecsTo(QDateTime::currentDateTime()), 0) << c.what;
+            EXPECT_LT(w()->LastMarkTime.msecsTo(QDateTime::currentDateTime()), 2000) << c.what;
+        } else {
+            EXPECT_EQ(w()->LastMarkTime, mark) << c.what << ": unchanged";
+        }
+        EXPECT_FALSE(dialogs->Pending()) << c.what;
+    }
+}
+
+TEST_F(PlaybackTest, BrowseAsksAboutProgressBeforeSwitching) {
+    StartPlaying(Long(), 0);
+    w()->LastMarkTime = QDateTime::currentDateTime().addSecs(-60);
+    dialogs->AnswerFile(Short());
+    dialogs->AnswerConfirm(false);
+    QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
+    EXPECT_EQ(dialogs->TextsOf("confirm"), QStringList({"Bookmark progress?"}));
+    EXPECT_EQ(w()->StatusText(2), "short.mp3");
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+}
+
+} // namespace
