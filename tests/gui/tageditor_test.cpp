@@ -2,6 +2,7 @@
 #include "app/application.h"
 #include "app/tfrmmain.h"
 #include "app/widgets.h"
+#include "playback/mediaplayer.h"
 #include "bookmarks/bookmark.h"
 #include "rename/tfrmrename.h"
 #include "support/guitestsupport.h"
@@ -446,13 +447,19 @@ TEST_F(TagEditorTest, DeleteAsksThenRemovesFileBookmarksAndEmptyAuthors) {
     EXPECT_EQ(selected(), "b.mp3");
     EXPECT_EQ(frmEdit->edtTitle->text(), "Two");
 
-    // The file that is open in the main window: the file box lets go first.
+    // The file that is open in the main window: the player lets go first.
     frmMain->cmbFile->setEditText(c);
+    const bool opened = frmMain->OpenCurrentFile();
     frmEdit->SelectName("c.mp3");
     dialogs->AnswerConfirm(true);
     run(TfrmEdit::cmdDeleteFile);
     EXPECT_FALSE(QFile::exists(c));
     EXPECT_EQ(frmMain->cmbFile->currentText(), "");
+    if (opened) {
+        EXPECT_FALSE(frmMain->mp->IsOpen());
+        EXPECT_EQ(frmMain->StatusText(0), "Stopped");
+        EXPECT_EQ(frmMain->StatusText(1), "00:00");
+    }
     EXPECT_EQ(listed(), QStringList({"b.mp3"}));
 
     QStringList paths;
