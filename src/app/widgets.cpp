@@ -5,7 +5,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileSystemModel>
+#include <QHeaderView>
 #include <QLabel>
+#include <QScrollBar>
 #include <QTimer>
 
 QLabel* MakePanel(QWidget* parent, const char* name, int minWidth) {
@@ -69,13 +71,53 @@ TFolderTree::TFolderTree(QWidget* parent) : QTreeView(parent) {
     setModel(model);
     for (int c = 1; c < model->columnCount(); ++c) hideColumn(c);
     setHeaderHidden(true);
+    // Deep folders scroll sideways, as a shell tree does, instead of being cut short.
+    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    header()->setStretchLastSection(false);
     setSelectionMode(QAbstractItemView::SingleSelection);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { emit folderChanged(); });
-    // Folders load in the background; keep the selected one in sight as they come.
-    connect(model, &QFileSystemModel::directoryLoaded, this, [this] {
-        if (currentIndex().isValid()) scrollTo(currentIndex(), QAbstractItemView::PositionAtCenter);
+    // Folders load and sort in the background, moving the rows below them.
+    connect(model, &QFileSystemModel::directoryLoaded, this, [this] { followSelection(); });
+    connect(model, &QAbstractItemModel::layoutChanged, this, [this] { followSelection(); });
+    connect(model, &QAbstractItemModel::rowsInserted, this, [this] { followSelection(); });
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { following = false; });
+}
+
+void TFolderTree::followSelection() {
+    if (!following || scrollQueued) return;
+    scrollQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        scrollQueued = false;
+        if (following && currentIndex().isValid())
+            scrollTo(currentIndex(), QAbstractItemView::PositionAtCenter);
     });
+}
+
+void TFolderTree::showEvent(QShowEvent* event) {
+    QTreeView::showEvent(event);
+    followSelection(); // a hidden view cannot place a row
+}
+
+void TFolderTree::resizeEvent(QResizeEvent* event) {
+    QTreeView::resizeEvent(event);
+    // Rows stay as wide as the view, so the selection marks the whole line.
+    header()->setMinimumSectionSize(viewport()->width());
+}
+
+void TFolderTree::mousePressEvent(QMouseEvent* event) {
+    following = false;
+    QTreeView::mousePressEvent(event);
+}
+
+void TFolderTree::wheelEvent(QWheelEvent* event) {
+    following = false;
+    QTreeView::wheelEvent(event);
+}
+
+void TFolderTree::keyPressEvent(QKeyEvent* event) {
+    following = false;
+    QTreeView::keyPressEvent(event);
 }
 
 bool TFolderTree::SelectFolder(const QString& path) {
@@ -85,7 +127,9 @@ bool TFolderTree::SelectFolder(const QString& path) {
     if (!idx.isValid()) return false;
     if (idx == currentIndex()) emit folderChanged(); // chosen again: listeners refresh anyway
     else setCurrentIndex(idx);
+    following = true;
     scrollTo(idx, QAbstractItemView::PositionAtCenter);
+    followSelection();
     return true;
 }
 

@@ -44,6 +44,18 @@ public:
 signals:
     void folderChanged();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
+    // Keeps the chosen folder in sight while the folders around it load, until
+    // the user moves the view himself.
+    void followSelection();
     QFileSystemModel* model = nullptr;
+    bool following = false;
+    bool scrollQueued = false;
 };

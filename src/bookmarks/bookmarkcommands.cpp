@@ -316,9 +316,7 @@ void TfrmMain::cmdTagEditorClick() {
     } else {
         frmEdit->TargetName.clear();
     }
-    frmEdit->show();
-    frmEdit->raise();
-    frmEdit->activateWindow();
+    frmEdit->Open();
 }
 
 void TfrmMain::mnuEditTagClick() {
@@ -331,15 +329,17 @@ void TfrmMain::mnuEditTagClick() {
     frmEdit->TargetName.clear();
     QTreeWidgetItem* source = IsBookmarkNode(node) ? node : node->child(0);
     if (source) {
-        std::unique_ptr<TBookmark> bm = BookmarkFromNode(source);
-        if (bm->Valid) {
-            frmEdit->MoveToFolder(ExtractFilePath(bm->Rec.FilePath));
-            frmEdit->TargetName = ExtractFileName(bm->Rec.FilePath);
+        try {
+            std::unique_ptr<TBookmark> bm = BookmarkFromNode(source);
+            if (bm->Valid) {
+                frmEdit->MoveToFolder(ExtractFilePath(bm->Rec.FilePath));
+                frmEdit->TargetName = ExtractFileName(bm->Rec.FilePath);
+            }
+        } catch (const std::exception&) {
+            // An unreadable store only means the editor opens where it was.
         }
     }
-    frmEdit->show();
-    frmEdit->raise();
-    frmEdit->activateWindow();
+    frmEdit->Open();
 }
 
 void TfrmMain::DeleteBookmarksOfFile(const QString& path) {

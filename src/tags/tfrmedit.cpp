@@ -25,9 +25,10 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSplitter>
-#include <QTreeView>
-#include <QTreeWidget>
+#include <QAbstractItemView>
+#include <QScreen>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 const char* const kCaption = "ID3 Tag Editor";
@@ -55,33 +56,57 @@ TfrmEdit::TfrmEdit(QWidget* parent) : QDialog(parent) {
 
     pnlEdit = new QWidget(spl);
     pnlEdit->setObjectName(QStringLiteral("pnlEdit"));
-    pnlEdit->setMinimumHeight(150);
     auto* top = new QHBoxLayout(pnlEdit);
     top->setContentsMargins(0, 0, 0, 0);
+    // Rows follow the tab order: artist, album, track/year/genre, title, notes, Save.
     auto* grid = new QGridLayout();
-    auto edit = [&](const char* name, const char* label, int row, int col) {
+    grid->setVerticalSpacing(4);
+    auto label = [&](const char* text, QLineEdit* buddy) {
+        auto* l = new QLabel(QString::fromLatin1(text), pnlEdit);
+        l->setBuddy(buddy);
+        return l;
+    };
+    auto edit = [&](const char* name) {
         auto* e = new QLineEdit(pnlEdit);
         e->setObjectName(QLatin1String(name));
-        auto* l = new QLabel(QString::fromLatin1(label), pnlEdit);
-        l->setBuddy(e);
-        grid->addWidget(l, row, col);
-        grid->addWidget(e, row, col + 1);
         return e;
     };
-    edtArtist = edit("edtArtist", "&Artist/Author", 0, 0);
-    edtAlbum = edit("edtAlbum", "A&lbum/Title", 1, 0);
-    edtTitle = edit("edtTitle", "&Track Title", 2, 0);
-    edtTrack = edit("edtTrack", "Trac&k/Seq", 3, 0);
-    edtYear = edit("edtYear", "&Year", 3, 2);
-    edtGenre = edit("edtGenre", "&Genre", 4, 2);
-    edtComment = edit("edtComment", "&Notes", 4, 0);
-    edtTrack->setMaximumWidth(90);
-    edtYear->setMaximumWidth(90);
+    edtArtist = edit("edtArtist");
+    edtAlbum = edit("edtAlbum");
+    edtTrack = edit("edtTrack");
+    edtYear = edit("edtYear");
+    edtGenre = edit("edtGenre");
+    edtTitle = edit("edtTitle");
+    edtComment = edit("edtComment");
+    grid->addWidget(label("&Artist/Author", edtArtist), 0, 0);
+    grid->addWidget(edtArtist, 0, 1);
+    grid->addWidget(label("A&lbum/Title", edtAlbum), 1, 0);
+    grid->addWidget(edtAlbum, 1, 1);
+    auto* numbers = new QHBoxLayout();
+    numbers->setSpacing(6);
+    // Room for "12/34" and a year; the genre takes the rest.
+    const int digits = edtTrack->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12;
+    edtTrack->setFixedWidth(digits);
+    edtYear->setFixedWidth(digits);
+    numbers->addWidget(edtTrack);
+    numbers->addSpacing(4);
+    numbers->addWidget(label("&Year", edtYear));
+    numbers->addWidget(edtYear);
+    numbers->addSpacing(4);
+    numbers->addWidget(label("&Genre", edtGenre));
+    numbers->addWidget(edtGenre, 1);
+    grid->addWidget(label("Trac&k/Seq", edtTrack), 2, 0);
+    grid->addLayout(numbers, 2, 1);
+    grid->addWidget(label("&Track Title", edtTitle), 3, 0);
+    grid->addWidget(edtTitle, 3, 1);
+    grid->addWidget(label("&Notes", edtComment), 4, 0);
+    grid->addWidget(edtComment, 4, 1);
     cmdUpdate = new QPushButton(QStringLiteral("&Save"), pnlEdit);
     cmdUpdate->setObjectName(QStringLiteral("cmdUpdate"));
     cmbCmd = new QComboBox(pnlEdit);
     cmbCmd->setObjectName(QStringLiteral("cmbCmd"));
     cmbCmd->setToolTip(QStringLiteral("editing options"));
+    cmbCmd->setPlaceholderText(QStringLiteral("editing options"));
     cmbCmd->setMaxVisibleItems(12);
     cmbCmd->addItems({QStringLiteral("Copy record"), QStringLiteral("Paste record"),
                       QStringLiteral("Fill from file info..."),
@@ -90,25 +115,28 @@ TfrmEdit::TfrmEdit(QWidget* parent) : QDialog(parent) {
                       QStringLiteral("Edit an autolist entry"), QStringLiteral("Rename file"),
                       QStringLiteral("Mass rename"),
                       QStringLiteral("Delete file and all related bookmarks")});
+    // The hyphen row is long; the closed box need not be as wide as its list.
+    cmbCmd->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cmbCmd->setMinimumContentsLength(20);
+    cmbCmd->view()->setMinimumWidth(cmbCmd->view()->sizeHintForColumn(0) + 24);
     cmbCmd->setCurrentIndex(-1);
-    cmbCmd->setPlaceholderText(QStringLiteral("Commands..."));
     auto* buttons = new QHBoxLayout();
     buttons->addWidget(cmdUpdate);
     buttons->addWidget(cmbCmd, 1);
-    grid->addLayout(buttons, 5, 0, 1, 4);
-    grid->setColumnStretch(1, 3);
-    grid->setColumnStretch(3, 1);
-    top->addLayout(grid, 3);
+    grid->addLayout(buttons, 5, 1);
+    grid->setColumnStretch(1, 1);
+    top->addLayout(grid, 5);
 
     stv = new TFolderTree(pnlEdit);
-    stv->setMinimumWidth(200);
-    top->addWidget(stv, 2);
+    stv->setMinimumWidth(180);
+    top->addWidget(stv, 3);
 
     lst = new QListWidget(spl);
     lst->setObjectName(QStringLiteral("lst"));
-    lst->setSortingEnabled(true);
+    lst->setMinimumHeight(55);
     spl->addWidget(pnlEdit);
     spl->addWidget(lst);
+    spl->setStretchFactor(0, 0);
     spl->setStretchFactor(1, 1);
 
     setTabOrder(edtArtist, edtAlbum);
@@ -118,6 +146,9 @@ TfrmEdit::TfrmEdit(QWidget* parent) : QDialog(parent) {
     setTabOrder(edtGenre, edtTitle);
     setTabOrder(edtTitle, edtComment);
     setTabOrder(edtComment, cmdUpdate);
+    setTabOrder(cmdUpdate, cmbCmd);
+    setTabOrder(cmbCmd, stv);
+    setTabOrder(stv, lst);
 
     connect(cmdUpdate, &QPushButton::clicked, this, [this] { cmdUpdateClick(); });
     connect(cmbCmd, QOverload<int>::of(&QComboBox::activated), this,
@@ -137,23 +168,34 @@ void TfrmEdit::setCaption(const QString& text) {
 
 void TfrmEdit::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
+    if (!placed) {
+        placed = true;
+        if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+    }
     FormActivate();
 }
 
-bool TfrmEdit::event(QEvent* e) {
-    if (e->type() == QEvent::WindowActivate && isVisible()) FormActivate();
-    return QDialog::event(e);
+// The target is applied when the main window opens the editor, not on every
+// activation: coming back from a message box or another window must not throw
+// away what was typed into the boxes or the file the user moved to.
+void TfrmEdit::Open() {
+    if (isVisible()) FormActivate();
+    else show();
+    raise();
+    activateWindow();
 }
 
 void TfrmEdit::FormActivate() {
-    if (TargetName.isEmpty()) return;
+    if (TargetName.isEmpty() || copyingDown) return;
     stvChange();
     SelectName(TargetName);
 }
 
 QString TfrmEdit::Folder() const { return stv->SelectedFolder(); }
 
-void TfrmEdit::MoveToFolder(const QString& folder) { stv->SelectFolder(folder); }
+void TfrmEdit::MoveToFolder(const QString& folder) {
+    if (!copyingDown) stv->SelectFolder(folder);
+}
 
 QString TfrmEdit::SelectedPath() const {
     QListWidgetItem* it = lst->currentItem();
@@ -178,10 +220,17 @@ bool TfrmEdit::SelectName(const QString& name) {
 }
 
 void TfrmEdit::stvChange() {
+    if (copyingDown) return;
     refilling = true;
     lst->clear();
     TSuperStringList files;
-    files.AddFiles(Folder(), QStringLiteral("*.mp3"), faArchive, false);
+    if (!Folder().isEmpty()) // no folder chosen yet: no files
+        files.AddFiles(Folder(), QStringLiteral("*.mp3"), faArchive, false);
+    // Sorted as a file manager would: letter case aside, then by the user's locale.
+    std::sort(files.begin(), files.end(), [](const QString& a, const QString& b) {
+        const int c = QString::localeAwareCompare(a.toLower(), b.toLower());
+        return c != 0 ? c < 0 : a < b;
+    });
     lst->addItems(files);
     if (lst->count() > 0) lst->setCurrentRow(0);
     refilling = false;
@@ -215,6 +264,10 @@ void TfrmEdit::cmdUpdateClick() {
     const QString path = SelectedPath();
     if (path.isEmpty()) return;
     setCaption(QStringLiteral("ID3 Tag Editor - Saving..."));
+    struct Restore {
+        TfrmEdit* w;
+        ~Restore() { w->setCaption(QString::fromLatin1(kCaption)); }
+    } restore{this};
     TMP3Rec& t = CurrentTag();
     t.Artist = edtArtist->text();
     t.Album = edtAlbum->text();
@@ -224,7 +277,6 @@ void TfrmEdit::cmdUpdateClick() {
     t.Genre = edtGenre->text();
     t.Comment = edtComment->text();
     WriteTag(path);
-    setCaption(QString::fromLatin1(kCaption));
 }
 
 void TfrmEdit::copyRecord() {
@@ -295,13 +347,8 @@ void TfrmEdit::fillFromFileInfo() {
     const QString path = SelectedPath();
     if (path.isEmpty()) return;
     const QString name = lst->currentItem()->text();
-    frmFill->pnlFile->setText(name.left(name.size() - 4));
-    frmFill->pnlFolder->setText(Folder());
-    frmFill->pnlArtist->setText(QString());
-    frmFill->pnlAlbum->setText(QString());
-    frmFill->pnlTrack->setText(QString());
-    frmFill->pnlTTitle->setText(QString());
-    if (frmFill->exec() != QDialog::Accepted) return;
+    frmFill->Prepare(name.left(name.size() - 4), Folder());
+    if (frmFill->exec() == QDialog::Rejected) return;
     edtArtist->setText(frmFill->pnlArtist->text());
     edtAlbum->setText(frmFill->pnlAlbum->text());
     edtTrack->setText(frmFill->pnlTrack->text());
@@ -319,9 +366,13 @@ void TfrmEdit::copyDownwards() {
     stv->setEnabled(false);
     lst->setEnabled(false);
     pnlEdit->setEnabled(false);
+    // The main window stays usable; opening the editor from it must not swap
+    // the list under the loop.
+    copyingDown = true;
     try {
         for (int i = start + 1; i < lst->count(); ++i) {
             QCoreApplication::processEvents();
+            if (frmMain && frmMain->Closing) break; // the program is ending
             refilling = true;
             lst->setCurrentRow(i);
             refilling = false;
@@ -342,6 +393,7 @@ void TfrmEdit::copyDownwards() {
         // Any error ends the run quietly; the files done so far keep their tags.
     }
     refilling = false;
+    copyingDown = false;
     stv->setEnabled(true);
     lst->setEnabled(true);
     pnlEdit->setEnabled(true);
@@ -384,6 +436,9 @@ void TfrmEdit::renameFiles(bool mass) {
     if (!mass) {
         if (SelectedPath().isEmpty()) return;
         selected = lst->currentItem()->text();
+        // The new name comes from the shared tag record: make sure it holds this
+        // file's tag and not one read meanwhile for a bookmark.
+        ReadTag(SelectedPath());
         frmRename->SetSingle(selected, FieldFromRight(selected, 1, '.'));
     } else {
         frmRename->SetMass();

@@ -42,6 +42,9 @@ public:
 
     explicit TfrmEdit(QWidget* parent = nullptr);
 
+    // Shows the window, or brings it forward, on TargetName (the main window's way in).
+    void Open();
+    // Rebuilds the list and selects TargetName, when there is one.
     void FormActivate();
     void stvChange();
     void lstClick();
@@ -75,7 +78,6 @@ public:
 
 protected:
     void showEvent(QShowEvent* e) override;
-    bool event(QEvent* e) override;
 
 private:
     void showTag();
@@ -87,4 +89,6 @@ private:
     void fillFromFileInfo();
     void setCaption(const QString& text);
     bool refilling = false;
+    bool placed = false;
+    bool copyingDown = false; // the list must stay as it is meanwhile
 };

@@ -1,0 +1,481 @@
+// The ID3 tag editor: opening it from the main window, saving, the command list.
+#include "app/application.h"
+#include "app/tfrmmain.h"
+#include "app/widgets.h"
+#include "playback/mediaplayer.h"
+#include "bookmarks/bookmark.h"
+#include "rename/tfrmrename.h"
+#include "support/guitestsupport.h"
+#include "support/mp3fixture.h"
+#include "tags/id3v2/id3v2.h"
+#include "tags/mp3.h"
+#include "tags/tfrmedit.h"
+#include "tags/tfrmfill.h"
+#include "util/options.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMap>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+
+using testsupport::MakeMp3;
+using testsupport::Mp3Tags;
+using testsupport::ReadAll;
+
+namespace {
+
+// The text frames of a file's tag, read with the ID3v2 library itself.
+QMap<QString, QString> TextFrames(const QString& path) {
+    Tid3v2tag tag;
+    QMap<QString, QString> out;
+    if (tag.LoadFromFile(path, 0) >= 256) return out;
+    for (int i = 1; i <= tag.Frames().Count(); ++i) { // frames count from 1
+        const QString id = tag.Frames().GetID(i);
+        if (!id.startsWith('T')) continue;
+        QString text;
+        tag.GetTextFrame(id, text);
+        out.insert(id, text);
+    }
+    return out;
+}
+
+Mp3Tags All(const char* artist, const char* album, const char* track, const char* title,
+            const char* year, const char* genre, const char* notes) {
+    Mp3Tags t;
+    t.Artist = artist, t.Album = album, t.Track = track, t.Title = title;
+    t.Year = year, t.Genre = genre, t.Comment = notes;
+    return t;
+}
+
+class TagEditorTest : public WindowsTest {
+protected:
+    void SetUp() override {
+        WindowsTest::SetUp();
+        DropBookmarkIndexes();
+        QDir().mkpath(dataFolder());
+        books = home + "/books";
+        QDir().mkpath(books);
+        AppOptions() = TOptions();
+        TfrmEdit::CopyBuffer() = TChgRec(); // a new run of the program
+    }
+    QString book(const QString& name, const Mp3Tags& tags = {}) {
+        return MakeMp3(books + "/" + name, tags);
+    }
+    QString store() const { return dataFolder() + "Narrabel.nbm"; }
+    // Opens the editor on books/, as a user choosing that folder in its tree.
+    void openOnBooks(const QString& select = {}) {
+        frmEdit->TargetName = select;
+        frmEdit->MoveToFolder(books);
+        frmEdit->Open();
+    }
+    QStringList listed() const {
+        QStringList out;
+        for (int i = 0; i < frmEdit->lst->count(); ++i) out << frmEdit->lst->item(i)->text();
+        return out;
+    }
+    QString selected() const {
+        QListWidgetItem* it = frmEdit->lst->currentItem();
+        return it && it->isSelected() ? it->text() : QString();
+    }
+    QStringList boxes() const {
+        QStringList out;
+        for (QLineEdit* e : {frmEdit->edtArtist, frmEdit->edtAlbum, frmEdit->edtTrack, frmEdit->edtTitle,
+                             frmEdit->edtYear, frmEdit->edtGenre, frmEdit->edtComment})
+            out << e->text();
+        return out;
+    }
+    void setBoxes(const QStringList& v) {
+        QLineEdit* e[] = {frmEdit->edtArtist, frmEdit->edtAlbum, frmEdit->edtTrack, frmEdit->edtTitle,
+                          frmEdit->edtYear, frmEdit->edtGenre, frmEdit->edtComment};
+        for (int i = 0; i < 7; ++i) e[i]->setText(v.value(i));
+    }
+    // Chooses a command as the user does: the list's activation.
+    void run(TfrmEdit::Command c) {
+        emit frmEdit->cmbCmd->activated(int(c));
+        EXPECT_EQ(frmEdit->cmbCmd->currentIndex(), -1);
+    }
+    QStringList tagOf(const QString& path) {
+        ReadTag(path);
+        const TMP3Rec& t = CurrentTag();
+        return {t.Artist, t.Album, t.Track, t.Title, t.Year, t.Genre, t.Comment};
+    }
+    QStringList treeLines() const {
+        QStringList out;
+        for (QTreeWidgetItem* n : frmMain->AllNodes()) out << (n->parent() ? "\t" : "") + n->text(0);
+        return out;
+    }
+    QString books;
+};
+
+TEST_F(TagEditorTest, CommandListTabOrderAndSortedFileList) {
+    StartProgram();
+    QStringList items;
+    for (int i = 0; i < frmEdit->cmbCmd->count(); ++i) items << frmEdit->cmbCmd->itemText(i);
+    EXPECT_EQ(items, QStringList({"Copy record", "Paste record", "Fill from file info...",
+                                  "Copy downwards, auto-filling Track/Seq", "Reload record (cancel changes)",
+                                  QString(63, '-'), "Edit an autolist entry", "Rename file", "Mass rename",
+                                  "Delete file and all related bookmarks"}));
+    EXPECT_EQ(frmEdit->windowTitle(), "ID3 Tag Editor");
+    QStringList chain;
+    for (QWidget* w = frmEdit->edtArtist; chain.size() < 8; w = w->nextInFocusChain())
+        if (w->focusPolicy() & Qt::TabFocus) chain << w->objectName();
+    EXPECT_EQ(chain, QStringList({"edtArtist", "edtAlbum", "edtTrack", "edtYear", "edtGenre", "edtTitle",
+                                  "edtComment", "cmdUpdate"}));
+
+    book("a.mp3");
+    book("B.mp3");
+    book("c.MP3");
+    book(".hidden.mp3");
+    book("notes.txt");
+    QDir(books).mkdir("folder.mp3");
+    openOnBooks();
+    EXPECT_EQ(listed(), QStringList({"a.mp3", "B.mp3", "c.MP3"})); // letter case aside
+    EXPECT_EQ(selected(), "a.mp3"); // a folder change selects the first file
+}
+
+TEST_F(TagEditorTest, OpensOnTheFileInTheFileBox) {
+    book("a.mp3", {"First", "Book", "01", "One"});
+    const QString b = book("b.mp3", All("Second", "Book", "02", "Two", "1999", "Speech", "note"));
+    StartProgram();
+    frmMain->cmbFile->setEditText("  " + b + " ");
+    frmMain->cmdTagEditorClick();
+    ASSERT_TRUE(frmEdit->isVisible());
+    EXPECT_EQ(frmEdit->Folder(), books);
+    EXPECT_EQ(frmEdit->TargetName, "b.mp3");
+    EXPECT_EQ(selected(), "b.mp3");
+    EXPECT_EQ(boxes(), QStringList({"Second", "Book", "02", "Two", "1999", "Speech", "note"}));
+
+    // Coming back to the window keeps what the user moved to and typed.
+    frmEdit->lst->setCurrentRow(0);
+    frmEdit->edtTitle->setText("typed");
+    QEvent activate(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(frmEdit, &activate);
+    EXPECT_EQ(selected(), "a.mp3");
+    EXPECT_EQ(frmEdit->edtTitle->text(), "typed");
+    // Opening it again from the main window goes back to the file.
+    frmMain->cmdTagEditorClick();
+    EXPECT_EQ(selected(), "b.mp3");
+}
+
+TEST_F(TagEditorTest, OpensOnTheFirstBookmarkOfASelectedAuthor) {
+    const QString first = book("z.mp3", {"Author", "Alpha", "01", "x"});
+    const QString second = book("a.mp3", {"Author", "Beta", "01", "y"});
+    QDir().mkpath(home + "/elsewhere");
+    MakeMp3(home + "/elsewhere/other.mp3", {});
+    StartProgram();
+    frmMain->SaveNewBookmark(second, 5000, "");
+    frmMain->SaveNewBookmark(first, 5000, "");
+    ASSERT_EQ(frmMain->tv->topLevelItemCount(), 1);
+    QTreeWidgetItem* author = frmMain->tv->topLevelItem(0);
+    ASSERT_EQ(author->childCount(), 2);
+    EXPECT_EQ(frmMain->BookmarkFromNode(author->child(0))->Rec.FilePath, first);
+
+    frmEdit->MoveToFolder(home + "/elsewhere"); // the editor was left elsewhere
+    frmMain->cmbFile->setEditText("");
+    frmMain->tv->setCurrentItem(author);
+    author->setSelected(true);
+    frmMain->cmdTagEditorClick();
+    ASSERT_TRUE(frmEdit->isVisible());
+    EXPECT_EQ(frmEdit->Folder(), books);
+    EXPECT_EQ(selected(), "z.mp3");
+    EXPECT_EQ(frmEdit->edtAlbum->text(), "Alpha");
+
+    // The context menu's way in takes the selected bookmark itself.
+    frmMain->tv->clearSelection();
+    frmMain->tv->setCurrentItem(author->child(1));
+    author->child(1)->setSelected(true);
+    frmMain->mnuEditTagClick();
+    EXPECT_EQ(selected(), "a.mp3");
+}
+
+TEST_F(TagEditorTest, SaveWritesTheBoxesAsTyped) {
+    struct Case {
+        QStringList boxes;                 // artist, album, track, title, year, genre, notes
+        QMap<QString, QString> frames;     // every text frame afterwards
+    } cases[] = {
+        {{"Art", "", "7", "Title", "", "", ""}, {{"TPE1", "Art"}, {"TRCK", "7"}, {"TIT2", "Title"}}},
+        {{" Art ", "Album ", " 3", "T", "2001", "Speech", ""},
+         {{"TPE1", " Art "}, {"TALB", "Album "}, {"TRCK", " 3"}, {"TIT2", "T"}, {"TYER", "2001"},
+          {"TCON", "Speech"}}},
+    };
+    StartProgram();
+    for (const Case& c : cases) {
+        const QString p = book("s.mp3", All("Old", "Old album", "01", "Old title", "1990", "Pop", "c"));
+        openOnBooks("s.mp3");
+        ASSERT_EQ(selected(), "s.mp3");
+        setBoxes(c.boxes);
+        frmEdit->cmdUpdate->click();
+        EXPECT_EQ(TextFrames(p), c.frames) << c.boxes.join('|').toStdString();
+        EXPECT_EQ(frmEdit->windowTitle(), "ID3 Tag Editor");
+        ReadTag(p);
+        EXPECT_TRUE(CurrentTag().Comment.isEmpty()); // empty notes remove the comment
+    }
+    EXPECT_TRUE(dialogs->asked.empty());
+}
+
+TEST_F(TagEditorTest, CopyAndPasteRecords) {
+    book("a.mp3", All("A", "Book A", "01", "One", "2000", "Speech", "n"));
+    book("b.mp3", {"B", "Book B", "02", "Two"});
+    StartProgram();
+    openOnBooks("b.mp3");
+    const QStringList before = boxes();
+    run(TfrmEdit::cmdPaste);
+    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({"Nothing has been copied yet."}));
+    EXPECT_EQ(boxes(), before);
+
+    frmEdit->SelectName("a.mp3");
+    frmEdit->edtTitle->setText("unsaved");
+    run(TfrmEdit::cmdCopy);
+    frmEdit->SelectName("b.mp3");
+    run(TfrmEdit::cmdPaste);
+    EXPECT_EQ(boxes(), QStringList({"A", "Book A", "01", "unsaved", "2000", "Speech", "n"}));
+    EXPECT_EQ(tagOf(books + "/b.mp3")[0], "B"); // nothing saved until Save
+    run(TfrmEdit::cmdReload);
+    EXPECT_EQ(boxes()[0], "B");
+    EXPECT_EQ(dialogs->asked.size(), 1u);
+}
+
+TEST_F(TagEditorTest, CopyDownwardsNumbersTheFilesBelow) {
+    struct Case {
+        int start;
+        const char* track;
+        QStringList tracksAfter; // of the five files, in list order
+    } cases[] = {
+        {0, "9", {"01", "10", "11", "12", "13"}},
+        {2, "03", {"01", "02", "03", "04", "05"}},
+        {1, "x", {"01", "02", "01", "02", "03"}}, // no number counts from 0
+        {4, "9", {"01", "02", "03", "04", "05"}}, // the last file: nothing happens
+    };
+    StartProgram();
+    for (const Case& c : cases) {
+        TfrmEdit::CopyBuffer() = TChgRec();
+        QDir(books).removeRecursively();
+        QDir().mkpath(books);
+        for (int i = 1; i <= 5; ++i)
+            book(QString("part%1.mp3").arg(i), {"Old", "Old", QString("0%1").arg(i), QString("T%1").arg(i)});
+        openOnBooks();
+        frmEdit->lst->setCurrentRow(c.start);
+        setBoxes({"Author", "Book", c.track, "Title", "2001", "Speech", "note"});
+        bool sawBusy = false;
+        QTimer::singleShot(0, frmEdit, [&] {
+            sawBusy = !frmEdit->stv->isEnabled() && !frmEdit->lst->isEnabled() &&
+                      !frmEdit->pnlEdit->isEnabled() &&
+                      frmEdit->windowTitle() == "ID3 Tag Editor - Updating tags...";
+        });
+        run(TfrmEdit::cmdCopyDown);
+        QCoreApplication::processEvents();
+        const bool last = c.start == 4;
+        EXPECT_EQ(sawBusy, !last) << c.start;
+        for (int i = 0; i < 5; ++i) {
+            const QStringList tag = tagOf(books + QString("/part%1.mp3").arg(i + 1));
+            EXPECT_EQ(tag[2], c.tracksAfter[i]) << c.start << " file " << i;
+            if (i > c.start) {
+                EXPECT_EQ(tag, QStringList({"Author", "Book", c.tracksAfter[i], "Title", "2001", "Speech", "note"}));
+            } else {
+                EXPECT_EQ(tag[0], "Old") << "the starting file is not saved";
+            }
+        }
+        EXPECT_TRUE(frmEdit->stv->isEnabled() && frmEdit->lst->isEnabled() && frmEdit->pnlEdit->isEnabled());
+        EXPECT_EQ(frmEdit->windowTitle(), "ID3 Tag Editor");
+        EXPECT_EQ(frmEdit->lst->currentRow(), last ? 4 : c.start + 1);
+        if (!last) {
+            EXPECT_EQ(frmEdit->edtTrack->text(), c.tracksAfter[c.start + 1]);
+        }
+        EXPECT_EQ(TfrmEdit::CopyBuffer().Track, last ? QString() : QString(c.track));
+    }
+    EXPECT_TRUE(dialogs->asked.empty());
+}
+
+TEST_F(TagEditorTest, CopyDownwardsKeepsItsFilesWhenOpenedMeanwhile) {
+    for (int i = 1; i <= 3; ++i) book(QString("p%1.mp3").arg(i), {"Old", "Old", "01", "T"});
+    QDir().mkpath(home + "/other");
+    const QString other = MakeMp3(home + "/other/x.mp3", {"Other", "Other", "05", "X"});
+    StartProgram();
+    openOnBooks();
+    setBoxes({"New", "Book", "1", "Title"});
+    QTimer::singleShot(0, frmMain, [&] { // the user opens the editor from the main window
+        frmMain->cmbFile->setEditText(other);
+        frmMain->cmdTagEditorClick();
+    });
+    run(TfrmEdit::cmdCopyDown);
+    EXPECT_EQ(tagOf(books + "/p2.mp3"), QStringList({"New", "Book", "02", "Title", "", "", ""}));
+    EXPECT_EQ(tagOf(books + "/p3.mp3")[2], "03");
+    EXPECT_EQ(tagOf(other), QStringList({"Other", "Other", "05", "X", "", "", ""}));
+    EXPECT_EQ(frmEdit->Folder(), books);
+}
+
+TEST_F(TagEditorTest, AutolistOpensTheLastIncompleteFile) {
+    const QString complete = book("complete.mp3", {"A", "B", "01", "T"});
+    const QString noArtist = book("noartist.mp3", {"", "B", "01", "T"});
+    const QString noTitle = book("notitle.mp3", {"A", "B", "01", ""});
+    const QString gone = books + "/gone.mp3";
+    struct Case {
+        QStringList list;
+        bool autoExtra;
+        const char* opened; // nullptr: "The autolist is empty."
+        QStringList left;
+    } cases[] = {
+        {{complete, noArtist, complete}, false, "noartist.mp3", {complete}},
+        {{complete, noTitle, complete}, true, "notitle.mp3", {complete}},
+        {{complete, noTitle, complete}, false, "complete.mp3", {}}, // none incomplete: the last taken
+        {{noArtist, gone}, false, "noartist.mp3", {}},
+        {{complete, gone}, false, "complete.mp3", {}},
+        {{gone, noArtist}, false, "noartist.mp3", {gone}},
+        {{gone}, false, nullptr, {}},
+        {{}, false, nullptr, {}},
+    };
+    StartProgram();
+    QDir().mkpath(home + "/elsewhere");
+    for (const Case& c : cases) {
+        frmEdit->MoveToFolder(home + "/elsewhere");
+        frmEdit->Open();
+        dialogs->asked.clear();
+        AppOptions().AutoExtra = c.autoExtra;
+        frmMain->EditList->clear();
+        frmMain->EditList->append(c.list);
+        run(TfrmEdit::cmdAutolist);
+        EXPECT_EQ(QStringList(*frmMain->EditList), c.left) << c.list.join(',').toStdString();
+        if (c.opened) {
+            EXPECT_TRUE(dialogs->asked.empty());
+            EXPECT_EQ(frmEdit->Folder(), books);
+            EXPECT_EQ(selected(), c.opened);
+        } else {
+            EXPECT_EQ(dialogs->TextsOf("message"), QStringList({"The autolist is empty."}));
+            EXPECT_NE(frmEdit->Folder(), books);
+        }
+    }
+}
+
+TEST_F(TagEditorTest, FillFromFileInfoFillsAndSaves) {
+    const QString folder = books + "/Author Name/Book Title";
+    QDir().mkpath(folder);
+    const QString p = MakeMp3(folder + "/Author Name - Book Title - 03 - Chapter Name.mp3",
+                              All("", "", "", "", "1999", "", ""));
+    StartProgram();
+    for (bool ok : {false, true}) {
+        frmEdit->TargetName = ExtractFileName(p);
+        frmEdit->MoveToFolder(folder);
+        frmEdit->Open();
+        frmEdit->edtGenre->setText("Speech"); // typed, kept by the fill
+        WhenShown(frmFill, [ok] {
+            EXPECT_EQ(frmFill->pnlFile->text(), "Author Name - Book Title - 03 - Chapter Name");
+            frmFill->cmbFolder->setCurrentIndex(4);
+            (ok ? frmFill->cmdOk : frmFill->cmdCancel)->click();
+        });
+        run(TfrmEdit::cmdFill);
+        if (ok) {
+            const QStringList expected{"Author Name", "Book Title", "03", "Chapter Name", "1999", "Speech", ""};
+            EXPECT_EQ(boxes(), expected);
+            EXPECT_EQ(tagOf(p), expected);
+        } else {
+            EXPECT_EQ(boxes(), QStringList({"", "", "00", "", "1999", "Speech", ""}));
+            EXPECT_EQ(tagOf(p)[0], "");
+        }
+    }
+}
+
+TEST_F(TagEditorTest, RenameFileRepointsBookmarksAndRenamesTheEntry) {
+    const QString old = book("track.mp3", {"Author", "Book", "01", "Chapter"});
+    const QString other = book("a-other.mp3", {"Author", "Book", "02", "Other"});
+    StartProgram();
+    frmMain->SaveNewBookmark(old, 1500, "mark");
+    openOnBooks("track.mp3");
+    frmMain->SaveNewBookmark(other, 1500, ""); // reads another file's tag meanwhile
+    WhenShown(frmRename, [] {
+        EXPECT_EQ(frmRename->pnlOldName->text(), "track.mp3");
+        EXPECT_FALSE(frmRename->stv->isEnabled());
+        frmRename->cmdOk->click();
+    });
+    run(TfrmEdit::cmdRenameFile);
+    const QString renamed = books + "/Author-Book-01-Chapter.mp3";
+    EXPECT_TRUE(QFile::exists(renamed));
+    EXPECT_FALSE(QFile::exists(old));
+    EXPECT_EQ(listed(), QStringList({"a-other.mp3", "Author-Book-01-Chapter.mp3"}));
+    EXPECT_EQ(selected(), "Author-Book-01-Chapter.mp3");
+    QStringList paths;
+    ForEachRecord(store(), [&](const TBookmarkRec& r) {
+        paths << r.FilePath;
+        return true;
+    });
+    EXPECT_EQ(paths, QStringList({renamed, other}));
+    EXPECT_TRUE(dialogs->asked.empty());
+
+    // A mass rename reloads the list from the folder.
+    WhenShown(frmRename, [] {
+        EXPECT_EQ(frmRename->pnlOldName->text(), "<multiple files>");
+        EXPECT_TRUE(frmRename->stv->isEnabled());
+        frmRename->cmdCancel->click();
+    });
+    QFile::rename(other, books + "/b-other.mp3");
+    run(TfrmEdit::cmdMassRename);
+    EXPECT_EQ(listed(), QStringList({"Author-Book-01-Chapter.mp3", "b-other.mp3"}));
+}
+
+TEST_F(TagEditorTest, DeleteAsksThenRemovesFileBookmarksAndEmptyAuthors) {
+    const QString a = book("a.mp3", {"Author", "Book", "01", "One"});
+    const QString b = book("b.mp3", {"Author", "Book", "02", "Two"});
+    const QString c = book("c.mp3", {"Loner", "Solo", "01", "Only"});
+    StartProgram();
+    frmMain->SaveNewBookmark(a, 1500, "a1");
+    frmMain->SaveNewBookmark(b, 1500, "b1");
+    frmMain->SaveNewBookmark(a, 2500, "a2");
+    frmMain->SaveNewBookmark(c, 1500, "c1");
+    openOnBooks("a.mp3");
+    // Answered No: nothing changes.
+    const QByteArray storeBefore = ReadAll(store());
+    const QByteArray treeBefore = ReadAll(dataFolder() + "Narrabel.tv");
+    const QStringList linesBefore = treeLines();
+    dialogs->AnswerConfirm(false);
+    run(TfrmEdit::cmdDeleteFile);
+    EXPECT_EQ(dialogs->TextsOf("confirm"), QStringList({"Delete this file and all related bookmarks?\r\r" + a}));
+    EXPECT_TRUE(QFile::exists(a));
+    EXPECT_EQ(ReadAll(store()), storeBefore);
+    EXPECT_EQ(ReadAll(dataFolder() + "Narrabel.tv"), treeBefore);
+    EXPECT_EQ(treeLines(), linesBefore);
+    EXPECT_EQ(listed(), QStringList({"a.mp3", "b.mp3", "c.mp3"}));
+
+    dialogs->AnswerConfirm(true);
+    run(TfrmEdit::cmdDeleteFile);
+    EXPECT_FALSE(QFile::exists(a));
+    EXPECT_EQ(listed(), QStringList({"b.mp3", "c.mp3"}));
+    EXPECT_EQ(selected(), "b.mp3");
+    EXPECT_EQ(frmEdit->edtTitle->text(), "Two");
+
+    // The file that is open in the main window: the player lets go first.
+    frmMain->cmbFile->setEditText(c);
+    const bool opened = frmMain->OpenCurrentFile();
+    frmEdit->SelectName("c.mp3");
+    dialogs->AnswerConfirm(true);
+    run(TfrmEdit::cmdDeleteFile);
+    EXPECT_FALSE(QFile::exists(c));
+    EXPECT_EQ(frmMain->cmbFile->currentText(), "");
+    if (opened) {
+        EXPECT_FALSE(frmMain->mp->IsOpen());
+        EXPECT_EQ(frmMain->StatusText(0), "Stopped");
+        EXPECT_EQ(frmMain->StatusText(1), "00:00");
+    }
+    EXPECT_EQ(listed(), QStringList({"b.mp3"}));
+
+    QStringList paths;
+    ForEachRecord(store(), [&](const TBookmarkRec& r) {
+        paths << r.FilePath;
+        return true;
+    });
+    EXPECT_EQ(paths, QStringList({"*", b, "*", "*"}));
+    const QStringList lines = treeLines();
+    ASSERT_EQ(lines.size(), 2) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines[0], "Author");
+    EXPECT_TRUE(lines[1].endsWith("[00000002]"));
+    const QString treeFile = QString::fromUtf8(ReadAll(dataFolder() + "Narrabel.tv"));
+    EXPECT_TRUE(treeFile.contains("[00000002]"));
+    EXPECT_FALSE(treeFile.contains("[00000001]") || treeFile.contains("[00000004]") ||
+                 treeFile.contains("Loner"));
+}
+
+} // namespace
