@@ -216,7 +216,7 @@ void TfrmMain::BuildControls() {
         {"mnuExpandAll", "E&xpand All", &TfrmMain::mnuExpandAllClick},
         {"mnuSelectAll", "&Select All", &TfrmMain::mnuSelectAllClick},
         {nullptr, nullptr, nullptr},
-        {"mnuEditTag", "&Tag Editor", &TfrmMain::cmdTagEditorClick},
+        {"mnuEditTag", "&Tag Editor", &TfrmMain::mnuEditTagClick},
         {"mnuImport", "&Import", &TfrmMain::mnuImportClick},
         {"mnuOptions", "&Options", &TfrmMain::cmdOptionsClick},
     };

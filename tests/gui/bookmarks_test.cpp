@@ -5,6 +5,7 @@
 #include "bookmarks/tfrmbm.h"
 #include "bookmarks/tfrmimport.h"
 #include "bookmarks/tfrmmissing.h"
+#include "tags/tfrmedit.h"
 #include "support/guitestsupport.h"
 #include "support/mp3fixture.h"
 #include "util/options.h"
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -147,6 +149,23 @@ TEST_F(BookmarksTest, GoOnAnAuthorGoesToItsLatestBookmark) {
     EXPECT_EQ(frmMain->cmbFile->currentText(), a);
     EXPECT_EQ(frmMain->StatusText(0), "Playing");
     frmMain->PlayedSinceMark = false; // no resume question at the end of the test
+}
+
+TEST_F(BookmarksTest, TheTreeMenusTagEditorOpensTheSelectedBookmarksFile) {
+    const QString a = book("a.mp3"), b = book("b.mp3");
+    addRecord(a, 10, "one");
+    addRecord(b, 20, "two");
+    StartProgram();
+    frmMain->cmbFile->setEditText(a); // another file is in the file box
+    select(nodeEndingIn(2));
+    QAction* item = frmMain->pop->findChild<QAction*>("mnuEditTag");
+    if (!item)
+        for (QAction* act : frmMain->pop->actions())
+            if (act->objectName() == "mnuEditTag") item = act;
+    ASSERT_NE(item, nullptr);
+    item->trigger();
+    EXPECT_EQ(frmEdit->TargetName, "b.mp3");
+    frmEdit->hide();
 }
 
 TEST_F(BookmarksTest, ATreeFileWithABadLevelIsRebuilt) {
