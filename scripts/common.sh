@@ -18,10 +18,10 @@ ensure_packages() {
     [ "$(id -u)" -ne 0 ] && sudo=(sudo)
     echo "Installing missing packages: ${missing[*]}"
     # Package lists may be absent on a fresh machine: refresh them first.
-    if ! "${sudo[@]}" apt-get install -y --no-install-recommends -s "${missing[@]}" >/dev/null 2>&1; then
+    if ! "${sudo[@]}" apt-get install -y -s "${missing[@]}" >/dev/null 2>&1; then
         "${sudo[@]}" apt-get update -q
     fi
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
 }
 
 jobs_count() { nproc 2>/dev/null || echo 2; }
