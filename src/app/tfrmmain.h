@@ -203,6 +203,7 @@ private:
     // Tree caches kept in step with the nodes (see treeview.cpp).
     void noteTreeChanged();
     void rebuildTreeCaches() const;
+    void warmLookups();
     QTreeWidgetItem* insertSorted(QTreeWidgetItem* parent, QTreeWidgetItem* node);
     QTreeWidgetItem* makeNode(const QString& text);
     QString outerNameOf(const QString& path);
@@ -210,6 +211,7 @@ private:
     mutable bool treeCachesValid = false;
     mutable QHash<QString, QTreeWidgetItem*> outerByName;
     mutable QHash<int64_t, QTreeWidgetItem*> nodeByRecNo;
+    mutable QHash<QString, QTreeWidgetItem*> nodeByText; // first in tree order
     bool treeSorted = true;
     QHash<QString, QString> rebuildNames; // path -> outer name during a rebuild
     quint64 lastKeyStamp = 0;

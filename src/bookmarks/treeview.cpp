@@ -55,14 +55,23 @@ void TfrmMain::noteTreeChanged() { treeCachesValid = false; }
 void TfrmMain::rebuildTreeCaches() const {
     outerByName.clear();
     nodeByRecNo.clear();
+    nodeByText.clear();
     for (int i = 0; i < tv->topLevelItemCount(); ++i) {
         QTreeWidgetItem* outer = tv->topLevelItem(i);
-        if (!outerByName.contains(outer->text(0))) outerByName.insert(outer->text(0), outer);
+        outerByName.insert(outer->text(0), outer); // keep the first: see below
+        nodeByText.insert(outer->text(0), outer);
         for (int j = 0; j < outer->childCount(); ++j) {
             QTreeWidgetItem* child = outer->child(j);
             const int64_t n = ::NodeRecordNumber(child->text(0));
             if (!nodeByRecNo.contains(n)) nodeByRecNo.insert(n, child);
+            if (!nodeByText.contains(child->text(0))) nodeByText.insert(child->text(0), child);
         }
+    }
+    // Walked again backwards so that the first node in tree order wins each name.
+    for (int i = tv->topLevelItemCount() - 1; i >= 0; --i) {
+        QTreeWidgetItem* outer = tv->topLevelItem(i);
+        outerByName.insert(outer->text(0), outer);
+        nodeByText.insert(outer->text(0), outer);
     }
     treeCachesValid = true;
 }
@@ -110,16 +119,24 @@ void TfrmMain::AddBookmarkNode(const TBookmarkRec& rec) {
         if (sortNow) insertSorted(nullptr, outer);
         else tv->addTopLevelItem(outer);
         if (!treeCachesValid) rebuildTreeCaches();
-        if (!outerByName.contains(name)) outerByName.insert(name, outer);
-        else noteTreeChanged(); // a second node of that name: order decides
+        if (!outerByName.contains(name) && !nodeByText.contains(name)) {
+            outerByName.insert(name, outer);
+            nodeByText.insert(name, outer);
+        } else {
+            noteTreeChanged(); // a second node of that text: tree order decides
+        }
     }
     QTreeWidgetItem* node = makeNode(BookmarkNodeText(rec.Description, rec.RecNo));
     if (sortNow) insertSorted(outer, node);
     else outer->addChild(node);
     if (treeCachesValid) {
         const int64_t n = rec.RecNo;
-        if (!nodeByRecNo.contains(n)) nodeByRecNo.insert(n, node);
-        else noteTreeChanged();
+        if (!nodeByRecNo.contains(n) && !nodeByText.contains(node->text(0))) {
+            nodeByRecNo.insert(n, node);
+            nodeByText.insert(node->text(0), node);
+        } else {
+            noteTreeChanged();
+        }
     }
     if (!sortNow) treeSorted = false;
     else SaveTreeFile();
@@ -158,16 +175,15 @@ std::unique_ptr<TBookmark> TfrmMain::BookmarkFromNode(QTreeWidgetItem* node) {
 }
 
 void TfrmMain::SelectNodeByText(const QString& text) {
-    for (QTreeWidgetItem* node : AllNodes()) {
-        if (node->text(0) != text) continue;
-        if (node->parent()) node->parent()->setExpanded(true);
-        tv->clearSelection();
-        tv->setCurrentItem(node);
-        node->setSelected(true);
-        tv->scrollToItem(node);
-        tv->setFocus();
-        return;
-    }
+    if (!treeCachesValid) rebuildTreeCaches();
+    QTreeWidgetItem* node = nodeByText.value(text, nullptr);
+    if (!node) return;
+    if (node->parent()) node->parent()->setExpanded(true);
+    tv->clearSelection();
+    tv->setCurrentItem(node);
+    node->setSelected(true);
+    tv->scrollToItem(node);
+    tv->setFocus();
 }
 
 QTreeWidgetItem* TfrmMain::LatestChildNode(QTreeWidgetItem* outer) {
@@ -217,6 +233,7 @@ void TfrmMain::LoadTree() {
         }
         tv->addTopLevelItems(roots);
         treeSorted = sorted;
+        warmLookups();
         return;
     }
     tv->clear();
@@ -250,12 +267,19 @@ void TfrmMain::LoadTree() {
     treeSorted = true;
     noteTreeChanged();
     SaveTreeFile();
+    warmLookups();
     setWindowTitle(QStringLiteral("Narrabel"));
     cmdDelBM->setEnabled(true);
     cmdCompact->setEnabled(true);
     for (const char* name : {"mnuDelBM", "mnuCompact"})
         if (QAction* a = menuAction(pop, name)) a->setEnabled(true);
     tv->setFocus();
+}
+
+void TfrmMain::warmLookups() {
+    // Paid once at start-up rather than by the first Browse or Go.
+    rebuildTreeCaches();
+    BookmarkIndex(StorePath);
 }
 
 void TfrmMain::SelectAllOuterNodes() {
