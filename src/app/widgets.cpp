@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -40,6 +42,19 @@ QComboBox* MakeDelimiterBox(QWidget* parent) {
     c->setToolTip(QStringLiteral("delimiter"));
     c->setMinimumContentsLength(3);
     return c;
+}
+
+QHBoxLayout* MakeOkCancelRow(QWidget* parent, QPushButton*& ok, QPushButton*& cancel) {
+    auto* row = new QHBoxLayout;
+    ok = new QPushButton(QStringLiteral("&Ok"), parent);
+    ok->setObjectName(QStringLiteral("cmdOk"));
+    ok->setDefault(true);
+    cancel = new QPushButton(QStringLiteral("&Cancel"), parent);
+    cancel->setObjectName(QStringLiteral("cmdCancel"));
+    row->addStretch(1);
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    return row;
 }
 
 TFileBox::TFileBox(QWidget* parent) : QComboBox(parent) {

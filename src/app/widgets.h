@@ -5,6 +5,8 @@
 #include <QTreeView>
 
 class QFileSystemModel;
+class QHBoxLayout;
+class QPushButton;
 class QLabel;
 
 // A sunken text panel; names are shown as typed, never as markup.
@@ -30,6 +32,9 @@ signals:
 private:
     bool popupOpen = false;
 };
+
+// A right-aligned "&Ok" (default) and "&Cancel" pair named cmdOk and cmdCancel.
+QHBoxLayout* MakeOkCancelRow(QWidget* parent, QPushButton*& ok, QPushButton*& cancel);
 
 // The file system's folders from "/", one selected.
 class TFolderTree : public QTreeView {

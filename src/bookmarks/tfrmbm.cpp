@@ -37,16 +37,7 @@ TfrmBM::TfrmBM(QWidget* parent) : QDialog(parent) {
     chkResume->setObjectName(QStringLiteral("chkResume"));
     chkResume->setChecked(true);
     lay->addWidget(chkResume);
-    auto* buttons = new QHBoxLayout();
-    buttons->addStretch(1);
-    cmdOk = new QPushButton(QStringLiteral("&Ok"), this);
-    cmdOk->setObjectName(QStringLiteral("cmdOk"));
-    cmdOk->setDefault(true);
-    cmdCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    buttons->addWidget(cmdOk);
-    buttons->addWidget(cmdCancel);
-    lay->addLayout(buttons);
+    lay->addLayout(MakeOkCancelRow(this, cmdOk, cmdCancel));
     connect(cmdOk, &QPushButton::clicked, this, [this] { cmdOkClick(); });
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     setFixedSize(sizeHint());

@@ -92,16 +92,7 @@ TfrmRename::TfrmRename(QWidget* parent) : QDialog(parent) {
     names->setColumnStretch(1, 1);
     lay->addLayout(names);
 
-    auto* buttons = new QHBoxLayout;
-    cmdOk = new QPushButton(QStringLiteral("&Ok"), this);
-    cmdOk->setObjectName(QStringLiteral("cmdOk"));
-    cmdOk->setDefault(true);
-    cmdCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    buttons->addStretch(1);
-    buttons->addWidget(cmdOk);
-    buttons->addWidget(cmdCancel);
-    lay->addLayout(buttons);
+    lay->addLayout(MakeOkCancelRow(this, cmdOk, cmdCancel));
 
     for (QComboBox* c : {cmb1, cmb2, cmb3, cmb4})
         connect(c, &QComboBox::currentIndexChanged, this, [this] { cmb1Change(); });

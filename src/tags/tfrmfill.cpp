@@ -74,16 +74,7 @@ TfrmFill::TfrmFill(QWidget* parent) : QDialog(parent) {
     ol->setColumnStretch(1, 1);
     lay->addWidget(outputs);
 
-    auto* buttons = new QHBoxLayout;
-    cmdOk = new QPushButton(QStringLiteral("&Ok"), this);
-    cmdOk->setObjectName(QStringLiteral("cmdOk"));
-    cmdOk->setDefault(true);
-    cmdCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    buttons->addStretch(1);
-    buttons->addWidget(cmdOk);
-    buttons->addWidget(cmdCancel);
-    lay->addLayout(buttons);
+    lay->addLayout(MakeOkCancelRow(this, cmdOk, cmdCancel));
 
     // The delimiter box's label focuses the box on its accelerator.
     if (auto* l = pattern->findChild<QLabel*>()) l->setBuddy(cmbDelim);
