@@ -14,7 +14,12 @@ constexpr int kRecords = 100000;
 constexpr int kFiles = 10000;
 constexpr int kAuthors = 1000;
 
-QString FileOf(int i) { return QString("/library/Author %1/Book %2/part %3.mp3").arg(i % kAuthors).arg(i / kAuthors).arg(i % 7); }
+QString FileOf(int i) {
+    return QString("/library/Author %1/Book %2/part %3.mp3")
+        .arg(i % kAuthors)
+        .arg(i / kAuthors)
+        .arg(i % 7);
+}
 
 // A store of kRecords records written directly (every tenth deleted).
 QString MakeStore(QTemporaryDir& dir) {
@@ -28,7 +33,9 @@ QString MakeStore(QTemporaryDir& dir) {
         r.RecNo = i;
         r.FilePath = i % 10 == 0 ? QStringLiteral("*") : FileOf(i % kFiles);
         r.Stamp = QStringLiteral("20240101 10:00");
-        r.Description = QString("Book %1 - 03 - Part (1/1/24 10:00:00) {09:36} [%2]").arg(i).arg(i, 8, 10, QChar('0'));
+        r.Description = QString("Book %1 - 03 - Part (1/1/24 10:00:00) {09:36} [%2]")
+                            .arg(i)
+                            .arg(i, 8, 10, QChar('0'));
         r.Position = i * 1000;
         all.append(r.ToBytes());
     }
@@ -117,8 +124,10 @@ void BM_LatestChildRecord(benchmark::State& state) {
     DropBookmarkIndexes();
     const TBookmarkIndex& idx = BookmarkIndex(path);
     QStringList children;
-    for (int i = 1; i <= kRecords; i += kRecords / 100) children << idx.At(i)->Description;
-    for (auto _ : state) benchmark::DoNotOptimize(idx.LatestChildRecord(children));
+    for (int i = 1; i <= kRecords; i += kRecords / 100)
+        children << idx.At(i)->Description;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(idx.LatestChildRecord(children));
 }
 BENCHMARK(BM_LatestChildRecord)->Unit(benchmark::kMicrosecond);
 
@@ -141,7 +150,9 @@ QVector<TTreeLine> MakeTree() {
         nodes.append({0, QString("Author %1").arg(a)});
         for (int b = 0; b < perAuthor; ++b) {
             const int n = a * perAuthor + b + 1;
-            nodes.append({1, QString("Book %1 - 03 - Part (1/1/24 10:00:00) {09:36} [%2]").arg(n).arg(n, 8, 10, QChar('0'))});
+            nodes.append({1, QString("Book %1 - 03 - Part (1/1/24 10:00:00) {09:36} [%2]")
+                                 .arg(n)
+                                 .arg(n, 8, 10, QChar('0'))});
         }
     }
     return nodes;
@@ -164,17 +175,20 @@ void BM_TreeFileSave(benchmark::State& state) {
     QTemporaryDir dir;
     const QString path = dir.path() + "/Narrabel.tv";
     const QVector<TTreeLine> nodes = MakeTree();
-    for (auto _ : state) SaveTreeFile(path, nodes);
+    for (auto _ : state)
+        SaveTreeFile(path, nodes);
     state.SetItemsProcessed(state.iterations() * kRecords);
 }
 BENCHMARK(BM_TreeFileSave)->Unit(benchmark::kMillisecond);
 
 void BM_NameMapApply(benchmark::State& state) {
     QStringList lines;
-    for (int i = 0; i < 50; ++i) lines << QString("Author %1___Writer %1").arg(i);
+    for (int i = 0; i < 50; ++i)
+        lines << QString("Author %1___Writer %1").arg(i);
     const TNameMap map(lines);
     int i = 0;
-    for (auto _ : state) benchmark::DoNotOptimize(map.Apply(QString("Author %1").arg(i++ % kAuthors)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(map.Apply(QString("Author %1").arg(i++ % kAuthors)));
 }
 BENCHMARK(BM_NameMapApply)->Unit(benchmark::kMicrosecond);
 

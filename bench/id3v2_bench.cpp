@@ -33,14 +33,17 @@ QByteArray Frame(const char* id, const QByteArray& data) {
     f.append(2, '\0');
     return f + data;
 }
-QByteArray TextFrame(const char* id, const QByteArray& text) { return Frame(id, QByteArray(1, '\0') + text); }
+QByteArray TextFrame(const char* id, const QByteArray& text) {
+    return Frame(id, QByteArray(1, '\0') + text);
+}
 
 // A typical audio-book tag: texts, a comment, a small picture, padding.
 QByteArray SampleTag(int k) {
     QByteArray body = TextFrame("TIT2", "Chapter " + QByteArray::number(k)) +
                       TextFrame("TPE1", "Some Author") + TextFrame("TALB", "A Long Book Title") +
                       TextFrame("TRCK", QByteArray::number(k % 40)) + TextFrame("TYER", "2004") +
-                      TextFrame("TCON", "Speech") + Frame("COMM", QByteArray("\0eng\0A comment", 14)) +
+                      TextFrame("TCON", "Speech") +
+                      Frame("COMM", QByteArray("\0eng\0A comment", 14)) +
                       Frame("APIC", QByteArray("\0image/jpeg\0\3\0", 14) + QByteArray(8000, 'p'));
     const int padding = 2048;
     return "ID3" + QByteArray("\3\0\0", 3) + Synchsafe(uint32_t(body.size() + padding)) + body +
@@ -56,7 +59,8 @@ QByteArray MpegAudio(int bytes) {
     frame[3] = char(0x00);
     QByteArray out;
     out.reserve(bytes);
-    while (out.size() < bytes) out.append(frame);
+    while (out.size() < bytes)
+        out.append(frame);
     out.resize(bytes);
     return out;
 }
@@ -104,8 +108,8 @@ void BM_Read2000_TagLib(benchmark::State& state) {
             TagLib::MPEG::File f(p.c_str(), false);
             TagLib::ID3v2::Tag* t = f.ID3v2Tag(false);
             if (!t) continue;
-            chars += t->title().size() + t->artist().size() + t->album().size() + t->comment().size() +
-                     t->genre().size() + t->year() + t->track();
+            chars += t->title().size() + t->artist().size() + t->album().size() +
+                     t->comment().size() + t->genre().size() + t->year() + t->track();
         }
         benchmark::DoNotOptimize(chars);
     }
@@ -135,7 +139,8 @@ struct BigFile {
     void Restore() const { CopyOnce(pristine, work); }
     static void CopyOnce(const QString& from, const QString& to) {
         const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY);
-        const int out = ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out =
+            ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         std::vector<char> buf(1 << 20);
         ssize_t n;
         while ((n = ::read(in, buf.data(), buf.size())) > 0) {
@@ -164,7 +169,8 @@ void BM_Grow200MB_Narrabel(benchmark::State& state) {
         Tid3v2tag tag;
         tag.LoadFromFile(b.work, 0);
         tag.SetTextFrame(QStringLiteral("TIT2"), LongTitle());
-        if (tag.SaveToFile(QStringLiteral("="), 255, 255, -1) >= 256) state.SkipWithError("save failed");
+        if (tag.SaveToFile(QStringLiteral("="), 255, 255, -1) >= 256)
+            state.SkipWithError("save failed");
     }
 }
 BENCHMARK(BM_Grow200MB_Narrabel)->Unit(benchmark::kMillisecond)->Iterations(5);

@@ -47,14 +47,16 @@ public:
 
 QByteArray syncsafe(uint32_t v) {
     QByteArray b(4, '\0');
-    for (int i = 0; i < 4; ++i) b[i] = char((v >> (21 - 7 * i)) & 0x7F);
+    for (int i = 0; i < 4; ++i)
+        b[i] = char((v >> (21 - 7 * i)) & 0x7F);
     return b;
 }
 
 QByteArray textFrame(const char* id, const QByteArray& text) {
     QByteArray body = QByteArray(1, '\0') + text;
     QByteArray size(4, '\0');
-    for (int i = 0; i < 4; ++i) size[i] = char((body.size() >> (24 - 8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i)
+        size[i] = char((body.size() >> (24 - 8 * i)) & 0xFF);
     return QByteArray(id) + size + QByteArray(2, '\0') + body;
 }
 
@@ -99,7 +101,9 @@ void fillStore(const QString& store, const QStringList& paths, int records) {
     }
 }
 
-double seconds(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e9; }
+double seconds(const QElapsedTimer& t) {
+    return double(t.nsecsElapsed()) / 1e9;
+}
 
 void report(const char* what, double secs, double target) {
     std::printf("%-58s %9.3f s  (target %.3g s) %s\n", what, secs, target,
@@ -143,7 +147,8 @@ int run(int argc, char** argv) {
     DropBookmarkIndexes();
     CreateWindows({});
     frmMain->show();
-    while (!frmMain->Activated) app.processEvents();
+    while (!frmMain->Activated)
+        app.processEvents();
     QElapsedTimer t;
     t.start();
     frmMain->mnuImportClick();
@@ -165,9 +170,12 @@ int run(int argc, char** argv) {
     t.start();
     CreateWindows({});
     frmMain->show();
-    while (!frmMain->Activated) app.processEvents();
-    report(qPrintable(QStringLiteral("rebuild tree from %1 records over %2 files").arg(records).arg(files)),
-           seconds(t), 15);
+    while (!frmMain->Activated)
+        app.processEvents();
+    report(
+        qPrintable(
+            QStringLiteral("rebuild tree from %1 records over %2 files").arg(records).arg(files)),
+        seconds(t), 15);
     std::printf("  %d authors\n", frmMain->tv->topLevelItemCount());
     frmMain->close();
     DestroyWindows();
@@ -177,7 +185,8 @@ int run(int argc, char** argv) {
     t.start();
     CreateWindows({});
     frmMain->show();
-    while (!frmMain->Activated) app.processEvents();
+    while (!frmMain->Activated)
+        app.processEvents();
     report("start with the saved tree file", seconds(t), 2);
 
     // Browse to a file that has bookmarks: the tree scan and the jump.
@@ -205,7 +214,8 @@ int run(int argc, char** argv) {
     frmMain->cmdBrowseClick();
     report("Browse to a new file (start bookmark)", seconds(t), 0.1);
     // Go on a bookmark and on an author.
-    QTreeWidgetItem* node = frmMain->tv->topLevelItem(frmMain->tv->topLevelItemCount() / 2)->child(0);
+    QTreeWidgetItem* node =
+        frmMain->tv->topLevelItem(frmMain->tv->topLevelItemCount() / 2)->child(0);
     frmMain->tv->setCurrentItem(node);
     t.start();
     frmMain->GoToSelectedBookmark();

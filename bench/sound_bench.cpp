@@ -112,7 +112,8 @@ int main(int argc, char** argv) {
         const QByteArray data = in.readAll();
         QFile out(to);
         out.open(QIODevice::WriteOnly);
-        for (int i = 0; i < 6; ++i) out.write(data);
+        for (int i = 0; i < 6; ++i)
+            out.write(data);
     }
     {
         QFile f(hourBare);

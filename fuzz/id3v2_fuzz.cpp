@@ -44,7 +44,8 @@ QByteArray ReadFile(const std::string& p) {
     if (!f) return out;
     char buf[65536];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, int(n));
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        out.append(buf, int(n));
     std::fclose(f);
     return out;
 }
@@ -79,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (knobs & 0x10) tag.SetUnsynchronisation(true);
     if (knobs & 0x20) tag.SetCRCPresent(true);
     if ((knobs & 0x40) && frames.Count() > 0)
-        frames.SetWriteFlags(1, fbFormat, uint8_t(frames.GetWriteFlags(1, fbFormat) | ffCompressed));
+        frames.SetWriteFlags(1, fbFormat,
+                             uint8_t(frames.GetWriteFlags(1, fbFormat) | ffCompressed));
     if (knobs & 0x80) tag.SetDropUnsupported(true);
     const uint8_t version = (knobs & 0x08) ? 4 : 3;
     const uint16_t saved = tag.SaveToFile(QStringLiteral("="), version, 0, -1);

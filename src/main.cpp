@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
-    const bool haveDisplay = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") ||
-                             std::getenv("QT_QPA_PLATFORM");
+    const bool haveDisplay =
+        std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
     if (!haveDisplay) {
         std::fprintf(stderr, "narrabel: no display found (DISPLAY and WAYLAND_DISPLAY are unset); "
                              "run it on a desktop or under xvfb-run.\n");

@@ -15,9 +15,9 @@ namespace {
 
 int Usage() {
     std::fputs("usage: narrabel-tag read FILE\n"
-                "       narrabel-tag write FILE [--artist T] [--album T] [--track T] [--title T]\n"
-                "                               [--year T] [--genre T] [--comment T]\n",
-                stderr);
+               "       narrabel-tag write FILE [--artist T] [--album T] [--track T] [--title T]\n"
+               "                               [--year T] [--genre T] [--comment T]\n",
+               stderr);
     return 2;
 }
 
@@ -60,8 +60,8 @@ int Write(const QString& path, int argc, char** argv) {
     const struct {
         const char* option;
         QString* field;
-    } fields[] = {{"--artist", &r.Artist}, {"--album", &r.Album}, {"--track", &r.Track},
-                  {"--title", &r.Title},   {"--year", &r.Year},   {"--genre", &r.Genre},
+    } fields[] = {{"--artist", &r.Artist},  {"--album", &r.Album}, {"--track", &r.Track},
+                  {"--title", &r.Title},    {"--year", &r.Year},   {"--genre", &r.Genre},
                   {"--comment", &r.Comment}};
     for (int k = 0; k < argc; ++k) {
         bool known = false;

@@ -50,8 +50,9 @@ public:
             if (dlg.exec() != QDialog::Accepted) return std::nullopt;
             QFont f = dlg.selectedFont();
             if (f.pointSize() <= maxPointSize) return f;
-            QMessageBox::warning(parent, AppTitle(),
-                                 QStringLiteral("Size must be between 1 and %1.").arg(maxPointSize));
+            QMessageBox::warning(
+                parent, AppTitle(),
+                QStringLiteral("Size must be between 1 and %1.").arg(maxPointSize));
         }
     }
 };
@@ -65,9 +66,13 @@ Dialogs* installed = nullptr;
 
 } // namespace
 
-Dialogs& Dlg() { return installed ? *installed : qtDialogs(); }
+Dialogs& Dlg() {
+    return installed ? *installed : qtDialogs();
+}
 
-void InstallDialogs(Dialogs* dialogs) { installed = dialogs; }
+void InstallDialogs(Dialogs* dialogs) {
+    installed = dialogs;
+}
 
 QStringList ToQtNameFilters(const QString& filter) {
     QStringList parts = filter.split('|');

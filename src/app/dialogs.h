@@ -37,9 +37,15 @@ Dialogs& Dlg();
 void InstallDialogs(Dialogs* dialogs);
 
 // The program's own message box title.
-inline QString AppTitle() { return QStringLiteral("Narrabel"); }
-inline void ShowMessage(const QString& text) { Dlg().Message(nullptr, AppTitle(), text); }
-inline bool AskYesNo(const QString& text) { return Dlg().Confirm(nullptr, AppTitle(), text); }
+inline QString AppTitle() {
+    return QStringLiteral("Narrabel");
+}
+inline void ShowMessage(const QString& text) {
+    Dlg().Message(nullptr, AppTitle(), text);
+}
+inline bool AskYesNo(const QString& text) {
+    return Dlg().Confirm(nullptr, AppTitle(), text);
+}
 
 // Converts "Desc|*.a;*.b|Desc2|*.*" into Qt's ";;"-separated name filters.
 QStringList ToQtNameFilters(const QString& filter);

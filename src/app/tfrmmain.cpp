@@ -176,12 +176,14 @@ void TfrmMain::BuildControls() {
     cmdImport = makeButton(pnlBM, "cmdImport", QStringLiteral("&Import"));
     cmdOptions = makeButton(pnlBM, "cmdOptions", QStringLiteral("&Options"));
     bm->addWidget(lblBookmarks);
-    for (QPushButton* b : {cmdGo, cmdTVCreate, cmdRename, cmdDelBM, cmdCompact}) bm->addWidget(b);
+    for (QPushButton* b : {cmdGo, cmdTVCreate, cmdRename, cmdDelBM, cmdCompact})
+        bm->addWidget(b);
     bm->addSpacing(12);
     bm->addWidget(cmdCollapse);
     bm->addWidget(cmdExpand);
     bm->addStretch(1);
-    for (QPushButton* b : {cmdTagEditor, cmdImport, cmdOptions}) bm->addWidget(b);
+    for (QPushButton* b : {cmdTagEditor, cmdImport, cmdOptions})
+        bm->addWidget(b);
     root->addWidget(pnlBM);
 
     tv = new QTreeWidget(central);
@@ -292,7 +294,8 @@ void TfrmMain::ConnectHandlers() {
     connect(tbVolume, &QSlider::valueChanged, this, [this] { tbVolumeChange(); });
     // Only the user's own typing counts as a change; the program sets the text itself.
     connect(cmbFile->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbFileChange(); });
-    connect(static_cast<TFileBox*>(cmbFile), &TFileBox::rowPicked, this, [this] { cmbFileSelect(); });
+    connect(static_cast<TFileBox*>(cmbFile), &TFileBox::rowPicked, this,
+            [this] { cmbFileSelect(); });
     connect(tv, &QTreeWidget::itemDoubleClicked, this, [this] { tvDblClick(); });
     connect(tv, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
         // A right click selects the node under the mouse first.
@@ -306,7 +309,9 @@ void TfrmMain::ConnectHandlers() {
     tv->installEventFilter(this);
 }
 
-void TfrmMain::close_() { close(); }
+void TfrmMain::close_() {
+    close();
+}
 
 bool TfrmMain::ResolveDataFolder() {
     QString folder = SpecialFolderPath(4) + QStringLiteral("Narrabel");
@@ -455,8 +460,10 @@ void TfrmMain::keyPressEvent(QKeyEvent* e) {
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
     if (watched == tv) {
-        if (e->type() == QEvent::FocusIn) tvEnter();
-        else if (e->type() == QEvent::FocusOut) tvExit();
+        if (e->type() == QEvent::FocusIn)
+            tvEnter();
+        else if (e->type() == QEvent::FocusOut)
+            tvExit();
     }
     // Key preview: the window sees every key before the focused control, which
     // still gets it.

@@ -5,8 +5,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileSystemModel>
-#include <QHeaderView>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
@@ -84,7 +84,8 @@ TFolderTree::TFolderTree(QWidget* parent) : QTreeView(parent) {
     model->setReadOnly(true);
     model->setRootPath(QStringLiteral("/"));
     setModel(model);
-    for (int c = 1; c < model->columnCount(); ++c) hideColumn(c);
+    for (int c = 1; c < model->columnCount(); ++c)
+        hideColumn(c);
     setHeaderHidden(true);
     // Deep folders scroll sideways, as a shell tree does, instead of being cut short.
     header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
@@ -140,8 +141,10 @@ bool TFolderTree::SelectFolder(const QString& path) {
     if (clean.isEmpty()) clean = QStringLiteral("/");
     const QModelIndex idx = model->index(clean);
     if (!idx.isValid()) return false;
-    if (idx == currentIndex()) emit folderChanged(); // chosen again: listeners refresh anyway
-    else setCurrentIndex(idx);
+    if (idx == currentIndex())
+        emit folderChanged(); // chosen again: listeners refresh anyway
+    else
+        setCurrentIndex(idx);
     following = true;
     scrollTo(idx, QAbstractItemView::PositionAtCenter);
     followSelection();

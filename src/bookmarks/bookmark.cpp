@@ -28,7 +28,9 @@ constexpr int offDesc = 280;
 constexpr int offPos = 536;
 constexpr int offSig = 540;
 
-QString signatureText() { return PadLeftTo(QStringLiteral("Narrabel bookmarks"), 254); }
+QString signatureText() {
+    return PadLeftTo(QStringLiteral("Narrabel bookmarks"), 254);
+}
 
 QString decodeStored(const char* data, int len) {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -49,8 +51,12 @@ QString getShort(const char* field, int capacity) {
     return decodeStored(field + 1, len);
 }
 
-int32_t getInt(const char* p) { return qFromLittleEndian<int32_t>(p); }
-void putInt(char* p, int32_t v) { qToLittleEndian<int32_t>(v, p); }
+int32_t getInt(const char* p) {
+    return qFromLittleEndian<int32_t>(p);
+}
+void putInt(char* p, int32_t v) {
+    qToLittleEndian<int32_t>(v, p);
+}
 
 QString key(const QString& storePath) {
     return QDir::cleanPath(QFileInfo(storePath).absoluteFilePath());
@@ -83,7 +89,8 @@ FileStamp stampOf(const QString& path) {
 }
 
 QString ioError(const QString& what, const QString& path, const QFile& f) {
-    return QStringLiteral("%1 \"%2\": %3").arg(what, QDir::toNativeSeparators(path), f.errorString());
+    return QStringLiteral("%1 \"%2\": %3")
+        .arg(what, QDir::toNativeSeparators(path), f.errorString());
 }
 
 bool fail(QString* error, const QString& text) {
@@ -128,7 +135,8 @@ public:
     // Called after a record was written at its place by this process.
     // before: the file's stamp just before the write (another writer in
     // between means the index no longer matches).
-    static void written(const QString& storePath, const TBookmarkRec& rec, const FileStamp& before) {
+    static void written(const QString& storePath, const TBookmarkRec& rec,
+                        const FileStamp& before) {
         ++generations()[key(storePath)];
         Cache& c = cacheOf(storePath);
         if (!c.loaded) return;
@@ -243,7 +251,9 @@ const TBookmarkIndex& BookmarkIndex(const QString& storePath) {
     return c.index;
 }
 
-void DropBookmarkIndexes() { TIndexAccess::caches().clear(); }
+void DropBookmarkIndexes() {
+    TIndexAccess::caches().clear();
+}
 
 // ---------------------------------------------------------------- record
 
@@ -290,7 +300,8 @@ QString CutUtf8(const QString& text, int maxBytes) {
     const QByteArray u = text.toUtf8();
     if (u.size() <= maxBytes) return text;
     int n = maxBytes;
-    while (n > 0 && (uint8_t(u[n]) & 0xC0) == 0x80) --n;
+    while (n > 0 && (uint8_t(u[n]) & 0xC0) == 0x80)
+        --n;
     return QString::fromUtf8(u.constData(), n);
 }
 
@@ -321,7 +332,8 @@ QString ComposeDescription(const TBookmarkRec& rec, const TMP3Rec& tag, const QD
         text = dot > 0 ? name.left(dot) : name;
     }
     text += QStringLiteral(" (") + DescriptionDateTime(now) + QStringLiteral(")");
-    if (!rec.Description.isEmpty()) text += QStringLiteral(" [") + rec.Description + QStringLiteral("]");
+    if (!rec.Description.isEmpty())
+        text += QStringLiteral(" [") + rec.Description + QStringLiteral("]");
     if (rec.Position == 1) text += QStringLiteral(" [START]");
     return CutUtf8(text, TBookmarkRec::PathCapacity);
 }
@@ -357,8 +369,9 @@ bool store(TBookmark& bm, const QString& storePath, const QDateTime& now, QStrin
     const int64_t count = f.size() / TBookmarkRec::Size;
     if (r.RecNo == 0) {
         if (count >= TBookmarkRec::MaxRecNo)
-            return fail(error, QStringLiteral("The bookmark store is full (%1 records); compact it.")
-                                   .arg(count));
+            return fail(
+                error,
+                QStringLiteral("The bookmark store is full (%1 records); compact it.").arg(count));
         // A torn last record (a partial write) is overwritten, never built upon.
         r.RecNo = int32_t(count + 1);
     } else if (r.RecNo < 0 || r.RecNo > count) {
@@ -370,7 +383,8 @@ bool store(TBookmark& bm, const QString& storePath, const QDateTime& now, QStrin
     const QByteArray bytes = r.ToBytes();
     if (!f.seek(int64_t(r.RecNo - 1) * TBookmarkRec::Size) || f.write(bytes) != bytes.size() ||
         !f.flush())
-        return fail(error, ioError(QStringLiteral("Cannot write the bookmark store"), storePath, f));
+        return fail(error,
+                    ioError(QStringLiteral("Cannot write the bookmark store"), storePath, f));
     f.close();
     TIndexAccess::written(storePath, r, before);
     return true;
@@ -392,7 +406,8 @@ bool WriteBookmark(TBookmark& bm, const QString& storePath, const TWriteContext&
 
 bool MarkDeleted(TBookmark& bm, const QString& storePath, const QDateTime& now, QString* error) {
     if (bm.Rec.RecNo < 1)
-        return fail(error, QStringLiteral("Bookmark record %1 is not in the store.").arg(bm.Rec.RecNo));
+        return fail(error,
+                    QStringLiteral("Bookmark record %1 is not in the store.").arg(bm.Rec.RecNo));
     bm.Rec.FilePath = QStringLiteral("*");
     return store(bm, storePath, now, error);
 }
@@ -405,8 +420,7 @@ int32_t StoreRecordCount(const QString& storePath) {
     return int32_t(fi.size() / TBookmarkRec::Size);
 }
 
-bool ForEachRecord(const QString& storePath,
-                   const std::function<bool(const TBookmarkRec&)>& fn) {
+bool ForEachRecord(const QString& storePath, const std::function<bool(const TBookmarkRec&)>& fn) {
     QFile f(storePath);
     if (!f.open(QIODevice::ReadOnly)) return false;
     constexpr int chunkRecords = 512;
@@ -517,10 +531,11 @@ TCompactResult CompactStore(const QString& storePath, const QString& tmpPath, co
     dst.close();
     src.close();
     // One rename replaces the store: there is never a moment without one.
-    if (::rename(QFile::encodeName(tmpPath).constData(), QFile::encodeName(storePath).constData()) !=
-        0) {
+    if (::rename(QFile::encodeName(tmpPath).constData(),
+                 QFile::encodeName(storePath).constData()) != 0) {
         fail(error, QStringLiteral("Cannot replace the bookmark store \"%1\": %2")
-                        .arg(QDir::toNativeSeparators(storePath), QString::fromLocal8Bit(strerror(errno))));
+                        .arg(QDir::toNativeSeparators(storePath),
+                             QString::fromLocal8Bit(strerror(errno))));
         QFile::remove(tmpPath);
         return TCompactResult::Failed;
     }
@@ -556,8 +571,10 @@ int RepointBookmarks(const QString& storePath, const QString& oldPath, const QSt
             return -1;
         }
         ++changed;
-        if (r.RecNo == place + 1) TIndexAccess::written(storePath, r, before);
-        else ++generations()[key(storePath)];
+        if (r.RecNo == place + 1)
+            TIndexAccess::written(storePath, r, before);
+        else
+            ++generations()[key(storePath)];
     }
     return changed;
 }

@@ -8,8 +8,8 @@
 //   - one record:      TBookmark bm(StorePath, n); if (!bm.Valid) "lookup failed: "...
 //   - a new bookmark:  TBookmark bm; bm.Rec.FilePath = ...; bm.Rec.Position = ...;
 //                      TWriteContext ctx = ...;  // flags, switches, clock, autolist
-//                      if (DescriptionNeeded(bm.Rec, ctx)) { ReadTag(path); ctx.Tag = CurrentTag(); }
-//                      WriteBookmark(bm, StorePath, ctx, &err);  // bm.Rec now as stored
+//                      if (DescriptionNeeded(bm.Rec, ctx)) { ReadTag(path); ctx.Tag = CurrentTag();
+//                      } WriteBookmark(bm, StorePath, ctx, &err);  // bm.Rec now as stored
 //   - delete:          MarkDeleted(bm, StorePath, now, &err)
 //   - bulk:            ForEachRecord / CompactStore / RepointBookmarks (with a per-record
 //                      callback that lets the window process events and may cancel)
@@ -30,9 +30,9 @@
 // strings of UTF-8 bytes (length byte, text, zeros up to the capacity).
 struct TBookmarkRec {
     static constexpr int Size = 796;
-    static constexpr int PathCapacity = 254;  // bytes, FilePath and Description
-    static constexpr int StampCapacity = 20;  // bytes
-    static constexpr int MaxRecNo = 9999999;  // the tree spots bookmark nodes by "[0"
+    static constexpr int PathCapacity = 254; // bytes, FilePath and Description
+    static constexpr int StampCapacity = 20; // bytes
+    static constexpr int MaxRecNo = 9999999; // the tree spots bookmark nodes by "[0"
 
     int32_t RecNo = 0; // 0 for a bookmark not stored yet
     QString FilePath;  // "*" marks a deleted record
@@ -79,7 +79,9 @@ struct TWriteContext {
 };
 
 // The store's file name inside the data folder.
-inline QString StoreFileName() { return QStringLiteral("Narrabel.nbm"); }
+inline QString StoreFileName() {
+    return QStringLiteral("Narrabel.nbm");
+}
 
 // Whether WriteBookmark will compose the description from the tag (so the
 // caller should read the tag into ctx.Tag first).
@@ -156,8 +158,8 @@ private:
     friend class TIndexAccess;
     QVector<TBookmarkRec> records;
     QHash<QString, QVector<int32_t>> byPath; // live places per path, ascending
-    bool numbered = true;                   // every record holds its own place as RecNo
-    void put(const TBookmarkRec& rec);      // record at place rec.RecNo (appends at Count()+1)
+    bool numbered = true;                    // every record holds its own place as RecNo
+    void put(const TBookmarkRec& rec);       // record at place rec.RecNo (appends at Count()+1)
     void link(int32_t place);
     void unlink(int32_t place);
     const TBookmarkRec* firstWithRecNo(int64_t recNo) const;

@@ -69,14 +69,15 @@ void TfrmMain::cmdBookmarkClick() {
         ShowMessage(QStringLiteral("Please open a valid media file."));
         return;
     }
-    frmBM->pnlPos->setText(FormatThousands(QString::number(mp->Position())) +
-                           QStringLiteral(" (") + StatusText(1) + QStringLiteral(")"));
+    frmBM->pnlPos->setText(FormatThousands(QString::number(mp->Position())) + QStringLiteral(" (") +
+                           StatusText(1) + QStringLiteral(")"));
     frmBM->pnlFile->setText(ExtractFileName(file));
     frmBM->exec();
 }
 
 void TfrmMain::SaveNewBookmark(const QString& path, int32_t position, const QString& description) {
-    if (StorePath.isEmpty()) throw NarrabelError(QStringLiteral("No data folder: bookmarks cannot be saved."));
+    if (StorePath.isEmpty())
+        throw NarrabelError(QStringLiteral("No data folder: bookmarks cannot be saved."));
     TBookmark bm;
     bm.Rec.RecNo = 0;
     bm.Rec.FilePath = CutUtf8(path, TBookmarkRec::PathCapacity);
@@ -117,7 +118,9 @@ QString TfrmMain::FindOrAddStartBookmark(const QString& path) {
     return result;
 }
 
-void TfrmMain::tvDblClick() { GoToSelectedBookmark(); }
+void TfrmMain::tvDblClick() {
+    GoToSelectedBookmark();
+}
 
 void TfrmMain::GoToSelectedBookmark() {
     QTreeWidgetItem* node = tv->currentItem();
@@ -153,9 +156,9 @@ void TfrmMain::GoToSelectedBookmark() {
     case TfrmMissing::Ignore:
         break;
     case TfrmMissing::Repoint: {
-        std::optional<QString> chosen = Dlg().OpenFile(
-            this, QStringLiteral("Open"), ExtractFilePath(bm->Rec.FilePath), DlgOpenFilter(),
-            AppOptions().MoreFormats ? 2 : 1);
+        std::optional<QString> chosen =
+            Dlg().OpenFile(this, QStringLiteral("Open"), ExtractFilePath(bm->Rec.FilePath),
+                           DlgOpenFilter(), AppOptions().MoreFormats ? 2 : 1);
         if (!chosen) break;
         bm->Rec.FilePath = CutUtf8(*chosen, TBookmarkRec::PathCapacity);
         writeBookmark(this, *bm);
@@ -184,9 +187,9 @@ void TfrmMain::cmdRenameClick() {
             ShowMessage(QStringLiteral("lookup failed: ") + node->text(0));
             return;
         }
-        std::optional<QString> entry = Dlg().Input(this, QStringLiteral("Rename Bookmark"),
-                                                   QStringLiteral("Alias/Description"),
-                                                   bm->Rec.Description);
+        std::optional<QString> entry =
+            Dlg().Input(this, QStringLiteral("Rename Bookmark"),
+                        QStringLiteral("Alias/Description"), bm->Rec.Description);
         if (!entry) return;
         bm->Rec.Description = CutUtf8(*entry, TBookmarkRec::PathCapacity);
         writeBookmark(this, *bm);
@@ -231,9 +234,12 @@ void TfrmMain::mnuDelBMClick() {
     {
         QTreeWidgetItem* parent = focused->parent();
         const int i = parent ? parent->indexOfChild(focused) : tv->indexOfTopLevelItem(focused);
-        QTreeWidgetItem* prev = i > 0 ? (parent ? parent->child(i - 1) : tv->topLevelItem(i - 1)) : nullptr;
-        if (prev) reselect = prev->text(0);
-        else if (parent) reselect = parent->text(0);
+        QTreeWidgetItem* prev =
+            i > 0 ? (parent ? parent->child(i - 1) : tv->topLevelItem(i - 1)) : nullptr;
+        if (prev)
+            reselect = prev->text(0);
+        else if (parent)
+            reselect = parent->text(0);
     }
     setWindowTitle(QStringLiteral("Narrabel - Removing tree items..."));
     cmdCompact->setEnabled(false);

@@ -1,8 +1,8 @@
 #include "bookmarks/tfrmbm.h"
 
 #include "app/application.h"
-#include "app/widgets.h"
 #include "app/tfrmmain.h"
+#include "app/widgets.h"
 #include "playback/mediaplayer.h"
 
 #include <QCheckBox>

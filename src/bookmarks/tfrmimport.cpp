@@ -42,8 +42,8 @@ TfrmImport::TfrmImport(QWidget* parent) : QDialog(parent) {
     intro->setObjectName(QStringLiteral("lblIntro"));
     intro->setWordWrap(true);
     lay->addWidget(intro);
-    lblChoose =
-        new QLabel(QStringLiteral("Select a starting folder; all subfolders will be included"), this);
+    lblChoose = new QLabel(
+        QStringLiteral("Select a starting folder; all subfolders will be included"), this);
     lblChoose->setObjectName(QStringLiteral("lblChoose"));
     lay->addWidget(lblChoose);
 
@@ -94,9 +94,13 @@ TfrmImport::TfrmImport(QWidget* parent) : QDialog(parent) {
     connect(cmdCancelImport, &QPushButton::clicked, this, [this] { cmdCancelImportClick(); });
 }
 
-void TfrmImport::SelectFolder(const QString& path) { stv->SelectFolder(path); }
+void TfrmImport::SelectFolder(const QString& path) {
+    stv->SelectFolder(path);
+}
 
-QString TfrmImport::SelectedFolder() const { return stv->SelectedFolder(); }
+QString TfrmImport::SelectedFolder() const {
+    return stv->SelectedFolder();
+}
 
 void TfrmImport::cmdOkClick() {
     const QString folder = SelectedFolder();
@@ -191,7 +195,8 @@ void TfrmImport::ScanFolder(const QString& folder) {
         const QString path = base + name;
         if (!IsPlayableFile(path)) continue;
         pnlFile->setText(name);
-        if (frmMain->FindOrAddStartBookmark(path).isEmpty()) increment(lblNew, QStringLiteral("New: "));
+        if (frmMain->FindOrAddStartBookmark(path).isEmpty())
+            increment(lblNew, QStringLiteral("New: "));
         increment(lblFiles, QStringLiteral("Files: "));
     }
 }
@@ -203,8 +208,10 @@ void TfrmImport::closeEvent(QCloseEvent* e) {
 
 void TfrmImport::keyPressEvent(QKeyEvent* e) {
     if (e->key() == Qt::Key_Escape) {
-        if (scanning) cmdCancelImportClick();
-        else cmdCancelClick();
+        if (scanning)
+            cmdCancelImportClick();
+        else
+            cmdCancelClick();
         return;
     }
     QDialog::keyPressEvent(e);

@@ -37,8 +37,10 @@ bool ParseTreeText(const QByteArray& data, QVector<TTreeLine>& out, QString* err
         QString text = decodeLine(p + from, to - from);
         if (!text.isEmpty() && text[0] == QChar(kMark)) text.remove(0, 1);
         int actual;
-        if (lastLevel < 0) actual = 0; // the first line is a root whatever its indent
-        else if (level <= lastLevel + 1) actual = level;
+        if (lastLevel < 0)
+            actual = 0; // the first line is a root whatever its indent
+        else if (level <= lastLevel + 1)
+            actual = level;
         else {
             if (error)
                 *error = QStringLiteral("Invalid level (%1) for item \"%2\"").arg(level).arg(text);
@@ -66,7 +68,8 @@ QByteArray RenderTreeText(const QVector<TTreeLine>& nodes) {
         out.append(QByteArray(node.Level, '\t'));
         QString text = node.Text;
         // A line break inside a text would split the node in two.
-        text.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        text.replace(QLatin1Char('\r'), QLatin1Char(' '))
+            .replace(QLatin1Char('\n'), QLatin1Char(' '));
         if (!text.isEmpty() && (text[0] == ' ' || text[0] == '\t' || text[0] == QChar(kMark)))
             text.prepend(QChar(kMark));
         out.append(text.toUtf8());
@@ -131,7 +134,8 @@ bool AppendNameMap(const QString& mapPath, const QString& oldName, const QString
     if (QFileInfo::exists(mapPath)) lines.LoadFromFile(mapPath);
     lines.append(NameMapLine(oldName, newName));
     if (!lines.SaveToFile(mapPath)) {
-        if (error) *error = QStringLiteral("Cannot write \"%1\"").arg(QDir::toNativeSeparators(mapPath));
+        if (error)
+            *error = QStringLiteral("Cannot write \"%1\"").arg(QDir::toNativeSeparators(mapPath));
         return false;
     }
     return true;

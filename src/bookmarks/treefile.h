@@ -24,8 +24,12 @@ struct TTreeLine {
     bool operator==(const TTreeLine& o) const { return Level == o.Level && Text == o.Text; }
 };
 
-inline QString TreeFileName() { return QStringLiteral("Narrabel.tv"); }
-inline QString MapFileName() { return QStringLiteral("Narrabel.map"); }
+inline QString TreeFileName() {
+    return QStringLiteral("Narrabel.tv");
+}
+inline QString MapFileName() {
+    return QStringLiteral("Narrabel.map");
+}
 
 // Parses a tree file into nodes with their levels in the tree. The first line
 // is a root whatever its indent; each later line is a sibling of the node
@@ -46,7 +50,9 @@ bool SaveTreeFile(const QString& path, const QVector<TTreeLine>& nodes, QString*
 int64_t NodeRecordNumber(const QString& text);
 // The designed text test for bookmark nodes; the windows prefer the level
 // (1 = bookmark), which an author name containing "[0" cannot fool.
-inline bool LooksLikeBookmarkNode(const QString& text) { return text.contains(QLatin1String("[0")); }
+inline bool LooksLikeBookmarkNode(const QString& text) {
+    return text.contains(QLatin1String("[0"));
+}
 // A record's node text: its description with the number in its last 8
 // characters replaced by RecNo (after compaction the description still names
 // the old number).

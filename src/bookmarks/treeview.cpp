@@ -26,7 +26,9 @@ public:
     }
 };
 
-bool lessText(const QString& a, const QString& b) { return QString::localeAwareCompare(a, b) < 0; }
+bool lessText(const QString& a, const QString& b) {
+    return QString::localeAwareCompare(a, b) < 0;
+}
 
 QAction* menuAction(QMenu* menu, const char* name) {
     for (QAction* a : menu->actions())
@@ -36,21 +38,28 @@ QAction* menuAction(QMenu* menu, const char* name) {
 
 } // namespace
 
-bool TfrmMain::IsBookmarkNode(const QTreeWidgetItem* node) { return node && node->parent(); }
+bool TfrmMain::IsBookmarkNode(const QTreeWidgetItem* node) {
+    return node && node->parent();
+}
 
 QList<QTreeWidgetItem*> TfrmMain::AllNodes() const {
     QList<QTreeWidgetItem*> out;
     for (int i = 0; i < tv->topLevelItemCount(); ++i) {
         QTreeWidgetItem* outer = tv->topLevelItem(i);
         out << outer;
-        for (int j = 0; j < outer->childCount(); ++j) out << outer->child(j);
+        for (int j = 0; j < outer->childCount(); ++j)
+            out << outer->child(j);
     }
     return out;
 }
 
-QTreeWidgetItem* TfrmMain::makeNode(const QString& text) { return new TNode(text); }
+QTreeWidgetItem* TfrmMain::makeNode(const QString& text) {
+    return new TNode(text);
+}
 
-void TfrmMain::noteTreeChanged() { treeCachesValid = false; }
+void TfrmMain::noteTreeChanged() {
+    treeCachesValid = false;
+}
 
 void TfrmMain::rebuildTreeCaches() const {
     outerByName.clear();
@@ -84,11 +93,15 @@ QTreeWidgetItem* TfrmMain::insertSorted(QTreeWidgetItem* parent, QTreeWidgetItem
     int lo = 0, hi = count;
     while (lo < hi) {
         const int mid = (lo + hi) / 2;
-        if (lessText(node->text(0), at(mid)->text(0))) hi = mid;
-        else lo = mid + 1;
+        if (lessText(node->text(0), at(mid)->text(0)))
+            hi = mid;
+        else
+            lo = mid + 1;
     }
-    if (parent) parent->insertChild(lo, node);
-    else tv->insertTopLevelItem(lo, node);
+    if (parent)
+        parent->insertChild(lo, node);
+    else
+        tv->insertTopLevelItem(lo, node);
     return node;
 }
 
@@ -116,8 +129,10 @@ void TfrmMain::AddBookmarkNode(const TBookmarkRec& rec) {
     }
     if (!outer) {
         outer = makeNode(name);
-        if (sortNow) insertSorted(nullptr, outer);
-        else tv->addTopLevelItem(outer);
+        if (sortNow)
+            insertSorted(nullptr, outer);
+        else
+            tv->addTopLevelItem(outer);
         if (!treeCachesValid) rebuildTreeCaches();
         if (!outerByName.contains(name) && !nodeByText.contains(name)) {
             outerByName.insert(name, outer);
@@ -127,8 +142,10 @@ void TfrmMain::AddBookmarkNode(const TBookmarkRec& rec) {
         }
     }
     QTreeWidgetItem* node = makeNode(BookmarkNodeText(rec.Description, rec.RecNo));
-    if (sortNow) insertSorted(outer, node);
-    else outer->addChild(node);
+    if (sortNow)
+        insertSorted(outer, node);
+    else
+        outer->addChild(node);
     if (treeCachesValid) {
         const int64_t n = rec.RecNo;
         if (!nodeByRecNo.contains(n) && !nodeByText.contains(node->text(0))) {
@@ -138,8 +155,10 @@ void TfrmMain::AddBookmarkNode(const TBookmarkRec& rec) {
             noteTreeChanged();
         }
     }
-    if (!sortNow) treeSorted = false;
-    else SaveTreeFile();
+    if (!sortNow)
+        treeSorted = false;
+    else
+        SaveTreeFile();
 }
 
 QString TfrmMain::ApplyNameMap(const QString& name) {
@@ -167,7 +186,9 @@ QTreeWidgetItem* TfrmMain::FindOuterNode(const QString& name) {
     return outerByName.value(name, nullptr);
 }
 
-int64_t TfrmMain::NodeRecordNumber(const QString& text) { return ::NodeRecordNumber(text); }
+int64_t TfrmMain::NodeRecordNumber(const QString& text) {
+    return ::NodeRecordNumber(text);
+}
 
 std::unique_ptr<TBookmark> TfrmMain::BookmarkFromNode(QTreeWidgetItem* node) {
     if (!node) return std::make_unique<TBookmark>();
@@ -189,7 +210,8 @@ void TfrmMain::SelectNodeByText(const QString& text) {
 QTreeWidgetItem* TfrmMain::LatestChildNode(QTreeWidgetItem* outer) {
     if (!outer || outer->childCount() == 0) return nullptr;
     QStringList texts;
-    for (int i = 0; i < outer->childCount(); ++i) texts << outer->child(i)->text(0);
+    for (int i = 0; i < outer->childCount(); ++i)
+        texts << outer->child(i)->text(0);
     const int64_t n = BookmarkIndex(StorePath).LatestChildRecord(texts);
     const QString key = ZeroPadTo(QString::number(n), 8) + QLatin1Char(']');
     for (QTreeWidgetItem* node : AllNodes())
@@ -201,7 +223,8 @@ void TfrmMain::SaveTreeFile() {
     if (DataFolder.isEmpty()) return;
     QVector<TTreeLine> lines;
     lines.reserve(tv->topLevelItemCount() * 2);
-    for (QTreeWidgetItem* node : AllNodes()) lines.push_back({node->parent() ? 1 : 0, node->text(0)});
+    for (QTreeWidgetItem* node : AllNodes())
+        lines.push_back({node->parent() ? 1 : 0, node->text(0)});
     QString error;
     if (!::SaveTreeFile(DataFolder + TreeFileName(), lines, &error)) throw NarrabelError(error);
 }
@@ -286,20 +309,28 @@ void TfrmMain::SelectAllOuterNodes() {
     Updating = true;
     tv->collapseAll();
     tv->clearSelection();
-    for (int i = 0; i < tv->topLevelItemCount(); ++i) tv->topLevelItem(i)->setSelected(true);
+    for (int i = 0; i < tv->topLevelItemCount(); ++i)
+        tv->topLevelItem(i)->setSelected(true);
     Updating = false;
 }
 
 void TfrmMain::removeNode(QTreeWidgetItem* node) {
     // Every bookmark node that leaves the tree passes the deletion hook first.
-    for (int i = 0; i < node->childCount(); ++i) tvDeletion(node->child(i));
+    for (int i = 0; i < node->childCount(); ++i)
+        tvDeletion(node->child(i));
     tvDeletion(node);
     delete node;
     noteTreeChanged();
 }
 
-void TfrmMain::mnuCollapseAllClick() { tv->collapseAll(); }
+void TfrmMain::mnuCollapseAllClick() {
+    tv->collapseAll();
+}
 
-void TfrmMain::mnuExpandAllClick() { tv->expandAll(); }
+void TfrmMain::mnuExpandAllClick() {
+    tv->expandAll();
+}
 
-void TfrmMain::mnuSelectAllClick() { SelectAllOuterNodes(); }
+void TfrmMain::mnuSelectAllClick() {
+    SelectAllOuterNodes();
+}

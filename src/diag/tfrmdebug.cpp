@@ -65,7 +65,9 @@ void TfrmDebug::cmdDataClick() {
     mem->setPlainText(DebugListing(store).join(QLatin1Char('\n')));
 }
 
-void TfrmDebug::cmdCloseClick() { close(); }
+void TfrmDebug::cmdCloseClick() {
+    close();
+}
 
 bool TfrmDebug::event(QEvent* event) {
     // Esc closes this window only, never the main window behind it.

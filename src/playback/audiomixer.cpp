@@ -73,8 +73,7 @@ struct TAudioMixer::Impl {
     }
 
     // Runs the server connection's events until done() holds or the time is up.
-    template <typename Done>
-    bool runUntil(Done done, int timeoutMs) {
+    template <typename Done> bool runUntil(Done done, int timeoutMs) {
         QDeadlineTimer deadline(timeoutMs);
         while (!done()) {
             const qint64 left = deadline.remainingTime();
@@ -94,8 +93,7 @@ struct TAudioMixer::Impl {
         loop = pa_mainloop_new();
         if (!loop) return false;
         context = pa_context_new(pa_mainloop_get_api(loop), "Narrabel");
-        if (!context ||
-            pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        if (!context || pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
             disconnect();
             return false;
         }
@@ -122,8 +120,9 @@ struct TAudioMixer::Impl {
     // Waits for an operation; a late answer is given up, not waited for.
     bool wait(pa_operation* op) {
         if (!op) return false;
-        const bool finished = runUntil(
-            [op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; }, kOperationTimeoutMs);
+        const bool finished =
+            runUntil([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; },
+                     kOperationTimeoutMs);
         if (!finished) pa_operation_cancel(op);
         pa_operation_unref(op);
         return finished;
@@ -174,9 +173,13 @@ TAudioMixer::TAudioMixer(QObject* parent) : QObject(parent), d(std::make_unique<
 
 TAudioMixer::~TAudioMixer() = default;
 
-bool TAudioMixer::Open() { return d->connect(); }
+bool TAudioMixer::Open() {
+    return d->connect();
+}
 
-bool TAudioMixer::IsOpen() const { return d->ready(); }
+bool TAudioMixer::IsOpen() const {
+    return d->ready();
+}
 
 bool TAudioMixer::GetVolume(int destination, int connection, TMixerVolume& out) {
     out = TMixerVolume();
@@ -218,9 +221,12 @@ bool TAudioMixer::SetVolume(int destination, int connection, int left, int right
         for (unsigned i = 0; i < cv.channels; ++i) {
             const pa_channel_position_t p =
                 i < sink.map.channels ? sink.map.map[i] : PA_CHANNEL_POSITION_MONO;
-            if (IsLeft(p)) cv.values[i] = clamp(left);
-            else if (IsRight(p)) cv.values[i] = clamp(right);
-            else cv.values[i] = clamp(std::max(left, right));
+            if (IsLeft(p))
+                cv.values[i] = clamp(left);
+            else if (IsRight(p))
+                cv.values[i] = clamp(right);
+            else
+                cv.values[i] = clamp(std::max(left, right));
         }
         if (cv.channels == 2 && !IsLeft(sink.map.map[0]) && !IsRight(sink.map.map[1])) {
             cv.values[0] = clamp(left);

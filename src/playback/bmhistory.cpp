@@ -11,7 +11,9 @@ TBMHistory::TBMHistory(const QString& path) : Path(path) {
     Cursor = int(Entries.size()) - 1;
 }
 
-TBMHistory::~TBMHistory() { Save(); }
+TBMHistory::~TBMHistory() {
+    Save();
+}
 
 bool TBMHistory::Save() const {
     if (Path.isEmpty()) return false;
@@ -24,11 +26,14 @@ QString TBMHistory::EntryLine(const QString& path, int32_t position) {
     return ZeroPadTo(QString::number(position), 12) + path;
 }
 
-QString TBMHistory::EntryPath(const QString& line) { return line.mid(12, 999); }
+QString TBMHistory::EntryPath(const QString& line) {
+    return line.mid(12, 999);
+}
 
 void TBMHistory::Add(const QString& path, int32_t position) {
     Entries.append(EntryLine(path, position));
-    while (Entries.size() > Capacity) Entries.removeFirst();
+    while (Entries.size() > Capacity)
+        Entries.removeFirst();
     Cursor = int(Entries.size()) - 1;
     if (OnChanged) OnChanged();
 }

@@ -32,9 +32,13 @@ void TfrmMain::FormKeyDown(int key) {
     }
 }
 
-void TfrmMain::tvEnter() { TreeFocused = true; }
+void TfrmMain::tvEnter() {
+    TreeFocused = true;
+}
 
-void TfrmMain::tvExit() { TreeFocused = false; }
+void TfrmMain::tvExit() {
+    TreeFocused = false;
+}
 
 void TfrmMain::mnuGoOffsetClick() {
     const QString file = cmbFile->currentText();
@@ -48,8 +52,10 @@ void TfrmMain::mnuGoOffsetClick() {
                     QStringLiteral("0 - ") + QString::number(length), QString());
     if (!answer) return;
     const int64_t value = ParseLooseInt(*answer);
-    if (value >= 0 && value <= length) PlayFrom(int32_t(value));
-    else ShowMessage(*answer + QStringLiteral(" is not a valid value."));
+    if (value >= 0 && value <= length)
+        PlayFrom(int32_t(value));
+    else
+        ShowMessage(*answer + QStringLiteral(" is not a valid value."));
 }
 
 void TfrmMain::TimedExitTick() {
@@ -63,4 +69,6 @@ void TfrmMain::TimedExitTick() {
     }
 }
 
-void TfrmMain::cmdAboutClick() { frmAbout->exec(); }
+void TfrmMain::cmdAboutClick() {
+    frmAbout->exec();
+}

@@ -11,12 +11,12 @@
 #include <QMutexLocker>
 #include <algorithm>
 #include <atomic>
-#include <cstring>
-#include <gst/gst.h>
-#include <pulse/pulseaudio.h>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
+#include <gst/gst.h>
 #include <mutex>
+#include <pulse/pulseaudio.h>
 #include <thread>
 
 namespace {
@@ -82,13 +82,14 @@ struct FrameHeader {
 };
 
 bool ParseHeader(const uchar* p, FrameHeader& h) {
-    const uint32_t v = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+    const uint32_t v =
+        (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
     if ((v & 0xFFE00000u) != 0xFFE00000u) return false;
     const int version = (v >> 19) & 3, layer = (v >> 17) & 3, brIdx = (v >> 12) & 15,
               srIdx = (v >> 10) & 3, pad = (v >> 9) & 1;
     if (version == 1 || layer == 0 || brIdx == 0 || brIdx == 15 || srIdx == 3) return false;
-    static const int rates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000},
-                                    {44100, 48000, 32000}};
+    static const int rates[4][3] = {
+        {11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
     static const int br1[3][15] = {
         {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448}, // L1
         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},    // L2
@@ -96,7 +97,7 @@ bool ParseHeader(const uchar* p, FrameHeader& h) {
     static const int br2[2][15] = {
         {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256}, // L1
         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}};     // L2, L3
-    const int layerNo = 4 - layer; // 1, 2 or 3
+    const int layerNo = 4 - layer;                                           // 1, 2 or 3
     const int kbps = version == 3 ? br1[layerNo - 1][brIdx] : br2[layerNo == 1 ? 0 : 1][brIdx];
     h.version = version;
     h.layer = layer;
@@ -162,7 +163,8 @@ int64_t ScanMpegAudio(const uchar* data, qint64 size, bool* fromHeader) {
     // stray sync pattern somewhere is not MPEG audio.
     FrameHeader first;
     const qint64 searchEnd = std::min(end, pos + 65536);
-    while (pos < searchEnd && !RealFrameAt(data, pos, end, 3, first)) ++pos;
+    while (pos < searchEnd && !RealFrameAt(data, pos, end, 3, first))
+        ++pos;
     if (pos >= searchEnd) return -1;
 
     // An encoder's summary frame (Xing/Info or VBRI) counts the frames for us;
@@ -199,7 +201,8 @@ int64_t ScanMpegAudio(const uchar* data, qint64 size, bool* fromHeader) {
         ++pos;
         while (pos + 4 <= end) {
             FrameHeader r;
-            if (data[pos] == 0xFF && RealFrameAt(data, pos, end, 2, r) && SameStream(first, r)) break;
+            if (data[pos] == 0xFF && RealFrameAt(data, pos, end, 2, r) && SameStream(first, r))
+                break;
             ++pos;
         }
     }
@@ -268,19 +271,21 @@ struct TMediaPlayer::Impl {
         TMediaPlayer* q = self->q;
         switch (GST_MESSAGE_TYPE(msg)) {
         case GST_MESSAGE_EOS:
-            QMetaObject::invokeMethod(q, [q, gen] { q->onEndOfStream(gen); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                q, [q, gen] { q->onEndOfStream(gen); }, Qt::QueuedConnection);
             break;
         case GST_MESSAGE_ERROR: {
             GError* err = nullptr;
             gst_message_parse_error(msg, &err, nullptr);
-            const QString text = QString::fromUtf8(err && err->message ? err->message : "Unknown error");
+            const QString text =
+                QString::fromUtf8(err && err->message ? err->message : "Unknown error");
             if (err) g_error_free(err);
             {
                 QMutexLocker lock(&self->errorLock);
                 if (self->openError.isEmpty()) self->openError = text;
             }
-            QMetaObject::invokeMethod(q, [q, gen, text] { q->onStreamError(gen, text); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                q, [q, gen, text] { q->onStreamError(gen, text); }, Qt::QueuedConnection);
             break;
         }
         default:
@@ -423,10 +428,18 @@ TMediaPlayer::~TMediaPlayer() {
     }
 }
 
-void TMediaPlayer::SetFileName(const QString& path) { d->fileName = path; }
-QString TMediaPlayer::FileName() const { return d->fileName; }
-bool TMediaPlayer::IsOpen() const { return d->open; }
-QString TMediaPlayer::LastError() const { return d->lastError; }
+void TMediaPlayer::SetFileName(const QString& path) {
+    d->fileName = path;
+}
+QString TMediaPlayer::FileName() const {
+    return d->fileName;
+}
+bool TMediaPlayer::IsOpen() const {
+    return d->open;
+}
+QString TMediaPlayer::LastError() const {
+    return d->lastError;
+}
 
 void TMediaPlayer::requireOpen() const {
     if (!d->open) throw NarrabelError(QString::fromLatin1(kNoDevice));
@@ -572,7 +585,9 @@ int32_t TMediaPlayer::Length() const {
     return d->length;
 }
 
-int TMediaPlayer::Mode() const { return d->open ? d->mode : int(mpNotReady); }
+int TMediaPlayer::Mode() const {
+    return d->open ? d->mode : int(mpNotReady);
+}
 
 void TMediaPlayer::onEndOfStream(quint64 generation) {
     if (generation != d->generation.load() || !d->open) return;

@@ -63,11 +63,16 @@ void putValue(QByteArray& out, const TPropValue& v) {
         out.append(char(vaIdent));
         putShortStr(out, v.Text);
         break;
-    case TPropValue::False: out.append(char(vaFalse)); break;
-    case TPropValue::True: out.append(char(vaTrue)); break;
+    case TPropValue::False:
+        out.append(char(vaFalse));
+        break;
+    case TPropValue::True:
+        out.append(char(vaTrue));
+        break;
     case TPropValue::Set:
         out.append(char(vaSet));
-        for (const QByteArray& item : v.Items) putShortStr(out, item);
+        for (const QByteArray& item : v.Items)
+            putShortStr(out, item);
         out.append(char(0));
         break;
     }
@@ -141,15 +146,33 @@ bool ReadComponentImage(const QByteArray& data, int& pos, TComponentImage& image
         if (name.isEmpty()) break;
         TPropValue v;
         switch (r.byte()) {
-        case vaInt8: v = TPropValue::Integer(int8_t(r.byte())); break;
-        case vaInt16: v = TPropValue::Integer(r.int16()); break;
-        case vaInt32: v = TPropValue::Integer(r.int32()); break;
-        case vaString: v.Type = TPropValue::String; v.Text = r.shortStr(); break;
+        case vaInt8:
+            v = TPropValue::Integer(int8_t(r.byte()));
+            break;
+        case vaInt16:
+            v = TPropValue::Integer(r.int16());
+            break;
+        case vaInt32:
+            v = TPropValue::Integer(r.int32());
+            break;
+        case vaString:
+            v.Type = TPropValue::String;
+            v.Text = r.shortStr();
+            break;
         case vaLString:
-        case vaUTF8String: v.Type = TPropValue::String; v.Text = r.bytes(r.int32()); break;
-        case vaIdent: v = TPropValue::Identifier(r.shortStr()); break;
-        case vaFalse: v = TPropValue::Bool(false); break;
-        case vaTrue: v = TPropValue::Bool(true); break;
+        case vaUTF8String:
+            v.Type = TPropValue::String;
+            v.Text = r.bytes(r.int32());
+            break;
+        case vaIdent:
+            v = TPropValue::Identifier(r.shortStr());
+            break;
+        case vaFalse:
+            v = TPropValue::Bool(false);
+            break;
+        case vaTrue:
+            v = TPropValue::Bool(true);
+            break;
         case vaSet:
             v.Type = TPropValue::Set;
             for (;;) {
@@ -257,22 +280,30 @@ struct Applier {
     const TPropValue& v;
     bool ok = true;
     void integer(int32_t& field) {
-        if (v.Type == TPropValue::Int) field = v.Number;
-        else ok = false;
+        if (v.Type == TPropValue::Int)
+            field = v.Number;
+        else
+            ok = false;
     }
     void text(QString& field) {
-        if (v.Type == TPropValue::String) field = QString::fromUtf8(v.Text);
-        else ok = false;
+        if (v.Type == TPropValue::String)
+            field = QString::fromUtf8(v.Text);
+        else
+            ok = false;
     }
     void ident(QByteArray& field) {
         if (v.Type == TPropValue::Ident) field = v.Text;
         // A colour or character set may also be stored as its number.
-        else if (v.Type == TPropValue::Int) field = QByteArray::number(v.Number);
-        else ok = false;
+        else if (v.Type == TPropValue::Int)
+            field = QByteArray::number(v.Number);
+        else
+            ok = false;
     }
     void boolean(bool& field) {
-        if (v.Type == TPropValue::True || v.Type == TPropValue::False) field = v.Type == TPropValue::True;
-        else ok = false;
+        if (v.Type == TPropValue::True || v.Type == TPropValue::False)
+            field = v.Type == TPropValue::True;
+        else
+            ok = false;
     }
 };
 
@@ -280,48 +311,73 @@ enum class ApplyResult { Ok, Unknown, BadValue };
 
 ApplyResult applyPanel(TPanelProps& p, const QByteArray& name, const TPropValue& v) {
     Applier a{v};
-    if (name == "Left") a.integer(p.Left);
-    else if (name == "Top") a.integer(p.Top);
-    else if (name == "Width") a.integer(p.Width);
-    else if (name == "Height") a.integer(p.Height);
-    else if (name == "BevelOuter") a.ident(p.BevelOuter);
-    else if (name == "Caption") a.text(p.Caption);
-    else if (name == "TabOrder") a.integer(p.TabOrder);
-    else if (name == "ParentFont") a.boolean(p.ParentFont);
+    if (name == "Left")
+        a.integer(p.Left);
+    else if (name == "Top")
+        a.integer(p.Top);
+    else if (name == "Width")
+        a.integer(p.Width);
+    else if (name == "Height")
+        a.integer(p.Height);
+    else if (name == "BevelOuter")
+        a.ident(p.BevelOuter);
+    else if (name == "Caption")
+        a.text(p.Caption);
+    else if (name == "TabOrder")
+        a.integer(p.TabOrder);
+    else if (name == "ParentFont")
+        a.boolean(p.ParentFont);
     else if (name.startsWith("Font.")) {
         p.FontSet = true;
-        if (name == "Font.Charset") a.ident(p.Font.Charset);
-        else if (name == "Font.Color") a.ident(p.Font.Color);
-        else if (name == "Font.Height") a.integer(p.Font.Height);
-        else if (name == "Font.Name") a.text(p.Font.Name);
+        if (name == "Font.Charset")
+            a.ident(p.Font.Charset);
+        else if (name == "Font.Color")
+            a.ident(p.Font.Color);
+        else if (name == "Font.Height")
+            a.integer(p.Font.Height);
+        else if (name == "Font.Name")
+            a.text(p.Font.Name);
         else if (name == "Font.Style") {
             if (v.Type != TPropValue::Set) return ApplyResult::BadValue;
             p.Font.Bold = v.Items.contains("fsBold");
             p.Font.Italic = v.Items.contains("fsItalic");
             p.Font.Underline = v.Items.contains("fsUnderline");
             p.Font.StrikeOut = v.Items.contains("fsStrikeOut");
-        } else return ApplyResult::Unknown;
-    } else return ApplyResult::Unknown;
+        } else
+            return ApplyResult::Unknown;
+    } else
+        return ApplyResult::Unknown;
     return a.ok ? ApplyResult::Ok : ApplyResult::BadValue;
 }
 
 ApplyResult applyCheck(TCheckProps& c, const QByteArray& name, const TPropValue& v) {
     Applier a{v};
-    if (name == "Left") a.integer(c.Left);
-    else if (name == "Top") a.integer(c.Top);
-    else if (name == "Width") a.integer(c.Width);
-    else if (name == "Height") a.integer(c.Height);
-    else if (name == "Hint") a.text(c.Hint);
-    else if (name == "Caption") a.text(c.Caption);
-    else if (name == "Checked") a.boolean(c.Checked);
-    else if (name == "ParentShowHint") a.boolean(c.ParentShowHint);
-    else if (name == "ShowHint") a.boolean(c.ShowHint);
-    else if (name == "TabOrder") a.integer(c.TabOrder);
+    if (name == "Left")
+        a.integer(c.Left);
+    else if (name == "Top")
+        a.integer(c.Top);
+    else if (name == "Width")
+        a.integer(c.Width);
+    else if (name == "Height")
+        a.integer(c.Height);
+    else if (name == "Hint")
+        a.text(c.Hint);
+    else if (name == "Caption")
+        a.text(c.Caption);
+    else if (name == "Checked")
+        a.boolean(c.Checked);
+    else if (name == "ParentShowHint")
+        a.boolean(c.ParentShowHint);
+    else if (name == "ShowHint")
+        a.boolean(c.ShowHint);
+    else if (name == "TabOrder")
+        a.integer(c.TabOrder);
     else if (name == "State") {
         QByteArray state;
         a.ident(state);
         if (a.ok) c.Checked = state == "cbChecked";
-    } else return ApplyResult::Unknown;
+    } else
+        return ApplyResult::Unknown;
     return a.ok ? ApplyResult::Ok : ApplyResult::BadValue;
 }
 
@@ -348,12 +404,13 @@ bool TOptionsFile::Apply(const QByteArray& data, QString* error) {
             const ApplyResult r = i == 0 ? applyPanel(next.Panel, prop.first, prop.second)
                                          : applyCheck(*checks[i - 1], prop.first, prop.second);
             if (r == ApplyResult::Ok) continue;
-            return fail(error, QStringLiteral("Error reading %1.%2: %3")
-                                   .arg(QString::fromLatin1(names[i]), QString::fromLatin1(prop.first),
-                                        r == ApplyResult::Unknown
-                                            ? QStringLiteral("Property %1 does not exist")
-                                                  .arg(QString::fromLatin1(prop.first))
-                                            : kInvalidValue));
+            return fail(error,
+                        QStringLiteral("Error reading %1.%2: %3")
+                            .arg(QString::fromLatin1(names[i]), QString::fromLatin1(prop.first),
+                                 r == ApplyResult::Unknown
+                                     ? QStringLiteral("Property %1 does not exist")
+                                           .arg(QString::fromLatin1(prop.first))
+                                     : kInvalidValue));
         }
     }
     *this = next;

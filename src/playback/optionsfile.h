@@ -20,13 +20,37 @@
 struct TPropValue {
     enum Kind { Int, String, Ident, False, True, Set } Type = Int;
     int32_t Number = 0;
-    QByteArray Text;          // String (UTF-8) and Ident
-    QList<QByteArray> Items;  // Set
-    static TPropValue Integer(int32_t v) { TPropValue p; p.Type = Int; p.Number = v; return p; }
-    static TPropValue Str(const QString& s) { TPropValue p; p.Type = String; p.Text = s.toUtf8(); return p; }
-    static TPropValue Identifier(const QByteArray& s) { TPropValue p; p.Type = Ident; p.Text = s; return p; }
-    static TPropValue Bool(bool b) { TPropValue p; p.Type = b ? True : False; return p; }
-    static TPropValue SetOf(const QList<QByteArray>& items) { TPropValue p; p.Type = Set; p.Items = items; return p; }
+    QByteArray Text;         // String (UTF-8) and Ident
+    QList<QByteArray> Items; // Set
+    static TPropValue Integer(int32_t v) {
+        TPropValue p;
+        p.Type = Int;
+        p.Number = v;
+        return p;
+    }
+    static TPropValue Str(const QString& s) {
+        TPropValue p;
+        p.Type = String;
+        p.Text = s.toUtf8();
+        return p;
+    }
+    static TPropValue Identifier(const QByteArray& s) {
+        TPropValue p;
+        p.Type = Ident;
+        p.Text = s;
+        return p;
+    }
+    static TPropValue Bool(bool b) {
+        TPropValue p;
+        p.Type = b ? True : False;
+        return p;
+    }
+    static TPropValue SetOf(const QList<QByteArray>& items) {
+        TPropValue p;
+        p.Type = Set;
+        p.Items = items;
+        return p;
+    }
 };
 
 struct TComponentImage {
@@ -83,7 +107,9 @@ struct TOptionsFile {
     bool Apply(const QByteArray& data, QString* error = nullptr);
 };
 
-inline QString OptionsFileName() { return QStringLiteral("Narrabel.opt"); }
+inline QString OptionsFileName() {
+    return QStringLiteral("Narrabel.opt");
+}
 // Writes the file (replacing it in one step). False with error on failure.
 bool SaveOptionsFile(const QString& path, const TOptionsFile& options, QString* error = nullptr);
 // Reads and applies the file. A missing file is no error and changes nothing.

@@ -26,7 +26,9 @@ const QString kPause = QStringLiteral("&Pause");
 
 // A progress bar whose range is 0..0 turns into an animated "busy" bar in Qt;
 // an empty 0..1 bar looks the same as an empty 0..0 one and stays still.
-void SetProgressMax(QProgressBar* prg, int32_t length) { prg->setRange(0, std::max(length, 1)); }
+void SetProgressMax(QProgressBar* prg, int32_t length) {
+    prg->setRange(0, std::max(length, 1));
+}
 
 } // namespace
 
@@ -94,13 +96,17 @@ void TfrmMain::cmdPlayClick() {
         // Played to the end: start again from the beginning.
         if (mp->Mode() == TMediaPlayer::mpStopped && mp->Position() == mp->Length())
             mp->SetPosition(0);
-        if (mp->Mode() == TMediaPlayer::mpPaused) mp->Resume();
-        else mp->Play();
+        if (mp->Mode() == TMediaPlayer::mpPaused)
+            mp->Resume();
+        else
+            mp->Play();
         cmdPlay->setText(kPause);
         SetStatus(0, QStringLiteral("Playing"));
     }
-    if (mp->Mode() == TMediaPlayer::mpPlaying) tmr->start();
-    else tmr->stop();
+    if (mp->Mode() == TMediaPlayer::mpPlaying)
+        tmr->start();
+    else
+        tmr->stop();
 }
 
 void TfrmMain::tmrTimer() {
@@ -157,7 +163,7 @@ void TfrmMain::cmbFileChange() {
 
 void TfrmMain::cmbFileSelect() {
     const QString file = cmbFile->currentText();
-    FindOrAddStartBookmark(file); // stores a start bookmark for a file that has none
+    FindOrAddStartBookmark(file);       // stores a start bookmark for a file that has none
     if (History) History->Add(file, 1); // gone once the window has closed
     OpenCurrentFile();
     cmdPlay->setText(kPause);

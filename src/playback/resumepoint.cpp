@@ -22,7 +22,8 @@ const int32_t kResumeMinMs = 10;
 void writeLines(const QString& path, const QStringList& lines) {
     TSuperStringList list;
     list.append(lines);
-    if (!list.SaveToFile(path)) throw NarrabelError(QStringLiteral("Cannot write \"%1\"").arg(path));
+    if (!list.SaveToFile(path))
+        throw NarrabelError(QStringLiteral("Cannot write \"%1\"").arg(path));
 }
 
 } // namespace
@@ -50,13 +51,15 @@ void TfrmMain::LoadResumeHint() {
 void TfrmMain::cmdResumeClick() {
     TSuperStringList lines;
     if (!lines.LoadFromFile(DataFolder + QStringLiteral("Narrabel.rsm")))
-        throw NarrabelError(QStringLiteral("Cannot read \"%1\"")
-                                .arg(DataFolder + QStringLiteral("Narrabel.rsm")));
+        throw NarrabelError(
+            QStringLiteral("Cannot read \"%1\"").arg(DataFolder + QStringLiteral("Narrabel.rsm")));
     cmbFile->setEditText(lines.value(0));
     const QString posText = lines.value(1);
     const bool opened = OpenCurrentFile();
-    if (opened) tmr->start();
-    else tmr->stop();
+    if (opened)
+        tmr->start();
+    else
+        tmr->stop();
     if (!opened) return;
     const int32_t pos = int32_t(uint32_t(uint64_t(ParseLooseInt(posText))));
     History->Add(cmbFile->currentText(), pos);
@@ -70,12 +73,14 @@ void TfrmMain::AddRecentFile() {
     const bool wasUpdating = Updating;
     Updating = true;
     cmbFile->insertItem(0, file);
-    while (cmbFile->count() > kMaxRecentFiles) cmbFile->removeItem(cmbFile->count() - 1);
+    while (cmbFile->count() > kMaxRecentFiles)
+        cmbFile->removeItem(cmbFile->count() - 1);
     cmbFile->setEditText(file); // inserting may have changed the edit text
     Updating = wasUpdating;
     if (DataFolder.isEmpty()) return;
     TSuperStringList rows;
-    for (int i = 0; i < cmbFile->count(); ++i) rows << cmbFile->itemText(i);
+    for (int i = 0; i < cmbFile->count(); ++i)
+        rows << cmbFile->itemText(i);
     rows.SaveToFile(DataFolder + QStringLiteral("Narrabel.hst")); // errors are ignored
 }
 

@@ -150,7 +150,9 @@ void TfrmOptions::SetOptions(const TOptionsFile& options) {
     syncSwitches();
 }
 
-QFont TfrmOptions::PanelFont() const { return pnlFont->font(); }
+QFont TfrmOptions::PanelFont() const {
+    return pnlFont->font();
+}
 
 bool TfrmOptions::event(QEvent* event) {
     // Esc belongs to this window: the main window's own Esc (close the program)
@@ -192,7 +194,9 @@ void TfrmOptions::cmdFontClick() {
     kept.Panel.ParentFont = false;
 }
 
-void TfrmOptions::cmdCloseClick() { close(); }
+void TfrmOptions::cmdCloseClick() {
+    close();
+}
 
 void TfrmOptions::FormClose() {
     if (frmMain && frmMain->tv) frmMain->tv->setFont(pnlFont->font());

@@ -15,11 +15,20 @@ QString ComposeName(const TMP3Rec& tag, const TNamePattern& pattern, const QStri
     QString values[4];
     for (int i = 0; i < 4; ++i) {
         switch (pattern.Slots[i]) {
-        case ffArtist: values[i] = tag.Artist; break;
-        case ffAlbum: values[i] = tag.Album; break;
-        case ffTrack: values[i] = tag.Track; break;
-        case ffTitle: values[i] = tag.Title; break;
-        default: break;
+        case ffArtist:
+            values[i] = tag.Artist;
+            break;
+        case ffAlbum:
+            values[i] = tag.Album;
+            break;
+        case ffTrack:
+            values[i] = tag.Track;
+            break;
+        case ffTitle:
+            values[i] = tag.Title;
+            break;
+        default:
+            break;
         }
     }
     return JoinNameFields(values, pattern.Delim, ext);

@@ -28,7 +28,8 @@ int CallRenameat2(const char* from, const char* to) {
 
 // link() fails when the target exists, so the new name is claimed atomically.
 TRenameStatus LinkAndUnlink(const char* from, const char* to) {
-    if (::link(from, to) != 0) return errno == EEXIST ? TRenameStatus::TargetExists : TRenameStatus::Failed;
+    if (::link(from, to) != 0)
+        return errno == EEXIST ? TRenameStatus::TargetExists : TRenameStatus::Failed;
     if (::unlink(from) != 0) {
         const int saved = errno;
         ::unlink(to);
@@ -56,10 +57,12 @@ struct Walker {
         QDir dir(folder);
         const QStringList subs =
             dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Unsorted);
-        for (const QString& name : subs) Walk(JoinPath(folder, name));
+        for (const QString& name : subs)
+            Walk(JoinPath(folder, name));
 
         // Regular files only: a FIFO or device named *.mp3 would hang the tag read.
-        QDir fileDir(folder, QStringLiteral("*.mp3"), QDir::Unsorted, QDir::Files | QDir::NoDotAndDotDot);
+        QDir fileDir(folder, QStringLiteral("*.mp3"), QDir::Unsorted,
+                     QDir::Files | QDir::NoDotAndDotDot);
         const QStringList files = fileDir.entryList();
         for (const QString& name : files) {
             const QString full = JoinPath(folder, name);
@@ -69,7 +72,8 @@ struct Walker {
             row.NewName = ComposeName(hooks.ReadTag(full), pattern, ext);
             const QString newPath = row.NewPath();
             if (full.toLower() == newPath.toLower()) continue;
-            if (!IsAllowedFileName(row.NewName)) row.SkipReason = QStringLiteral("illegal name");
+            if (!IsAllowedFileName(row.NewName))
+                row.SkipReason = QStringLiteral("illegal name");
             else if (targets.contains(newPath) || PathTaken(newPath))
                 row.SkipReason = QStringLiteral("NewName exists");
             targets.insert(newPath);
@@ -81,7 +85,9 @@ struct Walker {
 
 const QLatin1String kCrLf("\r\n");
 
-QString TimeText(const QDateTime& t) { return QLocale::c().toString(t.time(), QStringLiteral("HH:mm:ss.zzz")); }
+QString TimeText(const QDateTime& t) {
+    return QLocale::c().toString(t.time(), QStringLiteral("HH:mm:ss.zzz"));
+}
 
 // Day and month names from the user's locale, digits as they are everywhere.
 QString LongDateText(const QDate& d) {
@@ -114,7 +120,9 @@ bool SaveNew(const QString& folder, const QString& name, const QByteArray& text,
 
 } // namespace
 
-void SetRenameat2ForTest(TRenameat2Fn fn) { renameat2Fn = fn; }
+void SetRenameat2ForTest(TRenameat2Fn fn) {
+    renameat2Fn = fn;
+}
 
 bool PathTaken(const QString& path) {
     struct stat st;
@@ -123,22 +131,28 @@ bool PathTaken(const QString& path) {
 
 TRenameStatus RenameNoReplace(const QString& oldPath, const QString& newPath) {
     if (ExtractFilePath(newPath) != ExtractFilePath(oldPath) ||
-        !IsAllowedFileName(ExtractFileName(newPath)) || !IsAllowedFileName(ExtractFileName(oldPath)))
+        !IsAllowedFileName(ExtractFileName(newPath)) ||
+        !IsAllowedFileName(ExtractFileName(oldPath)))
         return TRenameStatus::IllegalName;
     const QByteArray from = QFile::encodeName(oldPath);
     const QByteArray to = QFile::encodeName(newPath);
     if (oldPath == newPath) return PathTaken(oldPath) ? TRenameStatus::Ok : TRenameStatus::Failed;
     if (CallRenameat2(from.constData(), to.constData()) == 0) return TRenameStatus::Ok;
     switch (errno) {
-    case EEXIST: return TRenameStatus::TargetExists;
+    case EEXIST:
+        return TRenameStatus::TargetExists;
     case EINVAL:
     case ENOSYS:
-    case EOPNOTSUPP: return LinkAndUnlink(from.constData(), to.constData());
-    default: return TRenameStatus::Failed;
+    case EOPNOTSUPP:
+        return LinkAndUnlink(from.constData(), to.constData());
+    default:
+        return TRenameStatus::Failed;
     }
 }
 
-QString TRenameAction::NewPath() const { return ExtractFilePath(OldPath) + NewName; }
+QString TRenameAction::NewPath() const {
+    return ExtractFilePath(OldPath) + NewName;
+}
 
 std::vector<TRenameAction> PlanMassRename(const QString& root, const TNamePattern& pattern,
                                           const QString& ext, const TMassRenameWalk& walk) {
@@ -194,16 +208,23 @@ TMassRenameLog ApplyMassRename(std::vector<TRenameAction>& rows, const QString& 
             row.SkipReason = QStringLiteral("rename failed");
         }
         switch (row.Result) {
-        case TRowResult::Ok: lines << QStringLiteral("Result : OK") + kCrLf; break;
-        case TRowResult::Skipped: lines << QStringLiteral("Result : SKIPPED - NewName exists") + kCrLf; break;
-        default: lines << QStringLiteral("Result : ERROR") + kCrLf; break;
+        case TRowResult::Ok:
+            lines << QStringLiteral("Result : OK") + kCrLf;
+            break;
+        case TRowResult::Skipped:
+            lines << QStringLiteral("Result : SKIPPED - NewName exists") + kCrLf;
+            break;
+        default:
+            lines << QStringLiteral("Result : ERROR") + kCrLf;
+            break;
         }
     }
     lines << kCrLf + QStringLiteral("Finished: ") + TimeText(now());
 
     TMassRenameLog log;
     QString text;
-    for (const QString& l : lines) text += l + kCrLf;
+    for (const QString& l : lines)
+        text += l + kCrLf;
     log.Text = text.toUtf8();
     const QString name = MassRenameLogName(started);
     log.Path = dataFolder + name;

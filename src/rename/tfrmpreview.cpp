@@ -58,7 +58,8 @@ TfrmPreview::TfrmPreview(QWidget* parent) : QDialog(parent) {
     cmdDesAll = MakeButton(pnlTop, "cmdDesAll", QStringLiteral("D&eselect All"));
     cmdProceed = MakeButton(pnlTop, "cmdProceed", QStringLiteral("&Proceed"));
     cmdProceed->setToolTip(QStringLiteral("apply the proposed changes"));
-    for (QPushButton* b : {cmdSel, cmdDes, cmdSelAll, cmdDesAll, cmdProceed}) top->addWidget(b);
+    for (QPushButton* b : {cmdSel, cmdDes, cmdSelAll, cmdDesAll, cmdProceed})
+        top->addWidget(b);
     top->addStretch(1);
     // Placed by resizeEvent at a fixed distance from the right edge.
     cmdCancel = MakeButton(pnlTop, "cmdCancel", QStringLiteral("&Cancel"));
@@ -110,7 +111,9 @@ TfrmPreview::TfrmPreview(QWidget* parent) : QDialog(parent) {
     resize(800, 500);
 }
 
-TfrmRename* TfrmPreview::Source() const { return RenameWindow ? RenameWindow : frmRename; }
+TfrmRename* TfrmPreview::Source() const {
+    return RenameWindow ? RenameWindow : frmRename;
+}
 
 void TfrmPreview::SetStatus(const QString& text) {
     lblMsg->setText(text);
@@ -129,7 +132,8 @@ void TfrmPreview::FormActivate() {
     setWindowState(windowState() | Qt::WindowMaximized);
     ShowReviewButtons(false);
     // Run once the window is up, so that it paints and answers while searching.
-    if (!busy) QTimer::singleShot(0, this, [this] {
+    if (!busy)
+        QTimer::singleShot(0, this, [this] {
             if (isVisible() && !busy) BuildList();
         });
 }
@@ -158,13 +162,15 @@ void TfrmPreview::BuildList() {
     busy = false;
     cancelRequested = false;
     lblMsg->setText(QStringLiteral("Finished - verify checked items and click Proceed."));
-    if (!isVisible()) return; // closed while searching: nothing more to do
+    if (!isVisible()) return;   // closed while searching: nothing more to do
     if (Closing && Closing()) { // a program on its way out starts no renames
         done(QDialog::Rejected);
         return;
     }
-    if (source->chkPreview->isChecked()) ShowReviewButtons(true);
-    else ApplyList();
+    if (source->chkPreview->isChecked())
+        ShowReviewButtons(true);
+    else
+        ApplyList();
 }
 
 void TfrmPreview::ApplyList() {
@@ -204,21 +210,25 @@ void TfrmPreview::ApplyList() {
     if (LastLog.Saved && OpenLog) OpenLog(LastLog.Path);
     done(QDialog::Accepted);
     if (!LastLog.Saved)
-        throw NarrabelError(QStringLiteral("The mass rename log could not be written to %1.")
-                                .arg(LastLog.Path) +
-                            (repointError.isEmpty() ? QString() : QStringLiteral("\n") + repointError));
+        throw NarrabelError(
+            QStringLiteral("The mass rename log could not be written to %1.").arg(LastLog.Path) +
+            (repointError.isEmpty() ? QString() : QStringLiteral("\n") + repointError));
     if (!repointError.isEmpty()) throw NarrabelError(repointError);
 }
 
-void TfrmPreview::cmdProceedClick() { ApplyList(); }
+void TfrmPreview::cmdProceedClick() {
+    ApplyList();
+}
 
 void TfrmPreview::cmdSelClick() {
-    for (QTreeWidgetItem* item : lv->selectedItems()) item->setCheckState(0, Qt::Checked);
+    for (QTreeWidgetItem* item : lv->selectedItems())
+        item->setCheckState(0, Qt::Checked);
     lv->setFocus();
 }
 
 void TfrmPreview::cmdDesClick() {
-    for (QTreeWidgetItem* item : lv->selectedItems()) item->setCheckState(0, Qt::Unchecked);
+    for (QTreeWidgetItem* item : lv->selectedItems())
+        item->setCheckState(0, Qt::Unchecked);
     lv->setFocus();
 }
 
@@ -250,7 +260,9 @@ void TfrmPreview::cmdCancelClick() {
     if (AskYesNo(QStringLiteral("Cancel?"))) cancelRequested = true;
 }
 
-void TfrmPreview::reject() { cmdCancelClick(); }
+void TfrmPreview::reject() {
+    cmdCancelClick();
+}
 
 // The proposals stay on show until the next search replaces them.
 void TfrmPreview::FormClose() {

@@ -2,8 +2,8 @@
 
 #include "app/application.h"
 #include "app/dialogs.h"
-#include "app/widgets.h"
 #include "app/tfrmmain.h"
+#include "app/widgets.h"
 #include "rename/tfrmpreview.h"
 #include "tags/fillrules.h"
 #include "util/qorext.h"
@@ -69,7 +69,8 @@ TfrmRename::TfrmRename(QWidget* parent) : QDialog(parent) {
     cmb3 = MakeFieldSlot(this, "cmb3", ffTrack);
     cmb4 = MakeFieldSlot(this, "cmb4", ffTitle);
     cmbDelim = MakeDelimiterBox(this);
-    for (QComboBox* c : {cmb1, cmb2, cmb3, cmb4}) pattern->addWidget(c);
+    for (QComboBox* c : {cmb1, cmb2, cmb3, cmb4})
+        pattern->addWidget(c);
     auto* delimLabel = new QLabel(QStringLiteral("&Delimiter"), this);
     delimLabel->setBuddy(cmbDelim);
     pattern->addWidget(delimLabel);
@@ -115,7 +116,9 @@ void TfrmRename::SetMass() {
     stv->setEnabled(true);
 }
 
-QString TfrmRename::NewName() const { return pnlNewName->text(); }
+QString TfrmRename::NewName() const {
+    return pnlNewName->text();
+}
 
 bool TfrmRename::SelectFolder(const QString& folder) {
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) return false;
@@ -124,19 +127,26 @@ bool TfrmRename::SelectFolder(const QString& folder) {
     return true;
 }
 
-QString TfrmRename::SelectedFolder() const { return selectedFolder; }
+QString TfrmRename::SelectedFolder() const {
+    return selectedFolder;
+}
 
-bool TfrmRename::MassMode() const { return stv->isEnabled(); }
+bool TfrmRename::MassMode() const {
+    return stv->isEnabled();
+}
 
 TNamePattern TfrmRename::Pattern() const {
     TNamePattern p;
     QComboBox* slotBoxes[] = {cmb1, cmb2, cmb3, cmb4};
-    for (int i = 0; i < 4; ++i) p.Slots[i] = slotBoxes[i]->currentIndex();
+    for (int i = 0; i < 4; ++i)
+        p.Slots[i] = slotBoxes[i]->currentIndex();
     p.Delim = cmbDelim->currentText();
     return p;
 }
 
-TMP3Rec TfrmRename::TagOf(const QString& path, bool read) { return TagSource(path, read); }
+TMP3Rec TfrmRename::TagOf(const QString& path, bool read) {
+    return TagSource(path, read);
+}
 
 QString TfrmRename::ComposeName(const QString& path, bool readTags) {
     return ::ComposeName(TagOf(path, readTags), Pattern(), Extension);
@@ -150,8 +160,10 @@ bool TfrmRename::RenameAndRepoint(const QString& oldPath, const QString& newPath
 }
 
 void TfrmRename::UpdatePreview() {
-    if (MassMode()) pnlNewName->setText(ComposePatternName(Pattern(), Extension));
-    else pnlNewName->setText(ComposeName(QString(), false));
+    if (MassMode())
+        pnlNewName->setText(ComposePatternName(Pattern(), Extension));
+    else
+        pnlNewName->setText(ComposeName(QString(), false));
 }
 
 void TfrmRename::FormActivate() {
@@ -159,7 +171,9 @@ void TfrmRename::FormActivate() {
     UpdatePreview();
 }
 
-void TfrmRename::cmb1Change() { UpdatePreview(); }
+void TfrmRename::cmb1Change() {
+    UpdatePreview();
+}
 
 void TfrmRename::cmdOkClick() {
     if (MassMode()) {
@@ -192,7 +206,9 @@ void TfrmRename::cmdOkClick() {
     accept();
 }
 
-void TfrmRename::cmdCancelClick() { reject(); }
+void TfrmRename::cmdCancelClick() {
+    reject();
+}
 
 void TfrmRename::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);

@@ -63,7 +63,7 @@ public:
     void cmdOkClick();
     void cmdCancelClick();
 
-    QString Extension;     // for new names, without "."; "mp3" when shown empty
+    QString Extension; // for new names, without "."; "mp3" when shown empty
     TRenameStatus LastStatus = TRenameStatus::Ok;
 
     // Seams with working defaults: the shared tag record, the main window's

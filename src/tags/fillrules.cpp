@@ -8,11 +8,16 @@ const QString kNF = QStringLiteral("[NF]");
 
 QString* FieldOf(TFillResult& r, int slot) {
     switch (slot) {
-    case ffArtist: return &r.Artist;
-    case ffAlbum: return &r.Album;
-    case ffTrack: return &r.Track;
-    case ffTitle: return &r.Title;
-    default: return nullptr;
+    case ffArtist:
+        return &r.Artist;
+    case ffAlbum:
+        return &r.Album;
+    case ffTrack:
+        return &r.Track;
+    case ffTitle:
+        return &r.Title;
+    default:
+        return nullptr;
     }
 }
 
@@ -51,8 +56,10 @@ QStringList FolderRuleItems() {
 QString FirstDigitRun(const QString& text) {
     QString run;
     for (QChar c : text) {
-        if (c >= QChar('0') && c <= QChar('9')) run += c;
-        else if (!run.isEmpty()) break;
+        if (c >= QChar('0') && c <= QChar('9'))
+            run += c;
+        else if (!run.isEmpty())
+            break;
     }
     return run;
 }
@@ -70,8 +77,12 @@ TFillResult FillFromFileInfo(const QString& fileName, const QString& folder,
 
     const QString last = FolderName(folder, 1);
     switch (pattern.FolderRule) {
-    case 1: r.Artist = BracketText(last); break;
-    case 2: r.Album = BracketText(last); break;
+    case 1:
+        r.Artist = BracketText(last);
+        break;
+    case 2:
+        r.Album = BracketText(last);
+        break;
     case 3: {
         QString mark;
         r.Artist = BracketText(last, &mark);
@@ -90,8 +101,11 @@ TFillResult FillFromFileInfo(const QString& fileName, const QString& folder,
         if (!part.isEmpty()) r.Album += QStringLiteral(" (") + part + QStringLiteral(")");
         break;
     }
-    case 6: r.Artist = r.Album = folder; break;
-    default: break;
+    case 6:
+        r.Artist = r.Album = folder;
+        break;
+    default:
+        break;
     }
 
     if (r.Track.isEmpty()) r.Track = FirstDigitRun(fileName);

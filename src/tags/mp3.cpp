@@ -32,13 +32,15 @@ void ReadTag(const QString& path) {
     r.FileName = path;
     for (QString* f : {&r.Artist, &r.Album, &r.Track, &r.Title, &r.Year, &r.Genre, &r.Comment})
         *f = TrimCtl(*f);
-    while (r.Track.size() < 2) r.Track.prepend(QLatin1Char('0'));
+    while (r.Track.size() < 2)
+        r.Track.prepend(QLatin1Char('0'));
 }
 
 int SaveCurrentTag(const QString& path) {
     const TMP3Rec r = CurrentTag();
     // ISO-8859-1 is all a written frame can hold; refuse before anything changes.
-    for (const QString* f : {&r.Artist, &r.Album, &r.Track, &r.Title, &r.Year, &r.Genre, &r.Comment})
+    for (const QString* f :
+         {&r.Artist, &r.Album, &r.Track, &r.Title, &r.Year, &r.Genre, &r.Comment})
         if (!id3v2::IsLatin1(*f)) return id3ErrNotLatin1;
     Tid3v2tag& tag = TagStore();
     // Another read since the caller's may have left another file's tag here.

@@ -13,6 +13,7 @@
 #include "util/qorext.h"
 #include "util/shellopen.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -24,9 +25,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QSplitter>
-#include <QAbstractItemView>
 #include <QScreen>
+#include <QSplitter>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -179,8 +179,10 @@ void TfrmEdit::showEvent(QShowEvent* e) {
 // activation: coming back from a message box or another window must not throw
 // away what was typed into the boxes or the file the user moved to.
 void TfrmEdit::Open() {
-    if (isVisible()) FormActivate();
-    else show();
+    if (isVisible())
+        FormActivate();
+    else
+        show();
     raise();
     activateWindow();
 }
@@ -191,7 +193,9 @@ void TfrmEdit::FormActivate() {
     SelectName(TargetName);
 }
 
-QString TfrmEdit::Folder() const { return stv->SelectedFolder(); }
+QString TfrmEdit::Folder() const {
+    return stv->SelectedFolder();
+}
 
 void TfrmEdit::MoveToFolder(const QString& folder) {
     if (!copyingDown) stv->SelectFolder(folder);

@@ -13,9 +13,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 TfrmFill::TfrmFill(QWidget* parent) : QDialog(parent) {
     WindowCreationLog() << QStringLiteral("TfrmFill");
@@ -43,7 +41,8 @@ TfrmFill::TfrmFill(QWidget* parent) : QDialog(parent) {
     cmb3 = MakeFieldSlot(this, "cmb3", ffTrack);
     cmb4 = MakeFieldSlot(this, "cmb4", ffTitle);
     cmbDelim = MakeDelimiterBox(this);
-    for (QComboBox* c : {cmb1, cmb2, cmb3, cmb4}) pl->addWidget(c);
+    for (QComboBox* c : {cmb1, cmb2, cmb3, cmb4})
+        pl->addWidget(c);
     pl->addWidget(new QLabel(QStringLiteral("&Delimiter"), this));
     pl->addWidget(cmbDelim);
     lay->addWidget(pattern);
@@ -92,13 +91,15 @@ TfrmFill::TfrmFill(QWidget* parent) : QDialog(parent) {
 void TfrmFill::Prepare(const QString& fileName, const QString& folder) {
     pnlFile->setText(fileName);
     pnlFolder->setText(folder);
-    for (QLabel* p : {pnlArtist, pnlAlbum, pnlTrack, pnlTTitle}) p->clear();
+    for (QLabel* p : {pnlArtist, pnlAlbum, pnlTrack, pnlTTitle})
+        p->clear();
 }
 
 TFillPattern TfrmFill::Pattern() const {
     TFillPattern p;
     QComboBox* slotBoxes[] = {cmb1, cmb2, cmb3, cmb4};
-    for (int i = 0; i < 4; ++i) p.Slots[i] = slotBoxes[i]->currentIndex();
+    for (int i = 0; i < 4; ++i)
+        p.Slots[i] = slotBoxes[i]->currentIndex();
     p.Delim = cmbDelim->currentText();
     p.FolderRule = cmbFolder->currentIndex();
     return p;
@@ -116,9 +117,15 @@ void TfrmFill::Refresh() {
     pnlTTitle->setText(r.Title);
 }
 
-void TfrmFill::FormActivate() { Refresh(); }
-void TfrmFill::cmb1Change() { Refresh(); }
-void TfrmFill::cmbFolderChange() { Refresh(); }
+void TfrmFill::FormActivate() {
+    Refresh();
+}
+void TfrmFill::cmb1Change() {
+    Refresh();
+}
+void TfrmFill::cmbFolderChange() {
+    Refresh();
+}
 
 void TfrmFill::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);

@@ -9,13 +9,17 @@
 #include <QTime>
 
 namespace {
-bool isTrimmable(QChar c) { return c.unicode() <= 32; }
+bool isTrimmable(QChar c) {
+    return c.unicode() <= 32;
+}
 } // namespace
 
 QString TrimCtl(const QString& text) {
     int b = 0, e = text.size();
-    while (b < e && isTrimmable(text[b])) ++b;
-    while (e > b && isTrimmable(text[e - 1])) --e;
+    while (b < e && isTrimmable(text[b]))
+        ++b;
+    while (e > b && isTrimmable(text[e - 1]))
+        --e;
     return text.mid(b, e - b);
 }
 
@@ -31,7 +35,8 @@ void TSuperStringList::AddFiles(QString folder, const QString& mask, unsigned at
     dir.setSorting(QDir::Unsorted);
     dir.setNameFilters({mask});
     // Name filters in QDir are case-insensitive by default, as the masks expect.
-    for (const QString& name : dir.entryList()) append(withFolder ? folder + name : name);
+    for (const QString& name : dir.entryList())
+        append(withFolder ? folder + name : name);
 }
 
 QStringList TSuperStringList::SplitLines(const QByteArray& data) {
@@ -63,7 +68,8 @@ bool TSuperStringList::LoadFromFile(const QString& path) {
 
 QString TSuperStringList::Text() const {
     QString t;
-    for (const QString& s : *this) t += s + QStringLiteral("\r\n");
+    for (const QString& s : *this)
+        t += s + QStringLiteral("\r\n");
     return t;
 }
 
@@ -78,11 +84,14 @@ int64_t ParseLooseInt(const QString& text) {
     QString digits;
     bool neg = false;
     for (QChar c : text) {
-        if (c == '-') neg = true;
-        else if (c >= '0' && c <= '9') digits += c;
+        if (c == '-')
+            neg = true;
+        else if (c >= '0' && c <= '9')
+            digits += c;
     }
     int i = 0;
-    while (i < digits.size() && digits[i] == '0') ++i;
+    while (i < digits.size() && digits[i] == '0')
+        ++i;
     digits = digits.mid(i);
     if (digits.isEmpty()) return 0;
     bool ok = false;
@@ -184,7 +193,9 @@ QString FormatMsDuration(uint32_t ms) {
         .arg(t.msec());
 }
 
-QString FormatMinSec(int32_t ms) { return FormatMsDuration(uint32_t(ms)).mid(5, 5); }
+QString FormatMinSec(int32_t ms) {
+    return FormatMsDuration(uint32_t(ms)).mid(5, 5);
+}
 
 QString SpecialFolderPath(int kind) {
     QString path;
@@ -193,19 +204,44 @@ QString SpecialFolderPath(int kind) {
         return l.isEmpty() ? QString() : l.first();
     };
     switch (kind) {
-    case 0: path = first(QStandardPaths::DesktopLocation); break;
-    case 2: path = first(QStandardPaths::ApplicationsLocation); break;
-    case 4: path = first(QStandardPaths::DocumentsLocation); break;
-    case 5: path = first(QStandardPaths::GenericConfigLocation); break;
-    case 6: path = first(QStandardPaths::FontsLocation); break;
-    case 10: path = first(QStandardPaths::GenericCacheLocation); break;
-    case 16: path = first(QStandardPaths::GenericDataLocation); break;
-    case 19: path = QDir::tempPath(); break;
-    case 21: path = QStringLiteral("/usr/bin"); break;
-    case 22: path = QStringLiteral("/usr/lib"); break;
-    case 25: path = first(QStandardPaths::MusicLocation); break;
-    case 26: path = first(QStandardPaths::PicturesLocation); break;
-    default: break;
+    case 0:
+        path = first(QStandardPaths::DesktopLocation);
+        break;
+    case 2:
+        path = first(QStandardPaths::ApplicationsLocation);
+        break;
+    case 4:
+        path = first(QStandardPaths::DocumentsLocation);
+        break;
+    case 5:
+        path = first(QStandardPaths::GenericConfigLocation);
+        break;
+    case 6:
+        path = first(QStandardPaths::FontsLocation);
+        break;
+    case 10:
+        path = first(QStandardPaths::GenericCacheLocation);
+        break;
+    case 16:
+        path = first(QStandardPaths::GenericDataLocation);
+        break;
+    case 19:
+        path = QDir::tempPath();
+        break;
+    case 21:
+        path = QStringLiteral("/usr/bin");
+        break;
+    case 22:
+        path = QStringLiteral("/usr/lib");
+        break;
+    case 25:
+        path = first(QStandardPaths::MusicLocation);
+        break;
+    case 26:
+        path = first(QStandardPaths::PicturesLocation);
+        break;
+    default:
+        break;
     }
     if (!path.isEmpty() && !path.endsWith('/')) path += '/';
     return path;
@@ -219,6 +255,10 @@ bool IsPlayableFile(const QString& path) {
     return false;
 }
 
-QString ExtractFileName(const QString& path) { return path.mid(path.lastIndexOf('/') + 1); }
+QString ExtractFileName(const QString& path) {
+    return path.mid(path.lastIndexOf('/') + 1);
+}
 
-QString ExtractFilePath(const QString& path) { return path.left(path.lastIndexOf('/') + 1); }
+QString ExtractFilePath(const QString& path) {
+    return path.left(path.lastIndexOf('/') + 1);
+}

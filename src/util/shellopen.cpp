@@ -3,4 +3,6 @@
 #include <QDesktopServices>
 #include <QUrl>
 
-void ShellOpen(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+void ShellOpen(const QString& path) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}

@@ -67,7 +67,8 @@ TEST(History, AppendPrevNextAndHints) {
 
 TEST(History, HundredthEntryDropsTheOldest) {
     TBMHistory h{QString()};
-    for (int i = 1; i <= 99; ++i) h.Add(QString("/f%1.mp3").arg(i), i);
+    for (int i = 1; i <= 99; ++i)
+        h.Add(QString("/f%1.mp3").arg(i), i);
     EXPECT_EQ(h.Entries.size(), 99);
     h.Add("/f100.mp3", 100);
     EXPECT_EQ(h.Entries.size(), 99);

@@ -65,8 +65,10 @@ QByteArray Expected(const QByteArray& text, int size) {
 }
 
 TEST_F(Store, DesignedExampleRecordTwelveByteForByte) {
-    for (int i = 1; i <= 11; ++i) Add(QString("/b/f%1.mp3").arg(i), 1000 * i, "x");
-    const TBookmarkRec r = Add("/books/part.mp3", 576487, "Chapter 3", Tag("Au", "Book", "03", "Part"), kNow, true);
+    for (int i = 1; i <= 11; ++i)
+        Add(QString("/b/f%1.mp3").arg(i), 1000 * i, "x");
+    const TBookmarkRec r =
+        Add("/books/part.mp3", 576487, "Chapter 3", Tag("Au", "Book", "03", "Part"), kNow, true);
     ASSERT_EQ(r.RecNo, 12);
     const QByteArray desc =
         ("Book - 03 - Part (" + dt() + ") [Chapter 3] {09:36} [00000012]").toUtf8();
@@ -105,12 +107,16 @@ TEST_F(Store, StartMarkOnlyAtPositionOne) {
         int32_t pos;
         bool start;
         const char* time;
-    } cases[] = {{0, false, "00:00"}, {1, true, "00:00"}, {2, false, "00:00"},
-                 {3723004, false, "02:03"}, {59999, false, "00:59"}};
+    } cases[] = {{0, false, "00:00"},
+                 {1, true, "00:00"},
+                 {2, false, "00:00"},
+                 {3723004, false, "02:03"},
+                 {59999, false, "00:59"}};
     for (const auto& c : cases) {
         const TBookmarkRec r = Add("/a/x.mp3", c.pos, {}, Tag("A", "Alb", "01", "T"));
         EXPECT_EQ(r.Description.contains(" [START]"), c.start) << c.pos;
-        EXPECT_TRUE(r.Description.endsWith(QString(" {%1} [%2]").arg(c.time).arg(r.RecNo, 8, 10, QChar('0'))))
+        EXPECT_TRUE(r.Description.endsWith(
+            QString(" {%1} [%2]").arg(c.time).arg(r.RecNo, 8, 10, QChar('0'))))
             << r.Description.toStdString();
         EXPECT_EQ(r.Stamp.size(), 14);
     }
@@ -297,20 +303,24 @@ TEST_F(Store, MarkDeletedKeepsPlaceAndNumber) {
 }
 
 TEST_F(Store, ForEachRecordReadsInFileOrder) {
-    for (int i = 1; i <= 1200; ++i) Add(QString("/f%1.mp3").arg(i), i);
+    for (int i = 1; i <= 1200; ++i)
+        Add(QString("/f%1.mp3").arg(i), i);
     QVector<int32_t> seen;
     EXPECT_TRUE(ForEachRecord(path, [&](const TBookmarkRec& r) {
         seen.append(r.RecNo);
         return r.RecNo < 1000;
     }));
     ASSERT_EQ(seen.size(), 1000);
-    for (int i = 0; i < 1000; ++i) ASSERT_EQ(seen[i], i + 1);
-    EXPECT_FALSE(ForEachRecord(dir->path() + "/none.nbm", [](const TBookmarkRec&) { return true; }));
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(seen[i], i + 1);
+    EXPECT_FALSE(
+        ForEachRecord(dir->path() + "/none.nbm", [](const TBookmarkRec&) { return true; }));
 }
 
 TEST_F(Store, CompactionRenumbersLiveRecords) {
     QStringList descs;
-    for (int i = 1; i <= 5; ++i) descs << Add(QString("/f%1.mp3").arg(i), i * 1000).Description;
+    for (int i = 1; i <= 5; ++i)
+        descs << Add(QString("/f%1.mp3").arg(i), i * 1000).Description;
     for (int n : {2, 4}) {
         TBookmark bm(path, n);
         ASSERT_TRUE(MarkDeleted(bm, path, kNow));
@@ -318,7 +328,12 @@ TEST_F(Store, CompactionRenumbersLiveRecords) {
     const QByteArray before = ReadAll(path);
     const QString tmp = dir->path() + "/!.tmp";
     int steps = 0;
-    EXPECT_EQ(CompactStore(path, tmp, [&] { ++steps; return true; }), TCompactResult::Done);
+    EXPECT_EQ(CompactStore(path, tmp,
+                           [&] {
+                               ++steps;
+                               return true;
+                           }),
+              TCompactResult::Done);
     EXPECT_GE(steps, 5);
     EXPECT_FALSE(QFileInfo::exists(tmp));
     ASSERT_EQ(StoreRecordCount(path), 3);
@@ -339,7 +354,8 @@ TEST_F(Store, CompactionRenumbersLiveRecords) {
 }
 
 TEST_F(Store, CompactionKeepsWritesMadeWhileItRuns) {
-    for (int i = 1; i <= 6; ++i) Add(QString("/f%1.mp3").arg(i), i);
+    for (int i = 1; i <= 6; ++i)
+        Add(QString("/f%1.mp3").arg(i), i);
     TBookmark del(path, 3);
     ASSERT_TRUE(MarkDeleted(del, path, kNow));
     int steps = 0;
@@ -374,7 +390,8 @@ TEST_F(Store, CompactionKeepsWritesMadeWhileItRuns) {
 }
 
 TEST_F(Store, CancelledCompactionLeavesTheStore) {
-    for (int i = 1; i <= 3; ++i) Add(QString("/f%1.mp3").arg(i), i);
+    for (int i = 1; i <= 3; ++i)
+        Add(QString("/f%1.mp3").arg(i), i);
     TBookmark bm(path, 2);
     MarkDeleted(bm, path, kNow);
     const QByteArray before = ReadAll(path);
@@ -386,11 +403,11 @@ TEST_F(Store, CancelledCompactionLeavesTheStore) {
 }
 
 TEST_F(Store, RepointChangesLivePathsOnly) {
-    Add("/m/a.mp3", 1);       // 1
-    Add("/m/a.mp3", 2000);    // 2, deleted below
-    Add("/m/A.mp3", 3000);    // 3, other case
-    Add("/m/a.mp3", 4000);    // 4
-    Add("/m/a.mp3x", 5000);   // 5
+    Add("/m/a.mp3", 1);     // 1
+    Add("/m/a.mp3", 2000);  // 2, deleted below
+    Add("/m/A.mp3", 3000);  // 3, other case
+    Add("/m/a.mp3", 4000);  // 4
+    Add("/m/a.mp3x", 5000); // 5
     TBookmark del(path, 2);
     MarkDeleted(del, path, kNow);
     const QByteArray before = ReadAll(path);
@@ -441,9 +458,9 @@ TEST_F(Store, IndexFollowsWritesAndOutsideChanges) {
 TEST_F(Store, LatestChildRecordByStampThenNumber) {
     for (int i = 1; i <= 15; ++i)
         Add(QString("/f%1.mp3").arg(i), i, {}, {},
-            i == 7 ? QDateTime(QDate(2024, 1, 1), QTime(10, 0))
-                   : i == 3 ? QDateTime(QDate(2024, 3, 15), QTime(9, 30))
-                            : QDateTime(QDate(2023, 1, 1), QTime(0, 0)));
+            i == 7   ? QDateTime(QDate(2024, 1, 1), QTime(10, 0))
+            : i == 3 ? QDateTime(QDate(2024, 3, 15), QTime(9, 30))
+                     : QDateTime(QDate(2023, 1, 1), QTime(0, 0)));
     const TBookmarkIndex& idx = BookmarkIndex(path);
     auto text = [&](int n) { return TBookmark(path, n).Rec.Description; };
     EXPECT_EQ(idx.LatestChildRecord({text(7), text(3)}), 3);
@@ -470,8 +487,8 @@ TEST_F(Store, DebugListing) {
     EXPECT_EQ(lines[0], "00000001 - 000000576487 - 20240315 09:30 - " + PadRightTo("*", 254) +
                             " - " + PadRightTo(one.Rec.Description, 254) + "Narrabel bookmarks");
     const TBookmark two(path, 2);
-    EXPECT_EQ(lines[1], "00000002 - 000000000001 - 20240315 09:30 - " + QString(254, 'p') +
-                            " - " + PadRightTo(two.Rec.Description, 254) + "Narrabel bookmarks");
+    EXPECT_EQ(lines[1], "00000002 - 000000000001 - 20240315 09:30 - " + QString(254, 'p') + " - " +
+                            PadRightTo(two.Rec.Description, 254) + "Narrabel bookmarks");
 }
 
 TEST(Record, ForeignBytesReadAsLatin1) {

@@ -35,7 +35,8 @@ TEST(ComposeName, Table) {
         const char* expected;
     } cases[] = {
         {"default", full, Pattern(0, 1, 2, 3, "-"), "mp3", "Author-Book-03-Chapter.mp3"},
-        {"typed delimiter", full, Pattern(0, 1, 2, 3, " - "), "mp3", "Author - Book - 03 - Chapter.mp3"},
+        {"typed delimiter", full, Pattern(0, 1, 2, 3, " - "), "mp3",
+         "Author - Book - 03 - Chapter.mp3"},
         {"slot 3 none, empty title", noTitle, Pattern(0, 1, 4, 3, "-"), "mp3", "Author-Book.mp3"},
         {"all empty", empty, Pattern(0, 1, 2, 3, "-"), "mp3", "audio_.mp3"},
         {"all slots none", full, Pattern(4, 4, 4, 4, "-"), "MP3", "audio_.MP3"},
@@ -44,27 +45,32 @@ TEST(ComposeName, Table) {
         {"empty middle values leave no double delimiter", Tag("", "Book", "", "Ch"),
          Pattern(0, 1, 2, 3, " - "), "mp3", "Book - Ch.mp3"},
         {"reordered", full, Pattern(2, 3, 0, 1, "&"), "mp3", "03&Chapter&Author&Book.mp3"},
-        {"tag text kept as is", Tag("AC/DC", "", "", ""), Pattern(0, 1, 2, 3, "-"), "mp3", "AC/DC.mp3"},
+        {"tag text kept as is", Tag("AC/DC", "", "", ""), Pattern(0, 1, 2, 3, "-"), "mp3",
+         "AC/DC.mp3"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(ComposeName(c.tag, c.pattern, QString::fromUtf8(c.ext)), QString::fromUtf8(c.expected))
+        EXPECT_EQ(ComposeName(c.tag, c.pattern, QString::fromUtf8(c.ext)),
+                  QString::fromUtf8(c.expected))
             << c.what;
 }
 
 TEST(ComposeName, PatternPreview) {
     EXPECT_EQ(ComposePatternName(Pattern(0, 1, 2, 3, "-"), "mp3"),
               "Artist/Author-Album/Book Title-Track/Seq-Track Title.mp3");
-    EXPECT_EQ(ComposePatternName(Pattern(4, 1, 4, 3, " - "), "mp3"), "Album/Book Title - Track Title.mp3");
+    EXPECT_EQ(ComposePatternName(Pattern(4, 1, 4, 3, " - "), "mp3"),
+              "Album/Book Title - Track Title.mp3");
     EXPECT_EQ(ComposePatternName(Pattern(4, 4, 4, 4, "-"), "mp3"), "audio_.mp3");
 }
 
 TEST(ComposeName, AllowedNames) {
     const std::pair<QString, bool> cases[] = {
-        {"a.mp3", true},       {"..a.mp3", true},     {"a..mp3", true}, {"", false},
-        {".", false},          {"..", false},         {"a/b.mp3", false}, {"/", false},
-        {QStringLiteral("a") + QChar(0) + "b.mp3", false}, {"a\\b.mp3", true},
+        {"a.mp3", true},    {"..a.mp3", true}, {"a..mp3", true},
+        {"", false},        {".", false},      {"..", false},
+        {"a/b.mp3", false}, {"/", false},      {QStringLiteral("a") + QChar(0) + "b.mp3", false},
+        {"a\\b.mp3", true},
     };
-    for (const auto& [name, ok] : cases) EXPECT_EQ(IsAllowedFileName(name), ok) << name.toStdString();
+    for (const auto& [name, ok] : cases)
+        EXPECT_EQ(IsAllowedFileName(name), ok) << name.toStdString();
 }
 
 } // namespace

@@ -18,7 +18,8 @@ struct FillCase {
 void Check(const FillCase& c, const TFillPattern& base = {}) {
     TFillPattern p = base;
     p.FolderRule = c.rule;
-    const TFillResult r = FillFromFileInfo(QString::fromUtf8(c.file), QString::fromUtf8(c.folder), p);
+    const TFillResult r =
+        FillFromFileInfo(QString::fromUtf8(c.file), QString::fromUtf8(c.folder), p);
     EXPECT_EQ(r.Artist, QString::fromUtf8(c.artist)) << c.what;
     EXPECT_EQ(r.Album, QString::fromUtf8(c.album)) << c.what;
     EXPECT_EQ(r.Track, QString::fromUtf8(c.track)) << c.what;
@@ -43,8 +44,8 @@ TEST(FillRules, FolderRulesOnTheDefaultPattern) {
          "Chapter Name"},
         {"rule 1 round brackets", "x - y - 1 - z", "/B/Novel (Writer)", 1, "Writer", "y", "1", "z"},
         {"rule 1 curly brackets", "x - y - 1 - z", "/B/Novel {Writer}", 1, "Writer", "y", "1", "z"},
-        {"rule 1 without brackets empties the artist", "x - y - 1 - z", "/B/Novel", 1, "", "y",
-         "1", "z"},
+        {"rule 1 without brackets empties the artist", "x - y - 1 - z", "/B/Novel", 1, "", "y", "1",
+         "z"},
         {"rule 2", "x - y - 1 - z", "/B/Writer (Novel)", 2, "x", "Novel", "1", "z"},
         {"rule 3 round", "x - y - 1 - z", "/B/Book Title (Author Name)", 3, "Author Name",
          "Book Title", "1", "z"},
@@ -57,7 +58,8 @@ TEST(FillRules, FolderRulesOnTheDefaultPattern) {
         {"rule 4 with one level", kName, "/Books", 4, "", "Books", "03", "Chapter Name"},
         {"rule 6 takes the whole path", "n", "/Books/A", 6, "/Books/A", "/Books/A", "", ""},
     };
-    for (const auto& c : cases) Check(c);
+    for (const auto& c : cases)
+        Check(c);
 }
 
 TEST(FillRules, NameSplitting) {
@@ -67,11 +69,12 @@ TEST(FillRules, NameSplitting) {
         {"two delimiters in a row", "A -- B", "", 0, "A", "- B", "", ""},
         {"fifth field dropped", "a-b-c-d-e", "", 0, "a", "b", "c", "d"},
         {"fewer fields", "a-b", "", 0, "a", "b", "", ""},
-        {"track falls back to the first digit run", "Book-Disc 7 of 9", "", 0, "Book", "Disc 7 of 9",
-         "7", ""},
+        {"track falls back to the first digit run", "Book-Disc 7 of 9", "", 0, "Book",
+         "Disc 7 of 9", "7", ""},
         {"control characters trimmed", " \ta\t - b - 5 - c \n", "", 0, "a", "b", "5", "c"},
     };
-    for (const auto& c : cases) Check(c);
+    for (const auto& c : cases)
+        Check(c);
 }
 
 TEST(FillRules, SlotsAndDelimiter) {
@@ -83,7 +86,8 @@ TEST(FillRules, SlotsAndDelimiter) {
     Check({"reordered slots", "one-two-three-04", "", 0, "", "", "04", "three"}, p);
 
     TFillPattern none;
-    for (int& s : none.Slots) s = ffNone;
+    for (int& s : none.Slots)
+        s = ffNone;
     Check({"all slots none", "a - b - 9 - c", "/Au/Ti", 4, "Au", "Ti", "9", ""}, none);
 
     TFillPattern under;
@@ -110,20 +114,22 @@ TEST(FillRules, NotFoundMarker) {
         {"empty album still gets it", "A", "/[NF]", 0, "A", " [NF]", "", ""},
         {"lower case is no marker", "A - B - 1 - C", "/x [nf]", 0, "A", "B", "1", "C"},
     };
-    for (const auto& c : cases) Check(c);
+    for (const auto& c : cases)
+        Check(c);
 }
 
 TEST(FillRules, FirstDigitRun) {
     const std::pair<const char*, const char*> cases[] = {
-        {"", ""}, {"abc", ""}, {"12", "12"}, {"a12b34", "12"}, {"Disc 2", "2"}, {"007x", "007"},
-        {"x9", "9"}, {"٣", ""}, // only ASCII digits count
+        {"", ""},        {"abc", ""},     {"12", "12"}, {"a12b34", "12"},
+        {"Disc 2", "2"}, {"007x", "007"}, {"x9", "9"},  {"٣", ""}, // only ASCII digits count
     };
-    for (auto [in, out] : cases) EXPECT_EQ(FirstDigitRun(QString::fromUtf8(in)), QString::fromUtf8(out)) << in;
+    for (auto [in, out] : cases)
+        EXPECT_EQ(FirstDigitRun(QString::fromUtf8(in)), QString::fromUtf8(out)) << in;
 }
 
 TEST(FillRules, Items) {
-    EXPECT_EQ(FillSlotItems(), QStringList({"Artist/Author", "Album/Book Title", "Track/Seq",
-                                            "Track Title", "-"}));
+    EXPECT_EQ(FillSlotItems(),
+              QStringList({"Artist/Author", "Album/Book Title", "Track/Seq", "Track Title", "-"}));
     const QStringList rules = FolderRuleItems();
     ASSERT_EQ(rules.size(), 7);
     EXPECT_EQ(rules[0], "Ignore the path name");

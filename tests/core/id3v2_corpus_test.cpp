@@ -29,7 +29,9 @@ QStringList CorpusFiles() {
     return files;
 }
 
-QString Rel(const QString& path) { return QDir(PeersPath("")).relativeFilePath(path); }
+QString Rel(const QString& path) {
+    return QDir(PeersPath("")).relativeFilePath(path);
+}
 
 long MaxRssKb() {
     struct rusage u;
@@ -88,7 +90,8 @@ struct Texts {
 const std::map<QString, Texts>& Expected() {
     static const std::map<QString, Texts> m = {
         {"taglib/unsynch.id3", {"My babe just cares for me", "Nina Simone", "100% Jazz", nullptr}},
-        {"mutagen/id3v23_unsynch.id3", {"My babe just cares for me", "Nina Simone", "100% Jazz", nullptr}},
+        {"mutagen/id3v23_unsynch.id3",
+         {"My babe just cares for me", "Nina Simone", "100% Jazz", nullptr}},
         {"taglib/unsynch24.id3", {"Hi", "", "", nullptr}},
         {"taglib/extended-header.mp3", {"Druids", "Excelsis", "Vo Chrieger U Drache", nullptr}},
         {"taglib/broken-tenc.id3", {"Take On Me", "A Ha", "1985", nullptr}},
@@ -96,7 +99,8 @@ const std::map<QString, Texts>& Expected() {
         {"taglib/ape-id3v2.mp3", {"Title", "", "", nullptr}},
         {"taglib/duplicate_id3v2.mp3", {"TitleXXXX", "ArtistXXXX", "AlbumXXXX", nullptr}},
         {"mutagen/bad-POPM-frame.mp3", {"Emit and exude", "she", nullptr, "h\xE4st"}},
-        {"mutagen/id3v24_extended_header.id3", {"One Second of Silence", "Snild Dolkow", "Mutagen Bug Reports", "This is a comment!"}},
+        {"mutagen/id3v24_extended_header.id3",
+         {"One Second of Silence", "Snild Dolkow", "Mutagen Bug Reports", "This is a comment!"}},
         {"mutagen/silence-44-s.mp3", {"Silence", "piman", "Quod Libet Test Data", nullptr}},
         {"other/id3lib/jules-badtag.mp3", {"Jules", "No Artist", "No Album", nullptr}},
         {"other/music-metadata/id3-multi-02.mp3", {"Rain", "", "My One and Only Love", nullptr}},
@@ -104,26 +108,38 @@ const std::map<QString, Texts>& Expected() {
         {"other/rust-id3/id3v24.id3", {"Title", "Artist", "Album", nullptr}},
         {"other/rust-id3/id3v24_ext.id3", {"Title", "Artist", "Album", nullptr}},
         {"other/rust-id3/multi-tags.mp3", {"", "First/Secondary", "", nullptr}},
-        {"other/music-metadata/bug-utf16bom-encoding.mp3", {"It's All Over You Know", "The Apers", "Reanimate My Heart", nullptr}},
-        {"other/id3lib/ozzy.tag", {"Bark At The Moon", "Ozzy Osbourne", "Bark At The Moon", nullptr}},
-        {"other/id3lib/thatspot.tag", {"That Spot Right There", "Carey Bell", "Mellow Down Easy", nullptr}},
+        {"other/music-metadata/bug-utf16bom-encoding.mp3",
+         {"It's All Over You Know", "The Apers", "Reanimate My Heart", nullptr}},
+        {"other/id3lib/ozzy.tag",
+         {"Bark At The Moon", "Ozzy Osbourne", "Bark At The Moon", nullptr}},
+        {"other/id3lib/thatspot.tag",
+         {"That Spot Right There", "Carey Bell", "Mellow Down Easy", nullptr}},
         {"other/id3lib/230-picture.tag", {"Aquarium", "", "", nullptr}},
-        {"other/rust-id3/github-issue-86b.id3", {"Bongo Bong", "Manu Chao", "Clandestino", "freedbID : CE0ABD10"}},
+        {"other/rust-id3/github-issue-86b.id3",
+         {"Bongo Bong", "Manu Chao", "Clandestino", "freedbID : CE0ABD10"}},
         {"other/rust-id3/github-issue-86a.id3", {"Chop 'Em Down", nullptr, nullptr, nullptr}},
-        {"other/rust-id3/picard-2.12.3-id3v23-utf16.id3", {"But Not for Me", "The Ahmad Jamal Trio", nullptr, nullptr}},
-        {"other/rust-id3/picard-2.12.3-id3v24-utf8.id3", {"But Not for Me", "The Ahmad Jamal Trio", nullptr, nullptr}},
+        {"other/rust-id3/picard-2.12.3-id3v23-utf16.id3",
+         {"But Not for Me", "The Ahmad Jamal Trio", nullptr, nullptr}},
+        {"other/rust-id3/picard-2.12.3-id3v24-utf8.id3",
+         {"But Not for Me", "The Ahmad Jamal Trio", nullptr, nullptr}},
         // Lower-case "Date" is read as DATE, a valid ID, so the frames go on.
-        {"other/music-metadata/bug-id3v2-unknownframe.mp3", {"One", "Coheed And Cambria", "Year Of The Black Rainbow", nullptr}},
+        {"other/music-metadata/bug-id3v2-unknownframe.mp3",
+         {"One", "Coheed And Cambria", "Year Of The Black Rainbow", nullptr}},
         {"other/music-metadata/bug-unkown-encoding.mp3", {"808", "Benga", "Phaze One", nullptr}},
-        {"other/music-metadata/issue-979.mp3", {"Minnie & Me", "Alexander Hacke", "Sanctuary", nullptr}},
-        {"other/music-metadata/issue_77_empty_tag.mp3", {"Like Spinning Plates (Live)", "Radiohead", "I Might Be Wrong", nullptr}},
+        {"other/music-metadata/issue-979.mp3",
+         {"Minnie & Me", "Alexander Hacke", "Sanctuary", nullptr}},
+        {"other/music-metadata/issue_77_empty_tag.mp3",
+         {"Like Spinning Plates (Live)", "Radiohead", "I Might Be Wrong", nullptr}},
         {"other/music-metadata/id3v2-xheader.mp3", {"title", "", "", nullptr}},
         // Multiple values: the first one, up to its NUL.
         {"other/music-metadata/id3v2.4.mp3", {"Home", "Explo", nullptr, nullptr}},
-        {"other/music-metadata/null-separator.id3v2.3.mp3", {nullptr, "2 Unlimited2", nullptr, "[DJSet]"}},
+        {"other/music-metadata/null-separator.id3v2.3.mp3",
+         {nullptr, "2 Unlimited2", nullptr, "[DJSet]"}},
         {"mutagen/id3v1v2-combined.mp3", {"cosmic american", "Anais Mitchell", nullptr, nullptr}},
         {"mutagen/apev2-lyricsv2.mp3", {"A song", "Auth", nullptr, nullptr}},
-        {"mutagen/vbri.mp3", {"I Can Walk On Water I Can Fly", "Basshunter", "I Can Walk On Water I Can Fly", "Ripped by THSLIVE"}},
+        {"mutagen/vbri.mp3",
+         {"I Can Walk On Water I Can Fly", "Basshunter", "I Can Walk On Water I Can Fly",
+          "Ripped by THSLIVE"}},
         // The empty description has no byte order mark (00 00): designed as
         // undecodable, so this comment is not found (mutagen reads it).
         {"mutagen/bad-xing.mp3", {nullptr, nullptr, nullptr, ""}},
@@ -131,7 +147,9 @@ const std::map<QString, Texts>& Expected() {
     return m;
 }
 
-QString L1(const char* s) { return QString::fromLatin1(s); }
+QString L1(const char* s) {
+    return QString::fromLatin1(s);
+}
 
 TEST(Id3Corpus, EveryFileLoadsWithASensibleCode) {
     const QStringList files = CorpusFiles();
@@ -210,8 +228,9 @@ TEST(Id3Corpus, CrcDefinitionMatchesPeerFiles) {
     // These peers' CRCs follow the published definition: CRC-32 over everything
     // after the extended header up to the tag's end, padding included. Our writer
     // computes version 4 CRCs the same way.
-    for (const char* rel : {"mutagen/id3v24_extended_header.id3", "other/rust-id3/github-issue-60.id3",
-                            "other/rust-id3/github-issue-91.id3", "other/music-metadata/id3v2-xheader.mp3"}) {
+    for (const char* rel :
+         {"mutagen/id3v24_extended_header.id3", "other/rust-id3/github-issue-60.id3",
+          "other/rust-id3/github-issue-91.id3", "other/music-metadata/id3v2-xheader.mp3"}) {
         SCOPED_TRACE(rel);
         Tid3v2tag tag;
         ASSERT_EQ(tag.LoadFromFile(PeersPath(rel), 0), 0);

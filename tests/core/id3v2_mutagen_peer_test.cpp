@@ -17,7 +17,9 @@ namespace {
 
 const char* kPython = "/usr/bin/python3";
 
-QString Script() { return testsupport::DataPath("id3v2/mutagen_peer.py"); }
+QString Script() {
+    return testsupport::DataPath("id3v2/mutagen_peer.py");
+}
 
 QByteArray RunPython(const QStringList& args) {
     QProcess p;
@@ -47,8 +49,8 @@ TEST_F(Id3Mutagen, TagsMutagenWritesReadTheSame) {
     const struct {
         const char* key;
         QString TMP3Rec::*field;
-    } fields[] = {{"TIT2", &TMP3Rec::Title}, {"TPE1", &TMP3Rec::Artist}, {"TALB", &TMP3Rec::Album},
-                  {"TYER", &TMP3Rec::Year},  {"TCON", &TMP3Rec::Genre},  {"TRCK", &TMP3Rec::Track},
+    } fields[] = {{"TIT2", &TMP3Rec::Title},  {"TPE1", &TMP3Rec::Artist}, {"TALB", &TMP3Rec::Album},
+                  {"TYER", &TMP3Rec::Year},   {"TCON", &TMP3Rec::Genre},  {"TRCK", &TMP3Rec::Track},
                   {"COMM", &TMP3Rec::Comment}};
     for (const QJsonValue& v : made) {
         const QJsonObject o = v.toObject();
@@ -71,8 +73,10 @@ TEST_F(Id3Mutagen, TagsMutagenWritesReadTheSame) {
 TEST_F(Id3Mutagen, TagsWeSaveReadTheSameInMutagen) {
     const std::vector<SavedCase> cases = MakeSavedCases(dir->path());
     QStringList paths;
-    for (const SavedCase& c : cases) paths << c.path;
-    const QJsonObject read = QJsonDocument::fromJson(RunPython(QStringList{"read"} + paths)).object();
+    for (const SavedCase& c : cases)
+        paths << c.path;
+    const QJsonObject read =
+        QJsonDocument::fromJson(RunPython(QStringList{"read"} + paths)).object();
     for (const SavedCase& c : cases) {
         SCOPED_TRACE(c.name.toStdString());
         const QJsonObject m = read[c.path].toObject();

@@ -122,8 +122,10 @@ inline QString EightBit(const QString& s) {
         out.append(c);
     }
     int b = 0, e = out.size();
-    while (b < e && out[b].unicode() <= 32) ++b;
-    while (e > b && out[e - 1].unicode() <= 32) --e;
+    while (b < e && out[b].unicode() <= 32)
+        ++b;
+    while (e > b && out[e - 1].unicode() <= 32)
+        --e;
     return out.mid(b, e - b);
 }
 

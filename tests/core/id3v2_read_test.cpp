@@ -64,10 +64,11 @@ TEST_F(Id3Read, LoadResultCodes) {
         {"v4 bad extended header size", Tag(4, Synchsafe(3) + QByteArray(6, 1), 0, 0x40),
          id3ErrDamaged, 0},
         {"v4 extended header without flag bytes",
-         Tag(4, Synchsafe(6) + QByteArray("\0\0", 2) + FrameV4("TIT2", id3test::Text("a")), 0, 0x40),
+         Tag(4, Synchsafe(6) + QByteArray("\0\0", 2) + FrameV4("TIT2", id3test::Text("a")), 0,
+             0x40),
          id3ErrDamaged, 0},
-        {"v4 short CRC", Tag(4, Synchsafe(8) + QByteArray("\1\x20\2\0", 4), 0, 0x40),
-         id3ErrDamaged, 0},
+        {"v4 short CRC", Tag(4, Synchsafe(8) + QByteArray("\1\x20\2\0", 4), 0, 0x40), id3ErrDamaged,
+         0},
         {"v4 plain", v4, 0, 1},
     };
     for (const LoadCase& c : cases) {
@@ -118,7 +119,8 @@ TEST_F(Id3Read, Version2SetsVersion) {
 
 TEST_F(Id3Read, RevisionRefusedWhenNotAccepted) {
     tag.SetAcceptNonZeroRevision(false);
-    EXPECT_EQ(tag.LoadFromFile(Put(Tag(4, FrameV4("TIT2", id3test::Text("a")), 0, 0, 1)), 0), id3ErrVersion);
+    EXPECT_EQ(tag.LoadFromFile(Put(Tag(4, FrameV4("TIT2", id3test::Text("a")), 0, 0, 1)), 0),
+              id3ErrVersion);
 }
 
 TEST_F(Id3Read, PaddingDeclaredInExtendedHeader) {
@@ -130,7 +132,8 @@ TEST_F(Id3Read, PaddingDeclaredInExtendedHeader) {
     EXPECT_EQ(tag.ExtendedHeaderSize(), 6u);
     // With a CRC.
     ext = BE32(10) + QByteArray("\x80\0", 2) + BE32(4) + BE32(0xDEADBEEF);
-    EXPECT_EQ(tag.LoadFromFile(Put(Tag(3, ext + FrameV3("TIT2", id3test::Text("a")), 4, 0x40)), 0), 0);
+    EXPECT_EQ(tag.LoadFromFile(Put(Tag(3, ext + FrameV3("TIT2", id3test::Text("a")), 4, 0x40)), 0),
+              0);
     EXPECT_TRUE(tag.CRCPresent());
     EXPECT_EQ(tag.CRC(), 0xDEADBEEFu);
     EXPECT_EQ(Text("TIT2"), "a");
@@ -139,7 +142,8 @@ TEST_F(Id3Read, PaddingDeclaredInExtendedHeader) {
 TEST_F(Id3Read, Version4ExtendedHeader) {
     // Update, CRC and restrictions, each with its length byte.
     QByteArray ext = Synchsafe(15) + QByteArray("\1\x70\0\5\x0F\x7F\x7F\x7F\x7F\1\x42", 11);
-    EXPECT_EQ(tag.LoadFromFile(Put(Tag(4, ext + FrameV4("TALB", id3test::Text("b")), 0, 0x40)), 0), 0);
+    EXPECT_EQ(tag.LoadFromFile(Put(Tag(4, ext + FrameV4("TALB", id3test::Text("b")), 0, 0x40)), 0),
+              0);
     EXPECT_TRUE(tag.IsUpdate());
     EXPECT_TRUE(tag.CRCPresent());
     EXPECT_TRUE(tag.RestrictionsPresent());
@@ -165,7 +169,8 @@ TEST_F(Id3Read, Version3FlagsMoveToVersion4Positions) {
     EXPECT_EQ(tag.LoadFromFile(Put(Tag(3, f)), 0), 0);
     const TFrameIndex& fr = tag.Frames();
     EXPECT_EQ(fr.GetStoredFlags(1, fbStatus), 0x70);
-    EXPECT_EQ(fr.GetStoredFlags(1, fbFormat), ffCompressed | ffDataLength | ffEncrypted | ffGrouping);
+    EXPECT_EQ(fr.GetStoredFlags(1, fbFormat),
+              ffCompressed | ffDataLength | ffEncrypted | ffGrouping);
     EXPECT_EQ(fr.GetWriteFlags(1, fbFormat), fr.GetStoredFlags(1, fbFormat));
     EXPECT_EQ(fr.GetDataLength(1), 5u);
     EXPECT_EQ(fr.GetEncryptionMethod(1), 7);
@@ -223,7 +228,8 @@ TEST_F(Id3Read, Version4HeaderUnsyncMarksEveryFrame) {
 
 TEST_F(Id3Read, LargeTagReadAcrossLookAhead) {
     QByteArray body;
-    for (int k = 0; k < 40; ++k) body += FrameV3("PRIV", QByteArray(5000 + k, char('a' + k % 26)));
+    for (int k = 0; k < 40; ++k)
+        body += FrameV3("PRIV", QByteArray(5000 + k, char('a' + k % 26)));
     body += FrameV3("TIT2", id3test::Text("After"));
     EXPECT_EQ(tag.LoadFromFile(Put(Tag(3, body, 100) + Audio(1000)), 0), 0);
     EXPECT_EQ(tag.Frames().Count(), 41);
@@ -249,16 +255,32 @@ TEST_F(Id3Read, TextDecoding) {
         {"utf16 LE BOM", QByteArray("\1\xFF\xFEH\0\xE9\0", 7), txtOk, "H" + e},
         {"utf16 BE BOM", QByteArray("\1\xFE\xFF\0H\0\xE9", 7), txtOk, "H" + e},
         {"utf16 bad BOM", QByteArray("\1\x01\x02H\0", 5), txtControlChar, ""},
-        {"utf16 above U+00FF", QByteArray("\1\xFF\xFE" "a\0\x01\x01z\0", 9), txtNot8Bit, "a"},
-        {"utf16 control", QByteArray("\1\xFF\xFE" "a\0\x0A\0", 7), txtControlChar, ""},
-        {"utf16 terminator", QByteArray("\1\xFF\xFE" "a\0\0\0b\0", 9), txtOk, "a"},
+        {"utf16 above U+00FF",
+         QByteArray("\1\xFF\xFE"
+                    "a\0\x01\x01z\0",
+                    9),
+         txtNot8Bit, "a"},
+        {"utf16 control",
+         QByteArray("\1\xFF\xFE"
+                    "a\0\x0A\0",
+                    7),
+         txtControlChar, ""},
+        {"utf16 terminator",
+         QByteArray("\1\xFF\xFE"
+                    "a\0\0\0b\0",
+                    9),
+         txtOk, "a"},
         {"utf16be", QByteArray("\2\0a\0\xE9", 5), txtOk, "a" + e},
         {"utf8 latin1 range", QByteArray("\3caf\xC3\xA9", 6), txtOk, "caf" + e},
         {"utf8 beyond latin1", QByteArray("\3a\xC4\x80z", 5), txtNot8Bit, "a"},
         {"utf8 truncated pair", QByteArray("\3a\xC3", 3), txtControlChar, ""},
         {"utf8 stray continuation", QByteArray("\3a\xA9", 3), txtOk, QString("a") + QChar(0x29)},
         {"utf8 control", QByteArray("\3a\x05", 3), txtControlChar, ""},
-        {"utf16le without BOM (9)", QByteArray("\x09" "a\0b\0", 5), txtOk, "ab"},
+        {"utf16le without BOM (9)",
+         QByteArray("\x09"
+                    "a\0b\0",
+                    5),
+         txtOk, "ab"},
         {"unknown encoding", QByteArray("\4abc", 4), txtBadEncoding, ""},
         {"encoding byte only", QByteArray("\0", 1), txtEmpty, ""},
     };
@@ -286,7 +308,8 @@ TEST_F(Id3Read, DecodeTextConsumedCountsTerminator) {
 }
 
 TEST_F(Id3Read, TextFrameAccessRules) {
-    ASSERT_EQ(tag.LoadFromFile(Put(Tag(3, FrameV3("TIT2", id3test::Text("t")) + FrameV3("TIT2", id3test::Text("second")) +
+    ASSERT_EQ(tag.LoadFromFile(Put(Tag(3, FrameV3("TIT2", id3test::Text("t")) +
+                                              FrameV3("TIT2", id3test::Text("second")) +
                                               FrameV3("TXXX", QByteArray("\0d\0v", 4)))),
                                0),
               0);
@@ -313,10 +336,9 @@ TEST_F(Id3Read, TextFrameAccessRules) {
 
 TEST_F(Id3Read, Comments) {
     auto comm = [](const QByteArray& d) { return FrameV3("COMM", d); };
-    const QByteArray body =
-        comm(QByteArray("\0engdesc\0with desc", 18)) +
-        comm(QByteArray("\1deu\xFF\xFE\0\0\xFF\xFEt\0\xE9\0", 14)) +
-        comm(QByteArray("\0fra\0third", 10));
+    const QByteArray body = comm(QByteArray("\0engdesc\0with desc", 18)) +
+                            comm(QByteArray("\1deu\xFF\xFE\0\0\xFF\xFEt\0\xE9\0", 14)) +
+                            comm(QByteArray("\0fra\0third", 10));
     ASSERT_EQ(tag.LoadFromFile(Put(Tag(3, body)), 0), 0);
     COMM c;
     EXPECT_EQ(tag.GetComment(c, "", "None"), txtOk);
@@ -365,8 +387,8 @@ TEST_F(Id3Read, CompressedFrameIsInflatedOnAccess) {
                        reinterpret_cast<const Bytef*>(text.constData()), uLong(text.size())),
               Z_OK);
     packed.resize(int(len));
-    const QByteArray f = QByteArray("TIT2") + BE32(uint32_t(packed.size() + 4)) + QByteArray("\0\x80", 2) +
-                         BE32(uint32_t(text.size())) + packed;
+    const QByteArray f = QByteArray("TIT2") + BE32(uint32_t(packed.size() + 4)) +
+                         QByteArray("\0\x80", 2) + BE32(uint32_t(text.size())) + packed;
     ASSERT_EQ(tag.LoadFromFile(Put(Tag(3, f)), 0), 0);
     EXPECT_EQ(tag.Frames().GetStoredFlags(1, fbFormat), ffCompressed | ffDataLength);
     EXPECT_EQ(Text("TIT2"), QString(3000, 'z'));
@@ -386,8 +408,8 @@ TEST_F(Id3Read, ZlibBombStopsAtDeclaredSize) {
         packed = tmp.GetData(1);
     }
     const QByteArray data(reinterpret_cast<const char*>(packed.data()), int(packed.size()));
-    const QByteArray f = QByteArray("TIT2") + BE32(uint32_t(data.size() + 4)) + QByteArray("\0\x80", 2) +
-                         BE32(100) + data;
+    const QByteArray f = QByteArray("TIT2") + BE32(uint32_t(data.size() + 4)) +
+                         QByteArray("\0\x80", 2) + BE32(100) + data;
     ASSERT_EQ(tag.LoadFromFile(Put(Tag(3, f)), 0), 0);
     QString t;
     tag.GetTextFrame("TIT2", t);

@@ -35,11 +35,16 @@ inline QByteArray FrameV3(const char* id, const QByteArray& data, int status = 0
 }
 inline QByteArray FrameV4(const char* id, const QByteArray& data, int status = 0, int format = 0) {
     QByteArray f(id, 4);
-    f.append(Synchsafe(uint32_t(data.size()))).append(char(status)).append(char(format)).append(data);
+    f.append(Synchsafe(uint32_t(data.size())))
+        .append(char(status))
+        .append(char(format))
+        .append(data);
     return f;
 }
 // A Latin-1 text frame body.
-inline QByteArray Text(const QByteArray& latin1) { return QByteArray(1, '\0') + latin1; }
+inline QByteArray Text(const QByteArray& latin1) {
+    return QByteArray(1, '\0') + latin1;
+}
 // A whole tag: header, body and padding zeros.
 inline QByteArray Tag(int version, const QByteArray& body, int padding = 0, int flags = 0,
                       int revision = 0) {

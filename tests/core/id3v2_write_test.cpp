@@ -21,14 +21,15 @@ QByteArray Deflated(const QByteArray& in) {
     uLongf len = compressBound(uLong(in.size()));
     QByteArray out(int(len), 0);
     compress2(reinterpret_cast<Bytef*>(out.data()), &len,
-              reinterpret_cast<const Bytef*>(in.constData()), uLong(in.size()), Z_DEFAULT_COMPRESSION);
+              reinterpret_cast<const Bytef*>(in.constData()), uLong(in.size()),
+              Z_DEFAULT_COMPRESSION);
     out.resize(int(len));
     return out;
 }
 
 uint32_t Crc(const QByteArray& b) {
-    return uint32_t(crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(b.constData()),
-                          uInt(b.size())));
+    return uint32_t(
+        crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(b.constData()), uInt(b.size())));
 }
 
 QByteArray UnsyncBytes(const QByteArray& in) {
@@ -89,8 +90,8 @@ TEST_F(Id3Write, Version4CompressedFrameWithLengthIndicator) {
     const QByteArray packed = Deflated(text);
     const QByteArray frame = FrameV4("TIT2", Synchsafe(uint32_t(text.size())) + packed, 0, 0x09);
     const uint32_t pad = Aligned(5000 + 22, 22, 10 + frame.size());
-    const QByteArray expected = Header(4, 0, 0, uint32_t(frame.size()) + pad) + frame +
-                                QByteArray(int(pad), 0) + audio;
+    const QByteArray expected =
+        Header(4, 0, 0, uint32_t(frame.size()) + pad) + frame + QByteArray(int(pad), 0) + audio;
     EXPECT_EQ(ReadAll(p), expected);
 
     Tid3v2tag again;
@@ -122,7 +123,8 @@ TEST_F(Id3Write, Version3UnsynchronisedTag) {
     tag.SetPaddingMode(0);
     tag.SetPaddingSize(0);
     ASSERT_EQ(tag.SaveToFile("=", 3, 0, -1), 0);
-    const QByteArray plain = FrameV3("TIT2", QByteArray("\0\xFF\xE0\xFF", 4)) + FrameV3("TPE1", id3test::Text("b"));
+    const QByteArray plain =
+        FrameV3("TIT2", QByteArray("\0\xFF\xE0\xFF", 4)) + FrameV3("TPE1", id3test::Text("b"));
     const QByteArray body = UnsyncBytes(plain.left(14)) + plain.mid(14);
     EXPECT_EQ(ReadAll(p), Header(3, 0, 0x80, uint32_t(body.size())) + body + Audio(64));
 
@@ -218,9 +220,9 @@ TEST_F(Id3Write, PaddingModes) {
         uint32_t limit;
         qint64 expectedTag;
     } cases[] = {
-        {0, 4096, 24 + 77},                      // PaddingSize set to 77 below
-        {1, 100, 524},                           // fits the old space exactly
-        {1, 4096, 24 + Aligned(1524, 524, 24)},  // alignment after all
+        {0, 4096, 24 + 77},                     // PaddingSize set to 77 below
+        {1, 100, 524},                          // fits the old space exactly
+        {1, 4096, 24 + Aligned(1524, 524, 24)}, // alignment after all
         {2, 100, 24 + Aligned(1524, 524, 24)},
     };
     for (const auto& c : cases) {
@@ -369,7 +371,8 @@ TEST_F(Id3Write, SaveToAnotherFileAndOffset) {
 
 TEST_F(Id3Write, ReloadedFramesSurviveUnchanged) {
     // Unknown frames, flags and order stay as they were when only a title changes.
-    QByteArray body = FrameV4("TIT2", id3test::Text("t")) + FrameV4("XYZW", "opaque\xFF\xFF", 0x60) +
+    QByteArray body = FrameV4("TIT2", id3test::Text("t")) +
+                      FrameV4("XYZW", "opaque\xFF\xFF", 0x60) +
                       FrameV4("PRIV", QByteArray("\x05", 1) + "grouped", 0, 0x40) +
                       FrameV4("COMM", QByteArray("\0eng\0c", 6));
     const QString p = Put(Tag(4, body, 100) + Audio(999));
@@ -403,8 +406,9 @@ TEST_F(Id3Write, ProgressAndStatusTexts) {
     tag.SetTextFrame("TIT2", QString(5000, 'x'));
     tag.Frames().SetWriteFlags(1, fbFormat, ffCompressed);
     ASSERT_EQ(tag.SaveToFile("=", 255, 255, -1), 0);
-    EXPECT_EQ(steps, QStringList({"Preparing tag", "Applying compression", "Re-positioning audio data",
-                                  "Writing new tag", "Save Complete"}));
+    EXPECT_EQ(steps,
+              QStringList({"Preparing tag", "Applying compression", "Re-positioning audio data",
+                           "Writing new tag", "Save Complete"}));
     ASSERT_FALSE(percents.empty());
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
     EXPECT_EQ(percents.back(), 100);

@@ -7,8 +7,8 @@
 #include <QMap>
 #include <cerrno>
 #include <cstdlib>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using testsupport::ReadAll;
 using testsupport::WriteAll;
@@ -58,7 +58,8 @@ protected:
     }
     static QStringList OldPaths(const std::vector<TRenameAction>& rows) {
         QStringList out;
-        for (const auto& r : rows) out << r.OldPath;
+        for (const auto& r : rows)
+            out << r.OldPath;
         return out;
     }
 
@@ -94,8 +95,12 @@ TEST_F(MassRenameTest, RenameRefusesNamesThatLeaveTheFolder) {
     const QString a = Make("a.mp3", "AAA");
     Make("sub/keep.txt");
     const QString folder = root + "/";
-    const QString bad[] = {folder + "sub/x.mp3", folder + ".", folder + "..", folder,
-                           folder + "x" + QChar(0) + "y.mp3", tmp->path() + "/x.mp3"};
+    const QString bad[] = {folder + "sub/x.mp3",
+                           folder + ".",
+                           folder + "..",
+                           folder,
+                           folder + "x" + QChar(0) + "y.mp3",
+                           tmp->path() + "/x.mp3"};
     for (const QString& to : bad) {
         EXPECT_EQ(RenameNoReplace(a, to), TRenameStatus::IllegalName) << to.toStdString();
         EXPECT_EQ(ReadAll(a), "AAA");
@@ -144,7 +149,8 @@ TEST_F(MassRenameTest, WalkListsSubfoldersFirstAndSkipsUnchangedNames) {
     w.Found = [&](const TRenameAction& r) { found << r.OldPath; };
     const auto rows = PlanMassRename(root, TNamePattern(), "mp3", w);
 
-    ASSERT_EQ(OldPaths(rows), QStringList({root + "/Sub/deep/d.mp3", root + "/Sub/s.mp3", root + "/own.mp3"}));
+    ASSERT_EQ(OldPaths(rows),
+              QStringList({root + "/Sub/deep/d.mp3", root + "/Sub/s.mp3", root + "/own.mp3"}));
     EXPECT_EQ(found, OldPaths(rows));
     EXPECT_EQ(rows[0].NewName, "Au-Deep-09.mp3");
     EXPECT_EQ(rows[1].NewName, "audio_.mp3"); // no tag
@@ -258,7 +264,9 @@ TEST_F(MassRenameTest, ApplyOverTwoFoldersWritesTheDesignedLog) {
     for (const auto& r : rows) {
         if (!r.Checked) continue;
         const QString folder = QFileInfo(r.OldPath).path() + "/";
-        if (folder != lastFolder) expected << "" << " - " + folder;
+        if (folder != lastFolder)
+            expected << ""
+                     << " - " + folder;
         lastFolder = folder;
         expected << "From   : " + QFileInfo(r.OldPath).fileName() << "To     : " + r.NewName;
         const QString name = QFileInfo(r.OldPath).fileName();
@@ -267,7 +275,9 @@ TEST_F(MassRenameTest, ApplyOverTwoFoldersWritesTheDesignedLog) {
                                        : "Result : OK")
                  << "";
     }
-    expected << "" << "Finished: 09:06:00.250" << "";
+    expected << ""
+             << "Finished: 09:06:00.250"
+             << "";
     EXPECT_EQ(QString::fromUtf8(log.Text).split("\r\n"), expected);
     EXPECT_FALSE(log.Text.contains("b.mp3"));
     EXPECT_FALSE(log.Text.contains("d.mp3"));
@@ -328,8 +338,10 @@ TEST_F(MassRenameTest, EmptyTreeLogAndNoLogIsLost) {
 }
 
 TEST_F(MassRenameTest, LogNameUsesTwentyFourHours) {
-    EXPECT_EQ(MassRenameLogName(QDateTime(QDate(2027, 1, 2), QTime(23, 7))), "MassRenameLog_20270102-2307.txt");
-    EXPECT_EQ(MassRenameLogName(QDateTime(QDate(2027, 1, 2), QTime(0, 0))), "MassRenameLog_20270102-0000.txt");
+    EXPECT_EQ(MassRenameLogName(QDateTime(QDate(2027, 1, 2), QTime(23, 7))),
+              "MassRenameLog_20270102-2307.txt");
+    EXPECT_EQ(MassRenameLogName(QDateTime(QDate(2027, 1, 2), QTime(0, 0))),
+              "MassRenameLog_20270102-0000.txt");
 }
 
 } // namespace

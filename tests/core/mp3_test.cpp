@@ -58,7 +58,10 @@ TEST_F(Mp3Record, FieldsAreTrimmedAndTrackPadded) {
          QString::fromUtf8("café")},
         {"year", FrameV3("TYER", id3test::Text("1999")), &TMP3Rec::Year, "1999"},
         {"title cut at U+0100",
-         FrameV3("TIT2", QByteArray("\1\xFF\xFE" "a\0\x00\x01", 7)), &TMP3Rec::Title, "a"},
+         FrameV3("TIT2", QByteArray("\1\xFF\xFE"
+                                    "a\0\x00\x01",
+                                    7)),
+         &TMP3Rec::Title, "a"},
         {"comment with empty description second",
          FrameV3("COMM", QByteArray("\0engd\0first", 11)) +
              FrameV3("COMM", QByteArray("\0xyz\0second", 11)),
@@ -75,9 +78,10 @@ TEST_F(Mp3Record, FieldsAreTrimmedAndTrackPadded) {
 
 TEST_F(Mp3Record, SaveWritesFieldsAndKeepsOtherFrames) {
     const QByteArray audio = Audio(3000);
-    const QString p = Put(Tag(4, FrameV4("TALB", id3test::Text("Book")) + FrameV4("APIC", "picture") +
-                                     FrameV4("TPE1", id3test::Text("Old"))) +
-                          audio);
+    const QString p =
+        Put(Tag(4, FrameV4("TALB", id3test::Text("Book")) + FrameV4("APIC", "picture") +
+                       FrameV4("TPE1", id3test::Text("Old"))) +
+            audio);
     ReadTag(p);
     TMP3Rec& r = CurrentTag();
     r.Artist = QString::fromUtf8("Zoë");
@@ -107,8 +111,10 @@ TEST_F(Mp3Record, SaveWritesFieldsAndKeepsOtherFrames) {
 }
 
 TEST_F(Mp3Record, SaveReachesTheNamedFileAfterAnotherRead) {
-    const QString a = Put(Tag(3, FrameV3("TIT2", id3test::Text("A title"))) + Audio(100, 1), "a.mp3");
-    const QString b = Put(Tag(3, FrameV3("TIT2", id3test::Text("B title"))) + Audio(100, 2), "b.mp3");
+    const QString a =
+        Put(Tag(3, FrameV3("TIT2", id3test::Text("A title"))) + Audio(100, 1), "a.mp3");
+    const QString b =
+        Put(Tag(3, FrameV3("TIT2", id3test::Text("B title"))) + Audio(100, 2), "b.mp3");
     ReadTag(a);
     TMP3Rec edited = CurrentTag();
     edited.Title = "Edited A";
@@ -138,7 +144,8 @@ TEST_F(Mp3Record, NewTagForUntaggedFileAfterDamagedOne) {
 }
 
 TEST_F(Mp3Record, EmptyFileGetsATag) {
-    const QString other = Put(Tag(3, FrameV3("TIT2", id3test::Text("other"))) + Audio(10), "other.mp3");
+    const QString other =
+        Put(Tag(3, FrameV3("TIT2", id3test::Text("other"))) + Audio(10), "other.mp3");
     const QString empty = Put(QByteArray(), "empty.mp3");
     ReadTag(empty);
     EXPECT_TRUE(CurrentTag().FileName.isEmpty());
@@ -158,7 +165,8 @@ TEST_F(Mp3Record, RefusedSavesLeaveTheFileUntouched) {
         const char* name;
         std::function<void(const QString&)> change;
     } cases[] = {
-        {"text beyond ISO-8859-1", [](const QString&) { CurrentTag().Title = QString::fromUtf8("日本"); }},
+        {"text beyond ISO-8859-1",
+         [](const QString&) { CurrentTag().Title = QString::fromUtf8("日本"); }},
         {"made read-only after reading",
          [](const QString& p) { QFile::setPermissions(p, QFile::ReadOwner); }},
         {"file removed after reading", [](const QString& p) { QFile::remove(p); }},

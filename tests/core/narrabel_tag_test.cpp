@@ -13,7 +13,9 @@ using namespace id3test;
 
 namespace {
 
-QString Tool() { return QStringLiteral(NARRABEL_BINARY_DIR "/tools/narrabel-tag"); }
+QString Tool() {
+    return QStringLiteral(NARRABEL_BINARY_DIR "/tools/narrabel-tag");
+}
 
 struct ToolRun {
     int exit;
@@ -37,8 +39,10 @@ protected:
 
 TEST_F(NarrabelTag, ReadPrintsTheLoadAndTheRecord) {
     const QString p = dir->path() + "/a.mp3";
-    testsupport::WriteAll(p, Tag(3, FrameV3("TIT2", Text("Title")) + FrameV3("TRCK", Text("5")) +
-                                     FrameV3("TPE1", QByteArray("\3Zo\xC3\xAB", 5)), 7) +
+    testsupport::WriteAll(p, Tag(3,
+                                 FrameV3("TIT2", Text("Title")) + FrameV3("TRCK", Text("5")) +
+                                     FrameV3("TPE1", QByteArray("\3Zo\xC3\xAB", 5)),
+                                 7) +
                                  Audio(100));
     const ToolRun r = Exec({"read", p});
     EXPECT_EQ(r.exit, 0);

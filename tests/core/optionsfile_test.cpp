@@ -11,7 +11,8 @@ namespace {
 struct Bytes {
     QByteArray b;
     Bytes& raw(std::initializer_list<int> bytes) {
-        for (int x : bytes) b.append(char(uint8_t(x)));
+        for (int x : bytes)
+            b.append(char(uint8_t(x)));
         return *this;
     }
     Bytes& str(const QByteArray& s) {
@@ -28,8 +29,10 @@ QByteArray CheckImage(const QByteArray& name, int top, std::initializer_list<int
     x.b = "TPF0";
     x.str("TCheckBox").str(name);
     x.prop("Left").raw({2, 8});
-    if (top <= 127) x.prop("Top").raw({2, top});
-    else x.prop("Top").raw({3, top & 0xFF, top >> 8});
+    if (top <= 127)
+        x.prop("Top").raw({2, top});
+    else
+        x.prop("Top").raw({3, top & 0xFF, top >> 8});
     x.prop("Width").raw(width);
     x.prop("Height").raw({2, 17});
     x.prop("Hint").raw({6}).str(hint);
@@ -72,7 +75,8 @@ QByteArray ExpectedFile(bool fontSet, bool a, bool b, bool c) {
            CheckImage("chkAutoExtra", 120, {3, 0x19, 0x01},
                       "normally only artist/author and album/book title are considered",
                       "Blank Track Seq/Track Title also auto-adds to edit list", b, 3) +
-           CheckImage("chkMoreFormats", 136, {3, 0x19, 0x01}, "normally only mp3 files are considered",
+           CheckImage("chkMoreFormats", 136, {3, 0x19, 0x01},
+                      "normally only mp3 files are considered",
                       "Don't ignore wav, avi, mpg/mpeg,mid/midi files", c, 4);
 }
 
@@ -124,16 +128,21 @@ TEST(OptionsFile, IntegerFormsAndLongStrings) {
         int32_t v;
         QByteArray bytes;
     } cases[] = {
-        {0, QByteArray("\x02\x00", 2)},          {-1, QByteArray("\x02\xFF", 2)},
-        {127, QByteArray("\x02\x7F", 2)},        {-128, QByteArray("\x02\x80", 2)},
-        {128, QByteArray("\x03\x80\x00", 3)},    {-129, QByteArray("\x03\x7F\xFF", 3)},
-        {32767, QByteArray("\x03\xFF\x7F", 3)},  {32768, QByteArray("\x04\x00\x80\x00\x00", 5)},
+        {0, QByteArray("\x02\x00", 2)},
+        {-1, QByteArray("\x02\xFF", 2)},
+        {127, QByteArray("\x02\x7F", 2)},
+        {-128, QByteArray("\x02\x80", 2)},
+        {128, QByteArray("\x03\x80\x00", 3)},
+        {-129, QByteArray("\x03\x7F\xFF", 3)},
+        {32767, QByteArray("\x03\xFF\x7F", 3)},
+        {32768, QByteArray("\x04\x00\x80\x00\x00", 5)},
         {-32769, QByteArray("\x04\xFF\x7F\xFF\xFF", 5)},
     };
     for (const auto& c : cases) {
         QByteArray out;
         WriteComponentImage({"T", "n", {{"P", TPropValue::Integer(c.v)}}}, out);
-        EXPECT_EQ(out, QByteArray("TPF0\x01T\x01n\x01P", 10) + c.bytes + QByteArray(2, '\0')) << c.v;
+        EXPECT_EQ(out, QByteArray("TPF0\x01T\x01n\x01P", 10) + c.bytes + QByteArray(2, '\0'))
+            << c.v;
         int pos = 0;
         TComponentImage back;
         ASSERT_TRUE(ReadComponentImage(out, pos, back, nullptr));
@@ -176,7 +185,9 @@ TEST(OptionsFile, DamagedFilesChangeNothing) {
         {"TPF1" + good.mid(4), "Invalid stream format"},
         {QByteArray(good).replace("ShowHint", "ShowHunt"),
          "Error reading chkAlwaysInsert.ParentShowHunt: Property ParentShowHunt does not exist"},
-        {QByteArray("TPF0\x06TPanel\x07pnlFont\x0B" "Font.Height\x06\x01x\x00\x00", 36),
+        {QByteArray("TPF0\x06TPanel\x07pnlFont\x0B"
+                    "Font.Height\x06\x01x\x00\x00",
+                    36),
          "Error reading pnlFont.Font.Height: Invalid property value"},
         {QByteArray("TPF0\x06TPanel\x07pnlFont\x04Left\x05\x00\x00", 27),
          "Error reading pnlFont.Left: Invalid property value"},

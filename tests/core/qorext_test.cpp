@@ -15,12 +15,23 @@ struct IntCase {
 
 TEST(ParseLooseInt, Table) {
     const IntCase cases[] = {
-        {"", 0},         {"-", 0},          {"--5", -5},        {"1.5", 15},
-        {"00", 0},       {"abc", 0},        {"5-", -5},         {"007", 7},
-        {"1.234", 1234}, {"12.34", 1234},   {"Files: 1,234", 1234},
-        {"Files: 12,345", 12345},           {"99999999999999999999", 0},
+        {"", 0},
+        {"-", 0},
+        {"--5", -5},
+        {"1.5", 15},
+        {"00", 0},
+        {"abc", 0},
+        {"5-", -5},
+        {"007", 7},
+        {"1.234", 1234},
+        {"12.34", 1234},
+        {"Files: 1,234", 1234},
+        {"Files: 12,345", 12345},
+        {"99999999999999999999", 0},
         {"9223372036854775807", INT64_C(9223372036854775807)},
-        {"-9223372036854775808", INT64_MIN}, {"a1b2c3", 123}, {" 42 ", 42},
+        {"-9223372036854775808", INT64_MIN},
+        {"a1b2c3", 123},
+        {" 42 ", 42},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ParseLooseInt(QString::fromUtf8(c.text)), c.expected) << c.text;
@@ -33,10 +44,18 @@ struct TextCase {
 
 TEST(FormatThousands, Table) {
     const TextCase cases[] = {
-        {"1234567", "1,234,567"}, {"123", "123"},       {"1234", "1,234"},
-        {"-1234", "-1,234"},      {"1234.5", "1,234.5"}, {".5", "0"},
-        {"12", "12"},             {"", "0"},            {"-123", "-123"},
-        {"1.123456789", "1.12345678"}, {" 1000 ", "1,000"}, {"123456", "123,456"},
+        {"1234567", "1,234,567"},
+        {"123", "123"},
+        {"1234", "1,234"},
+        {"-1234", "-1,234"},
+        {"1234.5", "1,234.5"},
+        {".5", "0"},
+        {"12", "12"},
+        {"", "0"},
+        {"-123", "-123"},
+        {"1.123456789", "1.12345678"},
+        {" 1000 ", "1,000"},
+        {"123456", "123,456"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(FormatThousands(QString::fromUtf8(c.in)), QString::fromUtf8(c.out)) << c.in;
@@ -62,12 +81,18 @@ struct FieldCase {
 
 TEST(FieldFromLeft, Table) {
     const FieldCase cases[] = {
-        {"A - B - 03 - C", 1, '-', "A "}, {"A - B - 03 - C", 2, '-', " B "},
-        {"A - B - 03 - C", 3, '-', " 03 "}, {"A - B - 03 - C", 4, '-', " C"},
-        {"A - B - 03 - C", 5, '-', ""},   {"a--b", 1, '-', "a"},
-        {"a--b", 2, '-', "-b"},           {"abc", 1, '-', "abc"},
-        {"abc", 2, '-', ""},              {"-abc", 1, '-', "-abc"},
-        {"", 1, '-', ""},                 {"a-", 1, '-', "a"},
+        {"A - B - 03 - C", 1, '-', "A "},
+        {"A - B - 03 - C", 2, '-', " B "},
+        {"A - B - 03 - C", 3, '-', " 03 "},
+        {"A - B - 03 - C", 4, '-', " C"},
+        {"A - B - 03 - C", 5, '-', ""},
+        {"a--b", 1, '-', "a"},
+        {"a--b", 2, '-', "-b"},
+        {"abc", 1, '-', "abc"},
+        {"abc", 2, '-', ""},
+        {"-abc", 1, '-', "-abc"},
+        {"", 1, '-', ""},
+        {"a-", 1, '-', "a"},
         {"a-", 2, '-', ""},
     };
     for (const auto& c : cases)
@@ -78,9 +103,9 @@ TEST(FieldFromLeft, Table) {
 
 TEST(FieldFromRight, Table) {
     const FieldCase cases[] = {
-        {"a/b/c", 1, '/', "c"},     {"a/b/c", 2, '/', "b"}, {"a/b/c", 3, '/', ""},
+        {"a/b/c", 1, '/', "c"},      {"a/b/c", 2, '/', "b"}, {"a/b/c", 3, '/', ""},
         {"song.mp3", 1, '.', "mp3"}, {"song", 1, '.', ""},   {"a/b/", 1, '/', ""},
-        {"a/b/c", 0, '/', ""},      {"/", 1, '/', ""},       {"   ", 1, ' ', ""},
+        {"a/b/c", 0, '/', ""},       {"/", 1, '/', ""},      {"   ", 1, ' ', ""},
         {"a.b.c", 2, '.', "b"},
     };
     for (const auto& c : cases)
@@ -118,8 +143,8 @@ TEST(IsPlayableFile, FollowsTheMoreFormatsSwitch) {
         bool more;
     };
     const Case cases[] = {
-        {"x.mp3", true, true},  {"x.MP3", false, false}, {"x.wav", false, true},
-        {"x", false, false},    {"x.av", false, true},   {"x.midi", false, true},
+        {"x.mp3", true, true},   {"x.MP3", false, false},     {"x.wav", false, true},
+        {"x", false, false},     {"x.av", false, true},       {"x.midi", false, true},
         {"x.ogg", false, false}, {"dir.mp3/x", false, false}, {"x.", false, false},
     };
     for (const auto& c : cases) {

@@ -31,7 +31,8 @@ TEST(TreeText, LevelsAndLineEnds) {
         // A blank line in the middle is an outer node with no text.
         {"A\r\n\r\n\tb", {{0, "A"}, {0, ""}, {1, "b"}}},
     };
-    for (const auto& c : cases) EXPECT_EQ(Parse(c.data), c.nodes) << c.data;
+    for (const auto& c : cases)
+        EXPECT_EQ(Parse(c.data), c.nodes) << c.data;
 }
 
 TEST(TreeText, TooDeepFailsWithTheDesignedMessage) {
@@ -54,9 +55,8 @@ TEST(TreeText, LeadingBlanksSurviveSaveAndLoad) {
     auto dir = MakeTempDir();
     const QString path = dir->path() + "/Narrabel.tv";
     const QVector<TTreeLine> nodes{
-        {0, "  Spaced Author"},   {1, "\tTabbed bookmark [00000001]"},
-        {0, "\t Tab Author"},     {1, " x [00000002]"},
-        {0, QString(QChar(0x200B)) + "Marked"}, {1, "plain [00000003]"},
+        {0, "  Spaced Author"}, {1, "\tTabbed bookmark [00000001]"},    {0, "\t Tab Author"},
+        {1, " x [00000002]"},   {0, QString(QChar(0x200B)) + "Marked"}, {1, "plain [00000003]"},
         {0, "Zo\u00EB \u4E2D"},
     };
     ASSERT_TRUE(SaveTreeFile(path, nodes));
@@ -67,7 +67,8 @@ TEST(TreeText, LeadingBlanksSurviveSaveAndLoad) {
     // that is not a level.
     for (const QByteArray& line : ReadAll(path).split('\n')) {
         QByteArray l = line;
-        while (l.startsWith('\t')) l.remove(0, 1);
+        while (l.startsWith('\t'))
+            l.remove(0, 1);
         EXPECT_FALSE(l.startsWith(' ')) << line.constData();
     }
 }
@@ -79,7 +80,8 @@ TEST(TreeText, LineBreaksInsideTextsDoNotSplitNodes) {
 }
 
 TEST(TreeText, EightBitFilesLoad) {
-    EXPECT_EQ(Parse("Zo\xEB\r\n\tb"), (QVector<TTreeLine>{{0, QString::fromLatin1("Zo\xEB")}, {1, "b"}}));
+    EXPECT_EQ(Parse("Zo\xEB\r\n\tb"),
+              (QVector<TTreeLine>{{0, QString::fromLatin1("Zo\xEB")}, {1, "b"}}));
 }
 
 TEST(TreeFile, MissingFileFailsAndUnwritableFolderReports) {
@@ -105,7 +107,8 @@ TEST(NodeRecordNumber, Table) {
         {"]", 0},
         {"Author", 0},
     };
-    for (const auto& c : cases) EXPECT_EQ(NodeRecordNumber(QString::fromUtf8(c.text)), c.n) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(NodeRecordNumber(QString::fromUtf8(c.text)), c.n) << c.text;
 }
 
 TEST(BookmarkNodeText, ShowsTheRecordsOwnNumber) {
@@ -121,11 +124,11 @@ TEST(NameMap, FollowsLinesInOrder) {
         QString mapped;
     } cases[] = {
         {{"A___B", "B___C"}, "A", "C"},
-        {{"B___C", "A___B"}, "A", "B"},  // later lines only see earlier results
+        {{"B___C", "A___B"}, "A", "B"}, // later lines only see earlier results
         {{"A___B", "B___A"}, "A", "A"},
-        {{"a___B"}, "A", "A"},           // case-sensitive
-        {{"A B"}, "A B", "A B"},         // no separator: never matches
-        {{"A___B___C"}, "A", "B___C"},   // the first separator splits
+        {{"a___B"}, "A", "A"},         // case-sensitive
+        {{"A B"}, "A B", "A B"},       // no separator: never matches
+        {{"A___B___C"}, "A", "B___C"}, // the first separator splits
         {{"A___"}, "A", ""},
         {{"___X"}, "", "X"},
         {{"A___" + QString(1200, 'n')}, "A", QString(999, 'n')},

@@ -5,17 +5,17 @@
 #include "bookmarks/tfrmbm.h"
 #include "bookmarks/tfrmimport.h"
 #include "bookmarks/tfrmmissing.h"
-#include "tags/tfrmedit.h"
 #include "support/guitestsupport.h"
 #include "support/mp3fixture.h"
+#include "tags/tfrmedit.h"
 #include "util/options.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QMenu>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -102,9 +102,7 @@ TEST_F(BookmarksTest, BookmarksSitUnderTheirMappedAuthor) {
         const char* map;
         const char* expectedOuter; // nullptr: the file's full path
     } cases[] = {
-        {"Jane Austen", "", "Jane Austen"},
-        {"", "", nullptr},
-        {"A", "A___B\r\nB___C\r\n", "C"},
+        {"Jane Austen", "", "Jane Austen"}, {"", "", nullptr}, {"A", "A___B\r\nB___C\r\n", "C"},
         {"A", "B___C\r\nA___B\r\n", "B"}, // a later line never sends back
         {"A", "a___B\r\nA_B\r\n", "A"},   // exact names only; no "___" never matches
     };
@@ -241,7 +239,8 @@ TEST_F(BookmarksTest, DeletingAnAuthorMarksAllItsBookmarksAndSelectsThePreviousA
     dialogs->AnswerConfirm(true);
     frmMain->mnuDelBMClick();
     EXPECT_EQ(dialogs->TextsOf("confirm"), QStringList({"Delete selected item(s)?"}));
-    for (int n : {2, 3, 4}) EXPECT_TRUE(TBookmark(store(), n).Rec.Deleted()) << n;
+    for (int n : {2, 3, 4})
+        EXPECT_TRUE(TBookmark(store(), n).Rec.Deleted()) << n;
     EXPECT_FALSE(TBookmark(store(), 1).Rec.Deleted());
     EXPECT_EQ(frmMain->tv->topLevelItemCount(), 1);
     EXPECT_EQ(frmMain->tv->currentItem()->text(0), a); // the previous author
@@ -261,7 +260,8 @@ TEST_F(BookmarksTest, DeleteAnsweredNoChangesNothing) {
 
 TEST_F(BookmarksTest, CompactionRenumbersLiveRecordsAndRebuildsTheTree) {
     const QString a = book("a.mp3");
-    for (int i = 1; i <= 5; ++i) addRecord(a, i * 1000, QStringLiteral("bm%1").arg(i));
+    for (int i = 1; i <= 5; ++i)
+        addRecord(a, i * 1000, QStringLiteral("bm%1").arg(i));
     deleteRecord(2);
     deleteRecord(4);
     StartProgram();
@@ -270,7 +270,8 @@ TEST_F(BookmarksTest, CompactionRenumbersLiveRecordsAndRebuildsTheTree) {
     EXPECT_EQ(StoreRecordCount(store()), 3);
     EXPECT_FALSE(QFile::exists(dataFolder() + "!.tmp"));
     EXPECT_EQ(dialogs->TextsOf("message"), QStringList({"Finished compacting bookmarks."}));
-    for (int n : {1, 2, 3}) EXPECT_NE(nodeEndingIn(n), nullptr) << n;
+    for (int n : {1, 2, 3})
+        EXPECT_NE(nodeEndingIn(n), nullptr) << n;
     EXPECT_EQ(nodeEndingIn(4), nullptr);
     EXPECT_TRUE(ReadAll(dataFolder() + "Narrabel.tv").contains("[00000003]"));
     EXPECT_EQ(TBookmark(store(), 3).Rec.Position, 5000);

@@ -45,9 +45,10 @@ protected:
 QTemporaryDir* ComebackTest::files = nullptr;
 
 TEST(ResumePosition, StartsTwoAndAHalfSecondsEarlierButNotBeforeTenMs) {
-    const std::pair<int32_t, int32_t> cases[] = {
-        {2000, 10}, {2510, 10}, {2511, 11}, {60000, 57500}, {0, 10}, {-5, 10}};
-    for (auto [pos, expected] : cases) EXPECT_EQ(TfrmMain::ResumePositionFor(pos), expected) << pos;
+    const std::pair<int32_t, int32_t> cases[] = {{2000, 10},     {2510, 10}, {2511, 11},
+                                                 {60000, 57500}, {0, 10},    {-5, 10}};
+    for (auto [pos, expected] : cases)
+        EXPECT_EQ(TfrmMain::ResumePositionFor(pos), expected) << pos;
 }
 
 TEST_F(ComebackTest, CloseSavesTheResumePointAndTheNextStartOffersIt) {
@@ -58,7 +59,8 @@ TEST_F(ComebackTest, CloseSavesTheResumePointAndTheNextStartOffersIt) {
     dialogs->AnswerConfirm(true);
     CloseProgram();
     EXPECT_EQ(dialogs->TextsOf("confirm"), QStringList({"Update Resume point before exiting?"}));
-    const QStringList lines = QString::fromUtf8(ReadAll(dataFolder() + "Narrabel.rsm")).split("\r\n");
+    const QStringList lines =
+        QString::fromUtf8(ReadAll(dataFolder() + "Narrabel.rsm")).split("\r\n");
     ASSERT_GE(lines.size(), 2);
     EXPECT_EQ(lines[0], Mp3("one"));
     EXPECT_NEAR(lines[1].toInt(), at - 2500, 5);
@@ -146,7 +148,8 @@ TEST_F(ComebackTest, GoToOffsetAnswers) {
         EXPECT_EQ(dialogs->asked[0].title, "Seek Offset");
         EXPECT_EQ(dialogs->asked[0].text, "0 - " + QString::number(length));
         if (c.playsFrom < 0) {
-            EXPECT_EQ(dialogs->TextsOf("message"), QStringList({c.answer + " is not a valid value."}));
+            EXPECT_EQ(dialogs->TextsOf("message"),
+                      QStringList({c.answer + " is not a valid value."}));
             EXPECT_NEAR(frmMain->mp->Position(), 3000, 400) << c.answer.toStdString();
         } else {
             EXPECT_TRUE(dialogs->TextsOf("message").isEmpty()) << c.answer.toStdString();
@@ -169,7 +172,8 @@ TEST_F(ComebackTest, ASoundBitePlaysAndClosesByItself) {
     EXPECT_EQ(frmMain->cmbFile->currentText(), Mp3("one"));
     EXPECT_EQ(frmMain->cmbFile->count(), 0);
     EXPECT_TRUE(frmMain->History->Entries.isEmpty());
-    EXPECT_TRUE(WaitFor([] { return frmMain->windowTitle() == "Narrabel - exiting in 1 seconds..."; }, 3000));
+    EXPECT_TRUE(WaitFor(
+        [] { return frmMain->windowTitle() == "Narrabel - exiting in 1 seconds..."; }, 3000));
     EXPECT_TRUE(WaitFor([] { return !frmMain->isVisible(); }, 3000));
     EXPECT_TRUE(frmMain->Closing);
     EXPECT_TRUE(dialogs->asked.empty()); // never the resume question

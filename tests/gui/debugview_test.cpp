@@ -18,7 +18,9 @@ namespace {
 class DebugView : public WindowsTest {
 protected:
     QPlainTextEdit* mem() const { return frmDebug->findChild<QPlainTextEdit*>("mem"); }
-    void clickData() { QTest::mouseClick(frmDebug->findChild<QPushButton*>("cmdData"), Qt::LeftButton); }
+    void clickData() {
+        QTest::mouseClick(frmDebug->findChild<QPushButton*>("cmdData"), Qt::LeftButton);
+    }
     QStringList lines() const {
         const QString text = mem()->toPlainText();
         return text.isEmpty() ? QStringList() : text.split('\n');

@@ -83,7 +83,8 @@ TEST_F(FillWindowTest, ProposalFollowsEveryChange) {
 
 TEST_F(FillWindowTest, OkAndCancel) {
     frm->Prepare("A -- B", "/Books [NF]/x");
-    QTimer::singleShot(0, [&] { QTest::mouseClick(frm->findChild<QPushButton*>("cmdOk"), Qt::LeftButton); });
+    QTimer::singleShot(
+        0, [&] { QTest::mouseClick(frm->findChild<QPushButton*>("cmdOk"), Qt::LeftButton); });
     EXPECT_EQ(frm->exec(), QDialog::Accepted);
     const TFillResult r = frm->Proposal();
     EXPECT_EQ(r.Artist, "A");
@@ -91,7 +92,8 @@ TEST_F(FillWindowTest, OkAndCancel) {
     EXPECT_EQ(r.Track, "");
 
     frm->Prepare("x", "/y");
-    QTimer::singleShot(0, [&] { QTest::mouseClick(frm->findChild<QPushButton*>("cmdCancel"), Qt::LeftButton); });
+    QTimer::singleShot(
+        0, [&] { QTest::mouseClick(frm->findChild<QPushButton*>("cmdCancel"), Qt::LeftButton); });
     EXPECT_EQ(frm->exec(), QDialog::Rejected);
     // Choices persist between showings.
     Combo("cmbFolder")->setCurrentIndex(6);

@@ -28,8 +28,8 @@ TEST_F(HistoryNav, EmptyHistoryHints) {
 
 TEST_F(HistoryNav, StoredHistoryAndButtons) {
     QDir().mkpath(dataFolder());
-    WriteAll(dataFolder() + "Narrabel.nbh",
-             "000000000001/books/one.mp3\r\n000000000834/books/two.mp3\r\n000000000001/books/three.mp3\r\n");
+    WriteAll(dataFolder() + "Narrabel.nbh", "000000000001/books/one.mp3\r\n000000000834/books/"
+                                            "two.mp3\r\n000000000001/books/three.mp3\r\n");
     StartProgram();
     ASSERT_EQ(frmMain->History->Entries.size(), 3);
     EXPECT_EQ(frmMain->History->Cursor, 2); // on the last stored entry

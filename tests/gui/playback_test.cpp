@@ -121,7 +121,8 @@ TEST_F(PlaybackTest, TheTimePanelShowsMinutesAndSecondsWithoutHours) {
     const QString hour = files->filePath("hour.mp3");
     const QByteArray stretch = testsupport::ReadAll(Long());
     QByteArray book;
-    for (int i = 0; i < 95; ++i) book += stretch;
+    for (int i = 0; i < 95; ++i)
+        book += stretch;
     testsupport::WriteAll(hour, book);
     StartPlaying(hour, 3723000); // 1 h 2 min 3 s
     ASSERT_TRUE(WaitFor([this] { return w()->StatusText(1) != "00:00"; }, 4000));

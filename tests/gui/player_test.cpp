@@ -12,8 +12,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -42,7 +42,9 @@ protected:
     }
     static QString Path(const QString& name) { return dir->filePath(name); }
     static QString Mp3(Mp3Kind k) {
-        return Path(k == Mp3Kind::Cbr64 ? "cbr.mp3" : k == Mp3Kind::VbrXing ? "xing.mp3" : "bare.mp3");
+        return Path(k == Mp3Kind::Cbr64     ? "cbr.mp3"
+                    : k == Mp3Kind::VbrXing ? "xing.mp3"
+                                            : "bare.mp3");
     }
     static bool WaitFor(const std::function<bool()>& cond, int ms) {
         QDeadlineTimer deadline(ms);
@@ -176,7 +178,8 @@ TEST_F(PlayerTest, LengthSurvivesTagsAndDamage) {
     QByteArray tag("ID3\x03\x00\x00\x00\x00\x01\x00", 10); // 128 bytes of body
     tag.append(QByteArray(128, '\0'));
     QByteArray damaged = mp3;
-    for (int i = 0; i < 700; ++i) damaged[damaged.size() / 2 + i] = char(0x55);
+    for (int i = 0; i < 700; ++i)
+        damaged[damaged.size() / 2 + i] = char(0x55);
     QByteArray v1("TAG");
     v1.append(QByteArray(125, ' '));
     testsupport::WriteAll(Path("tagged.mp3"), tag + damaged + v1);
@@ -245,16 +248,18 @@ TEST_F(PlayerTest, MoreFormatsOpenAndPlay) {
                             .arg(Path("short.wav"));
     const Case cases[] = {
         {"short.wav", {}},
-        {"clip.avi", src + QStringLiteral("avimux ! filesink location=\"%1\"").arg(Path("clip.avi"))},
+        {"clip.avi",
+         src + QStringLiteral("avimux ! filesink location=\"%1\"").arg(Path("clip.avi"))},
         {"clip.mpg", src + QStringLiteral("lamemp3enc ! mpegpsmux ! filesink location=\"%1\"")
                                .arg(Path("clip.mpg"))},
         {"tune.mid", {}},
         // A film: its sound plays, its picture goes nowhere.
-        {"film.avi", QStringLiteral("videotestsrc num-buffers=75 ! video/x-raw,width=160,height=120,"
-                                    "framerate=25/1 ! jpegenc ! avimux name=m ! filesink "
-                                    "location=\"%1\" filesrc location=\"%2\" ! wavparse ! "
-                                    "audioconvert ! m.")
-                         .arg(Path("film.avi"), Path("short.wav"))},
+        {"film.avi",
+         QStringLiteral("videotestsrc num-buffers=75 ! video/x-raw,width=160,height=120,"
+                        "framerate=25/1 ! jpegenc ! avimux name=m ! filesink "
+                        "location=\"%1\" filesrc location=\"%2\" ! wavparse ! "
+                        "audioconvert ! m.")
+             .arg(Path("film.avi"), Path("short.wav"))},
     };
     for (const Case& c : cases) {
         if (!c.pipeline.isEmpty()) {
@@ -291,8 +296,10 @@ public:
         setenv("PULSE_SERVER", ("unix:" + p).constData(), 1);
     }
     ~SilentServer() {
-        if (saved.isNull()) unsetenv("PULSE_SERVER");
-        else setenv("PULSE_SERVER", saved.constData(), 1);
+        if (saved.isNull())
+            unsetenv("PULSE_SERVER");
+        else
+            setenv("PULSE_SERVER", saved.constData(), 1);
         if (fd >= 0) close(fd);
     }
     bool ok = false;

@@ -87,20 +87,30 @@ enum class Mp3Kind { Cbr64, VbrXing, VbrBare };
 
 inline const char* KindName(Mp3Kind k) {
     switch (k) {
-    case Mp3Kind::Cbr64: return "CBR 64 kbit/s";
-    case Mp3Kind::VbrXing: return "VBR with Xing";
-    case Mp3Kind::VbrBare: return "VBR without Xing";
+    case Mp3Kind::Cbr64:
+        return "CBR 64 kbit/s";
+    case Mp3Kind::VbrXing:
+        return "VBR with Xing";
+    case Mp3Kind::VbrBare:
+        return "VBR without Xing";
     }
     return "";
 }
 
 // Encodes a WAV file into an MP3 of the given kind.
-inline bool EncodeMp3(const QString& wav, const QString& mp3, Mp3Kind kind, QString* error = nullptr) {
+inline bool EncodeMp3(const QString& wav, const QString& mp3, Mp3Kind kind,
+                      QString* error = nullptr) {
     QString enc;
     switch (kind) {
-    case Mp3Kind::Cbr64: enc = "lamemp3enc target=bitrate bitrate=64 cbr=true"; break;
-    case Mp3Kind::VbrXing: enc = "lamemp3enc target=quality quality=4 ! xingmux"; break;
-    case Mp3Kind::VbrBare: enc = "lamemp3enc target=quality quality=4"; break;
+    case Mp3Kind::Cbr64:
+        enc = "lamemp3enc target=bitrate bitrate=64 cbr=true";
+        break;
+    case Mp3Kind::VbrXing:
+        enc = "lamemp3enc target=quality quality=4 ! xingmux";
+        break;
+    case Mp3Kind::VbrBare:
+        enc = "lamemp3enc target=quality quality=4";
+        break;
     }
     return RunPipeline(QStringLiteral("filesrc location=\"%1\" ! wavparse ! audioconvert ! %2 ! "
                                       "filesink location=\"%3\"")
@@ -150,7 +160,8 @@ inline double DecodedLengthMs(const QString& path) {
 inline bool WriteMidi(const QString& path) {
     QByteArray track;
     auto ev = [&track](std::initializer_list<int> bytes) {
-        for (int b : bytes) track.append(char(b));
+        for (int b : bytes)
+            track.append(char(b));
     };
     ev({0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}); // 500000 us per quarter note
     ev({0x00, 0xC0, 0x00});                         // piano

@@ -1,11 +1,11 @@
+#include "app/application.h"
+#include "app/tfrmmain.h"
+#include "app/widgets.h"
+#include "bookmarks/bookmark.h"
 #include "rename/tfrmpreview.h"
 #include "rename/tfrmrename.h"
-#include "app/application.h"
-#include "app/widgets.h"
-#include "app/tfrmmain.h"
-#include "bookmarks/bookmark.h"
-#include "util/errors.h"
 #include "support/guitestsupport.h"
+#include "util/errors.h"
 #include "util/qorext.h"
 
 #include <QCheckBox>
@@ -67,7 +67,9 @@ protected:
             }
             return current;
         };
-        rename->Repoint = [this](const QString& from, const QString& to) { repointed << from + " -> " + to; };
+        rename->Repoint = [this](const QString& from, const QString& to) {
+            repointed << from + " -> " + to;
+        };
         preview->DataFolder = [this] { return data; };
         preview->Closing = [] { return false; };
         preview->OpenLog = [this](const QString& path) { opened << path; };
@@ -96,7 +98,9 @@ protected:
         tags[root + "/" + rel] = r;
     }
     QTreeWidget* lv() const { return preview->findChild<QTreeWidget*>("lv"); }
-    QPushButton* PreviewButton(const char* name) const { return preview->findChild<QPushButton*>(name); }
+    QPushButton* PreviewButton(const char* name) const {
+        return preview->findChild<QPushButton*>(name);
+    }
     int RowOf(const QString& rel) const {
         for (int i = 0; i < lv()->topLevelItemCount(); ++i)
             if (lv()->topLevelItem(i)->text(0) == root + "/" + rel) return i;
@@ -105,7 +109,8 @@ protected:
     // Shows the preview as the rename window would and waits for the search.
     void OpenPreviewAndSearch() {
         preview->show();
-        ASSERT_TRUE(WaitFor([this] { return !preview->Busy() && PreviewButton("cmdProceed")->isVisible(); }));
+        ASSERT_TRUE(WaitFor(
+            [this] { return !preview->Busy() && PreviewButton("cmdProceed")->isVisible(); }));
     }
 
     ScriptedDialogs dialogs;
@@ -139,7 +144,7 @@ TEST_F(RenameWindowsTest, ControlsAndDefaults) {
 
     EXPECT_EQ(preview->windowTitle(), "Mass Rename - Build, Preview, Apply");
     const std::pair<const char*, const char*> buttons[] = {
-        {"cmdSel", "&Select"},     {"cmdDes", "&Deselect"},   {"cmdSelAll", "Select &All"},
+        {"cmdSel", "&Select"},          {"cmdDes", "&Deselect"},    {"cmdSelAll", "Select &All"},
         {"cmdDesAll", "D&eselect All"}, {"cmdProceed", "&Proceed"}, {"cmdCancel", "&Cancel"}};
     for (auto [name, text] : buttons) {
         ASSERT_NE(PreviewButton(name), nullptr) << name;
@@ -236,17 +241,23 @@ TEST_F(RenameWindowsTest, SingleRenameRefusals) {
         current.Artist = c.artist;
         current.Title = "Name";
         rename->SetSingle("old.mp3", FieldFromRight("old.mp3", 1, '.'));
-    rename->SelectFolder(root);
+        rename->SelectFolder(root);
         rename->show();
-        if (c.forcedName) rename->pnlNewName->setText(QString::fromUtf8(c.forcedName, c.forcedName[0] == 'a' ? 3 : -1));
+        if (c.forcedName)
+            rename->pnlNewName->setText(
+                QString::fromUtf8(c.forcedName, c.forcedName[0] == 'a' ? 3 : -1));
         rename->cmdOkClick();
         EXPECT_FALSE(rename->isVisible()) << c.what;
         EXPECT_EQ(rename->Outcome(), "") << c.what;
-        EXPECT_EQ(dialogs.TextsOf("message"), QStringList({"Operation failed (files in use, illegal chars...)"})) << c.what;
+        EXPECT_EQ(dialogs.TextsOf("message"),
+                  QStringList({"Operation failed (files in use, illegal chars...)"}))
+            << c.what;
         EXPECT_TRUE(repointed.isEmpty()) << c.what;
         EXPECT_EQ(ReadAll(old), "AUDIO") << c.what;
         EXPECT_EQ(ReadAll(root + "/Taken-Name.mp3"), "OTHER") << c.what;
-        EXPECT_EQ(QDir(root + "/AC").entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList()) << c.what;
+        EXPECT_EQ(QDir(root + "/AC").entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                  QStringList())
+            << c.what;
     }
     EXPECT_FALSE(QFile::exists(root + "/a"));
     EXPECT_FALSE(QFile::exists(tmp->path() + "/old.mp3"));
@@ -272,7 +283,8 @@ TEST_F(RenameWindowsTest, MassRenameWithoutPreviewAppliesAtOnceAndOpensTheLog) {
     const QString log = data + "MassRenameLog_20261208-1430.txt";
     EXPECT_EQ(opened, QStringList({log}));
     EXPECT_TRUE(ReadAll(log).startsWith("Narrabel - Mass Rename Log - Tuesday, December 8, 2026\r\n"
-                                        "Started : 14:30:15.005\r\n\r\n\r\n - " + (root + "/A/").toUtf8()));
+                                        "Started : 14:30:15.005\r\n\r\n\r\n - " +
+                                        (root + "/A/").toUtf8()));
     EXPECT_TRUE(dialogs.asked.empty());
 }
 
@@ -294,27 +306,32 @@ TEST_F(RenameWindowsTest, ReviewTickAndApplyOverTwoFolders) {
     rename->SelectFolder(root);
 
     OpenPreviewAndSearch();
-    EXPECT_EQ(preview->findChild<QLabel*>("lblMsg")->text(), "Finished - verify checked items and click Proceed.");
+    EXPECT_EQ(preview->findChild<QLabel*>("lblMsg")->text(),
+              "Finished - verify checked items and click Proceed.");
     ASSERT_EQ(lv()->topLevelItemCount(), 4);
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(lv()->topLevelItem(i)->checkState(0), Qt::Checked);
-        EXPECT_EQ(lv()->topLevelItem(i)->text(1),
-                  QFileInfo(lv()->topLevelItem(i)->text(0)).path() + "/" +
-                      (QStringList{"Au-Bk-01-A.mp3", "Au-Bk-02-B.mp3", "Au-Bk-04-D.mp3", "Au-Bk-05-E.mp3"}
-                           .filter(tags[lv()->topLevelItem(i)->text(0)].Title + ".mp3")
-                           .value(0)));
+        EXPECT_EQ(
+            lv()->topLevelItem(i)->text(1),
+            QFileInfo(lv()->topLevelItem(i)->text(0)).path() + "/" +
+                (QStringList{"Au-Bk-01-A.mp3", "Au-Bk-02-B.mp3", "Au-Bk-04-D.mp3", "Au-Bk-05-E.mp3"}
+                     .filter(tags[lv()->topLevelItem(i)->text(0)].Title + ".mp3")
+                     .value(0)));
     }
     EXPECT_TRUE(PreviewButton("cmdSelAll")->isVisible());
     EXPECT_TRUE(PreviewButton("cmdDesAll")->isVisible());
 
     // Select All highlights without ticking; Deselect All unticks; Select ticks the highlighted.
     QTest::mouseClick(PreviewButton("cmdDesAll"), Qt::LeftButton);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(lv()->topLevelItem(i)->checkState(0), Qt::Unchecked);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(lv()->topLevelItem(i)->checkState(0), Qt::Unchecked);
     QTest::mouseClick(PreviewButton("cmdSelAll"), Qt::LeftButton);
     EXPECT_EQ(lv()->selectedItems().size(), 4);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(lv()->topLevelItem(i)->checkState(0), Qt::Unchecked);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(lv()->topLevelItem(i)->checkState(0), Qt::Unchecked);
     QTest::mouseClick(PreviewButton("cmdSel"), Qt::LeftButton);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(lv()->topLevelItem(i)->checkState(0), Qt::Checked);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(lv()->topLevelItem(i)->checkState(0), Qt::Checked);
     // Untick b and d.
     lv()->clearSelection();
     lv()->topLevelItem(RowOf("One/b.mp3"))->setSelected(true);
@@ -333,14 +350,22 @@ TEST_F(RenameWindowsTest, ReviewTickAndApplyOverTwoFolders) {
 
     const QString logPath = data + "MassRenameLog_20261208-1430.txt";
     ASSERT_EQ(opened, QStringList({logPath}));
-    QStringList expected = {"Narrabel - Mass Rename Log - Tuesday, December 8, 2026", "Started : 14:30:15.005", ""};
+    QStringList expected = {"Narrabel - Mass Rename Log - Tuesday, December 8, 2026",
+                            "Started : 14:30:15.005", ""};
     // Folder order is the walk's; within One only a is ticked, within Two only e.
     const bool oneFirst = RowOf("One/a.mp3") < RowOf("Two/e.mp3");
-    const QStringList one = {"", " - " + root + "/One/", "From   : a.mp3", "To     : Au-Bk-01-A.mp3", "Result : OK", ""};
-    const QStringList two = {"", " - " + root + "/Two/", "From   : e.mp3", "To     : Au-Bk-05-E.mp3",
-                             "Result : SKIPPED - NewName exists", ""};
+    const QStringList one = {
+        "", " - " + root + "/One/", "From   : a.mp3", "To     : Au-Bk-01-A.mp3", "Result : OK", ""};
+    const QStringList two = {"",
+                             " - " + root + "/Two/",
+                             "From   : e.mp3",
+                             "To     : Au-Bk-05-E.mp3",
+                             "Result : SKIPPED - NewName exists",
+                             ""};
     expected << (oneFirst ? one + two : two + one);
-    expected << "" << "Finished: 14:30:16.120" << "";
+    expected << ""
+             << "Finished: 14:30:16.120"
+             << "";
     EXPECT_EQ(QString::fromUtf8(ReadAll(logPath)).split("\r\n"), expected);
 
     EXPECT_EQ(ReadAll(root + "/One/Au-Bk-01-A.mp3"), "A");
@@ -386,7 +411,8 @@ TEST_F(RenameWindowsTest, CancelDuringTheSearchAppliesWhatWasFoundWithoutPreview
     EXPECT_EQ(dialogs.TextsOf("confirm"), QStringList({"Cancel?"}));
     // The subfolder entered first lists its file and the root lists its own; the other
     // subfolder is skipped.
-    const int renamedCount = int(QFile::exists(root + "/A/audio_.mp3")) + int(QFile::exists(root + "/B/audio_.mp3"));
+    const int renamedCount =
+        int(QFile::exists(root + "/A/audio_.mp3")) + int(QFile::exists(root + "/B/audio_.mp3"));
     EXPECT_EQ(renamedCount, 1);
     EXPECT_TRUE(QFile::exists(root + "/audio_.mp3"));
     EXPECT_EQ(opened.size(), 1);
@@ -449,7 +475,9 @@ TEST_F(RenameWindowsTest, FailedRepointingKeepsTheApplyAndItsLog) {
     SetTag("a.mp3", "Au", "", "", "");
     Make("b.mp3", "B");
     SetTag("b.mp3", "Bu", "", "", "");
-    rename->Repoint = [](const QString&, const QString&) { throw NarrabelError("store unwritable"); };
+    rename->Repoint = [](const QString&, const QString&) {
+        throw NarrabelError("store unwritable");
+    };
     rename->Extension = "mp3";
     rename->SetMass();
     rename->SelectFolder(root);
@@ -487,7 +515,11 @@ TEST_F(RenameInProgramTest, MassRenameUsesTheProgramsWindowsAndDataFolder) {
     StartProgram();
     auto tmp = testsupport::MakeTempDir();
     WriteAll(tmp->path() + "/x.mp3", "X");
-    frmRename->TagSource = [](const QString&, bool) { TMP3Rec r; r.Artist = "Au"; return r; };
+    frmRename->TagSource = [](const QString&, bool) {
+        TMP3Rec r;
+        r.Artist = "Au";
+        return r;
+    };
     QStringList opened;
     frmPreview->OpenLog = [&](const QString& path) { opened << path; };
     frmRename->chkPreview->setChecked(false);
@@ -522,7 +554,12 @@ TEST_F(RenameInProgramTest, SingleRenameRepointsLiveRecordsOfExactlyThatPath) {
     ASSERT_TRUE(gone.Valid);
     ASSERT_TRUE(MarkDeleted(gone, store, QDateTime::currentDateTime()));
 
-    frmRename->TagSource = [](const QString&, bool) { TMP3Rec r; r.Artist = "Au"; r.Title = "Ti"; return r; };
+    frmRename->TagSource = [](const QString&, bool) {
+        TMP3Rec r;
+        r.Artist = "Au";
+        r.Title = "Ti";
+        return r;
+    };
     frmRename->SetSingle("old.mp3", "mp3");
     frmRename->SelectFolder(tmp->path());
     QTimer::singleShot(0, [] { frmRename->cmdOkClick(); });
@@ -532,7 +569,10 @@ TEST_F(RenameInProgramTest, SingleRenameRepointsLiveRecordsOfExactlyThatPath) {
     const QString renamed = tmp->path() + "/Au-Ti.mp3";
     EXPECT_TRUE(QFile::exists(renamed));
     QStringList paths;
-    ForEachRecord(store, [&](const TBookmarkRec& r) { paths << r.FilePath; return true; });
+    ForEachRecord(store, [&](const TBookmarkRec& r) {
+        paths << r.FilePath;
+        return true;
+    });
     EXPECT_EQ(paths, QStringList({renamed, other, "*"}));
     EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
 }

@@ -24,7 +24,8 @@ TEST_F(ResumeKeysTest, RecentFilesKeepThirtyNewestFirstAndIgnoreLetterCase) {
         frmMain->cmbFile->setEditText(path);
         frmMain->AddRecentFile();
     };
-    for (int i = 1; i <= 30; ++i) add(QStringLiteral("/books/f%1.mp3").arg(i));
+    for (int i = 1; i <= 30; ++i)
+        add(QStringLiteral("/books/f%1.mp3").arg(i));
     EXPECT_EQ(frmMain->cmbFile->count(), 30);
     EXPECT_EQ(frmMain->cmbFile->itemText(0), "/books/f30.mp3");
     EXPECT_EQ(frmMain->cmbFile->itemText(29), "/books/f1.mp3");

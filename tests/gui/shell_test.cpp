@@ -23,19 +23,23 @@ class ShellTest : public WindowsTest {};
 
 TEST_F(ShellTest, CreatesEveryWindowOnceInOrderWithItsCaption) {
     StartProgram({}, false);
-    EXPECT_EQ(WindowCreationLog(),
-              QStringList({"TfrmMain", "TfrmBM", "TfrmEdit", "TfrmImport", "TfrmMissing",
-                           "TfrmAbout", "TfrmDebug", "TfrmFill", "TfrmOptions", "TfrmRename",
-                           "TfrmPreview"}));
+    EXPECT_EQ(WindowCreationLog(), QStringList({"TfrmMain", "TfrmBM", "TfrmEdit", "TfrmImport",
+                                                "TfrmMissing", "TfrmAbout", "TfrmDebug", "TfrmFill",
+                                                "TfrmOptions", "TfrmRename", "TfrmPreview"}));
     EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
     EXPECT_EQ(QApplication::applicationName(), "Narrabel");
     const std::pair<QWidget*, const char*> captions[] = {
-        {(QWidget*)frmBM, "New Bookmark"},   {(QWidget*)frmEdit, "ID3 Tag Editor"},
-        {(QWidget*)frmImport, "Import"},     {(QWidget*)frmMissing, "Missing Audio Source"},
-        {(QWidget*)frmOptions, "Options"},   {(QWidget*)frmFill, "Fill tags from file info"},
-        {(QWidget*)frmRename, "Rename File(s)"}, {(QWidget*)frmPreview, "Mass Rename - Build, Preview, Apply"},
+        {(QWidget*)frmBM, "New Bookmark"},
+        {(QWidget*)frmEdit, "ID3 Tag Editor"},
+        {(QWidget*)frmImport, "Import"},
+        {(QWidget*)frmMissing, "Missing Audio Source"},
+        {(QWidget*)frmOptions, "Options"},
+        {(QWidget*)frmFill, "Fill tags from file info"},
+        {(QWidget*)frmRename, "Rename File(s)"},
+        {(QWidget*)frmPreview, "Mass Rename - Build, Preview, Apply"},
     };
-    for (auto [w, caption] : captions) EXPECT_EQ(w->windowTitle(), caption);
+    for (auto [w, caption] : captions)
+        EXPECT_EQ(w->windowTitle(), caption);
 }
 
 TEST_F(ShellTest, MainWindowHasItsDesignedControls) {
@@ -45,12 +49,15 @@ TEST_F(ShellTest, MainWindowHasItsDesignedControls) {
         const char* caption;
     };
     const Ctl buttons[] = {
-        {"cmdBrowse", nullptr},        {"cmdResume", "&Resume"},   {"cmdClose", "Close"},
-        {"cmdAbout", "&About"},        {"cmdPlay", "&Play"},       {"cmdBookmark", "&Create Bookmark"},
-        {"cmdPrev", "<< Pre&v"},       {"cmdNext", "&Next >>"},    {"cmdGo", "&Go"},
-        {"cmdTVCreate", "Create"},     {"cmdRename", "R&ename"},   {"cmdDelBM", "&Delete"},
-        {"cmdCompact", "Co&mpact"},    {"cmdCollapse", "Co&llapse"}, {"cmdExpand", "E&xpand"},
-        {"cmdTagEditor", "&Tag Editor"}, {"cmdImport", "&Import"}, {"cmdOptions", "&Options"},
+        {"cmdBrowse", nullptr},     {"cmdResume", "&Resume"},
+        {"cmdClose", "Close"},      {"cmdAbout", "&About"},
+        {"cmdPlay", "&Play"},       {"cmdBookmark", "&Create Bookmark"},
+        {"cmdPrev", "<< Pre&v"},    {"cmdNext", "&Next >>"},
+        {"cmdGo", "&Go"},           {"cmdTVCreate", "Create"},
+        {"cmdRename", "R&ename"},   {"cmdDelBM", "&Delete"},
+        {"cmdCompact", "Co&mpact"}, {"cmdCollapse", "Co&llapse"},
+        {"cmdExpand", "E&xpand"},   {"cmdTagEditor", "&Tag Editor"},
+        {"cmdImport", "&Import"},   {"cmdOptions", "&Options"},
     };
     for (const auto& b : buttons) {
         auto* w = frmMain->findChild<QPushButton*>(b.name);
@@ -68,10 +75,11 @@ TEST_F(ShellTest, MainWindowHasItsDesignedControls) {
     EXPECT_EQ(frmMain->tmr->interval(), 1000);
     EXPECT_FALSE(frmMain->tmr->isActive());
     QStringList menu;
-    for (QAction* a : frmMain->pop->actions()) menu << (a->isSeparator() ? "-" : a->text());
+    for (QAction* a : frmMain->pop->actions())
+        menu << (a->isSeparator() ? "-" : a->text());
     EXPECT_EQ(menu, QStringList({"&Go", "&Create", "&Rename", "&Delete", "Co&mpact", "-",
-                                 "Co&llapse All", "E&xpand All", "&Select All", "-",
-                                 "&Tag Editor", "&Import", "&Options"}));
+                                 "Co&llapse All", "E&xpand All", "&Select All", "-", "&Tag Editor",
+                                 "&Import", "&Options"}));
 }
 
 TEST_F(ShellTest, CreatesTheDataFolderAndActivatesOnce) {
@@ -195,7 +203,8 @@ TEST_F(ShellTest, MissingCommandLineFileIsIgnoredSilently) {
 TEST_F(ShellTest, UncaughtErrorEndsTheCommandInOneMessageBox) {
     StartProgram();
     auto* thrower = new QPushButton("boom", frmMain);
-    QObject::connect(thrower, &QPushButton::clicked, [] { throw std::runtime_error("Disk on fire"); });
+    QObject::connect(thrower, &QPushButton::clicked,
+                     [] { throw std::runtime_error("Disk on fire"); });
     thrower->show();
     QTest::mouseClick(thrower, Qt::LeftButton);
     EXPECT_EQ(dialogs->TextsOf("message"), QStringList({"Disk on fire"}));
@@ -208,7 +217,8 @@ TEST_F(ShellTest, AboutBoxShowsProductAndCommandLineHelp) {
         EXPECT_TRUE(frmAbout->isVisible());
         EXPECT_TRUE(frmAbout->isModal());
         QStringList texts;
-        for (QLabel* l : frmAbout->findChildren<QLabel*>()) texts << l->text();
+        for (QLabel* l : frmAbout->findChildren<QLabel*>())
+            texts << l->text();
         for (const char* t :
              {"Narrabel", "audio book reader and (skinless!) MP3 player",
               "Optional command-line parameters (to create sound bite shortcuts)",

@@ -2,8 +2,8 @@
 #include "app/application.h"
 #include "app/tfrmmain.h"
 #include "app/widgets.h"
-#include "playback/mediaplayer.h"
 #include "bookmarks/bookmark.h"
+#include "playback/mediaplayer.h"
 #include "rename/tfrmrename.h"
 #include "support/guitestsupport.h"
 #include "support/mp3fixture.h"
@@ -76,7 +76,8 @@ protected:
     }
     QStringList listed() const {
         QStringList out;
-        for (int i = 0; i < frmEdit->lst->count(); ++i) out << frmEdit->lst->item(i)->text();
+        for (int i = 0; i < frmEdit->lst->count(); ++i)
+            out << frmEdit->lst->item(i)->text();
         return out;
     }
     QString selected() const {
@@ -85,15 +86,18 @@ protected:
     }
     QStringList boxes() const {
         QStringList out;
-        for (QLineEdit* e : {frmEdit->edtArtist, frmEdit->edtAlbum, frmEdit->edtTrack, frmEdit->edtTitle,
-                             frmEdit->edtYear, frmEdit->edtGenre, frmEdit->edtComment})
+        for (QLineEdit* e :
+             {frmEdit->edtArtist, frmEdit->edtAlbum, frmEdit->edtTrack, frmEdit->edtTitle,
+              frmEdit->edtYear, frmEdit->edtGenre, frmEdit->edtComment})
             out << e->text();
         return out;
     }
     void setBoxes(const QStringList& v) {
-        QLineEdit* e[] = {frmEdit->edtArtist, frmEdit->edtAlbum, frmEdit->edtTrack, frmEdit->edtTitle,
-                          frmEdit->edtYear, frmEdit->edtGenre, frmEdit->edtComment};
-        for (int i = 0; i < 7; ++i) e[i]->setText(v.value(i));
+        QLineEdit* e[] = {frmEdit->edtArtist, frmEdit->edtAlbum, frmEdit->edtTrack,
+                          frmEdit->edtTitle,  frmEdit->edtYear,  frmEdit->edtGenre,
+                          frmEdit->edtComment};
+        for (int i = 0; i < 7; ++i)
+            e[i]->setText(v.value(i));
     }
     // Chooses a command as the user does: the list's activation.
     void run(TfrmEdit::Command c) {
@@ -107,7 +111,8 @@ protected:
     }
     QStringList treeLines() const {
         QStringList out;
-        for (QTreeWidgetItem* n : frmMain->AllNodes()) out << (n->parent() ? "\t" : "") + n->text(0);
+        for (QTreeWidgetItem* n : frmMain->AllNodes())
+            out << (n->parent() ? "\t" : "") + n->text(0);
         return out;
     }
     QString books;
@@ -116,17 +121,19 @@ protected:
 TEST_F(TagEditorTest, CommandListTabOrderAndSortedFileList) {
     StartProgram();
     QStringList items;
-    for (int i = 0; i < frmEdit->cmbCmd->count(); ++i) items << frmEdit->cmbCmd->itemText(i);
+    for (int i = 0; i < frmEdit->cmbCmd->count(); ++i)
+        items << frmEdit->cmbCmd->itemText(i);
     EXPECT_EQ(items, QStringList({"Copy record", "Paste record", "Fill from file info...",
-                                  "Copy downwards, auto-filling Track/Seq", "Reload record (cancel changes)",
-                                  QString(63, '-'), "Edit an autolist entry", "Rename file", "Mass rename",
+                                  "Copy downwards, auto-filling Track/Seq",
+                                  "Reload record (cancel changes)", QString(63, '-'),
+                                  "Edit an autolist entry", "Rename file", "Mass rename",
                                   "Delete file and all related bookmarks"}));
     EXPECT_EQ(frmEdit->windowTitle(), "ID3 Tag Editor");
     QStringList chain;
     for (QWidget* w = frmEdit->edtArtist; chain.size() < 8; w = w->nextInFocusChain())
         if (w->focusPolicy() & Qt::TabFocus) chain << w->objectName();
-    EXPECT_EQ(chain, QStringList({"edtArtist", "edtAlbum", "edtTrack", "edtYear", "edtGenre", "edtTitle",
-                                  "edtComment", "cmdUpdate"}));
+    EXPECT_EQ(chain, QStringList({"edtArtist", "edtAlbum", "edtTrack", "edtYear", "edtGenre",
+                                  "edtTitle", "edtComment", "cmdUpdate"}));
 
     book("a.mp3");
     book("B.mp3");
@@ -196,17 +203,23 @@ TEST_F(TagEditorTest, OpensOnTheFirstBookmarkOfASelectedAuthor) {
 
 TEST_F(TagEditorTest, SaveWritesTheBoxesAsTyped) {
     struct Case {
-        QStringList boxes;                 // artist, album, track, title, year, genre, notes
-        QMap<QString, QString> frames;     // every text frame afterwards
+        QStringList boxes;             // artist, album, track, title, year, genre, notes
+        QMap<QString, QString> frames; // every text frame afterwards
     } cases[] = {
-        {{"Art", "", "7", "Title", "", "", ""}, {{"TPE1", "Art"}, {"TRCK", "7"}, {"TIT2", "Title"}}},
+        {{"Art", "", "7", "Title", "", "", ""},
+         {{"TPE1", "Art"}, {"TRCK", "7"}, {"TIT2", "Title"}}},
         {{" Art ", "Album ", " 3", "T", "2001", "Speech", ""},
-         {{"TPE1", " Art "}, {"TALB", "Album "}, {"TRCK", " 3"}, {"TIT2", "T"}, {"TYER", "2001"},
+         {{"TPE1", " Art "},
+          {"TALB", "Album "},
+          {"TRCK", " 3"},
+          {"TIT2", "T"},
+          {"TYER", "2001"},
           {"TCON", "Speech"}}},
     };
     StartProgram();
     for (const Case& c : cases) {
-        const QString p = book("s.mp3", All("Old", "Old album", "01", "Old title", "1990", "Pop", "c"));
+        const QString p =
+            book("s.mp3", All("Old", "Old album", "01", "Old title", "1990", "Pop", "c"));
         openOnBooks("s.mp3");
         ASSERT_EQ(selected(), "s.mp3");
         setBoxes(c.boxes);
@@ -258,7 +271,8 @@ TEST_F(TagEditorTest, CopyDownwardsNumbersTheFilesBelow) {
         QDir(books).removeRecursively();
         QDir().mkpath(books);
         for (int i = 1; i <= 5; ++i)
-            book(QString("part%1.mp3").arg(i), {"Old", "Old", QString("0%1").arg(i), QString("T%1").arg(i)});
+            book(QString("part%1.mp3").arg(i),
+                 {"Old", "Old", QString("0%1").arg(i), QString("T%1").arg(i)});
         openOnBooks();
         frmEdit->lst->setCurrentRow(c.start);
         setBoxes({"Author", "Book", c.track, "Title", "2001", "Speech", "note"});
@@ -276,12 +290,14 @@ TEST_F(TagEditorTest, CopyDownwardsNumbersTheFilesBelow) {
             const QStringList tag = tagOf(books + QString("/part%1.mp3").arg(i + 1));
             EXPECT_EQ(tag[2], c.tracksAfter[i]) << c.start << " file " << i;
             if (i > c.start) {
-                EXPECT_EQ(tag, QStringList({"Author", "Book", c.tracksAfter[i], "Title", "2001", "Speech", "note"}));
+                EXPECT_EQ(tag, QStringList({"Author", "Book", c.tracksAfter[i], "Title", "2001",
+                                            "Speech", "note"}));
             } else {
                 EXPECT_EQ(tag[0], "Old") << "the starting file is not saved";
             }
         }
-        EXPECT_TRUE(frmEdit->stv->isEnabled() && frmEdit->lst->isEnabled() && frmEdit->pnlEdit->isEnabled());
+        EXPECT_TRUE(frmEdit->stv->isEnabled() && frmEdit->lst->isEnabled() &&
+                    frmEdit->pnlEdit->isEnabled());
         EXPECT_EQ(frmEdit->windowTitle(), "ID3 Tag Editor");
         EXPECT_EQ(frmEdit->lst->currentRow(), last ? 4 : c.start + 1);
         if (!last) {
@@ -293,7 +309,8 @@ TEST_F(TagEditorTest, CopyDownwardsNumbersTheFilesBelow) {
 }
 
 TEST_F(TagEditorTest, CopyDownwardsKeepsItsFilesWhenOpenedMeanwhile) {
-    for (int i = 1; i <= 3; ++i) book(QString("p%1.mp3").arg(i), {"Old", "Old", "01", "T"});
+    for (int i = 1; i <= 3; ++i)
+        book(QString("p%1.mp3").arg(i), {"Old", "Old", "01", "T"});
     QDir().mkpath(home + "/other");
     const QString other = MakeMp3(home + "/other/x.mp3", {"Other", "Other", "05", "X"});
     StartProgram();
@@ -323,7 +340,10 @@ TEST_F(TagEditorTest, AutolistOpensTheLastIncompleteFile) {
     } cases[] = {
         {{complete, noArtist, complete}, false, "noartist.mp3", {complete}},
         {{complete, noTitle, complete}, true, "notitle.mp3", {complete}},
-        {{complete, noTitle, complete}, false, "complete.mp3", {}}, // none incomplete: the last taken
+        {{complete, noTitle, complete},
+         false,
+         "complete.mp3",
+         {}}, // none incomplete: the last taken
         {{noArtist, gone}, false, "noartist.mp3", {}},
         {{complete, gone}, false, "complete.mp3", {}},
         {{gone, noArtist}, false, "noartist.mp3", {gone}},
@@ -370,7 +390,8 @@ TEST_F(TagEditorTest, FillFromFileInfoFillsAndSaves) {
         });
         run(TfrmEdit::cmdFill);
         if (ok) {
-            const QStringList expected{"Author Name", "Book Title", "03", "Chapter Name", "1999", "Speech", ""};
+            const QStringList expected{"Author Name", "Book Title", "03", "Chapter Name",
+                                       "1999",        "Speech",     ""};
             EXPECT_EQ(boxes(), expected);
             EXPECT_EQ(tagOf(p), expected);
         } else {
@@ -433,7 +454,8 @@ TEST_F(TagEditorTest, DeleteAsksThenRemovesFileBookmarksAndEmptyAuthors) {
     const QStringList linesBefore = treeLines();
     dialogs->AnswerConfirm(false);
     run(TfrmEdit::cmdDeleteFile);
-    EXPECT_EQ(dialogs->TextsOf("confirm"), QStringList({"Delete this file and all related bookmarks?\r\r" + a}));
+    EXPECT_EQ(dialogs->TextsOf("confirm"),
+              QStringList({"Delete this file and all related bookmarks?\r\r" + a}));
     EXPECT_TRUE(QFile::exists(a));
     EXPECT_EQ(ReadAll(store()), storeBefore);
     EXPECT_EQ(ReadAll(dataFolder() + "Narrabel.tv"), treeBefore);

@@ -35,11 +35,14 @@ QList<int> SinkVolumes() {
     QList<int> out;
     static const QRegularExpression re(QStringLiteral(":\\s*(\\d+)\\s*/"));
     auto it = re.globalMatch(Pactl({"get-sink-volume", kSink}));
-    while (it.hasNext()) out << it.next().captured(1).toInt();
+    while (it.hasNext())
+        out << it.next().captured(1).toInt();
     return out;
 }
 
-bool SinkMuted() { return Pactl({"get-sink-mute", kSink}).contains("yes"); }
+bool SinkMuted() {
+    return Pactl({"get-sink-mute", kSink}).contains("yes");
+}
 
 void SetSink(const QStringList& volumes, bool mute) {
     Pactl(QStringList({"set-sink-volume", kSink}) + volumes);
@@ -54,8 +57,10 @@ public:
         setenv("PULSE_SERVER", server.toUtf8().constData(), 1);
     }
     ~ServerOverride() {
-        if (saved.isNull()) unsetenv("PULSE_SERVER");
-        else setenv("PULSE_SERVER", saved.constData(), 1);
+        if (saved.isNull())
+            unsetenv("PULSE_SERVER");
+        else
+            setenv("PULSE_SERVER", saved.constData(), 1);
     }
 
 private:
@@ -76,8 +81,8 @@ TEST_F(VolumeTest, StartUpReadsTheVolumeWritesItToBothChannelsAndUnmutes) {
     struct Case {
         QStringList volumes; // per channel, as set before start
         bool muted;
-        int bar;             // what the bar shows
-        QList<int> after;    // channels after start-up
+        int bar;          // what the bar shows
+        QList<int> after; // channels after start-up
         bool mutedAfter;
     };
     const Case cases[] = {

@@ -16,7 +16,8 @@ class WriteTagTest : public WindowsTest {
 protected:
     std::unique_ptr<QTemporaryDir> dir = testsupport::MakeTempDir();
     QString Copy(const char* peer) {
-        return testsupport::CopyFixture(testsupport::PeersPath(QString::fromLatin1(peer)), dir->path());
+        return testsupport::CopyFixture(testsupport::PeersPath(QString::fromLatin1(peer)),
+                                        dir->path());
     }
 };
 

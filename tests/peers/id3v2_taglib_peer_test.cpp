@@ -17,8 +17,12 @@ using namespace id3test;
 
 namespace {
 
-QString Q(const TagLib::String& s) { return QString::fromStdWString(s.toWString()); }
-TagLib::String T(const QString& s) { return TagLib::String(s.toStdWString()); }
+QString Q(const TagLib::String& s) {
+    return QString::fromStdWString(s.toWString());
+}
+TagLib::String T(const QString& s) {
+    return TagLib::String(s.toStdWString());
+}
 
 QString TextOf(TagLib::ID3v2::Tag* tag, const char* id) {
     const TagLib::ID3v2::FrameList& l = tag->frameListMap()[id];
@@ -40,8 +44,8 @@ QString EmptyDescriptionComment(TagLib::ID3v2::Tag* tag) {
 // one (a tag built by mutagen's own pieces fares the same). mutagen reads all of
 // these cases.
 bool KnownOldTagLibGap(const QString& name) {
-    return name == "compressed-v4" || name == "unsync-v4" || name == "all-v4" ||
-           name == "crc-v3" || name == "all-v3";
+    return name == "compressed-v4" || name == "unsync-v4" || name == "all-v4" || name == "crc-v3" ||
+           name == "all-v3";
 }
 
 TEST(Id3TagLib, TagsWeSaveReadTheSameInTagLib) {
@@ -56,7 +60,8 @@ TEST(Id3TagLib, TagsWeSaveReadTheSameInTagLib) {
         // The audio starts where TagLib says the tag ends.
         const QByteArray file = testsupport::ReadAll(c.path);
         EXPECT_EQ(file.mid(int(tag->header()->completeTagSize())), c.audio);
-        if (KnownOldTagLibGap(c.name) && TAGLIB_MAJOR_VERSION == 1 && TAGLIB_MINOR_VERSION < 14) continue;
+        if (KnownOldTagLibGap(c.name) && TAGLIB_MAJOR_VERSION == 1 && TAGLIB_MINOR_VERSION < 14)
+            continue;
         EXPECT_EQ(TextOf(tag, "TIT2"), c.fields.Title);
         EXPECT_EQ(TextOf(tag, "TPE1"), c.fields.Artist);
         EXPECT_EQ(TextOf(tag, "TALB"), c.fields.Album);
@@ -80,22 +85,24 @@ TEST(Id3TagLib, TagsTagLibWritesReadTheSame) {
         TagLib::String::Type encoding;
         TagLib::ID3v2::Version version;
     } cases[] = {
-        {TagLib::String::Latin1, TagLib::ID3v2::v3}, {TagLib::String::UTF16, TagLib::ID3v2::v3},
-        {TagLib::String::Latin1, TagLib::ID3v2::v4}, {TagLib::String::UTF16, TagLib::ID3v2::v4},
+        {TagLib::String::Latin1, TagLib::ID3v2::v3},  {TagLib::String::UTF16, TagLib::ID3v2::v3},
+        {TagLib::String::Latin1, TagLib::ID3v2::v4},  {TagLib::String::UTF16, TagLib::ID3v2::v4},
         {TagLib::String::UTF16BE, TagLib::ID3v2::v4}, {TagLib::String::UTF8, TagLib::ID3v2::v4},
     };
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(n);
-        const QString p = testsupport::CopyFixture(testsupport::PeersPath("taglib/xing.mp3"), dir->path(),
-                                                   QStringLiteral("tl%1.mp3").arg(n++));
+        const QString p =
+            testsupport::CopyFixture(testsupport::PeersPath("taglib/xing.mp3"), dir->path(),
+                                     QStringLiteral("tl%1.mp3").arg(n++));
         const QByteArray audio = testsupport::ReadAll(p);
         TagLib::ID3v2::FrameFactory::instance()->setDefaultTextEncoding(c.encoding);
         {
             TagLib::MPEG::File f(QFile::encodeName(p).constData(), false);
             TagLib::ID3v2::Tag* tag = f.ID3v2Tag(true);
             tag->setTitle(T(title));
-            tag->setArtist(T(c.encoding == TagLib::String::Latin1 ? QStringLiteral("Artist") : artist));
+            tag->setArtist(
+                T(c.encoding == TagLib::String::Latin1 ? QStringLiteral("Artist") : artist));
             tag->setAlbum("Album");
             tag->setTrack(4);
             tag->setComment("A comment");
@@ -105,8 +112,9 @@ TEST(Id3TagLib, TagsTagLibWritesReadTheSame) {
         ASSERT_EQ(CurrentTag().FileName, p);
         EXPECT_EQ(TagStore().Version(), c.version == TagLib::ID3v2::v3 ? 3 : 4);
         EXPECT_EQ(CurrentTag().Title, title);
-        EXPECT_EQ(CurrentTag().Artist, c.encoding == TagLib::String::Latin1 ? QStringLiteral("Artist")
-                                                                            : EightBit(artist));
+        EXPECT_EQ(CurrentTag().Artist, c.encoding == TagLib::String::Latin1
+                                           ? QStringLiteral("Artist")
+                                           : EightBit(artist));
         EXPECT_EQ(CurrentTag().Album, "Album");
         EXPECT_EQ(CurrentTag().Track, "04");
         EXPECT_EQ(CurrentTag().Comment, "A comment");

@@ -7,12 +7,13 @@
 #include <QDir>
 #include <QTest>
 #include <QTimer>
-#include <memory>
 #include <cstdlib>
+#include <memory>
 
 QStringList ScriptedDialogs::Texts() const {
     QStringList out;
-    for (const auto& q : asked) out << q.text;
+    for (const auto& q : asked)
+        out << q.text;
     return out;
 }
 
@@ -24,7 +25,7 @@ QStringList ScriptedDialogs::TextsOf(const QString& kind) const {
 }
 
 std::optional<ScriptedDialogs::Answer> ScriptedDialogs::next(Answer::Kind kind, const char* what,
-                                                              const QString& text) {
+                                                             const QString& text) {
     if (answers.empty() || answers.front().kind != kind) {
         ADD_FAILURE() << "unexpected " << what << " dialog: " << text.toStdString();
         return std::nullopt;
@@ -44,8 +45,8 @@ bool ScriptedDialogs::Confirm(QWidget*, const QString& title, const QString& tex
     return a && a->yes;
 }
 
-std::optional<QString> ScriptedDialogs::Input(QWidget*, const QString& title,
-                                              const QString& prompt, const QString& initial) {
+std::optional<QString> ScriptedDialogs::Input(QWidget*, const QString& title, const QString& prompt,
+                                              const QString& initial) {
     asked.push_back({QStringLiteral("input"), title, prompt});
     lastFolder = initial;
     auto a = next(Answer::Text, "input", prompt);
@@ -149,4 +150,6 @@ void WindowsTest::WhenShown(QWidget* window, std::function<void()> action, int t
     timer->start(10);
 }
 
-QString WindowsTest::dataFolder() const { return home + QStringLiteral("/Documents/Narrabel/"); }
+QString WindowsTest::dataFolder() const {
+    return home + QStringLiteral("/Documents/Narrabel/");
+}

@@ -24,9 +24,15 @@ public:
     ~ScriptedDialogs() override { InstallDialogs(nullptr); }
 
     void AnswerConfirm(bool yes) { answers.push_back({Answer::Yes, yes, {}, {}}); }
-    void AnswerInput(const std::optional<QString>& text) { answers.push_back({Answer::Text, false, text, {}}); }
-    void AnswerFile(const std::optional<QString>& path) { answers.push_back({Answer::Text, false, path, {}}); }
-    void AnswerFont(const std::optional<QFont>& font) { answers.push_back({Answer::Font, false, {}, font}); }
+    void AnswerInput(const std::optional<QString>& text) {
+        answers.push_back({Answer::Text, false, text, {}});
+    }
+    void AnswerFile(const std::optional<QString>& path) {
+        answers.push_back({Answer::Text, false, path, {}});
+    }
+    void AnswerFont(const std::optional<QFont>& font) {
+        answers.push_back({Answer::Font, false, {}, font});
+    }
     // Messages need no answer; they are only recorded.
 
     std::vector<AskedQuestion> asked;

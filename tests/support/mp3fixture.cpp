@@ -8,13 +8,15 @@ namespace {
 
 QByteArray be32(uint32_t v) {
     QByteArray b(4, '\0');
-    for (int i = 0; i < 4; ++i) b[i] = char((v >> (24 - 8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i)
+        b[i] = char((v >> (24 - 8 * i)) & 0xFF);
     return b;
 }
 
 QByteArray syncsafe(uint32_t v) {
     QByteArray b(4, '\0');
-    for (int i = 0; i < 4; ++i) b[i] = char((v >> (21 - 7 * i)) & 0x7F);
+    for (int i = 0; i < 4; ++i)
+        b[i] = char((v >> (21 - 7 * i)) & 0x7F);
     return b;
 }
 
@@ -36,8 +38,10 @@ QByteArray Id3v23Tag(const Mp3Tags& t, int padding) {
     text("TYER", t.Year);
     text("TCON", t.Genre);
     if (!t.Comment.isEmpty())
-        frames += frame("COMM", QByteArray(1, '\0') + "eng" + QByteArray(1, '\0') + t.Comment.toLatin1());
-    for (const auto& [id, v] : t.Extra) text(id.constData(), v);
+        frames +=
+            frame("COMM", QByteArray(1, '\0') + "eng" + QByteArray(1, '\0') + t.Comment.toLatin1());
+    for (const auto& [id, v] : t.Extra)
+        text(id.constData(), v);
     frames += QByteArray(padding, '\0');
     return QByteArray("ID3\x03\x00\x00", 6) + syncsafe(uint32_t(frames.size())) + frames;
 }
@@ -51,7 +55,8 @@ QByteArray SilentFrames(int count) {
     one[3] = char(0x64);
     QByteArray out;
     out.reserve(one.size() * count);
-    for (int i = 0; i < count; ++i) out += one;
+    for (int i = 0; i < count; ++i)
+        out += one;
     return out;
 }
 

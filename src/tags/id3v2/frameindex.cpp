@@ -72,15 +72,33 @@ void TFrameIndex::ClearFrames() {
     entries.shrink_to_fit();
 }
 
-bool TFrameIndex::GetModified(int i) const { return Entry(i).Modified; }
-void TFrameIndex::SetModified(int i, bool v) { Entry(i).Modified = v; }
-uint32_t TFrameIndex::GetHeaderOffset(int i) const { return Entry(i).HeaderOffset; }
-void TFrameIndex::SetHeaderOffset(int i, uint32_t v) { Entry(i).HeaderOffset = v; }
-uint32_t TFrameIndex::GetSizeBeforeUnsync(int i) const { return Entry(i).SizeBeforeUnsync; }
-void TFrameIndex::SetSizeBeforeUnsync(int i, uint32_t v) { Entry(i).SizeBeforeUnsync = v; }
-uint32_t TFrameIndex::GetHeaderSize(int i) const { return Entry(i).HeaderSize; }
-void TFrameIndex::SetHeaderSize(int i, uint32_t v) { Entry(i).HeaderSize = v; }
-QString TFrameIndex::GetID(int i) const { return QString::fromLatin1(Entry(i).ID, 4); }
+bool TFrameIndex::GetModified(int i) const {
+    return Entry(i).Modified;
+}
+void TFrameIndex::SetModified(int i, bool v) {
+    Entry(i).Modified = v;
+}
+uint32_t TFrameIndex::GetHeaderOffset(int i) const {
+    return Entry(i).HeaderOffset;
+}
+void TFrameIndex::SetHeaderOffset(int i, uint32_t v) {
+    Entry(i).HeaderOffset = v;
+}
+uint32_t TFrameIndex::GetSizeBeforeUnsync(int i) const {
+    return Entry(i).SizeBeforeUnsync;
+}
+void TFrameIndex::SetSizeBeforeUnsync(int i, uint32_t v) {
+    Entry(i).SizeBeforeUnsync = v;
+}
+uint32_t TFrameIndex::GetHeaderSize(int i) const {
+    return Entry(i).HeaderSize;
+}
+void TFrameIndex::SetHeaderSize(int i, uint32_t v) {
+    Entry(i).HeaderSize = v;
+}
+QString TFrameIndex::GetID(int i) const {
+    return QString::fromLatin1(Entry(i).ID, 4);
+}
 bool TFrameIndex::SetID(int i, const QString& id) {
     TFrameEntry& e = Entry(i);
     return IdFromString(id, e.ID);
@@ -106,22 +124,34 @@ void TFrameIndex::SetWriteFlags(int i, int byte, uint8_t v) {
     e.WriteFlags[byte] = v;
     e.Modified = true;
 }
-uint32_t TFrameIndex::GetDataLength(int i) const { return Entry(i).DataLength; }
-void TFrameIndex::SetDataLength(int i, uint32_t v) { Entry(i).DataLength = v; }
-uint8_t TFrameIndex::GetEncryptionMethod(int i) const { return Entry(i).EncryptionMethod; }
+uint32_t TFrameIndex::GetDataLength(int i) const {
+    return Entry(i).DataLength;
+}
+void TFrameIndex::SetDataLength(int i, uint32_t v) {
+    Entry(i).DataLength = v;
+}
+uint8_t TFrameIndex::GetEncryptionMethod(int i) const {
+    return Entry(i).EncryptionMethod;
+}
 void TFrameIndex::SetEncryptionMethod(int i, uint8_t v) {
     TFrameEntry& e = Entry(i);
     if (e.EncryptionMethod != v) e.Modified = true;
     e.EncryptionMethod = v;
 }
-uint8_t TFrameIndex::GetGroupID(int i) const { return Entry(i).GroupID; }
+uint8_t TFrameIndex::GetGroupID(int i) const {
+    return Entry(i).GroupID;
+}
 void TFrameIndex::SetGroupID(int i, uint8_t v) {
     TFrameEntry& e = Entry(i);
     if (e.GroupID != v) e.Modified = true;
     e.GroupID = v;
 }
-const std::vector<uint8_t>& TFrameIndex::GetData(int i) const { return Entry(i).Data; }
-void TFrameIndex::SetData(int i, std::vector<uint8_t> data) { Entry(i).Data = std::move(data); }
+const std::vector<uint8_t>& TFrameIndex::GetData(int i) const {
+    return Entry(i).Data;
+}
+void TFrameIndex::SetData(int i, std::vector<uint8_t> data) {
+    Entry(i).Data = std::move(data);
+}
 
 int TFrameIndex::Compress(int i, int level) {
     TFrameEntry& e = Entry(i);
@@ -131,10 +161,18 @@ int TFrameIndex::Compress(int i, int level) {
     if (f & ffUnsync) return 2;
     int zlevel;
     switch (level) {
-    case 0: zlevel = Z_NO_COMPRESSION; break;
-    case 1: zlevel = Z_BEST_SPEED; break;
-    case 3: zlevel = Z_BEST_COMPRESSION; break;
-    default: zlevel = Z_DEFAULT_COMPRESSION; break;
+    case 0:
+        zlevel = Z_NO_COMPRESSION;
+        break;
+    case 1:
+        zlevel = Z_BEST_SPEED;
+        break;
+    case 3:
+        zlevel = Z_BEST_COMPRESSION;
+        break;
+    default:
+        zlevel = Z_DEFAULT_COMPRESSION;
+        break;
     }
     std::vector<uint8_t> out;
     if (!id3v2::Deflate(e.Data, zlevel, out)) return 4;
@@ -152,8 +190,8 @@ int TFrameIndex::Decompress(int i) {
     if (f & ffEncrypted) return 1;
     if (f & ffUnsync) return 2;
     // A declared size bounds the output, so a zlib bomb cannot grow past it.
-    const size_t limit = e.DataLength ? std::min<size_t>(e.DataLength, kMaxFrame)
-                                      : kUndeclaredInflateLimit;
+    const size_t limit =
+        e.DataLength ? std::min<size_t>(e.DataLength, kMaxFrame) : kUndeclaredInflateLimit;
     std::vector<uint8_t> out;
     bool truncated = false;
     if (!id3v2::Inflate(e.Data, limit, out, truncated)) return 4;
@@ -296,7 +334,8 @@ namespace {
 uint8_t DecodeUtf16(const uint8_t* p, size_t n, bool bigEndian, QString& text, size_t& used) {
     size_t k = 0;
     for (; k + 1 < n; k += 2) {
-        const uint16_t u = bigEndian ? uint16_t(p[k] << 8 | p[k + 1]) : uint16_t(p[k + 1] << 8 | p[k]);
+        const uint16_t u =
+            bigEndian ? uint16_t(p[k] << 8 | p[k + 1]) : uint16_t(p[k + 1] << 8 | p[k]);
         if (u == 0) {
             used = k + 2;
             return txtOk;

@@ -216,7 +216,8 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
     if (version == 3) {
         if ((headerFlags & 0x40) && in.rawLeft() > 10) {
             uint8_t e[10];
-            if (in.read(e, 10) != 10) return finish(uint16_t(in.ioError ? id3ErrRead : (rc | id3ErrDamaged)));
+            if (in.read(e, 10) != 10)
+                return finish(uint16_t(in.ioError ? id3ErrRead : (rc | id3ErrDamaged)));
             extendedHeaderSize = BigEndian32(e);
             if (e[4] & 0x80) extendedFlags |= 0x20;
             if ((e[4] & 0x7F) || e[5]) rc |= id3WarnExtFlags;
@@ -224,7 +225,8 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
             declaredPadding = true;
             if ((extendedFlags & 0x20) && extendedHeaderSize == 10) {
                 uint8_t c[4];
-                if (in.read(c, 4) != 4) return finish(uint16_t(in.ioError ? id3ErrRead : (rc | id3ErrDamaged)));
+                if (in.read(c, 4) != 4)
+                    return finish(uint16_t(in.ioError ? id3ErrRead : (rc | id3ErrDamaged)));
                 crc = BigEndian32(c);
             }
         }
@@ -235,7 +237,8 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
         if (size < 6 || size - 4 > in.rawLeft()) return finish(uint16_t(rc | id3ErrDamaged));
         extendedHeaderSize = size;
         std::vector<uint8_t> x(size - 4);
-        if (in.read(x.data(), x.size()) != x.size()) return finish(uint16_t(in.ioError ? id3ErrRead : (rc | id3ErrDamaged)));
+        if (in.read(x.data(), x.size()) != x.size())
+            return finish(uint16_t(in.ioError ? id3ErrRead : (rc | id3ErrDamaged)));
         const size_t count = x[0];
         if (count == 0 || 1 + count > x.size()) return finish(uint16_t(rc | id3ErrDamaged));
         const uint8_t flags = x[1];
@@ -277,11 +280,14 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
         if (in.ioError) return finish(uint16_t(rc | id3ErrRead));
         report(uint8_t((10 + in.rawUsed()) * 100 / total), statusText);
         bool zero = true;
-        for (size_t k = 0; k < got; ++k) zero = zero && fh[k] == 0;
+        for (size_t k = 0; k < got; ++k)
+            zero = zero && fh[k] == 0;
         if (zero || (got >= 4 && std::memcmp(fh, "MP3e", 4) == 0)) {
             const uint32_t computed = uint32_t(tagSize - start);
-            if (declaredPadding && paddingSize != computed) rc |= id3WarnPadding;
-            else paddingSize = computed;
+            if (declaredPadding && paddingSize != computed)
+                rc |= id3WarnPadding;
+            else
+                paddingSize = computed;
             paddingFound = true;
             break;
         }
@@ -319,7 +325,9 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
         }
         if (extras > size) {
             // Too short for its own flags: only this frame is dropped.
-            if (!in.skip(size)) return finish(uint16_t(rc | (in.ioError ? uint16_t(id3ErrRead) : uint16_t(id3ErrDamaged))));
+            if (!in.skip(size))
+                return finish(
+                    uint16_t(rc | (in.ioError ? uint16_t(id3ErrRead) : uint16_t(id3ErrDamaged))));
             continue;
         }
         TFrameEntry e;
@@ -330,20 +338,27 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
         if (extras && in.read(x, extras) != extras) return finish(uint16_t(rc | id3ErrDamaged));
         size_t p = 0;
         if (version == 3) {
-            if (format & ffCompressed) { e.DataLength = BigEndian32(x + p); p += 4; }
+            if (format & ffCompressed) {
+                e.DataLength = BigEndian32(x + p);
+                p += 4;
+            }
             if (format & ffEncrypted) e.EncryptionMethod = x[p++];
             if (format & ffGrouping) e.GroupID = x[p++];
         } else {
             if (format & ffGrouping) e.GroupID = x[p++];
             if (format & ffEncrypted) e.EncryptionMethod = x[p++];
-            if (format & ffDataLength) { e.DataLength = Synchsafe(x + p); p += 4; }
+            if (format & ffDataLength) {
+                e.DataLength = Synchsafe(x + p);
+                p += 4;
+            }
         }
         size -= uint32_t(extras);
         e.HeaderOffset = uint32_t(10 + start);
         e.HeaderSize = uint32_t(10 + extras);
         e.Data.resize(size);
         if (in.read(e.Data.data(), size) != size)
-            return finish(uint16_t(rc | (in.ioError ? uint16_t(id3ErrRead) : uint16_t(id3ErrDamaged))));
+            return finish(
+                uint16_t(rc | (in.ioError ? uint16_t(id3ErrRead) : uint16_t(id3ErrDamaged))));
         list.push_back(std::move(e));
     }
     if (!paddingFound && !declaredPadding) paddingSize = 0;
@@ -403,7 +418,8 @@ void AppendEncoded(std::vector<uint8_t>& out, const QString& s, uint8_t enc, boo
         break;
     }
     default: {
-        for (QChar c : s) out.push_back(uint8_t(c.unicode()));
+        for (QChar c : s)
+            out.push_back(uint8_t(c.unicode()));
         if (terminate) out.push_back(0);
     }
     }
@@ -467,7 +483,8 @@ int Tid3v2tag::findComment(const QString& description, const QString& language, 
             rec->Encoding = enc;
             rec->Language = QString::fromLatin1(reinterpret_cast<const char*>(&d[1]), 3);
             rec->Description = desc;
-            const uint8_t r = DecodeText(d.data(), d.size(), 4 + used, 0, enc, true, rec->Text, nullptr);
+            const uint8_t r =
+                DecodeText(d.data(), d.size(), 4 + used, 0, enc, true, rec->Text, nullptr);
             if (textResult) *textResult = r;
         }
         return i;
@@ -501,7 +518,8 @@ uint8_t Tid3v2tag::SetComment(const COMM& rec, const QString& description,
     TFrameEntry& e = frames.Entry(i);
     std::vector<uint8_t> d;
     d.push_back(rec.Encoding);
-    for (int k = 0; k < 3; ++k) d.push_back(k < lang.size() ? uint8_t(lang[k].unicode()) : uint8_t(' '));
+    for (int k = 0; k < 3; ++k)
+        d.push_back(k < lang.size() ? uint8_t(lang[k].unicode()) : uint8_t(' '));
     AppendEncoded(d, rec.Description, rec.Encoding, true);
     AppendEncoded(d, rec.Text, rec.Encoding, false);
     e.StoredFlags[fbFormat] = 0;

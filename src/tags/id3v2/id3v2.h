@@ -156,8 +156,7 @@ public:
     uint16_t LoadFromFile(const QString& fileName, uint64_t offset);
     // fileName "=" is the loaded file; version/revision 255 keep the loaded ones;
     // a negative offset is TagOffset for "=", else 0.
-    uint16_t SaveToFile(const QString& fileName, uint8_t version, uint8_t revision,
-                        int64_t offset);
+    uint16_t SaveToFile(const QString& fileName, uint8_t version, uint8_t revision, int64_t offset);
 
     uint8_t GetTextFrame(const QString& id, QString& text);
     uint8_t SetTextFrame(const QString& id, const QString& text);
@@ -175,7 +174,10 @@ public:
     uint32_t ExtendedHeaderSize() const { return extendedHeaderSize; }
     uint32_t CRC() const { return crc; }
     uint8_t Restrictions() const { return restrictions; }
-    void SetRestrictions(uint8_t v) { restrictions = v; modified = true; }
+    void SetRestrictions(uint8_t v) {
+        restrictions = v;
+        modified = true;
+    }
     uint16_t LoadResult() const { return loadResult; }
     // The code the last LoadFromFile returned (whatever it was).
     uint16_t LastLoadCode() const { return lastLoadCode; }
@@ -272,8 +274,8 @@ namespace id3v2 {
 // Decodes text from data[start..] (limit 0 = to the end) in an ID3v2 encoding.
 // multiLine lets line breaks through. consumed receives the bytes used including
 // the terminator. Returns a text result code.
-uint8_t DecodeText(const uint8_t* data, size_t size, size_t start, size_t limit,
-                   uint8_t encoding, bool multiLine, QString& text, size_t* consumed);
+uint8_t DecodeText(const uint8_t* data, size_t size, size_t start, size_t limit, uint8_t encoding,
+                   bool multiLine, QString& text, size_t* consumed);
 // True when every character of text fits ISO-8859-1.
 bool IsLatin1(const QString& text);
 // The file attributes that forbid saving: read-only (not writable by us) or hidden.

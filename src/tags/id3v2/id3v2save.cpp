@@ -123,8 +123,14 @@ struct TagSaver {
                 n += 4;
                 extras += 4;
             }
-            if (f & ffEncrypted) { h[n++] = e.EncryptionMethod; ++extras; }
-            if (f & ffGrouping) { h[n++] = e.GroupID; ++extras; }
+            if (f & ffEncrypted) {
+                h[n++] = e.EncryptionMethod;
+                ++extras;
+            }
+            if (f & ffGrouping) {
+                h[n++] = e.GroupID;
+                ++extras;
+            }
             PutBigEndian32(h + 4, uint32_t(plainData + extras));
             h[8] = uint8_t((e.WriteFlags[fbStatus] << 1) & 0xE0);
             h[9] = uint8_t(((f & ffCompressed) ? 0x80 : 0) | ((f & ffEncrypted) ? 0x40 : 0) |
@@ -136,8 +142,14 @@ struct TagSaver {
             return std::vector<uint8_t>(h, h + n);
         }
         size_t extras = 0;
-        if (f & ffGrouping) { h[n++] = e.GroupID; ++extras; }
-        if (f & ffEncrypted) { h[n++] = e.EncryptionMethod; ++extras; }
+        if (f & ffGrouping) {
+            h[n++] = e.GroupID;
+            ++extras;
+        }
+        if (f & ffEncrypted) {
+            h[n++] = e.EncryptionMethod;
+            ++extras;
+        }
         if (f & ffDataLength) {
             PutSynchsafe(h + n, e.DataLength);
             n += 4;
@@ -161,8 +173,7 @@ struct TagSaver {
         }
     }
 
-    std::vector<uint8_t> extHeaderV3(uint32_t padding, uint32_t crc, bool withCrc,
-                                     int next) const {
+    std::vector<uint8_t> extHeaderV3(uint32_t padding, uint32_t crc, bool withCrc, int next) const {
         uint8_t x[14];
         PutBigEndian32(x, withCrc ? 10 : 6);
         x[4] = withCrc ? 0x80 : 0x00;
@@ -259,10 +270,12 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
 
     // Unsynchronisation is all or nothing for the tag.
     bool anyUnsync = headerFlags & 0x80;
-    for (const TFrameEntry& e : list) anyUnsync = anyUnsync || (e.WriteFlags[fbFormat] & ffUnsync);
+    for (const TFrameEntry& e : list)
+        anyUnsync = anyUnsync || (e.WriteFlags[fbFormat] & ffUnsync);
     if (anyUnsync) {
         headerFlags |= 0x80;
-        for (TFrameEntry& e : list) e.WriteFlags[fbFormat] |= ffUnsync;
+        for (TFrameEntry& e : list)
+            e.WriteFlags[fbFormat] |= ffUnsync;
     }
 
     if (autoFixFrames) {
@@ -280,7 +293,8 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
         TFrameEntry& e = list[size_t(i - 1)];
         const uint8_t want = e.WriteFlags[fbFormat];
         const bool needsLength =
-            ver == 4 ? (want & ffDataLength) : ((want & ffCompressed) && (e.StoredFlags[fbFormat] & ffCompressed));
+            ver == 4 ? (want & ffDataLength)
+                     : ((want & ffCompressed) && (e.StoredFlags[fbFormat] & ffCompressed));
         if (!needsLength || e.DataLength != 0) continue;
         if (e.StoredFlags[fbFormat] & ffEncrypted) {
             if (ver == 3) continue;
@@ -329,8 +343,10 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
         }
         if ((want ^ e.StoredFlags[fbFormat]) & ffUnsync) {
             report(progress, QStringLiteral("Applying unsync"));
-            if (want & ffUnsync) frames.ApplyUnsync(i);
-            else frames.RemoveUnsync(i);
+            if (want & ffUnsync)
+                frames.ApplyUnsync(i);
+            else
+                frames.RemoveUnsync(i);
         }
         report(uint8_t(5 + i * 5 / n), statusText);
     }
@@ -365,8 +381,8 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
     auto align = [&](uint64_t v) -> uint32_t {
         const uint64_t B = paddingBlock;
         if (B == 0) return 0;
-        const int64_t first = int64_t((fileLen / B + 1) * B) + int64_t(oldSize) - int64_t(fileLen) -
-                              int64_t(v);
+        const int64_t first =
+            int64_t((fileLen / B + 1) * B) + int64_t(oldSize) - int64_t(fileLen) - int64_t(v);
         if (first == 0) return 0;
         int64_t p = first % int64_t(B);
         if (p <= 0) p += int64_t(B);
@@ -446,8 +462,10 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
     PutSynchsafe(h + 6, uint32_t(total - 10));
     out.put(h, 10);
     if (withExt) {
-        if (ver == 3) out.put(saver.extHeaderV3(padding, newCrc, withCrc, firstByte));
-        else out.put(saver.extHeaderV4(newCrc));
+        if (ver == 3)
+            out.put(saver.extHeaderV3(padding, newCrc, withCrc, firstByte));
+        else
+            out.put(saver.extHeaderV4(newCrc));
     }
     saver.emitFrames(out, false);
     PutZeros(out, padding);
