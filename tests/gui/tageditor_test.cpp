@@ -427,6 +427,19 @@ TEST_F(TagEditorTest, RenameFileRepointsBookmarksAndRenamesTheEntry) {
     EXPECT_EQ(paths, QStringList({renamed, other}));
     EXPECT_TRUE(dialogs->asked.empty());
 
+    // Go on the renamed file's bookmark plays the file under its new name.
+    for (QTreeWidgetItem* n : frmMain->AllNodes())
+        if (n->parent() && n->text(0).startsWith("mark ")) {
+            frmMain->tv->clearSelection();
+            frmMain->tv->setCurrentItem(n);
+            n->setSelected(true);
+        }
+    frmMain->GoToSelectedBookmark();
+    EXPECT_EQ(frmMain->cmbFile->currentText(), renamed);
+    EXPECT_EQ(frmMain->mp->Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_TRUE(dialogs->asked.empty()); // no missing-source question
+    frmMain->PlayedSinceMark = false;
+
     // A mass rename reloads the list from the folder.
     WhenShown(frmRename, [] {
         EXPECT_EQ(frmRename->pnlOldName->text(), "<multiple files>");
