@@ -43,13 +43,8 @@ int Read(const QString& path) {
         frames.append(f);
     }
     o.insert(QStringLiteral("frames"), frames);
-    o.insert(QStringLiteral("artist"), r.Artist);
-    o.insert(QStringLiteral("album"), r.Album);
-    o.insert(QStringLiteral("track"), r.Track);
-    o.insert(QStringLiteral("title"), r.Title);
-    o.insert(QStringLiteral("year"), r.Year);
-    o.insert(QStringLiteral("genre"), r.Genre);
-    o.insert(QStringLiteral("comment"), r.Comment);
+    for (const TTagField& f : TagFields)
+        o.insert(QLatin1String(f.Name), r.*f.Field);
     std::fputs(QJsonDocument(o).toJson(QJsonDocument::Indented).constData(), stdout);
     return tag.LastLoadCode() < 256 ? 0 : 1;
 }
@@ -57,18 +52,13 @@ int Read(const QString& path) {
 int Write(const QString& path, int argc, char** argv) {
     ReadTag(path);
     TMP3Rec& r = CurrentTag();
-    const struct {
-        const char* option;
-        QString* field;
-    } fields[] = {{"--artist", &r.Artist},  {"--album", &r.Album}, {"--track", &r.Track},
-                  {"--title", &r.Title},    {"--year", &r.Year},   {"--genre", &r.Genre},
-                  {"--comment", &r.Comment}};
     for (int k = 0; k < argc; ++k) {
         bool known = false;
-        for (const auto& f : fields) {
-            if (std::strcmp(argv[k], f.option) != 0) continue;
+        for (const TTagField& f : TagFields) {
+            if (std::strncmp(argv[k], "--", 2) != 0 || std::strcmp(argv[k] + 2, f.Name) != 0)
+                continue;
             if (k + 1 >= argc) return Usage();
-            *f.field = QString::fromUtf8(argv[++k]);
+            r.*f.Field = QString::fromUtf8(argv[++k]);
             known = true;
             break;
         }

@@ -130,12 +130,10 @@ void TfrmMain::BuildControls() {
     play->addLayout(buttons);
     prg = new QProgressBar(pnlPlay);
     prg->setObjectName(QStringLiteral("prg"));
-    prg->setRange(0, 0);
-    prg->setValue(0);
     prg->setTextVisible(false);
     prg->setMaximumHeight(12);
     // A zero-width range makes Qt animate a busy bar; keep it still until a file opens.
-    prg->setMaximum(1);
+    prg->setRange(0, 1);
     prg->setValue(0);
     play->addWidget(prg);
     sbPos = new QScrollBar(Qt::Horizontal, pnlPlay);

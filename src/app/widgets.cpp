@@ -5,10 +5,12 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileSystemModel>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -42,6 +44,12 @@ QComboBox* MakeDelimiterBox(QWidget* parent) {
     c->setToolTip(QStringLiteral("delimiter"));
     c->setMinimumContentsLength(3);
     return c;
+}
+
+void CenterOnScreen(QWidget* window) {
+    QScreen* s = window->screen();
+    if (!s) s = QGuiApplication::primaryScreen();
+    if (s) window->move(s->availableGeometry().center() - window->rect().center());
 }
 
 QHBoxLayout* MakeOkCancelRow(QWidget* parent, QPushButton*& ok, QPushButton*& cancel) {

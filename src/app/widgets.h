@@ -33,6 +33,9 @@ private:
     bool popupOpen = false;
 };
 
+// Moves a window to the middle of its screen.
+void CenterOnScreen(QWidget* window);
+
 // A right-aligned "&Ok" (default) and "&Cancel" pair named cmdOk and cmdCancel.
 QHBoxLayout* MakeOkCancelRow(QWidget* parent, QPushButton*& ok, QPushButton*& cancel);
 

@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/tfrmmain.h"
+#include "app/widgets.h"
 #include "bookmarks/bookmark.h"
 
 #include <QGuiApplication>
@@ -83,6 +84,5 @@ void TfrmDebug::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (centred) return;
     centred = true;
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CenterOnScreen(this);
 }

@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/dialogs.h"
 #include "app/tfrmmain.h"
+#include "app/widgets.h"
 #include "util/options.h"
 
 #include <QCheckBox>
@@ -169,8 +170,7 @@ void TfrmOptions::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!centred) {
         centred = true;
-        if (QScreen* screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - rect().center());
+        CenterOnScreen(this);
     }
     FormActivate();
 }

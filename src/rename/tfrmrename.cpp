@@ -212,6 +212,6 @@ void TfrmRename::cmdCancelClick() {
 
 void TfrmRename::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+    CenterOnScreen(this);
     FormActivate();
 }

@@ -14,6 +14,12 @@ Tid3v2tag& TagStore() {
     return tag;
 }
 
+const TTagField TagFields[7] = {
+    {"artist", &TMP3Rec::Artist},   {"album", &TMP3Rec::Album}, {"track", &TMP3Rec::Track},
+    {"title", &TMP3Rec::Title},     {"year", &TMP3Rec::Year},   {"genre", &TMP3Rec::Genre},
+    {"comment", &TMP3Rec::Comment},
+};
+
 void ReadTag(const QString& path) {
     TMP3Rec& r = CurrentTag();
     r = TMP3Rec();
@@ -30,8 +36,8 @@ void ReadTag(const QString& path) {
     tag.GetComment(comm, QString(), QStringLiteral("None"));
     r.Comment = comm.Text;
     r.FileName = path;
-    for (QString* f : {&r.Artist, &r.Album, &r.Track, &r.Title, &r.Year, &r.Genre, &r.Comment})
-        *f = TrimCtl(*f);
+    for (const TTagField& f : TagFields)
+        r.*f.Field = TrimCtl(r.*f.Field);
     while (r.Track.size() < 2)
         r.Track.prepend(QLatin1Char('0'));
 }
@@ -39,9 +45,8 @@ void ReadTag(const QString& path) {
 int SaveCurrentTag(const QString& path) {
     const TMP3Rec r = CurrentTag();
     // ISO-8859-1 is all a written frame can hold; refuse before anything changes.
-    for (const QString* f :
-         {&r.Artist, &r.Album, &r.Track, &r.Title, &r.Year, &r.Genre, &r.Comment})
-        if (!id3v2::IsLatin1(*f)) return id3ErrNotLatin1;
+    for (const TTagField& f : TagFields)
+        if (!id3v2::IsLatin1(r.*f.Field)) return id3ErrNotLatin1;
     Tid3v2tag& tag = TagStore();
     // Another read since the caller's may have left another file's tag here.
     if (tag.FileName() != path) {

@@ -17,6 +17,13 @@ struct TMP3Rec {
     QString FileName; // the path read; empty when no tag could be read
 };
 
+// The seven tag fields with their lower-case names, in record order.
+struct TTagField {
+    const char* Name;
+    QString TMP3Rec::*Field;
+};
+extern const TTagField TagFields[7];
+
 // The shared record and tag object (one each for the whole program).
 TMP3Rec& CurrentTag();
 Tid3v2tag& TagStore();

@@ -170,7 +170,7 @@ void TfrmEdit::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
     if (!placed) {
         placed = true;
-        if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+        CenterOnScreen(this);
     }
     FormActivate();
 }

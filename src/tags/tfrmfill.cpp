@@ -129,6 +129,6 @@ void TfrmFill::cmbFolderChange() {
 
 void TfrmFill::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+    CenterOnScreen(this);
     FormActivate();
 }

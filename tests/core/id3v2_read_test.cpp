@@ -13,14 +13,8 @@ using testsupport::WriteAll;
 
 namespace {
 
-class Id3Read : public ::testing::Test {
+class Id3Read : public ::testing::Test, protected TempFiles {
 protected:
-    std::unique_ptr<QTemporaryDir> dir = testsupport::MakeTempDir();
-    QString Put(const QByteArray& bytes, const QString& name = QStringLiteral("t.mp3")) {
-        const QString p = dir->path() + '/' + name;
-        WriteAll(p, bytes);
-        return p;
-    }
     Tid3v2tag tag;
     QString Text(const char* id) {
         QString t;

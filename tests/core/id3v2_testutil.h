@@ -1,11 +1,24 @@
 #pragma once
 // Byte builders for ID3v2 tests.
 
+#include "support/testsupport.h"
+
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
 
 namespace id3test {
+
+// Test files written into a fresh temporary folder.
+class TempFiles {
+protected:
+    std::unique_ptr<QTemporaryDir> dir = testsupport::MakeTempDir();
+    QString Put(const QByteArray& bytes, const QString& name = QStringLiteral("t.mp3")) {
+        const QString p = dir->path() + '/' + name;
+        testsupport::WriteAll(p, bytes);
+        return p;
+    }
+};
 
 inline QByteArray Synchsafe(uint32_t v) {
     QByteArray b(4, 0);

@@ -42,15 +42,9 @@ QByteArray UnsyncBytes(const QByteArray& in) {
     return out;
 }
 
-class Id3Write : public ::testing::Test {
+class Id3Write : public ::testing::Test, protected TempFiles {
 protected:
-    std::unique_ptr<QTemporaryDir> dir = testsupport::MakeTempDir();
     Tid3v2tag tag;
-    QString Put(const QByteArray& bytes, const QString& name = QStringLiteral("t.mp3")) {
-        const QString p = dir->path() + '/' + name;
-        WriteAll(p, bytes);
-        return p;
-    }
     // Padding the alignment rule gives for a new tag of v bytes replacing d in F.
     static uint32_t Aligned(qint64 F, qint64 d, qint64 v) {
         qint64 p = (F / 4096 + 1) * 4096 + d - F - v;

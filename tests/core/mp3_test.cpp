@@ -13,15 +13,7 @@ using testsupport::WriteAll;
 
 namespace {
 
-class Mp3Record : public ::testing::Test {
-protected:
-    std::unique_ptr<QTemporaryDir> dir = testsupport::MakeTempDir();
-    QString Put(const QByteArray& bytes, const QString& name = QStringLiteral("t.mp3")) {
-        const QString p = dir->path() + '/' + name;
-        WriteAll(p, bytes);
-        return p;
-    }
-};
+class Mp3Record : public ::testing::Test, protected TempFiles {};
 
 TEST_F(Mp3Record, FailedReadsLeaveEverythingEmpty) {
     const QString good = Put(Tag(3, FrameV3("TPE1", id3test::Text("A"))), "good.mp3");

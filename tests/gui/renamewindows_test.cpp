@@ -35,15 +35,6 @@ const bool localePinned = [] {
     return true;
 }();
 
-bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 5000) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!cond()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
 const QDateTime kStart(QDate(2026, 12, 8), QTime(14, 30, 15, 5));
 const QDateTime kEnd(QDate(2026, 12, 8), QTime(14, 30, 16, 120));
 

@@ -123,7 +123,7 @@ void WindowsTest::CloseProgram() {
     QCoreApplication::processEvents();
 }
 
-bool WindowsTest::WaitFor(const std::function<bool()>& cond, int timeoutMs) {
+bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (!cond()) {
         if (deadline.hasExpired()) return false;
@@ -131,6 +131,10 @@ bool WindowsTest::WaitFor(const std::function<bool()>& cond, int timeoutMs) {
         QTest::qWait(5);
     }
     return true;
+}
+
+bool WindowsTest::WaitFor(const std::function<bool()>& cond, int timeoutMs) {
+    return ::WaitFor(cond, timeoutMs);
 }
 
 void WindowsTest::WhenShown(QWidget* window, std::function<void()> action, int timeoutMs) {

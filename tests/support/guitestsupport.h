@@ -66,6 +66,9 @@ private:
     std::optional<Answer> next(Answer::Kind kind, const char* what, const QString& text);
 };
 
+// Runs the event loop until cond holds or timeoutMs passes.
+bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 5000);
+
 // Makes the QApplication (offscreen) for the whole test program.
 void EnsureApplication();
 
