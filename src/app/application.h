@@ -14,6 +14,11 @@ public:
 // Shows the default error box for an error that ended a command.
 void ShowDefaultError(const QString& message);
 
+// True the first time it is asked during the delivery of one key press (which
+// passes from the focused control to each of its parents until one takes it),
+// false after that. A press delivered meanwhile (a dialog's loop) has its own.
+bool FirstSightOfKeyPress();
+
 class TfrmMain;
 class TfrmBM;
 class TfrmEdit;

@@ -28,6 +28,9 @@ public:
         QFileDialog dlg(parent, title, folder);
         dlg.setFileMode(QFileDialog::ExistingFile);
         dlg.setOption(QFileDialog::ReadOnly, false);
+        // Each type shows its own text; the patterns Qt reads from the end of
+        // each entry are not shown a second time.
+        dlg.setOption(QFileDialog::HideNameFilterDetails);
         const QStringList filters = ToQtNameFilters(filter);
         dlg.setNameFilters(filters);
         if (filterIndex >= 1 && filterIndex <= filters.size())
@@ -78,9 +81,11 @@ QStringList ToQtNameFilters(const QString& filter) {
     QStringList parts = filter.split('|');
     QStringList out;
     for (int i = 0; i + 1 < parts.size(); i += 2) {
-        QString patterns = parts[i + 1];
-        patterns.replace(';', ' ');
-        out << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
+        QStringList patterns = parts[i + 1].split(';', Qt::SkipEmptyParts);
+        // "*.*" meant every file where it was designed; here it would skip names without a dot.
+        for (QString& p : patterns)
+            if (p == QLatin1String("*.*")) p = QStringLiteral("*");
+        out << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(' '));
     }
     return out;
 }

@@ -282,6 +282,7 @@ void TfrmMain::ConnectHandlers() {
     click(cmdImport, &TfrmMain::mnuImportClick);
     click(cmdOptions, &TfrmMain::cmdOptionsClick);
     connect(tmr, &QTimer::timeout, this, [this] { tmrTimer(); });
+    connect(mp, &TMediaPlayer::LengthKnown, this, [this](int32_t ms) { mpLengthKnown(ms); });
     connect(sbPos, &QScrollBar::valueChanged, this, [this] {
         // Dropping the bar jumps; dragging it only moves the thumb.
         if (!sbPos->isSliderDown()) sbPosChange();
@@ -467,13 +468,8 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
     // still gets it.
     if (e->type() == QEvent::KeyPress && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->window() == this) {
-        auto* ke = static_cast<QKeyEvent*>(e);
-        // The filter sees the event again for each parent it propagates to.
-        if (ke != lastKeyEvent || ke->timestamp() != lastKeyStamp) {
-            lastKeyEvent = ke;
-            lastKeyStamp = ke->timestamp();
-            FormKeyDown(ke->key());
-        }
+        // The filter sees a press again for each parent it propagates to.
+        if (FirstSightOfKeyPress()) FormKeyDown(static_cast<QKeyEvent*>(e)->key());
     }
     return QMainWindow::eventFilter(watched, e);
 }

@@ -60,6 +60,7 @@ public:
     void cmdBrowseClick();
     void cmbFileChange();
     void cmbFileSelect();
+    void mpLengthKnown(int32_t length);
     void AskBookmarkProgress();
     void ArrangeControls();
 
@@ -199,7 +200,6 @@ private:
     void QueueFirstActivation();
     bool activationQueued = false;
     bool formClosed = false;
-    const QEvent* lastKeyEvent = nullptr;
     // Tree caches kept in step with the nodes (see treeview.cpp).
     void noteTreeChanged();
     void rebuildTreeCaches() const;
@@ -214,6 +214,5 @@ private:
     mutable QHash<QString, QTreeWidgetItem*> nodeByText; // first in tree order
     bool treeSorted = true;
     QHash<QString, QString> rebuildNames; // path -> outer name during a rebuild
-    quint64 lastKeyStamp = 0;
     QStringList args;
 };

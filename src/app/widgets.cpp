@@ -8,11 +8,13 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
+#include <QWheelEvent>
 
 QLabel* MakePanel(QWidget* parent, const char* name, int minWidth) {
     auto* p = new QLabel(parent);
@@ -66,6 +68,8 @@ QHBoxLayout* MakeOkCancelRow(QWidget* parent, QPushButton*& ok, QPushButton*& ca
 }
 
 TFileBox::TFileBox(QWidget* parent) : QComboBox(parent) {
+    // A wheel turned over the window on its way elsewhere takes no focus here.
+    setFocusPolicy(Qt::StrongFocus);
     connect(this, QOverload<int>::of(&QComboBox::activated), this, [this] {
         if (popupOpen) {
             popupOpen = false;
@@ -83,6 +87,52 @@ void TFileBox::hidePopup() {
     QComboBox::hidePopup();
     // A pick is reported right after the list closes, in the same call.
     QTimer::singleShot(0, this, [this] { popupOpen = false; });
+}
+
+void TFileBox::keyPressEvent(QKeyEvent* event) {
+    // Qt steps from its own current row, which the text may no longer name,
+    // and changes the text without a pick; Alt and Ctrl keep their meanings.
+    const bool plain = !(event->modifiers() & (Qt::AltModifier | Qt::ControlModifier));
+    switch (event->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_PageUp:
+        if (!plain) break;
+        step(-1);
+        event->accept();
+        return;
+    case Qt::Key_Down:
+    case Qt::Key_PageDown:
+        if (!plain) break;
+        step(1);
+        event->accept();
+        return;
+    default:
+        break;
+    }
+    QComboBox::keyPressEvent(event);
+}
+
+void TFileBox::wheelEvent(QWheelEvent* event) {
+    if (!hasFocus()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    // One row per notch (120); a fine-grained wheel adds up to one.
+    wheelAngle += event->angleDelta().y();
+    const int rows = wheelAngle / 120;
+    if (rows == 0) return;
+    wheelAngle -= rows * 120;
+    step(rows > 0 ? -1 : 1); // turned away from the user: the row above
+}
+
+void TFileBox::step(int rows) {
+    const int current = findText(currentText());
+    int row = current < 0 ? (rows > 0 ? 0 : -1) : current + rows;
+    if (row < 0 || row >= count() || row == current) return;
+    setCurrentIndex(row);
+    setEditText(itemText(row));
+    emit rowPicked();
 }
 
 TFolderTree::TFolderTree(QWidget* parent) : QTreeView(parent) {

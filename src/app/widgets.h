@@ -17,7 +17,9 @@ QComboBox* MakeFieldSlot(QWidget* parent, const char* name, int item);
 QComboBox* MakeDelimiterBox(QWidget* parent);
 
 // An editable combo box that tells a row picked from its drop-down list apart
-// from text typed or set by the program.
+// from text typed or set by the program. Stepping through the rows with the
+// arrow keys, or the wheel while the box has the focus, picks the row stepped
+// to; the wheel over a box without the focus does nothing.
 class TFileBox : public QComboBox {
     Q_OBJECT
 public:
@@ -26,11 +28,18 @@ public:
     void hidePopup() override;
 
 signals:
-    // The user picked a row of the list (mouse or keyboard).
+    // The user picked a row of the list (mouse, keyboard or wheel).
     void rowPicked();
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
 private:
+    // Moves by rows from the row the text names and picks it.
+    void step(int rows);
     bool popupOpen = false;
+    int wheelAngle = 0; // of a wheel turned less than one notch so far
 };
 
 // Moves a window to the middle of its screen.

@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QThreadPool>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -37,6 +38,41 @@ constexpr qint64 kServerGoodForMs = 10000;
 
 void EnsureGst() {
     if (!gst_is_initialized()) gst_init(nullptr, nullptr);
+}
+
+// A short silent MP3 behind an ID3v2 tag: half a second of 128 kbit/s frames.
+QByteArray SilentMp3() {
+    QByteArray frame(417, '\0');
+    const uchar header[4] = {0xFF, 0xFB, 0x90, 0x64};
+    std::memcpy(frame.data(), header, 4);
+    const QByteArray title = QByteArray("TIT2") + QByteArray("\0\0\0\x02\0\0\0x", 8);
+    return QByteArray("ID3\x03\0\0\0\0\0", 9) + char(title.size()) + title + frame.repeated(20);
+}
+
+// GStreamer's first pipeline of a run loads the type finders, the tag reader,
+// the parser, the decoder and the sound output, which costs the first file a
+// user opens a good part of a second. One silent stream prerolled in the
+// background right after start does that work instead. Prerolling makes no
+// sound; a sound server that hangs only holds this thread.
+void WarmUpOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const QByteArray uri = "data:audio/mpeg;base64," + SilentMp3().toBase64();
+        std::thread([uri] {
+            GstElement* bin = gst_element_factory_make("playbin", nullptr);
+            if (!bin) return;
+            gst_object_ref_sink(bin);
+            g_object_set(bin, "flags", kPlayFlagAudio, "uri", uri.constData(), nullptr);
+            for (const char* property : {"video-sink", "text-sink"}) {
+                if (GstElement* sink = gst_element_factory_make("fakesink", nullptr))
+                    g_object_set(bin, property, sink, nullptr);
+            }
+            if (gst_element_set_state(bin, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE)
+                gst_element_get_state(bin, nullptr, nullptr, kOpenTimeout);
+            gst_element_set_state(bin, GST_STATE_NULL);
+            gst_object_unref(bin);
+        }).detach();
+    });
 }
 
 // True when a PulseAudio server is there but does not finish the handshake in
@@ -146,7 +182,14 @@ struct MpegLength {
     bool fromHeader = false;
 };
 
-int64_t ScanMpegAudio(const uchar* data, qint64 size, bool* fromHeader) {
+// What a count that was called off returns.
+constexpr int64_t kCancelled = -2;
+// What a look at the start of a file returns when its frames must be counted.
+constexpr int64_t kNeedsCount = -3;
+
+int64_t ScanMpegAudio(const uchar* data, qint64 size, bool* fromHeader,
+                      const std::atomic<bool>* cancel, bool headOnly) {
+    auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
     *fromHeader = false;
     qint64 pos = 0;
     // ID3v2 tags (possibly more than one) come first.
@@ -185,12 +228,15 @@ int64_t ScanMpegAudio(const uchar* data, qint64 size, bool* fromHeader) {
         return int64_t(BigEndian32(f + 36 + 14)) * first.samples * 1000 / first.sampleRate;
     }
     if (summary) pos += first.bytes;
+    if (headOnly) return kNeedsCount;
 
     // No frame count: count every frame. A damaged stretch is skipped up to
     // the next real frame, as the decoder does; a frame cut off by the end of
     // the file is not played.
     int64_t samples = 0;
+    uint32_t frames = 0;
     while (pos + 4 <= end) {
+        if ((++frames & 0xFFF) == 0 && cancelled()) return kCancelled;
         FrameHeader h;
         if (ParseHeader(data + pos, h) && SameStream(first, h)) {
             if (pos + h.bytes > end) break;
@@ -200,6 +246,7 @@ int64_t ScanMpegAudio(const uchar* data, qint64 size, bool* fromHeader) {
         }
         ++pos;
         while (pos + 4 <= end) {
+            if ((pos & 0xFFFFF) == 0 && cancelled()) return kCancelled;
             FrameHeader r;
             if (data[pos] == 0xFF && RealFrameAt(data, pos, end, 2, r) && SameStream(first, r))
                 break;
@@ -209,41 +256,79 @@ int64_t ScanMpegAudio(const uchar* data, qint64 size, bool* fromHeader) {
     return samples * 1000 / first.sampleRate;
 }
 
-} // namespace
+// Lengths already counted, by file (and its size and time, so a changed file
+// is counted again). Never freed: a count may still be finishing at exit.
+QBasicMutex lengthCacheLock;
+QHash<QString, MpegLength>& LengthCache() {
+    static auto* cache = new QHash<QString, MpegLength>;
+    return *cache;
+}
 
-int64_t TMediaPlayer::MpegAudioLengthMs(const QString& path, bool* fromHeader) {
-    static QMutex cacheLock;
-    static QHash<QString, MpegLength> cache;
-    bool header = false;
-    if (fromHeader) *fromHeader = false;
-    QFileInfo fi(path);
+bool CachedMpegLength(const QFileInfo& fi, int64_t* ms, bool* fromHeader) {
+    QMutexLocker lock(&lengthCacheLock);
+    const auto it = LengthCache().constFind(fi.absoluteFilePath());
+    if (it == LengthCache().constEnd() || it->size != fi.size() ||
+        it->modified != fi.lastModified())
+        return false;
+    *ms = it->ms;
+    *fromHeader = it->fromHeader;
+    return true;
+}
+
+// Counts (or looks up) the length; kCancelled when cancel was set meanwhile.
+// headOnly looks at the start of the file only: kNeedsCount when that is not enough.
+int64_t MeasureMpegLength(const QString& path, bool* fromHeader, const std::atomic<bool>* cancel,
+                          bool headOnly = false) {
+    *fromHeader = false;
+    const QFileInfo fi(path);
     if (!fi.isFile()) return -1;
-    const QString key = fi.absoluteFilePath();
-    {
-        QMutexLocker lock(&cacheLock);
-        auto it = cache.constFind(key);
-        if (it != cache.constEnd() && it->size == fi.size() && it->modified == fi.lastModified()) {
-            if (fromHeader) *fromHeader = it->fromHeader;
-            return it->ms;
-        }
-    }
+    int64_t ms = -1;
+    if (CachedMpegLength(fi, &ms, fromHeader)) return ms;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() < 4) return -1;
     const qint64 size = file.size();
-    uchar* data = file.map(0, size);
-    int64_t ms = -1;
-    if (data) {
-        ms = ScanMpegAudio(data, size, &header);
+    if (uchar* data = file.map(0, size)) {
+        ms = ScanMpegAudio(data, size, fromHeader, cancel, headOnly);
         file.unmap(data);
+    } else if (headOnly) {
+        return kNeedsCount; // reading it all is the count's work
     } else {
         const QByteArray all = file.readAll();
-        ms = ScanMpegAudio(reinterpret_cast<const uchar*>(all.constData()), all.size(), &header);
+        ms = ScanMpegAudio(reinterpret_cast<const uchar*>(all.constData()), all.size(), fromHeader,
+                           cancel, false);
     }
-    QMutexLocker lock(&cacheLock);
-    cache.insert(key, MpegLength{fi.size(), fi.lastModified(), ms, header});
+    if (ms == kCancelled || ms == kNeedsCount) return ms;
+    QMutexLocker lock(&lengthCacheLock);
+    LengthCache().insert(fi.absoluteFilePath(),
+                         MpegLength{fi.size(), fi.lastModified(), ms, *fromHeader});
+    return ms;
+}
+
+} // namespace
+
+int64_t TMediaPlayer::MpegAudioLengthMs(const QString& path, bool* fromHeader) {
+    bool header = false;
+    const int64_t ms = MeasureMpegLength(path, &header, nullptr);
     if (fromHeader) *fromHeader = header;
     return ms;
 }
+
+// One count of a file's frames on a pool thread. The player that asked for it
+// lets go (and calls it off) when it no longer wants the answer; an answer for
+// a player that is gone is never posted.
+struct TMediaPlayer::LengthWalk {
+    QString path;
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> finished{false};
+    QMutex lock; // guards owner
+    TMediaPlayer* owner = nullptr;
+
+    void release() {
+        cancel = true;
+        QMutexLocker guard(&lock);
+        owner = nullptr;
+    }
+};
 
 // ---- the device ---------------------------------------------------------------
 
@@ -259,6 +344,10 @@ struct TMediaPlayer::Impl {
     bool hasStartPos = false;
     int32_t startPos = 0;
     QString lastError;
+    // The open file's frames are still being counted; length is an estimate.
+    bool lengthPending = false;
+    int32_t reportedLength = -1; // GStreamer's own idea of the length
+    std::shared_ptr<LengthWalk> walk;
 
     // Shared with GStreamer's streaming threads, which report through the bus.
     std::atomic<quint64> generation{1};
@@ -391,7 +480,7 @@ struct TMediaPlayer::Impl {
     // Flushing, sample-accurate seek; waits (bounded) until the new place is ready.
     bool seekTo(int32_t ms) {
         if (ms < 0) ms = 0;
-        if (length > 0 && ms > length) ms = length;
+        if (length > 0 && !lengthPending && ms > length) ms = length; // an estimate holds nothing
         const bool ok = gst_element_seek(playbin, 1.0, GST_FORMAT_TIME,
                                          GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
                                          GST_SEEK_TYPE_SET, gint64(ms) * GST_MSECOND,
@@ -402,10 +491,23 @@ struct TMediaPlayer::Impl {
         return ok;
     }
 
-    int32_t queryDuration() {
+    // Counted frames win; a frame count in the file's header or a file that is
+    // not MPEG audio leaves the length to GStreamer.
+    int32_t lengthFrom(int64_t mpeg, bool fromHeader) const {
+        if (mpeg >= 0 && !fromHeader) return int32_t(std::min<int64_t>(mpeg, INT32_MAX));
+        return reportedLength >= 0 ? reportedLength
+                                   : int32_t(std::clamp<int64_t>(mpeg, 0, INT32_MAX));
+    }
+
+    void dropWalk() {
+        if (walk) walk->release();
+        walk.reset();
+    }
+
+    int32_t queryDuration(int tries = 10) {
         gint64 ns = -1;
         // Some demuxers learn the duration a moment after preroll.
-        for (int i = 0; i < 10; ++i) {
+        for (int i = 0; i < tries; ++i) {
             if (gst_element_query_duration(playbin, GST_FORMAT_TIME, &ns) && ns >= 0) break;
             ns = -1;
             g_usleep(20000);
@@ -417,10 +519,12 @@ struct TMediaPlayer::Impl {
 TMediaPlayer::TMediaPlayer(QObject* parent) : QObject(parent), d(std::make_unique<Impl>()) {
     d->q = this;
     EnsureGst();
+    WarmUpOnce();
     d->makePlaybin();
 }
 
 TMediaPlayer::~TMediaPlayer() {
+    d->dropWalk();
     if (d->playbin) {
         d->toNull();
         d->detachBus(d->playbin);
@@ -446,6 +550,16 @@ void TMediaPlayer::requireOpen() const {
 }
 
 void TMediaPlayer::Open() {
+    try {
+        openFile();
+    } catch (...) {
+        // Nothing was opened to start there: the next file plays from its own start.
+        d->hasStartPos = false;
+        throw;
+    }
+}
+
+void TMediaPlayer::openFile() {
     Close();
     if (!d->playbin)
         throw NarrabelError(QStringLiteral("GStreamer's playbin element is not installed."));
@@ -494,20 +608,57 @@ void TMediaPlayer::Open() {
     d->lastPosition = 0;
 
     // GStreamer only estimates an MP3 without a frame count from its first
-    // frames' bit rate; count the frames instead.
+    // frames' bit rate; the frames are counted instead, off this thread, as a
+    // long book takes a while (more on a network share). The estimate stands
+    // in until then.
     bool fromHeader = false;
-    const int64_t mpeg = MpegAudioLengthMs(abs, &fromHeader);
-    if (mpeg >= 0 && !fromHeader) {
-        d->length = int32_t(std::min<int64_t>(mpeg, INT32_MAX));
+    const int64_t mpeg = MeasureMpegLength(abs, &fromHeader, nullptr, true);
+    if (mpeg != kNeedsCount) {
+        d->reportedLength = mpeg >= 0 && !fromHeader ? -1 : d->queryDuration();
+        d->length = d->lengthFrom(mpeg, fromHeader);
+        if (d->walk && d->walk->path != abs) d->dropWalk();
+        emit LengthKnown(d->length);
     } else {
-        const int32_t reported = d->queryDuration();
-        d->length = reported >= 0 ? reported : int32_t(std::clamp<int64_t>(mpeg, 0, INT32_MAX));
+        d->reportedLength = d->queryDuration(1);
+        d->length = std::max(d->reportedLength, 0);
+        d->lengthPending = true;
+        startLengthWalk(abs);
     }
+}
+
+void TMediaPlayer::startLengthWalk(const QString& path) {
+    // Every jump reopens the file: a count of this file that is under way goes on.
+    if (d->walk && d->walk->path == path && !d->walk->finished) return;
+    d->dropWalk();
+    auto walk = std::make_shared<LengthWalk>();
+    walk->path = path;
+    walk->owner = this;
+    d->walk = walk;
+    QThreadPool::globalInstance()->start([walk] {
+        bool fromHeader = false;
+        const int64_t ms = MeasureMpegLength(walk->path, &fromHeader, &walk->cancel);
+        walk->finished = true;
+        if (ms == kCancelled) return;
+        QMutexLocker lock(&walk->lock);
+        if (TMediaPlayer* q = walk->owner)
+            QMetaObject::invokeMethod(
+                q, [q, walk, ms, fromHeader] { q->onLengthWalked(walk.get(), ms, fromHeader); },
+                Qt::QueuedConnection);
+    });
+}
+
+void TMediaPlayer::onLengthWalked(const LengthWalk* walk, int64_t ms, bool fromHeader) {
+    // A file closed or replaced meanwhile keeps what it has.
+    if (walk != d->walk.get() || !d->open || !d->lengthPending) return;
+    d->lengthPending = false;
+    d->length = d->lengthFrom(ms, fromHeader);
+    emit LengthKnown(d->length);
 }
 
 void TMediaPlayer::Close() {
     if (!d->open) return;
     d->toNull();
+    d->lengthPending = false;
     d->open = false;
     d->mode = mpNotReady;
     d->atEnd = false;
@@ -562,7 +713,7 @@ int32_t TMediaPlayer::Position() const {
     gint64 ns = -1;
     if (gst_element_query_position(d->playbin, GST_FORMAT_TIME, &ns) && ns >= 0) {
         int32_t ms = int32_t(std::min<gint64>(ns / GST_MSECOND, INT32_MAX));
-        if (d->length > 0) ms = std::min(ms, d->length);
+        if (d->length > 0 && !d->lengthPending) ms = std::min(ms, d->length);
         d->lastPosition = ms;
     }
     return d->lastPosition;
@@ -583,6 +734,10 @@ void TMediaPlayer::SetStartPos(int32_t ms) {
 int32_t TMediaPlayer::Length() const {
     requireOpen();
     return d->length;
+}
+
+bool TMediaPlayer::LengthPending() const {
+    return d->open && d->lengthPending;
 }
 
 int TMediaPlayer::Mode() const {

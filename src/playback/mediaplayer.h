@@ -37,8 +37,12 @@ public:
     int32_t Position() const;
     // Seeking stops a playing device (it stays open, stopped at the new place).
     void SetPosition(int32_t ms);
+    // The next Play starts here; an Open that fails forgets it.
     void SetStartPos(int32_t ms);
+    // An MPEG file without a frame count is measured by counting its frames
+    // off this thread: until LengthKnown, Length is the decoder's estimate.
     int32_t Length() const;
+    bool LengthPending() const;
     // Never throws.
     int Mode() const;
     bool IsOpen() const;
@@ -54,11 +58,18 @@ public:
 signals:
     // The device reached the end of the file (it is stopped there now).
     void Finished();
+    // The open file's length is known: at Open, or for a file whose frames
+    // are counted, once they have been.
+    void LengthKnown(int32_t ms);
 
 private:
     struct Impl;
+    struct LengthWalk;
     std::unique_ptr<Impl> d;
     void requireOpen() const;
+    void openFile();
+    void startLengthWalk(const QString& path);
+    void onLengthWalked(const LengthWalk* walk, int64_t ms, bool fromHeader);
     void onEndOfStream(quint64 generation);
     void onStreamError(quint64 generation, const QString& message);
 };

@@ -83,18 +83,20 @@ struct Reader {
     const QByteArray& data;
     int& pos;
     bool ok = true;
-    bool need(int n) {
-        if (!ok || pos + n > data.size()) ok = false;
+    // Measured against what is left, so a huge length cannot wrap around.
+    bool need(qint64 n) {
+        if (!ok || n < 0 || n > data.size() - pos) ok = false;
         return ok;
     }
     uint8_t byte() {
         if (!need(1)) return 0;
         return uint8_t(data[pos++]);
     }
-    QByteArray bytes(int n) {
-        if (n < 0 || !need(n)) return {};
+    // A negative length is damage too.
+    QByteArray bytes(qint64 n) {
+        if (!need(n)) return {};
         QByteArray b = data.mid(pos, n);
-        pos += n;
+        pos += int(n);
         return b;
     }
     QByteArray shortStr() { return bytes(byte()); }
@@ -309,6 +311,9 @@ struct Applier {
 
 enum class ApplyResult { Ok, Unknown, BadValue };
 
+// Far above the 36 points (48 pixels) the font dialog allows.
+constexpr int32_t kMaxFontPixels = 500;
+
 ApplyResult applyPanel(TPanelProps& p, const QByteArray& name, const TPropValue& v) {
     Applier a{v};
     if (name == "Left")
@@ -333,9 +338,11 @@ ApplyResult applyPanel(TPanelProps& p, const QByteArray& name, const TPropValue&
             a.ident(p.Font.Charset);
         else if (name == "Font.Color")
             a.ident(p.Font.Color);
-        else if (name == "Font.Height")
+        else if (name == "Font.Height") {
             a.integer(p.Font.Height);
-        else if (name == "Font.Name")
+            // A negative pixel height; nothing, or a height no font dialog offers, is damage.
+            if (p.Font.Height >= 0 || p.Font.Height < -kMaxFontPixels) a.ok = false;
+        } else if (name == "Font.Name")
             a.text(p.Font.Name);
         else if (name == "Font.Style") {
             if (v.Type != TPropValue::Set) return ApplyResult::BadValue;
@@ -432,9 +439,11 @@ bool LoadOptionsFile(const QString& path, TOptionsFile& options, QString* error)
     if (!f.open(QIODevice::ReadOnly))
         return fail(error, QStringLiteral("Cannot read \"%1\": %2")
                                .arg(QDir::toNativeSeparators(path), f.errorString()));
-    const QByteArray data = f.readAll();
-    QString why;
-    if (!options.Apply(data, &why))
+    // Four small images; anything near this size is not an options file.
+    const qint64 kMaxSize = 1 << 20;
+    const QByteArray data = f.read(kMaxSize + 1);
+    QString why = QStringLiteral("Stream read error");
+    if (data.size() > kMaxSize || !options.Apply(data, &why))
         return fail(error, QStringLiteral("The options file \"%1\" is damaged: %2")
                                .arg(QDir::toNativeSeparators(path), why));
     return true;

@@ -102,6 +102,8 @@ void TfrmMain::cmdPlayClick() {
             mp->Play();
         cmdPlay->setText(kPause);
         SetStatus(0, QStringLiteral("Playing"));
+        // Listening started here (Play, Prev, Next) counts like a jump's.
+        if (mp->Mode() == TMediaPlayer::mpPlaying) PlayedSinceMark = true;
     }
     if (mp->Mode() == TMediaPlayer::mpPlaying)
         tmr->start();
@@ -122,10 +124,20 @@ void TfrmMain::tmrTimer() {
         Updating = true;
         const int32_t position = mp->Position();
         prg->setValue(position);
-        sbPos->setValue(position);
+        // A thumb the user holds stays where the user holds it, for the drop.
+        if (!sbPos->isSliderDown()) sbPos->setValue(position);
         SetStatus(1, FormatMinSec(position));
         Updating = false;
     }
+}
+
+void TfrmMain::mpLengthKnown(int32_t length) {
+    // The open file's frames have been counted: the bars span all of it now.
+    const bool wasUpdating = Updating;
+    Updating = true;
+    sbPos->setMaximum(length);
+    SetProgressMax(prg, length);
+    Updating = wasUpdating;
 }
 
 void TfrmMain::sbPosChange() {

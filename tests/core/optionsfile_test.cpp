@@ -178,11 +178,28 @@ TEST(OptionsFile, DamagedFilesChangeNothing) {
         EXPECT_FALSE(o.Panel.FontSet);
         EXPECT_FALSE(o.AlwaysInsert.Checked);
     }
+    // The panel's image with one property.
+    auto panelWith = [](const QByteArray& property, std::initializer_list<int> value) {
+        Bytes x;
+        x.b = "TPF0";
+        return x.str("TPanel").str("pnlFont").prop(property).raw(value).raw({0, 0}).b;
+    };
     const struct {
         QByteArray data;
         const char* error;
     } cases[] = {
         {"TPF1" + good.mid(4), "Invalid stream format"},
+        // Long strings whose length runs past the file, or is negative.
+        {panelWith("Caption", {12, 0xF0, 0xFF, 0xFF, 0x7F}), "Stream read error"},
+        {panelWith("Caption", {12, 0xFB, 0xFF, 0xFF, 0xFF}), "Stream read error"},
+        {panelWith("Caption", {20, 0xF0, 0xFF, 0xFF, 0x7F}), "Stream read error"},
+        // A font of no height, a positive one, or one no dialog offers.
+        {panelWith("Font.Height", {2, 0}),
+         "Error reading pnlFont.Font.Height: Invalid property value"},
+        {panelWith("Font.Height", {2, 13}),
+         "Error reading pnlFont.Font.Height: Invalid property value"},
+        {panelWith("Font.Height", {4, 0x60, 0x79, 0xFE, 0xFF}),
+         "Error reading pnlFont.Font.Height: Invalid property value"},
         {QByteArray(good).replace("ShowHint", "ShowHunt"),
          "Error reading chkAlwaysInsert.ParentShowHunt: Property ParentShowHunt does not exist"},
         {QByteArray("TPF0\x06TPanel\x07pnlFont\x0B"

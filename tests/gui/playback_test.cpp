@@ -4,22 +4,33 @@
 #include "app/application.h"
 #include "app/tfrmmain.h"
 #include "app/widgets.h"
+#include "bookmarks/bookmark.h"
+#include "bookmarks/tfrmbm.h"
+#include "playback/bmhistory.h"
 #include "playback/mediaplayer.h"
 #include "support/guitestsupport.h"
 #include "util/options.h"
 
 #include "playerfixtures.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFrame>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpontaneKeyEvent>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWheelEvent>
 
 using namespace playerfixtures;
 
@@ -59,10 +70,43 @@ protected:
         emit w()->cmbFile->lineEdit()->textEdited(text);
     }
     int Mode() const { return w()->mp->Mode(); }
-    // Starts the program with a file on its command line and waits until it plays.
+    // Starts the program with a file on its command line and waits until it
+    // plays and its length is known.
     void StartPlaying(const QString& file, int32_t from) {
         StartProgram({file, QString::number(from)});
         ASSERT_TRUE(WaitFor([this] { return Mode() == TMediaPlayer::mpPlaying; }));
+        ASSERT_TRUE(WaitFor([this] { return !w()->mp->LengthPending(); }));
+    }
+    // Create Bookmark as its button does; the file the new bookmark was stored for.
+    QString CreateBookmark() const {
+        QString shown;
+        WhenShown(frmBM, [&shown] {
+            shown = frmBM->pnlFile->text();
+            frmBM->chkResume->setChecked(false);
+            frmBM->cmdOk->click();
+        });
+        w()->cmdBookmarkClick();
+        const QString stored = w()->BookmarkFromNode(w()->tv->currentItem())->Rec.FilePath;
+        EXPECT_EQ(shown, ExtractFileName(stored)) << "the dialog named the file it stores";
+        return stored;
+    }
+    // A turn of the mouse wheel over a widget, as the window system delivers it.
+    static void Wheel(QWidget* widget, int angle) {
+        const QPointF at(widget->width() / 2.0, widget->height() / 2.0);
+        QWheelEvent e(at, widget->mapToGlobal(at), QPoint(), QPoint(0, angle), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+        QSpontaneKeyEvent::setSpontaneous(&e);
+        QApplication::sendEvent(widget, &e);
+    }
+    // A long file that is mostly one empty stretch after Long()'s 40 seconds:
+    // counting its frames takes a good while (it is sparse: no disk used).
+    static QString LongStretch(const QString& name) {
+        const QString path = files->filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(testsupport::ReadAll(Long()));
+        f.resize(qint64(160) << 20);
+        return path;
     }
     static QTemporaryDir* files;
 };
@@ -402,6 +446,219 @@ TEST_F(PlaybackTest, BrowseAsksAboutProgressBeforeSwitching) {
     EXPECT_EQ(dialogs->TextsOf("confirm"), QStringList({"Bookmark progress?"}));
     EXPECT_EQ(w()->StatusText(2), "short.mp3");
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+}
+
+TEST_F(PlaybackTest, TheFileBoxNamesTheFileThatPlaysWhateverTheWheelOrArrowsDo) {
+    const QString third = files->filePath("third.mp3");
+    QFile::copy(Short(), third);
+    QDir().mkpath(dataFolder());
+    testsupport::WriteAll(dataFolder() + "Narrabel.hst",
+                          (Short() + "\r\n" + Long() + "\r\n" + third).toUtf8());
+    StartPlaying(Long(), 0);
+    QComboBox* box = w()->cmbFile;
+    ASSERT_EQ(box->count(), 3);
+
+    // The wheel over the box without its focus changes nothing and takes no focus.
+    QApplication::setActiveWindow(w());
+    w()->tv->setFocus();
+    ASSERT_TRUE(w()->tv->hasFocus());
+    Wheel(box, -120);
+    Wheel(box, -120);
+    EXPECT_FALSE(box->hasFocus());
+    EXPECT_EQ(box->currentText(), Long());
+    EXPECT_EQ(w()->mp->FileName(), Long());
+    EXPECT_EQ(CreateBookmark(), Long());
+
+    // With the focus, the wheel or an arrow key picks the row it reaches, from
+    // the row the text names: that file plays.
+    struct Step {
+        const char* how;
+        int key;   // or 0 for the wheel
+        int angle; // away from the user is up
+        QString plays;
+    };
+    const Step steps[] = {
+        {"wheel up", 0, 120, Short()},
+        {"wheel down", 0, -120, Long()},
+        {"half a notch of a fine wheel", 0, -60, Long()},
+        {"the other half", 0, -60, third},
+        {"Up", Qt::Key_Up, 0, Long()},
+        {"Page Up", Qt::Key_PageUp, 0, Short()},
+        {"Up on the first row", Qt::Key_Up, 0, Short()},
+        {"Down", Qt::Key_Down, 0, Long()},
+    };
+    for (const Step& s : steps) {
+        QApplication::setActiveWindow(w());
+        box->setFocus();
+        ASSERT_TRUE(box->hasFocus()) << s.how;
+        if (s.key)
+            QTest::keyClick(box, Qt::Key(s.key));
+        else
+            Wheel(box, s.angle);
+        EXPECT_EQ(box->currentText(), s.plays) << s.how;
+        EXPECT_EQ(w()->mp->FileName(), s.plays) << s.how;
+        EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying) << s.how;
+        EXPECT_EQ(w()->StatusText(2), ExtractFileName(s.plays)) << s.how;
+        EXPECT_EQ(CreateBookmark(), s.plays) << s.how;
+    }
+    EXPECT_TRUE(dialogs->TextsOf("message").isEmpty());
+}
+
+TEST_F(PlaybackTest, AThumbHeldThroughATickStaysWhereItIsAndTheDropJumps) {
+    StartPlaying(Long(), 0);
+    QScrollBar* bar = w()->sbPos;
+    QObject tickWatch;
+    int ticks = 0;
+    QObject::connect(w()->tmr, &QTimer::timeout, &tickWatch, [&ticks] { ++ticks; });
+    bar->setSliderDown(true);
+    bar->setSliderPosition(25000);
+    ASSERT_TRUE(WaitFor([&ticks] { return ticks >= 1; }, 3000));
+    EXPECT_EQ(bar->sliderPosition(), 25000) << "the tick left the held thumb alone";
+    EXPECT_GT(w()->prg->value(), 0) << "the progress bar still follows";
+    EXPECT_LT(w()->mp->Position(), 5000);
+    bar->setSliderDown(false); // the drop
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_NEAR(w()->mp->Position(), 25000, 300);
+}
+
+TEST_F(PlaybackTest, ListeningStartedByPlayPrevOrNextAsksToKeepItsPlace) {
+    struct Case {
+        const char* how;
+        std::function<void()> start;
+    };
+    const Case cases[] = {
+        {"a typed path and Play",
+         [this] {
+             Type(Long());
+             w()->cmdPlayClick();
+         }},
+        {"Prev",
+         [this] {
+             w()->History->Add(Long(), 1);
+             w()->History->Add(Short(), 1);
+             w()->cmdPrevClick();
+         }},
+        {"Next",
+         [this] {
+             w()->History->Add(Short(), 1);
+             w()->History->Add(Long(), 1);
+             w()->History->GoPrev();
+             w()->cmdNextClick();
+         }},
+    };
+    for (const Case& c : cases) {
+        StartProgram();
+        c.start();
+        ASSERT_EQ(Mode(), TMediaPlayer::mpPlaying) << c.how;
+        EXPECT_EQ(w()->mp->FileName(), Long()) << c.how;
+        ASSERT_TRUE(WaitFor([this] { return w()->mp->Position() > 300; })) << c.how;
+        EXPECT_TRUE(w()->PlayedSinceMark) << c.how;
+
+        // Switching files after a while offers to bookmark the progress ...
+        w()->LastMarkTime = QDateTime::currentDateTime().addSecs(-60);
+        dialogs->AnswerConfirm(false);
+        w()->AskBookmarkProgress();
+        // ... and closing offers to keep the place.
+        dialogs->AnswerConfirm(false);
+        CloseProgram();
+        EXPECT_EQ(dialogs->TextsOf("confirm"),
+                  QStringList({"Bookmark progress?", "Update Resume point before exiting?"}))
+            << c.how;
+        EXPECT_FALSE(dialogs->Pending()) << c.how;
+        dialogs->asked.clear();
+    }
+}
+
+TEST_F(PlaybackTest, AJumpThatFailsToOpenLeavesNoStartPointForTheNextFile) {
+    StartProgram();
+    Type(Broken());
+    EXPECT_THROW(w()->PlayFrom(20000), std::exception);
+    Type(Long()); // opens it, plays nothing
+    ASSERT_EQ(Mode(), TMediaPlayer::mpStopped);
+    w()->cmdPlayClick();
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_LT(w()->mp->Position(), 1000) << "from its own start, not the failed jump's point";
+}
+
+TEST_F(PlaybackTest, ALongFileIsMeasuredWithoutHoldingUpTheWindow) {
+    const int32_t exact = int32_t(TMediaPlayer::MpegAudioLengthMs(Long()));
+    StartProgram();
+    QElapsedTimer count;
+    count.start();
+    Type(LongStretch("stretch1.mp3"));
+    // The window got its file back at once; the frames are counted elsewhere.
+    ASSERT_TRUE(w()->mp->LengthPending());
+    EXPECT_TRUE(w()->pnlPlay->isVisible());
+    w()->cmdPlayClick();
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    ASSERT_TRUE(WaitFor([this] { return !w()->mp->LengthPending(); }, 20000));
+    const qint64 countMs = count.elapsed();
+    EXPECT_EQ(w()->mp->Length(), exact);
+    EXPECT_EQ(w()->sbPos->maximum(), exact);
+    EXPECT_EQ(w()->prg->maximum(), exact);
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_LT(w()->mp->Position(), 5000);
+
+    // A file replaced, or closed, before its count ends never gets that count.
+    struct Case {
+        const char* what;
+        QString next; // the file box's text then
+        int32_t max;
+    };
+    const Case cases[] = {
+        {"replaced", Short(), int32_t(TMediaPlayer::MpegAudioLengthMs(Short()))},
+        {"closed", QString(), 0},
+    };
+    int n = 2;
+    for (const Case& c : cases) {
+        Type(LongStretch(QStringLiteral("stretch%1.mp3").arg(n++)));
+        ASSERT_TRUE(w()->mp->LengthPending()) << c.what;
+        w()->cmbFile->setEditText(c.next);
+        w()->OpenCurrentFile();
+        QTest::qWait(int(countMs) + 500);
+        EXPECT_EQ(w()->sbPos->maximum(), c.max) << c.what;
+        EXPECT_EQ(w()->prg->maximum(), std::max(c.max, 1)) << c.what;
+        if (!c.next.isEmpty()) {
+            EXPECT_EQ(w()->mp->Length(), c.max) << c.what;
+        }
+    }
+
+    // Closing the program with a count under way calls it off.
+    Type(LongStretch(QStringLiteral("stretch%1.mp3").arg(n)));
+    ASSERT_TRUE(w()->mp->LengthPending());
+    QElapsedTimer stop;
+    stop.start();
+    CloseProgram();
+    EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(20000));
+    EXPECT_LT(stop.elapsed(), countMs);
+    QCoreApplication::processEvents();
+}
+
+TEST_F(PlaybackTest, TheOpenDialogShowsEachFileTypeOnce) {
+    StartProgram();
+    InstallDialogs(nullptr); // the real dialog this time
+    QStringList shown;
+    QString selected;
+    QTimer::singleShot(0, [&] {
+        ASSERT_TRUE(
+            WaitFor([] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); }));
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+        for (int i = 0; types && i < types->count(); ++i)
+            shown << types->itemText(i);
+        selected = types ? types->currentText() : QString();
+        dialog->reject();
+    });
+    AppOptions().MoreFormats = true;
+    w()->cmdBrowseClick();
+    InstallDialogs(dialogs);
+    EXPECT_EQ(shown, QStringList({"MP3 files (*.mp3)",
+                                  "All supported formats (mp3,wav,avi,mpg/mpeg,mid/midi)",
+                                  "All files (not advised)"}));
+    EXPECT_EQ(selected, "All supported formats (mp3,wav,avi,mpg/mpeg,mid/midi)");
+    EXPECT_EQ(ToQtNameFilters(TfrmMain::DlgOpenFilter()).last(), "All files (not advised) (*)")
+        << "every file, names without a dot too";
+    EXPECT_EQ(Mode(), TMediaPlayer::mpNotReady);
 }
 
 } // namespace

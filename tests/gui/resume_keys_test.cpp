@@ -1,7 +1,10 @@
 #include "app/application.h"
 #include "app/tfrmmain.h"
+#include "bookmarks/tfrmbm.h"
 #include "diag/tfrmdebug.h"
+#include "playback/bmhistory.h"
 #include "support/guitestsupport.h"
+#include "support/mp3fixture.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -9,6 +12,7 @@
 #include <QFile>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 using testsupport::ReadAll;
@@ -97,6 +101,72 @@ TEST_F(ResumeKeysTest, F1ShowsTheDebugWindowFromAnyControl) {
     QTest::keyClick(frmMain->cmbFile, Qt::Key_F1);
     EXPECT_TRUE(frmDebug->isVisible());
     frmDebug->hide();
+}
+
+TEST_F(ResumeKeysTest, KeysActOnTheTreeOnlyFromTheTreeAndInsertFromAnywhere) {
+    const QString book = testsupport::MakeMp3(home + "/book.mp3", {"Author", "Book"});
+    StartProgram();
+    frmMain->cmbFile->setEditText(book);
+    frmMain->SaveNewBookmark(book, 10, "mark");
+    QTreeWidgetItem* node = frmMain->tv->currentItem();
+    ASSERT_TRUE(node && TfrmMain::IsBookmarkNode(node));
+    // Every New Bookmark dialog is counted and cancelled.
+    int bookmarkDialogs = 0;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&bookmarkDialogs] {
+        if (frmBM->isVisible()) {
+            ++bookmarkDialogs;
+            frmBM->reject();
+        }
+    });
+    closer.start(5);
+
+    struct Case {
+        const char* what;
+        int key;
+        QWidget* focus;
+        int presses;
+        bool deletes, goes;
+        int dialogs; // New Bookmark dialogs
+    };
+    QWidget* tree = frmMain->tv;
+    QWidget* box = frmMain->cmbFile;
+    QWidget* button = frmMain->cmdBrowse; // ignores these keys: they go on to its parents
+    const Case cases[] = {
+        {"Delete in the tree", Qt::Key_Delete, tree, 1, true, false, 0},
+        {"Delete in the file box", Qt::Key_Delete, box, 1, false, false, 0},
+        {"Delete on a button", Qt::Key_Delete, button, 1, false, false, 0},
+        {"Enter in the tree", Qt::Key_Return, tree, 1, false, true, 0},
+        {"keypad Enter in the tree", Qt::Key_Enter, tree, 1, false, true, 0},
+        {"Enter in the file box", Qt::Key_Return, box, 1, false, false, 0},
+        {"Enter on a button", Qt::Key_Return, button, 1, false, false, 0},
+        {"Insert in the tree", Qt::Key_Insert, tree, 1, false, false, 1},
+        {"Insert in the file box", Qt::Key_Insert, box, 1, false, false, 1},
+        // Seen by the window once for each parent it passes: one press, one dialog.
+        {"Insert on a button", Qt::Key_Insert, button, 1, false, false, 1},
+        {"Insert twice", Qt::Key_Insert, button, 2, false, false, 2},
+    };
+    for (const Case& c : cases) {
+        frmMain->cmbFile->setEditText(book);
+        frmMain->tv->setCurrentItem(node);
+        QApplication::setActiveWindow(frmMain);
+        c.focus->setFocus();
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(c.focus->hasFocus()) << c.what;
+        dialogs->asked.clear();
+        bookmarkDialogs = 0;
+        const qsizetype visits = frmMain->History->Entries.size();
+        if (c.deletes) dialogs->AnswerConfirm(false);
+        for (int i = 0; i < c.presses; ++i)
+            QTest::keyClick(c.focus, Qt::Key(c.key));
+        EXPECT_EQ(dialogs->TextsOf("confirm"),
+                  c.deletes ? QStringList({"Delete selected item(s)?"}) : QStringList())
+            << c.what;
+        EXPECT_EQ(frmMain->History->Entries.size(), visits + (c.goes ? 1 : 0)) << c.what;
+        EXPECT_EQ(bookmarkDialogs, c.dialogs) << c.what;
+        EXPECT_FALSE(dialogs->Pending()) << c.what;
+    }
+    frmMain->PlayedSinceMark = false; // the resume question is not the subject
 }
 
 TEST_F(ResumeKeysTest, TreeKeysOnlyWhileTheTreeHasTheFocus) {

@@ -28,6 +28,11 @@ TEST_F(ShellTest, CreatesEveryWindowOnceInOrderWithItsCaption) {
                                                 "TfrmOptions", "TfrmRename", "TfrmPreview"}));
     EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
     EXPECT_EQ(QApplication::applicationName(), "Narrabel");
+    // The window system gets each caption as it stands: with a display name of
+    // its own, Qt would add " — Narrabel" to every title ("Options — Narrabel").
+    QApplication::setApplicationName("probe");
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "probe") << "no display name is set";
+    QApplication::setApplicationName("Narrabel");
     const std::pair<QWidget*, const char*> captions[] = {
         {(QWidget*)frmBM, "New Bookmark"},
         {(QWidget*)frmEdit, "ID3 Tag Editor"},

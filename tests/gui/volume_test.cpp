@@ -90,6 +90,9 @@ TEST_F(VolumeTest, StartUpReadsTheVolumeWritesItToBothChannelsAndUnmutes) {
         {{"20000", "40000"}, false, 20000, {20000, 20000}, false}, // the left channel rules
         // Volume 0: the bar already stands there, so the mixer is left alone.
         {{"0"}, true, 0, {0, 0}, true},
+        // Boosted past 100 %: the bar shows full and the boost (and mute) stay.
+        {{"98304"}, false, 65535, {98304, 98304}, false},
+        {{"70000", "90000"}, true, 65535, {70000, 90000}, true},
     };
     for (const Case& c : cases) {
         SetSink(c.volumes, c.muted);

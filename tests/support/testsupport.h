@@ -6,6 +6,7 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
+#include <ostream>
 
 namespace testsupport {
 
@@ -22,3 +23,8 @@ QString DataPath(const QString& relative);
 QString PeersPath(const QString& relative);
 
 } // namespace testsupport
+
+// Failed comparisons of texts print the text.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
