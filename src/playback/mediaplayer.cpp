@@ -114,6 +114,7 @@ struct FrameHeader {
     int sampleRate = 0;
     int samples = 0;
     int bytes = 0;
+    int kbps = 0;
     bool mono = false;
 };
 
@@ -137,6 +138,7 @@ bool ParseHeader(const uchar* p, FrameHeader& h) {
     const int kbps = version == 3 ? br1[layerNo - 1][brIdx] : br2[layerNo == 1 ? 0 : 1][brIdx];
     h.version = version;
     h.layer = layer;
+    h.kbps = kbps;
     h.sampleRate = rates[version][srIdx];
     h.mono = ((v >> 6) & 3) == 3;
     const int64_t bps = int64_t(kbps) * 1000;
@@ -187,8 +189,10 @@ constexpr int64_t kCancelled = -2;
 // What a look at the start of a file returns when its frames must be counted.
 constexpr int64_t kNeedsCount = -3;
 
+// With headEstimate, looks at the start only: a file whose frames must be
+// counted gives kNeedsCount, and an estimate from its first frame's bit rate.
 int64_t ScanMpegAudio(const uchar* data, qint64 size, bool* fromHeader,
-                      const std::atomic<bool>* cancel, bool headOnly) {
+                      const std::atomic<bool>* cancel, int64_t* headEstimate) {
     auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
     *fromHeader = false;
     qint64 pos = 0;
@@ -228,7 +232,10 @@ int64_t ScanMpegAudio(const uchar* data, qint64 size, bool* fromHeader,
         return int64_t(BigEndian32(f + 36 + 14)) * first.samples * 1000 / first.sampleRate;
     }
     if (summary) pos += first.bytes;
-    if (headOnly) return kNeedsCount;
+    if (headEstimate) {
+        *headEstimate = (end - pos) * 8 / first.kbps; // bits per millisecond
+        return kNeedsCount;
+    }
 
     // No frame count: count every frame. A damaged stretch is skipped up to
     // the next real frame, as the decoder does; a frame cut off by the end of
@@ -276,9 +283,9 @@ bool CachedMpegLength(const QFileInfo& fi, int64_t* ms, bool* fromHeader) {
 }
 
 // Counts (or looks up) the length; kCancelled when cancel was set meanwhile.
-// headOnly looks at the start of the file only: kNeedsCount when that is not enough.
+// With headEstimate, as ScanMpegAudio.
 int64_t MeasureMpegLength(const QString& path, bool* fromHeader, const std::atomic<bool>* cancel,
-                          bool headOnly = false) {
+                          int64_t* headEstimate = nullptr) {
     *fromHeader = false;
     const QFileInfo fi(path);
     if (!fi.isFile()) return -1;
@@ -288,14 +295,15 @@ int64_t MeasureMpegLength(const QString& path, bool* fromHeader, const std::atom
     if (!file.open(QIODevice::ReadOnly) || file.size() < 4) return -1;
     const qint64 size = file.size();
     if (uchar* data = file.map(0, size)) {
-        ms = ScanMpegAudio(data, size, fromHeader, cancel, headOnly);
+        ms = ScanMpegAudio(data, size, fromHeader, cancel, headEstimate);
         file.unmap(data);
-    } else if (headOnly) {
+    } else if (headEstimate) {
+        *headEstimate = 0;
         return kNeedsCount; // reading it all is the count's work
     } else {
         const QByteArray all = file.readAll();
         ms = ScanMpegAudio(reinterpret_cast<const uchar*>(all.constData()), all.size(), fromHeader,
-                           cancel, false);
+                           cancel, nullptr);
     }
     if (ms == kCancelled || ms == kNeedsCount) return ms;
     QMutexLocker lock(&lengthCacheLock);
@@ -504,10 +512,10 @@ struct TMediaPlayer::Impl {
         walk.reset();
     }
 
-    int32_t queryDuration(int tries = 10) {
+    int32_t queryDuration() {
         gint64 ns = -1;
         // Some demuxers learn the duration a moment after preroll.
-        for (int i = 0; i < tries; ++i) {
+        for (int i = 0; i < 10; ++i) {
             if (gst_element_query_duration(playbin, GST_FORMAT_TIME, &ns) && ns >= 0) break;
             ns = -1;
             g_usleep(20000);
@@ -609,18 +617,19 @@ void TMediaPlayer::openFile() {
 
     // GStreamer only estimates an MP3 without a frame count from its first
     // frames' bit rate; the frames are counted instead, off this thread, as a
-    // long book takes a while (more on a network share). The estimate stands
-    // in until then.
+    // long book takes a while (more on a network share). Such an estimate
+    // stands in until then.
     bool fromHeader = false;
-    const int64_t mpeg = MeasureMpegLength(abs, &fromHeader, nullptr, true);
+    int64_t estimate = 0;
+    const int64_t mpeg = MeasureMpegLength(abs, &fromHeader, nullptr, &estimate);
     if (mpeg != kNeedsCount) {
         d->reportedLength = mpeg >= 0 && !fromHeader ? -1 : d->queryDuration();
         d->length = d->lengthFrom(mpeg, fromHeader);
         if (d->walk && d->walk->path != abs) d->dropWalk();
         emit LengthKnown(d->length);
     } else {
-        d->reportedLength = d->queryDuration(1);
-        d->length = std::max(d->reportedLength, 0);
+        d->reportedLength = -1;
+        d->length = int32_t(std::clamp<int64_t>(estimate, 0, INT32_MAX));
         d->lengthPending = true;
         startLengthWalk(abs);
     }
