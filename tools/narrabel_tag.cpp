@@ -4,12 +4,10 @@
 #include "tags/id3v2/id3v2.h"
 #include "tags/mp3.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QString>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -21,31 +19,70 @@ int Usage() {
     return 2;
 }
 
+// A JSON string literal.
+std::string Json(const QString& s) {
+    std::string out = "\"";
+    for (const char c : s.toStdString()) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (uint8_t(c) < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", unsigned(uint8_t(c)));
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+// The load, the frame list and the record as JSON. Written as it goes: a tag
+// may hold millions of frames.
 int Read(const QString& path) {
     ReadTag(path);
     const Tid3v2tag& tag = TagStore();
     const TMP3Rec& r = CurrentTag();
-    QJsonObject o;
-    o.insert(QStringLiteral("result"), int(tag.LastLoadCode()));
-    o.insert(QStringLiteral("version"), int(tag.Version()));
-    o.insert(QStringLiteral("revision"), int(tag.Revision()));
-    o.insert(QStringLiteral("tagSize"), qint64(tag.TagSize()));
-    o.insert(QStringLiteral("padding"), qint64(tag.PaddingSize()));
-    QJsonArray frames;
-    const TFrameIndex& list = tag.Frames();
-    for (int i = 1; i <= list.Count(); ++i) {
-        const TFrameEntry& e = list.Entry(i);
-        QJsonObject f;
-        f.insert(QStringLiteral("id"), list.GetID(i));
-        f.insert(QStringLiteral("size"), qint64(e.Data.size()));
-        f.insert(QStringLiteral("statusFlags"), int(e.StoredFlags[fbStatus]));
-        f.insert(QStringLiteral("formatFlags"), int(e.StoredFlags[fbFormat]));
-        frames.append(f);
+    std::printf("{\n    \"result\": %d,\n    \"version\": %d,\n    \"revision\": %d,\n"
+                "    \"tagSize\": %lu,\n    \"padding\": %lu,\n    \"frames\": [",
+                int(tag.LastLoadCode()), int(tag.Version()), int(tag.Revision()),
+                static_cast<unsigned long>(tag.TagSize()),
+                static_cast<unsigned long>(tag.PaddingSize()));
+    // Formatted by hand: printf per frame would take most of the time.
+    std::string out;
+    out.reserve(1 << 16);
+    auto number = [&out](unsigned long v) {
+        char digits[24];
+        int n = 0;
+        do {
+            digits[n++] = char('0' + v % 10);
+            v /= 10;
+        } while (v);
+        while (n)
+            out += digits[--n];
+    };
+    bool first = true;
+    for (const TFrameEntry& e : tag.Frames().Entries()) {
+        out += first ? "\n        {\"id\": \"" : ",\n        {\"id\": \"";
+        first = false;
+        out.append(e.ID, 4);
+        out += "\", \"size\": ";
+        number(e.Data.size());
+        out += ", \"statusFlags\": ";
+        number(e.StoredFlags[fbStatus]);
+        out += ", \"formatFlags\": ";
+        number(e.StoredFlags[fbFormat]);
+        out += '}';
+        if (out.size() > (1 << 16) - 128) {
+            std::fwrite(out.data(), 1, out.size(), stdout);
+            out.clear();
+        }
     }
-    o.insert(QStringLiteral("frames"), frames);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::printf("\n    ]");
     for (const TTagField& f : TagFields)
-        o.insert(QLatin1String(f.Name), r.*f.Field);
-    std::fputs(QJsonDocument(o).toJson(QJsonDocument::Indented).constData(), stdout);
+        std::printf(",\n    \"%s\": %s", f.Name, Json(r.*f.Field).c_str());
+    std::printf("\n}\n");
     return tag.LastLoadCode() < 256 ? 0 : 1;
 }
 

@@ -134,7 +134,9 @@ TEST_F(Id3Mutagen, SavingOneFieldKeepsEveryOtherFrame) {
         oursBefore.push_back(FramesAsLoaded(paths[k], c.ours));
         ReadTag(paths[k]);
         // A version 4 year is read from TDRC.
-        if (c.field == &TMP3Rec::Year) EXPECT_EQ(CurrentTag().Year.size(), 4);
+        if (c.field == &TMP3Rec::Year) {
+            EXPECT_EQ(CurrentTag().Year.size(), 4);
+        }
         CurrentTag().*c.field = QString::fromLatin1(c.value);
         EXPECT_LT(SaveCurrentTag(paths[k]), 256);
     }

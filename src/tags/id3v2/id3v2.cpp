@@ -392,8 +392,11 @@ bool ValidTextID(const QString& id) {
 }
 int FindID(const TFrameIndex& frames, const QString& id) {
     const QByteArray want = id.toLatin1();
-    for (int i = 1; i <= frames.Count(); ++i)
-        if (std::memcmp(frames.Entry(i).ID, want.constData(), 4) == 0) return i;
+    int i = 1;
+    for (const TFrameEntry& e : frames.Entries()) {
+        if (std::memcmp(e.ID, want.constData(), 4) == 0) return i;
+        ++i;
+    }
     return 0;
 }
 void AppendEncoded(std::vector<uint8_t>& out, const QString& s, uint8_t enc, bool terminate) {

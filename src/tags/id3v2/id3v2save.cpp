@@ -470,6 +470,10 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
     const uint16_t e = writeTag(fd, off, oldSize, fileLen, tag);
     if (e) return e;
 
+    // What was written is now what the file holds; only the frames written
+    // as they were loaded still have their loaded form.
+    for (TFrameEntry& f : list)
+        if (!saver.asLoaded(f)) f.AsLoaded = false;
     version = ver;
     framesVersion = ver;
     revision = rev;
@@ -482,9 +486,6 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
     fileName = target;
     modified = false;
     inflateLeft = kInflatePerLoad;
-    // What was written is now what the file holds.
-    for (TFrameEntry& f : list)
-        if (!saver.asLoaded(f)) f.AsLoaded = false;
     report(100, QStringLiteral("Save Complete"));
     return rc;
 }
