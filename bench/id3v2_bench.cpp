@@ -378,8 +378,8 @@ void BM_HostileRead(benchmark::State& state, const char* kind) {
         posix_spawn_file_actions_init(&io);
         posix_spawn_file_actions_adddup2(&io, out[1], 1);
         posix_spawn_file_actions_addclose(&io, out[0]);
-        const char* argv[] = {"/proc/self/exe", "--measure", NARRABEL_TAG_TOOL, "read",
-                              path.c_str(), nullptr};
+        const char* argv[] = {"/proc/self/exe", "--measure",  NARRABEL_TAG_TOOL,
+                              "read",           path.c_str(), nullptr};
         pid_t pid = 0;
         const int spawned =
             posix_spawn(&pid, argv[0], &io, nullptr, const_cast<char**>(argv), environ);

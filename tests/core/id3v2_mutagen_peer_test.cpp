@@ -112,8 +112,12 @@ TEST_F(Id3Mutagen, SavingOneFieldKeepsEveryOtherFrame) {
         {"v23-flags", &TMP3Rec::Artist, "Other", "TPE1", {"TPE1"}, "Other"},
         {"v24-flags", &TMP3Rec::Title, "Plain title", "TIT2", {"TIT2"}, "Plain title"},
         {"v24-flags", &TMP3Rec::Year, "2000", "TDRC", {"TDRC"}, "2000"},
-        {"id3v2.4-with-multiple-album-artists-null-separated", &TMP3Rec::Year, "2005", "TDRC",
-         {"TDRC"}, "2005"},
+        {"id3v2.4-with-multiple-album-artists-null-separated",
+         &TMP3Rec::Year,
+         "2005",
+         "TDRC",
+         {"TDRC"},
+         "2005"},
     };
     QStringList paths, originals;
     int n = 0;
@@ -140,7 +144,8 @@ TEST_F(Id3Mutagen, SavingOneFieldKeepsEveryOtherFrame) {
         CurrentTag().*c.field = QString::fromLatin1(c.value);
         EXPECT_LT(SaveCurrentTag(paths[k]), 256);
     }
-    const QJsonObject after = QJsonDocument::fromJson(RunPython(QStringList{"dump"} + paths)).object();
+    const QJsonObject after =
+        QJsonDocument::fromJson(RunPython(QStringList{"dump"} + paths)).object();
     for (int k = 0; k < paths.size(); ++k) {
         const auto& c = cases[k];
         SCOPED_TRACE(paths[k].toStdString() + " from " + c.file);

@@ -469,10 +469,10 @@ TEST_F(Id3Read, InflatingIsBoundedAndUnreadFramesGoBackAsTheyWere) {
     // A fresh load has a fresh budget.
     EXPECT_EQ(again.GetComment(c, "", "None"), txtNotFound);
     Tid3v2tag small;
-    ASSERT_EQ(small.LoadFromFile(Put(Tag(3, FrameV3("COMM", payloads.back(), 0, 0x80)) + Audio(9),
-                                     "small.mp3"),
-                                 0),
-              0);
+    ASSERT_EQ(
+        small.LoadFromFile(
+            Put(Tag(3, FrameV3("COMM", payloads.back(), 0, 0x80)) + Audio(9), "small.mp3"), 0),
+        0);
     EXPECT_EQ(small.GetComment(c, "", "None"), txtOk);
     EXPECT_EQ(c.Text, "c");
 }

@@ -475,7 +475,8 @@ TEST_F(Id3Write, WholeBlockChangesGiveTheSameBytesInPlaceAsByMoving) {
     const bool inPlace = InsertsInPlace(dir->path());
     // tmpfs refuses to insert or remove space: the audio moves there.
     std::unique_ptr<QTemporaryDir> shm;
-    if (QFileInfo("/dev/shm").isDir()) shm = std::make_unique<QTemporaryDir>("/dev/shm/narrabel-XXXXXX");
+    if (QFileInfo("/dev/shm").isDir())
+        shm = std::make_unique<QTemporaryDir>("/dev/shm/narrabel-XXXXXX");
     for (const Resize& r : kResizes) {
         SCOPED_TRACE(r.name);
         const QByteArray original = SavedOnce(
@@ -487,7 +488,8 @@ TEST_F(Id3Write, WholeBlockChangesGiveTheSameBytesInPlaceAsByMoving) {
         EXPECT_TRUE(SaveSteps(moved, r.title).contains("Re-positioning audio data"));
         ASSERT_EQ(placed.LoadFromFile(pp, 0), 0);
         const QStringList steps = SaveSteps(placed, r.title);
-        EXPECT_EQ(steps.contains("Re-positioning audio data"), !inPlace) << steps.join('|').toStdString();
+        EXPECT_EQ(steps.contains("Re-positioning audio data"), !inPlace)
+            << steps.join('|').toStdString();
         const QByteArray bytes = ReadAll(pm);
         EXPECT_EQ(ReadAll(pp), bytes);
         EXPECT_EQ(bytes.size() % 4096, 0);
@@ -510,9 +512,9 @@ TEST_F(Id3Write, FailedWriteAtAnyBlockLeavesTheAudioWhole) {
     for (const Resize& r : kResizes) {
         for (const bool force : {false, true}) {
             SCOPED_TRACE(std::string(r.name) + (force ? " moving" : " in place"));
-            const QByteArray original = SavedOnce(FrameV3("TIT2", id3test::Text("old")) +
-                                                      FrameV3("PRIV", "keep"),
-                                                  audio, r.extraBlocks);
+            const QByteArray original =
+                SavedOnce(FrameV3("TIT2", id3test::Text("old")) + FrameV3("PRIV", "keep"), audio,
+                          r.extraBlocks);
             int failures = 0;
             for (int block = 0;; ++block) {
                 ASSERT_LT(block, 20);
@@ -544,7 +546,8 @@ TEST_F(Id3Write, FailedWriteAtAnyBlockLeavesTheAudioWhole) {
 }
 
 TEST_F(Id3Write, KilledGrowLeavesEveryAudioByteInPlace) {
-    if (!InsertsInPlace(dir->path())) GTEST_SKIP() << "the file system cannot insert space in place";
+    if (!InsertsInPlace(dir->path()))
+        GTEST_SKIP() << "the file system cannot insert space in place";
     // A large file saved once before; the grow is killed at each step it reports.
     const QByteArray audio = Audio(64 << 20, 6);
     const QByteArray original = SavedOnce(FrameV3("TIT2", id3test::Text("old")), audio, 0);

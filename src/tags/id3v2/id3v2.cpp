@@ -486,7 +486,8 @@ int Tid3v2tag::findComment(const QString& description, const QString& language, 
             continue;
         if (desc.endsWith(QChar(0))) desc.chop(1);
         if (desc != description) continue;
-        if (lang.size() == 3 && (d.size() < 4 || std::memcmp(d.data() + 1, lang.constData(), 3) != 0))
+        if (lang.size() == 3 &&
+            (d.size() < 4 || std::memcmp(d.data() + 1, lang.constData(), 3) != 0))
             continue;
         if (rec) {
             rec->Encoding = enc;

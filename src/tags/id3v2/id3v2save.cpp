@@ -585,7 +585,8 @@ uint16_t Tid3v2tag::writeTag(int fd, uint64_t off, uint64_t oldSize, uint64_t fi
     std::vector<uint8_t> overwritten(delta);
     if (::pread(fd, overwritten.data(), delta, off_t(audioStart - delta)) != ssize_t(delta))
         return id3ErrRead;
-    uint16_t e = MoveBytes(fd, w, audioStart, audioStart - delta, audioLen, block, moved, progressOf);
+    uint16_t e =
+        MoveBytes(fd, w, audioStart, audioStart - delta, audioLen, block, moved, progressOf);
     if (!e && !writeNewTag()) e = id3ErrWrite;
     if (e) {
         if (MoveBytes(fd, w, audioStart - delta, audioStart, moved, block, back, nullptr) ||
