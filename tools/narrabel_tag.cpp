@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -48,37 +49,45 @@ int Read(const QString& path) {
                 int(tag.LastLoadCode()), int(tag.Version()), int(tag.Revision()),
                 static_cast<unsigned long>(tag.TagSize()),
                 static_cast<unsigned long>(tag.PaddingSize()));
-    // Formatted by hand: printf per frame would take most of the time.
-    std::string out;
-    out.reserve(1 << 16);
-    auto number = [&out](unsigned long v) {
+    // Formatted by hand into one buffer: printf per frame would take most of the time.
+    std::vector<char> buf(1 << 16);
+    size_t used = 0;
+    auto put = [&](const char* p, size_t n) {
+        std::memcpy(buf.data() + used, p, n);
+        used += n;
+    };
+    auto number = [&](unsigned long v) {
         char digits[24];
-        int n = 0;
+        size_t n = 0;
         do {
-            digits[n++] = char('0' + v % 10);
+            digits[sizeof digits - ++n] = char('0' + v % 10);
             v /= 10;
         } while (v);
-        while (n)
-            out += digits[--n];
+        put(digits + sizeof digits - n, n);
     };
+    static const char open[] = ",\n        {\"id\": \"";
+    static const char size[] = "\", \"size\": ";
+    static const char status[] = ", \"statusFlags\": ";
+    static const char format[] = ", \"formatFlags\": ";
     bool first = true;
     for (const TFrameEntry& e : tag.Frames().Entries()) {
-        out += first ? "\n        {\"id\": \"" : ",\n        {\"id\": \"";
-        first = false;
-        out.append(e.ID, 4);
-        out += "\", \"size\": ";
-        number(e.Data.size());
-        out += ", \"statusFlags\": ";
-        number(e.StoredFlags[fbStatus]);
-        out += ", \"formatFlags\": ";
-        number(e.StoredFlags[fbFormat]);
-        out += '}';
-        if (out.size() > (1 << 16) - 128) {
-            std::fwrite(out.data(), 1, out.size(), stdout);
-            out.clear();
+        if (used > buf.size() - 256) {
+            std::fwrite(buf.data(), 1, used, stdout);
+            used = 0;
         }
+        // The first entry goes without the comma.
+        put(open + (first ? 1 : 0), sizeof open - (first ? 2 : 1));
+        first = false;
+        put(e.ID, 4);
+        put(size, sizeof size - 1);
+        number(e.Data.size());
+        put(status, sizeof status - 1);
+        number(e.StoredFlags[fbStatus]);
+        put(format, sizeof format - 1);
+        number(e.StoredFlags[fbFormat]);
+        put("}", 1);
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fwrite(buf.data(), 1, used, stdout);
     std::printf("\n    ]");
     for (const TTagField& f : TagFields)
         std::printf(",\n    \"%s\": %s", f.Name, Json(r.*f.Field).c_str());

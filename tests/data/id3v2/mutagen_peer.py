@@ -86,6 +86,13 @@ def frame_bytes(version, fid, flags, payload):
     return fid + size + struct.pack(">H", flags) + payload
 
 
+def compressed(version, flags, payload):
+    """A frame's flags and payload once compressed, with the inflated size."""
+    if version == 3:
+        return flags | 0x0080, struct.pack(">I", len(payload)) + zlib.compress(payload)
+    return flags | 0x0009, synchsafe(len(payload)) + zlib.compress(payload)
+
+
 def rebuild(path, version, variant):
     head, body, audio = split(path)
     frames, padding = frames_of(version, body)
@@ -93,12 +100,7 @@ def rebuild(path, version, variant):
     out = b""
     for fid, fl, payload in frames:
         if variant == "compressed":
-            if version == 3:
-                payload = struct.pack(">I", len(payload)) + zlib.compress(payload)
-                fl |= 0x0080
-            else:
-                payload = synchsafe(len(payload)) + zlib.compress(payload)
-                fl |= 0x0009
+            fl, payload = compressed(version, fl, payload)
         elif variant == "unsync" and version == 4:
             payload = unsynch.encode(payload)
             fl |= 0x0002
@@ -137,12 +139,7 @@ def with_flags(path, version, marks):
             payload = b"\x07" + payload
             fl |= 0x0020 if version == 3 else 0x0040
         elif kind == "compress":
-            if version == 3:
-                payload = struct.pack(">I", len(payload)) + zlib.compress(payload)
-                fl |= 0x0080
-            else:
-                payload = synchsafe(len(payload)) + zlib.compress(payload)
-                fl |= 0x0009
+            fl, payload = compressed(version, fl, payload)
         out += frame_bytes(version, fid, fl, payload)
     body = out + b"\0" * padding
     with open(path, "wb") as f:
