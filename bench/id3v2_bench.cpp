@@ -4,6 +4,7 @@
 // (wall time and peak memory of the process).
 //   id3v2_bench [--benchmark_filter=...]   (files go under $TMPDIR or /tmp;
 //   the 2 GB files need about 6 GB free there and are removed at the end)
+//   id3v2_bench --write-hostile DIR        (writes the hostile files into DIR)
 #include "tags/id3v2/id3v2.h"
 #include "tags/mp3.h"
 
@@ -294,40 +295,42 @@ void BM_Copy2GB_Once(benchmark::State& state) {
 }
 BENCHMARK(BM_Copy2GB_Once)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// Hostile tags, each in front of a little audio.
+// Hostile tags, each written in front of a little audio.
+void WriteHostileFiles(const QString& dir) {
+    const QByteArray audio = MpegAudio(4096);
+    auto put = [&](const char* kind, int version, const QByteArray& body) {
+        QFile f(dir + '/' + kind + ".mp3");
+        f.open(QIODevice::WriteOnly);
+        f.write("ID3" + QByteArray(1, char(version)) + QByteArray(2, '\0') +
+                Synchsafe(uint32_t(body.size())) + body + audio);
+    };
+    // Six comments, each inflating to 250 MB and declaring 256 MB.
+    const QByteArray bomb = Deflated(QByteArray("\0eng\0", 5) + QByteArray(250 << 20, '\0'));
+    QByteArray body = TextFrame("TIT2", "t");
+    for (int k = 0; k < 6; ++k)
+        body += Frame("COMM", BigEndian(0x0FFFFFFF) + bomb, 0x80);
+    put("comm-bombs", 3, body);
+    // Twelve version 4 comments that declare nothing.
+    body = Frame4("TIT2", QByteArray("\0t", 2));
+    for (int k = 0; k < 12; ++k)
+        body += Frame4("COMM", bomb, 0x08);
+    put("undeclared-bombs", 4, body);
+    // 2,000 comments that each inflate to 1 MiB, and one plain one last.
+    const QByteArray mib = Deflated(QByteArray("\0engd\0", 6) + QByteArray((1 << 20) - 6, 'm'));
+    body = TextFrame("TIT2", "t");
+    for (int k = 0; k < 2000; ++k)
+        body += Frame("COMM", BigEndian(1 << 20) + mib, 0x80);
+    body += Frame("COMM", QByteArray("\0eng\0last", 9));
+    put("budget", 3, body);
+    // A 22 MB tag of 1-byte frames.
+    const QByteArray one = Frame("TXXX", "x");
+    put("tiny-frames", 3, one.repeated((22 << 20) / one.size()));
+}
+
 struct HostileFiles {
     QTemporaryDir dir{QDir::tempPath() + "/narrabel-bench-XXXXXX"};
     QString Path(const char* kind) const { return dir.path() + '/' + kind + ".mp3"; }
-    HostileFiles() {
-        const QByteArray audio = MpegAudio(4096);
-        auto put = [&](const char* kind, int version, const QByteArray& body) {
-            QFile f(Path(kind));
-            f.open(QIODevice::WriteOnly);
-            f.write("ID3" + QByteArray(1, char(version)) + QByteArray(2, '\0') +
-                    Synchsafe(uint32_t(body.size())) + body + audio);
-        };
-        // Six comments, each inflating to 250 MB and declaring 256 MB.
-        const QByteArray bomb = Deflated(QByteArray("\0eng\0", 5) + QByteArray(250 << 20, '\0'));
-        QByteArray body = TextFrame("TIT2", "t");
-        for (int k = 0; k < 6; ++k)
-            body += Frame("COMM", BigEndian(0x0FFFFFFF) + bomb, 0x80);
-        put("comm-bombs", 3, body);
-        // Twelve version 4 comments that declare nothing.
-        body = Frame4("TIT2", QByteArray("\0t", 2));
-        for (int k = 0; k < 12; ++k)
-            body += Frame4("COMM", bomb, 0x08);
-        put("undeclared-bombs", 4, body);
-        // 2,000 comments that each inflate to 1 MiB, and one plain one last.
-        const QByteArray mib = Deflated(QByteArray("\0engd\0", 6) + QByteArray((1 << 20) - 6, 'm'));
-        body = TextFrame("TIT2", "t");
-        for (int k = 0; k < 2000; ++k)
-            body += Frame("COMM", BigEndian(1 << 20) + mib, 0x80);
-        body += Frame("COMM", QByteArray("\0eng\0last", 9));
-        put("budget", 3, body);
-        // A 22 MB tag of 1-byte frames.
-        const QByteArray one = Frame("TXXX", "x");
-        put("tiny-frames", 3, one.repeated((22 << 20) / one.size()));
-    }
+    HostileFiles() { WriteHostileFiles(dir.path()); }
 };
 HostileFiles& Hostile() {
     static HostileFiles h;
@@ -411,6 +414,11 @@ BENCHMARK_CAPTURE(BM_HostileRead, tiny_frames, "tiny-frames")
 
 int main(int argc, char** argv) {
     if (argc > 2 && std::strcmp(argv[1], "--measure") == 0) return Measure(argv + 2);
+    // Leaves the hostile files in a folder, to look at them with other tools.
+    if (argc == 3 && std::strcmp(argv[1], "--write-hostile") == 0) {
+        WriteHostileFiles(QString::fromLocal8Bit(argv[2]));
+        return 0;
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
