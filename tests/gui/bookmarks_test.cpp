@@ -73,6 +73,21 @@ protected:
         EXPECT_TRUE(WriteBookmark(bm, store(), ctx));
         return bm.Rec.RecNo;
     }
+    // Writes a record again: one more suffix pair and a stamp that many seconds from now.
+    void rewriteRecord(int32_t recNo, int seconds) {
+        TBookmark bm(store(), recNo);
+        TWriteContext ctx;
+        ctx.Now = QDateTime::currentDateTime().addSecs(seconds);
+        EXPECT_TRUE(WriteBookmark(bm, store(), ctx));
+    }
+    // bm1 to bm5 of one file, 2 and 4 deleted.
+    void addCompactionExample() {
+        const QString a = book("a.mp3");
+        for (int i = 1; i <= 5; ++i)
+            addRecord(a, i * 1000, QStringLiteral("bm%1").arg(i));
+        deleteRecord(2);
+        deleteRecord(4);
+    }
     void deleteRecord(int32_t recNo) {
         TBookmark bm(store(), recNo);
         ASSERT_TRUE(bm.Valid);
@@ -179,12 +194,7 @@ TEST_F(BookmarksTest, GoOnAnAuthorGoesToItsLatestBookmark) {
     addRecord(a, 5000, "older");
     addRecord(b, 7000, "newer");
     // Record 1 is rewritten last, so it is the latest although it is older by number.
-    {
-        TBookmark bm(store(), 1);
-        TWriteContext ctx;
-        ctx.Now = QDateTime::currentDateTime().addSecs(120);
-        ASSERT_TRUE(WriteBookmark(bm, store(), ctx));
-    }
+    rewriteRecord(1, 120);
     StartProgram();
     ASSERT_EQ(frmMain->tv->topLevelItemCount(), 1);
     select(frmMain->tv->topLevelItem(0));
@@ -305,11 +315,7 @@ TEST_F(BookmarksTest, DeleteAnsweredNoChangesNothing) {
 }
 
 TEST_F(BookmarksTest, CompactionRenumbersLiveRecordsAndRebuildsTheTree) {
-    const QString a = book("a.mp3");
-    for (int i = 1; i <= 5; ++i)
-        addRecord(a, i * 1000, QStringLiteral("bm%1").arg(i));
-    deleteRecord(2);
-    deleteRecord(4);
+    addCompactionExample();
     StartProgram();
     dialogs->AnswerConfirm(true);
     frmMain->cmdCompactClick();
@@ -479,11 +485,7 @@ TEST_F(BookmarksTest, NothingChangesTheTreeUnderARunningDelete) {
 }
 
 TEST_F(BookmarksTest, ATreeFileThatCannotBeDeletedStopsTheCompaction) {
-    const QString a = book("a.mp3");
-    for (int i = 1; i <= 5; ++i)
-        addRecord(a, i * 1000, QStringLiteral("bm%1").arg(i));
-    deleteRecord(2);
-    deleteRecord(4);
+    addCompactionExample();
     StartProgram();
     const QByteArray before = ReadAll(store());
     undeletablePath = QFile::encodeName(dataFolder() + "Narrabel.tv");
@@ -510,13 +512,7 @@ TEST_F(BookmarksTest, GoOnAnAuthorAfterCompactionPlaysItsOwnBookmark) {
     const QString b = book("b.mp3", Mp3Tags{"Author B", "Book", "2", "Two"});
     addRecord(a, 1000, "gone");
     addRecord(a, 2000, "kept");
-    {
-        // Written twice: the text holds "[00000002]" twice.
-        TBookmark bm(store(), 2);
-        TWriteContext ctx;
-        ctx.Now = QDateTime::currentDateTime().addSecs(-120);
-        ASSERT_TRUE(WriteBookmark(bm, store(), ctx));
-    }
+    rewriteRecord(2, -120); // written twice: the text holds "[00000002]" twice
     addRecord(b, 3000, "other");
     deleteRecord(1);
     StartProgram();
