@@ -4,12 +4,11 @@
 #include "tags/id3v2/id3v2.h"
 #include "tags/mp3.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QString>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -21,31 +20,78 @@ int Usage() {
     return 2;
 }
 
+// A JSON string literal.
+std::string Json(const QString& s) {
+    std::string out = "\"";
+    for (const char c : s.toStdString()) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (uint8_t(c) < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", unsigned(uint8_t(c)));
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+// The load, the frame list and the record as JSON. Written as it goes: a tag
+// may hold millions of frames.
 int Read(const QString& path) {
     ReadTag(path);
     const Tid3v2tag& tag = TagStore();
     const TMP3Rec& r = CurrentTag();
-    QJsonObject o;
-    o.insert(QStringLiteral("result"), int(tag.LastLoadCode()));
-    o.insert(QStringLiteral("version"), int(tag.Version()));
-    o.insert(QStringLiteral("revision"), int(tag.Revision()));
-    o.insert(QStringLiteral("tagSize"), qint64(tag.TagSize()));
-    o.insert(QStringLiteral("padding"), qint64(tag.PaddingSize()));
-    QJsonArray frames;
-    const TFrameIndex& list = tag.Frames();
-    for (int i = 1; i <= list.Count(); ++i) {
-        const TFrameEntry& e = list.Entry(i);
-        QJsonObject f;
-        f.insert(QStringLiteral("id"), list.GetID(i));
-        f.insert(QStringLiteral("size"), qint64(e.Data.size()));
-        f.insert(QStringLiteral("statusFlags"), int(e.StoredFlags[fbStatus]));
-        f.insert(QStringLiteral("formatFlags"), int(e.StoredFlags[fbFormat]));
-        frames.append(f);
+    std::printf("{\n    \"result\": %d,\n    \"version\": %d,\n    \"revision\": %d,\n"
+                "    \"tagSize\": %lu,\n    \"padding\": %lu,\n    \"frames\": [",
+                int(tag.LastLoadCode()), int(tag.Version()), int(tag.Revision()),
+                static_cast<unsigned long>(tag.TagSize()),
+                static_cast<unsigned long>(tag.PaddingSize()));
+    // Formatted by hand into one buffer: printf per frame would take most of the time.
+    std::vector<char> buf(1 << 16);
+    size_t used = 0;
+    auto put = [&](const char* p, size_t n) {
+        std::memcpy(buf.data() + used, p, n);
+        used += n;
+    };
+    auto number = [&](unsigned long v) {
+        char digits[24];
+        size_t n = 0;
+        do {
+            digits[sizeof digits - ++n] = char('0' + v % 10);
+            v /= 10;
+        } while (v);
+        put(digits + sizeof digits - n, n);
+    };
+    static const char open[] = ",\n        {\"id\": \"";
+    static const char size[] = "\", \"size\": ";
+    static const char status[] = ", \"statusFlags\": ";
+    static const char format[] = ", \"formatFlags\": ";
+    bool first = true;
+    for (const TFrameEntry& e : tag.Frames().Entries()) {
+        if (used > buf.size() - 256) {
+            std::fwrite(buf.data(), 1, used, stdout);
+            used = 0;
+        }
+        // The first entry goes without the comma.
+        put(open + (first ? 1 : 0), sizeof open - (first ? 2 : 1));
+        first = false;
+        put(e.ID, 4);
+        put(size, sizeof size - 1);
+        number(e.Data.size());
+        put(status, sizeof status - 1);
+        number(e.StoredFlags[fbStatus]);
+        put(format, sizeof format - 1);
+        number(e.StoredFlags[fbFormat]);
+        put("}", 1);
     }
-    o.insert(QStringLiteral("frames"), frames);
+    std::fwrite(buf.data(), 1, used, stdout);
+    std::printf("\n    ]");
     for (const TTagField& f : TagFields)
-        o.insert(QLatin1String(f.Name), r.*f.Field);
-    std::fputs(QJsonDocument(o).toJson(QJsonDocument::Indented).constData(), stdout);
+        std::printf(",\n    \"%s\": %s", f.Name, Json(r.*f.Field).c_str());
+    std::printf("\n}\n");
     return tag.LastLoadCode() < 256 ? 0 : 1;
 }
 

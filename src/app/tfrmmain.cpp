@@ -406,19 +406,39 @@ bool TfrmMain::FormClose() {
         !AskYesNo(QStringLiteral("The tree view will be incomplete if you exit now; quit anyway "
                                  "and repair next time?")))
         return false;
-    History.reset(); // saves its file
+    // Every step runs, whatever became of the ones before; their errors are
+    // shown together at the end.
+    QStringList errors;
+    auto step = [&errors](const std::function<void()>& work) {
+        try {
+            work();
+        } catch (const std::exception& e) {
+            errors << QString::fromUtf8(e.what());
+        }
+    };
+    step([this] {
+        if (!History) return;
+        const std::unique_ptr<TBMHistory> history = std::move(History);
+        QString error;
+        const bool saved = history->Save(&error);
+        history->Path.clear(); // saved here, not once more on release
+        if (!saved && !DataFolder.isEmpty()) throw NarrabelError(error);
+    });
     if (EditList) {
         if (!DataFolder.isEmpty())
-            EditList->SaveToFile(DataFolder + QStringLiteral("Narrabel.edt"));
+            EditList->SaveToFile(DataFolder + QStringLiteral("Narrabel.edt")); // failure ignored
         EditList.reset();
     }
-    SaveTreeState();
-    const QString file = cmbFile->currentText();
-    if (PlayedSinceMark && !Closing && !file.isEmpty() && QFileInfo(file).isFile() &&
-        mp->Position() > 0 && AskYesNo(QStringLiteral("Update Resume point before exiting?")))
-        SaveResumePoint();
+    step([this] { SaveTreeState(); });
+    step([this] {
+        const QString file = cmbFile->currentText();
+        if (PlayedSinceMark && !Closing && !file.isEmpty() && QFileInfo(file).isFile() &&
+            mp->Position() > 0 && AskYesNo(QStringLiteral("Update Resume point before exiting?")))
+            SaveResumePoint();
+    });
     Closing = true;
-    SaveOptions();
+    step([this] { SaveOptions(); });
+    if (!errors.isEmpty()) ShowDefaultError(errors.join(QLatin1Char('\n')));
     return true;
 }
 

@@ -5,11 +5,14 @@
 #include <QDateTime>
 #include <QHash>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 #include "util/qorext.h"
 
+class QAction;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -123,7 +126,12 @@ public:
     void mnuDelBMClick();
     void cmdCompactClick();
     void SaveNewBookmark(const QString& path, int32_t position, const QString& description);
-    QString FindOrAddStartBookmark(const QString& path);
+    enum class TStartBookmark { Found, Added, NotStored };
+    // NotStored: the file cannot have bookmarks (no data folder, a path longer
+    // than the store holds); it plays all the same.
+    QString FindOrAddStartBookmark(const QString& path, TStartBookmark* outcome = nullptr);
+    // Why no bookmark of path can be stored, or empty when one can.
+    QString BookmarkRefusal(const QString& path) const;
     void RepointBookmarks(const QString& oldPath, const QString& newPath);
     void AppendNameMap(const QString& oldName, const QString& newName);
     void CompactStore();
@@ -133,6 +141,28 @@ public:
     void mnuEditTagClick();
     // Marks every bookmark of path deleted and removes its nodes (and authors left empty).
     void DeleteBookmarksOfFile(const QString& path);
+
+    // ---- long operations
+    // Delete, tree rebuild, import, compaction and repointing let events run
+    // while they work. While one of them runs, the commands that remove,
+    // renumber or rewrite records and nodes (rename, delete, compact, import,
+    // the tag editor, the missing-source dialog's repoint and delete) are
+    // unavailable: their controls are disabled and their handlers and keys do
+    // nothing. New bookmarks may still be made; each operation takes them in.
+    // The outermost operation puts the controls back and the caption to
+    // "Narrabel" however it ends.
+    class TLongOperation {
+    public:
+        TLongOperation(TfrmMain* window, const QString& caption);
+        ~TLongOperation();
+        TLongOperation(const TLongOperation&) = delete;
+        TLongOperation& operator=(const TLongOperation&) = delete;
+
+    private:
+        TfrmMain* w;
+        QString previousCaption;
+    };
+    bool LongOperationRunning() const { return longOperations > 0; }
 
     // ---- state shared by the subsystems
     QString DataFolder; // ends in "/"; empty when no data folder could be made
@@ -213,6 +243,12 @@ private:
     mutable QHash<int64_t, QTreeWidgetItem*> nodeByRecNo;
     mutable QHash<QString, QTreeWidgetItem*> nodeByText; // first in tree order
     bool treeSorted = true;
+    int longOperations = 0;
+    QList<QPair<QPointer<QWidget>, bool>> lockedWidgets; // enabled states to put back
+    QList<QPair<QPointer<QAction>, bool>> lockedActions;
+    void lockCommands(bool lock);
+    // A step for bulk work that lets events run now and then.
+    static std::function<bool()> throttledEvents();
     QHash<QString, QString> rebuildNames; // path -> outer name during a rebuild
     QStringList args;
 };

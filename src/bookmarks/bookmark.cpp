@@ -305,6 +305,11 @@ QString CutUtf8(const QString& text, int maxBytes) {
     return QString::fromUtf8(u.constData(), n);
 }
 
+bool PathFitsStore(const QString& path) {
+    return path.size() * 3 <= TBookmarkRec::PathCapacity ||
+           path.toUtf8().size() <= TBookmarkRec::PathCapacity;
+}
+
 QString DescriptionDateTime(const QDateTime& when) {
     const QLocale loc = QLocale::system();
     // The long time format may name the time zone; the descriptions never did.
@@ -420,9 +425,11 @@ int32_t StoreRecordCount(const QString& storePath) {
     return int32_t(fi.size() / TBookmarkRec::Size);
 }
 
-bool ForEachRecord(const QString& storePath, const std::function<bool(const TBookmarkRec&)>& fn) {
+bool ForEachRecord(const QString& storePath, const std::function<bool(const TBookmarkRec&)>& fn,
+                   QString* error) {
     QFile f(storePath);
-    if (!f.open(QIODevice::ReadOnly)) return false;
+    if (!f.open(QIODevice::ReadOnly))
+        return fail(error, ioError(QStringLiteral("Cannot read the bookmark store"), storePath, f));
     constexpr int chunkRecords = 512;
     int64_t place = 0;
     for (;;) {
@@ -430,13 +437,15 @@ bool ForEachRecord(const QString& storePath, const std::function<bool(const TBoo
         const int64_t count = f.size() / TBookmarkRec::Size;
         if (place >= count) break;
         const int64_t n = std::min<int64_t>(chunkRecords, count - place);
-        if (!f.seek(place * TBookmarkRec::Size)) break;
-        const QByteArray chunk = f.read(n * TBookmarkRec::Size);
+        const QByteArray chunk =
+            f.seek(place * TBookmarkRec::Size) ? f.read(n * TBookmarkRec::Size) : QByteArray();
         const int64_t got = chunk.size() / TBookmarkRec::Size;
         for (int64_t i = 0; i < got; ++i)
             if (!fn(TBookmarkRec::FromBytes(chunk.constData() + i * TBookmarkRec::Size)))
                 return true;
-        if (got < n) break; // a failed read ends the walk
+        if (got < n)
+            return fail(error,
+                        ioError(QStringLiteral("Cannot read the bookmark store"), storePath, f));
         place += got;
     }
     return true;
@@ -493,7 +502,7 @@ bool copyLive(QFile& src, QFile& dst, const TStep& step, bool* cancelled,
 } // namespace
 
 TCompactResult CompactStore(const QString& storePath, const QString& tmpPath, const TStep& step,
-                            QString* error) {
+                            QString* error, const QStringList& derived) {
     if (!QFileInfo(storePath).isFile()) return TCompactResult::NoStore;
     QFile src(storePath);
     if (!src.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
@@ -528,6 +537,17 @@ TCompactResult CompactStore(const QString& storePath, const QString& tmpPath, co
         return abandon(TCompactResult::Failed);
     }
     ::fsync(dst.handle());
+    // Nothing may keep the old numbers once the new store is in place: should
+    // the program end right after the rename, the next start rebuilds the tree.
+    for (const QString& file : derived) {
+        QFile d(file);
+        if (d.exists() && !d.remove()) {
+            fail(error, QStringLiteral("Cannot delete \"%1\" (%2); the bookmarks were not "
+                                       "compacted.")
+                            .arg(QDir::toNativeSeparators(file), d.errorString()));
+            return abandon(TCompactResult::Failed);
+        }
+    }
     dst.close();
     src.close();
     // One rename replaces the store: there is never a moment without one.
@@ -548,30 +568,34 @@ int RepointBookmarks(const QString& storePath, const QString& oldPath, const QSt
     if (!QFileInfo(storePath).isFile()) return 0;
     // "*" is the mark of a deleted record, never a file.
     if (oldPath == QLatin1String("*") || newPath == QLatin1String("*")) return 0;
+    const QVector<int32_t> places = BookmarkIndex(storePath).LiveRecordsOf(oldPath);
+    if (places.isEmpty()) return 0;
     QFile f(storePath);
-    if (!f.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+    if (!f.open(QIODevice::ReadWrite)) {
         fail(error, ioError(QStringLiteral("Cannot open the bookmark store"), storePath, f));
         return -1;
     }
+    const QString cut = CutUtf8(newPath, TBookmarkRec::PathCapacity);
     int changed = 0;
-    for (int64_t place = 0;; ++place) {
+    for (const int32_t place : places) {
         if (step && !step()) break;
-        if (place >= f.size() / TBookmarkRec::Size) break;
-        if (!f.seek(place * TBookmarkRec::Size)) break;
-        QByteArray bytes = f.read(TBookmarkRec::Size);
+        const int64_t offset = int64_t(place - 1) * TBookmarkRec::Size;
+        QByteArray bytes = f.seek(offset) ? f.read(TBookmarkRec::Size) : QByteArray();
         if (bytes.size() != TBookmarkRec::Size) break;
+        // Looked at again: events run between records, and the index only says
+        // where this path was.
         TBookmarkRec r = TBookmarkRec::FromBytes(bytes.constData());
         if (r.Deleted() || r.FilePath != oldPath) continue;
-        r.FilePath = CutUtf8(newPath, TBookmarkRec::PathCapacity);
+        r.FilePath = cut;
         memset(bytes.data() + offPath, 0, 255);
         putShort(bytes.data() + offPath, TBookmarkRec::PathCapacity, r.FilePath);
         const FileStamp before = stampOf(storePath);
-        if (!f.seek(place * TBookmarkRec::Size) || f.write(bytes) != bytes.size()) {
+        if (!f.seek(offset) || f.write(bytes) != bytes.size() || !f.flush()) {
             fail(error, ioError(QStringLiteral("Cannot write the bookmark store"), storePath, f));
             return -1;
         }
         ++changed;
-        if (r.RecNo == place + 1)
+        if (r.RecNo == place)
             TIndexAccess::written(storePath, r, before);
         else
             ++generations()[key(storePath)];

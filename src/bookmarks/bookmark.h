@@ -95,6 +95,9 @@ QString ComposeDescription(const TBookmarkRec& rec, const TMP3Rec& tag, const QD
 QString WithSuffixes(const QString& text, int32_t position, int32_t recNo);
 // Keeps the first characters of text that fit in maxBytes of UTF-8.
 QString CutUtf8(const QString& text, int maxBytes);
+// Whether a file's path fits the store's path field whole (254 bytes of UTF-8).
+// A cut path would name another file, or none: such files get no bookmarks.
+bool PathFitsStore(const QString& path);
 
 // Stores bm.Rec: appends it when RecNo is 0 (setting RecNo) or rewrites place
 // RecNo. Composes the description first when DescriptionNeeded. Updates
@@ -109,9 +112,11 @@ bool MarkDeleted(TBookmark& bm, const QString& storePath, const QDateTime& now,
 
 // Whole records in the store (0 when it does not exist).
 int32_t StoreRecordCount(const QString& storePath);
-// Calls fn for every whole record in file order until it returns false. A read
-// failure ends the walk quietly. Returns false when the store could not be opened.
-bool ForEachRecord(const QString& storePath, const std::function<bool(const TBookmarkRec&)>& fn);
+// Calls fn for every whole record in file order until it returns false. Returns
+// false (with a message in *error) when the store could not be opened or a read
+// failed part way; the records before the failure have been passed to fn.
+bool ForEachRecord(const QString& storePath, const std::function<bool(const TBookmarkRec&)>& fn,
+                   QString* error = nullptr);
 
 // Called between records by the bulk operations; returning false cancels.
 using TStep = std::function<bool()>;
@@ -120,13 +125,19 @@ enum class TCompactResult { NoStore, Done, Cancelled, Failed };
 // Copies the live records, renumbered from 1, to tmpPath and renames that over
 // the store in one step. Writes made through this file while step lets events
 // run are never lost: when any happened, the copy is made again without
-// yielding before the rename. Descriptions are not touched. The caller deletes
-// the tree file and rebuilds the tree afterwards.
+// yielding before the rename. Descriptions are not touched.
+// derived: files that name records by number (the tree file). They are deleted
+// after the last copy and before the store is replaced, so none can outlive the
+// old numbering; when one cannot be deleted the compaction fails and the store
+// stays as it was. The caller rebuilds the tree afterwards.
 TCompactResult CompactStore(const QString& storePath, const QString& tmpPath,
-                            const TStep& step = {}, QString* error = nullptr);
+                            const TStep& step = {}, QString* error = nullptr,
+                            const QStringList& derived = {});
 // Sets FilePath := newPath (cut to 254 bytes) in every live record whose path
-// equals oldPath exactly; nothing else changes. Returns the number of records
-// changed, or -1 on failure (error set).
+// equals oldPath exactly; nothing else changes. The records are found through
+// the store's index, so a rename costs what its own bookmarks cost, not a read
+// of the whole store. step runs before each record is changed. Returns the
+// number of records changed, or -1 on failure (error set).
 int RepointBookmarks(const QString& storePath, const QString& oldPath, const QString& newPath,
                      const TStep& step = {}, QString* error = nullptr);
 

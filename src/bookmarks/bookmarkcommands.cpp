@@ -15,37 +15,99 @@
 #include "util/errors.h"
 #include "util/options.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTreeWidget>
 
 namespace {
 
-// Lets the window process pending events now and then during bulk work.
-TStep throttledEvents() {
+const QString kNoDataFolder =
+    QStringLiteral("Bookmarks cannot be saved until the data folder can be created.");
+const QString kPathTooLong =
+    QStringLiteral("The path of this file is too long to bookmark (254 bytes at most).");
+
+} // namespace
+
+std::function<bool()> TfrmMain::throttledEvents() {
+    // Events run at the first step and then every 30 ms: often enough for a
+    // responsive window, rarely enough not to cost more than the work.
     auto timer = std::make_shared<QElapsedTimer>();
-    timer->start();
     return [timer] {
-        if (timer->elapsed() >= 30) {
+        if (!timer->isValid() || timer->elapsed() >= 30) {
             QCoreApplication::processEvents();
-            timer->restart();
+            timer->start();
         }
         return true;
     };
 }
 
-} // namespace
+// ---------------------------------------------------------------- long operations
+
+TfrmMain::TLongOperation::TLongOperation(TfrmMain* window, const QString& caption)
+    : w(window), previousCaption(window->windowTitle()) {
+    if (w->longOperations++ == 0) w->lockCommands(true);
+    w->setWindowTitle(caption);
+}
+
+TfrmMain::TLongOperation::~TLongOperation() {
+    if (--w->longOperations > 0) {
+        w->setWindowTitle(previousCaption);
+        return;
+    }
+    w->lockCommands(false);
+    w->setWindowTitle(QStringLiteral("Narrabel"));
+}
+
+void TfrmMain::lockCommands(bool lock) {
+    if (!lock) {
+        for (const auto& [widget, enabled] : lockedWidgets)
+            if (widget) widget->setEnabled(enabled);
+        for (const auto& [action, enabled] : lockedActions)
+            if (action) action->setEnabled(enabled);
+        lockedWidgets.clear();
+        lockedActions.clear();
+        return;
+    }
+    QList<QWidget*> widgets{cmdRename, cmdDelBM, cmdCompact, cmdImport, cmdTagEditor};
+    if (frmImport) widgets << frmImport->cmdOk;
+    if (frmMissing) widgets << frmMissing->cmdRepoint << frmMissing->cmdDelete;
+    // The tag editor deletes files with their bookmarks and renames them.
+    if (frmEdit) widgets << frmEdit;
+    for (QWidget* widget : widgets) {
+        lockedWidgets.append({widget, !widget->testAttribute(Qt::WA_ForceDisabled)});
+        widget->setEnabled(false);
+    }
+    for (QAction* action : pop->actions()) {
+        static const QStringList names{"mnuRename", "mnuDelBM", "mnuCompact", "mnuImport",
+                                       "mnuEditTag"};
+        if (!names.contains(action->objectName())) continue;
+        lockedActions.append({action, action->isEnabled()});
+        action->setEnabled(false);
+    }
+}
+
+// ---------------------------------------------------------------- commands
+
+QString TfrmMain::BookmarkRefusal(const QString& path) const {
+    if (StorePath.isEmpty()) return kNoDataFolder;
+    if (!PathFitsStore(path)) return kPathTooLong;
+    return {};
+}
 
 // Stores a bookmark record with the main window's flags and switches.
 static void writeBookmark(TfrmMain* w, TBookmark& bm) {
     TWriteContext ctx;
     ctx.Closing = w->Closing;
-    ctx.Deleting = w->Deleting;
+    // A bookmark made while a delete runs is no part of it: it is described as always.
+    ctx.Deleting = w->Deleting && bm.Rec.RecNo != 0;
     ctx.AlwaysInsert = AppOptions().AlwaysInsert;
     ctx.AutoExtra = AppOptions().AutoExtra;
     ctx.EditList = w->EditList.get();
@@ -69,6 +131,10 @@ void TfrmMain::cmdBookmarkClick() {
         ShowMessage(QStringLiteral("Please open a valid media file."));
         return;
     }
+    if (const QString refusal = BookmarkRefusal(file); !refusal.isEmpty()) {
+        ShowMessage(refusal);
+        return;
+    }
     frmBM->pnlPos->setText(FormatThousands(QString::number(mp->Position())) + QStringLiteral(" (") +
                            StatusText(1) + QStringLiteral(")"));
     frmBM->pnlFile->setText(ExtractFileName(file));
@@ -76,11 +142,11 @@ void TfrmMain::cmdBookmarkClick() {
 }
 
 void TfrmMain::SaveNewBookmark(const QString& path, int32_t position, const QString& description) {
-    if (StorePath.isEmpty())
-        throw NarrabelError(QStringLiteral("No data folder: bookmarks cannot be saved."));
+    if (const QString refusal = BookmarkRefusal(path); !refusal.isEmpty())
+        throw NarrabelError(refusal);
     TBookmark bm;
     bm.Rec.RecNo = 0;
-    bm.Rec.FilePath = CutUtf8(path, TBookmarkRec::PathCapacity);
+    bm.Rec.FilePath = path;
     bm.Rec.Description = CutUtf8(description, TBookmarkRec::PathCapacity);
     bm.Rec.Position = position;
     writeBookmark(this, bm);
@@ -90,11 +156,15 @@ void TfrmMain::SaveNewBookmark(const QString& path, int32_t position, const QStr
     LastMarkTime = QDateTime::currentDateTime();
 }
 
-QString TfrmMain::FindOrAddStartBookmark(const QString& path) {
+QString TfrmMain::FindOrAddStartBookmark(const QString& path, TStartBookmark* outcome) {
+    TStartBookmark ignored;
+    TStartBookmark& out = outcome ? *outcome : ignored;
+    out = TStartBookmark::NotStored;
+    if (!BookmarkRefusal(path).isEmpty()) return {};
     // The last node in tree order whose record names this file wins; the
     // store's index and the node cache stand in for reading every record.
     QString result;
-    if (!StorePath.isEmpty() && QFileInfo::exists(StorePath)) {
+    if (QFileInfo::exists(StorePath)) {
         const TBookmarkIndex& index = BookmarkIndex(StorePath);
         if (!treeCachesValid) rebuildTreeCaches();
         QTreeWidgetItem* best = nullptr;
@@ -114,8 +184,13 @@ QString TfrmMain::FindOrAddStartBookmark(const QString& path) {
                 result = rec->Description;
         }
     }
-    if (result.isEmpty()) SaveNewBookmark(path, 1, QString());
-    return result;
+    if (!result.isEmpty()) {
+        out = TStartBookmark::Found;
+        return result;
+    }
+    SaveNewBookmark(path, 1, QString());
+    out = TStartBookmark::Added;
+    return {};
 }
 
 void TfrmMain::tvDblClick() {
@@ -138,7 +213,8 @@ void TfrmMain::GoToSelectedBookmark() {
         node->setSelected(true);
     }
     std::unique_ptr<TBookmark> bm = BookmarkFromNode(node);
-    if (!bm->Valid) {
+    // A node whose record was deleted is a leftover, never a file to look for.
+    if (!bm->Valid || bm->Rec.Deleted()) {
         ShowMessage(QStringLiteral("lookup failed: ") + node->text(0));
         return;
     }
@@ -160,7 +236,11 @@ void TfrmMain::GoToSelectedBookmark() {
             Dlg().OpenFile(this, QStringLiteral("Open"), ExtractFilePath(bm->Rec.FilePath),
                            DlgOpenFilter(), AppOptions().MoreFormats ? 2 : 1);
         if (!chosen) break;
-        bm->Rec.FilePath = CutUtf8(*chosen, TBookmarkRec::PathCapacity);
+        if (!PathFitsStore(*chosen)) {
+            ShowMessage(kPathTooLong);
+            break;
+        }
+        bm->Rec.FilePath = *chosen;
         writeBookmark(this, *bm);
         GoToSelectedBookmark();
         break;
@@ -179,11 +259,12 @@ void TfrmMain::GoToSelectedBookmark() {
 }
 
 void TfrmMain::cmdRenameClick() {
+    if (LongOperationRunning()) return;
     QTreeWidgetItem* node = tv->currentItem();
     if (!node || !node->isSelected()) return;
     if (IsBookmarkNode(node)) {
         std::unique_ptr<TBookmark> bm = BookmarkFromNode(node);
-        if (!bm->Valid) {
+        if (!bm->Valid || bm->Rec.Deleted()) {
             ShowMessage(QStringLiteral("lookup failed: ") + node->text(0));
             return;
         }
@@ -224,10 +305,10 @@ void TfrmMain::tvDeletion(QTreeWidgetItem* node) {
 }
 
 void TfrmMain::mnuDelBMClick() {
+    if (LongOperationRunning()) return;
     QList<QTreeWidgetItem*> selected = tv->selectedItems();
     if (selected.isEmpty()) return;
     if (!AskYesNo(QStringLiteral("Delete selected item(s)?"))) return;
-    Deleting = true;
     QString reselect;
     QTreeWidgetItem* focused = tv->currentItem();
     if (!focused || !focused->isSelected()) focused = selected.last();
@@ -241,31 +322,48 @@ void TfrmMain::mnuDelBMClick() {
         else if (parent)
             reselect = parent->text(0);
     }
-    setWindowTitle(QStringLiteral("Narrabel - Removing tree items..."));
-    cmdCompact->setEnabled(false);
-    struct Done {
-        TfrmMain* w;
-        ~Done() {
-            w->Deleting = false;
-            w->cmdCompact->setEnabled(true);
-            w->setWindowTitle(QStringLiteral("Narrabel"));
+    {
+        TLongOperation op(this, QStringLiteral("Narrabel - Removing tree items..."));
+        QScopedValueRollback<bool> deleting(Deleting, true);
+        // What goes is fixed now: the selected nodes with the bookmarks of the
+        // selected authors. A bookmark made meanwhile is not among them and keeps
+        // its author (nodes are only ever added while this runs).
+        const QSet<QTreeWidgetItem*> chosen(selected.begin(), selected.end());
+        struct Target {
+            QTreeWidgetItem* node;
+            QList<QTreeWidgetItem*> children; // an author's bookmarks when the delete began
+        };
+        QList<Target> targets;
+        for (QTreeWidgetItem* node : AllNodes()) {
+            if (!chosen.contains(node) || (node->parent() && chosen.contains(node->parent())))
+                continue;
+            Target t{node, {}};
+            for (int i = 0; i < node->childCount(); ++i)
+                t.children.append(node->child(i));
+            targets.append(t);
         }
-    } done{this};
-    // Selected bookmarks under a selected author go with their author.
-    QSet<QTreeWidgetItem*> chosen(selected.begin(), selected.end());
-    QList<QTreeWidgetItem*> order = AllNodes();
-    for (int i = order.size() - 1; i >= 0; --i) {
-        QTreeWidgetItem* node = order[i];
-        if (!chosen.contains(node) || (node->parent() && chosen.contains(node->parent()))) continue;
-        QCoreApplication::processEvents();
-        removeNode(node);
+        const auto step = throttledEvents();
+        for (int i = int(targets.size()) - 1; i >= 0; --i) {
+            step();
+            const Target& t = targets[i];
+            if (t.node->childCount() == t.children.size()) {
+                removeNode(t.node);
+            } else {
+                for (QTreeWidgetItem* child : t.children)
+                    removeNode(child);
+            }
+        }
     }
-    Deleting = false;
     SaveTreeFile();
     if (!reselect.isEmpty()) SelectNodeByText(reselect);
 }
 
 void TfrmMain::cmdCompactClick() {
+    if (LongOperationRunning()) return;
+    if (StorePath.isEmpty()) {
+        ShowMessage(kNoDataFolder);
+        return;
+    }
     if (!AskYesNo(QStringLiteral("Rebuild database and tree view (application remains usable)?")))
         return;
     CompactStore();
@@ -274,28 +372,34 @@ void TfrmMain::cmdCompactClick() {
 
 void TfrmMain::CompactStore() {
     if (StorePath.isEmpty() || !QFileInfo::exists(StorePath)) return;
-    setWindowTitle(QStringLiteral("Narrabel - Compacting bookmarks..."));
+    TLongOperation op(this, QStringLiteral("Narrabel - Compacting bookmarks..."));
+    const QString treeFile = DataFolder + TreeFileName();
     QString error;
-    const TCompactResult r =
-        ::CompactStore(StorePath, DataFolder + QStringLiteral("!.tmp"), throttledEvents(), &error);
+    // The tree file names records by their old numbers: it goes before the
+    // renumbered store takes the old one's place.
+    const TCompactResult r = ::CompactStore(StorePath, DataFolder + QStringLiteral("!.tmp"),
+                                            throttledEvents(), &error, {treeFile});
     if (r == TCompactResult::Failed) {
-        setWindowTitle(QStringLiteral("Narrabel"));
+        // The store is as it was, and so is the tree on screen: keep it on disk.
+        try {
+            if (!QFileInfo::exists(treeFile)) SaveTreeFile();
+        } catch (const std::exception&) {
+            // Without a tree file the next start builds the tree from the store.
+        }
         throw NarrabelError(error);
     }
-    QFile::remove(DataFolder + TreeFileName());
     tv->clear();
     noteTreeChanged();
     LoadTree();
-    setWindowTitle(QStringLiteral("Narrabel"));
 }
 
 void TfrmMain::RepointBookmarks(const QString& oldPath, const QString& newPath) {
     if (StorePath.isEmpty() || !QFileInfo::exists(StorePath)) return;
-    setWindowTitle(QStringLiteral("Narrabel - Repointing bookmarks..."));
+    if (BookmarkIndex(StorePath).LiveRecordsOf(oldPath).isEmpty()) return;
+    TLongOperation op(this, QStringLiteral("Narrabel - Repointing bookmarks..."));
     QString error;
-    const int n = ::RepointBookmarks(StorePath, oldPath, newPath, throttledEvents(), &error);
-    setWindowTitle(QStringLiteral("Narrabel"));
-    if (n < 0) throw NarrabelError(error);
+    if (::RepointBookmarks(StorePath, oldPath, newPath, throttledEvents(), &error) < 0)
+        throw NarrabelError(error);
 }
 
 void TfrmMain::AppendNameMap(const QString& oldName, const QString& newName) {
@@ -306,12 +410,18 @@ void TfrmMain::AppendNameMap(const QString& oldName, const QString& newName) {
 }
 
 void TfrmMain::mnuImportClick() {
+    if (LongOperationRunning()) return;
+    if (StorePath.isEmpty()) {
+        ShowMessage(kNoDataFolder);
+        return;
+    }
     frmImport->show();
     frmImport->raise();
     frmImport->activateWindow();
 }
 
 void TfrmMain::cmdTagEditorClick() {
+    if (LongOperationRunning()) return;
     const QString file = TrimCtl(cmbFile->currentText());
     if (!file.isEmpty()) {
         frmEdit->MoveToFolder(ExtractFilePath(file));
@@ -326,6 +436,7 @@ void TfrmMain::cmdTagEditorClick() {
 }
 
 void TfrmMain::mnuEditTagClick() {
+    if (LongOperationRunning()) return;
     QTreeWidgetItem* node = tv->currentItem();
     if (!node || !node->isSelected()) {
         const auto sel = tv->selectedItems();

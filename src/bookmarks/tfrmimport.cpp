@@ -15,10 +15,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QStandardPaths>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <exception>
 
 namespace {
 const int kChooserWidth = 321;
@@ -78,11 +80,15 @@ TfrmImport::TfrmImport(QWidget* parent) : QDialog(parent) {
     lblFiles->setObjectName(QStringLiteral("lblFiles"));
     lblNew = new QLabel(QStringLiteral("New: 0"), pnlPrg);
     lblNew->setObjectName(QStringLiteral("lblNew"));
+    lblSkipped = new QLabel(QStringLiteral("Skipped: 0"), pnlPrg);
+    lblSkipped->setObjectName(QStringLiteral("lblSkipped"));
     cmdCancelImport = new QPushButton(QStringLiteral("&Cancel"), pnlPrg);
     cmdCancelImport->setObjectName(QStringLiteral("cmdCancelImport"));
     counters->addWidget(lblFiles);
     counters->addSpacing(24);
     counters->addWidget(lblNew);
+    counters->addSpacing(24);
+    counters->addWidget(lblSkipped);
     counters->addStretch(1);
     counters->addWidget(cmdCancelImport);
     prg->addLayout(counters);
@@ -103,6 +109,7 @@ QString TfrmImport::SelectedFolder() const {
 }
 
 void TfrmImport::cmdOkClick() {
+    if (frmMain->LongOperationRunning()) return;
     const QString folder = SelectedFolder();
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
         ShowMessage(QStringLiteral("Please select a starting folder."));
@@ -143,10 +150,9 @@ void TfrmImport::increment(QLabel* label, const QString& prefix) {
 void TfrmImport::ImportFolder() {
     const QString folder = SelectedFolder();
     const QString oldCurrent = QDir::currentPath();
-    scanning = true;
-    frmMain->BatchAdding = true;
     lblFiles->setText(QStringLiteral("Files: 0"));
     lblNew->setText(QStringLiteral("New: 0"));
+    lblSkipped->setText(QStringLiteral("Skipped: 0"));
     struct Restore {
         TfrmImport* w;
         QString current;
@@ -163,17 +169,33 @@ void TfrmImport::ImportFolder() {
             QDir::setCurrent(current);
         }
     };
+    std::exception_ptr failure;
     {
+        TfrmMain::TLongOperation op(frmMain, QStringLiteral("Narrabel - Importing bookmarks..."));
+        QScopedValueRollback<bool> batch(frmMain->BatchAdding, true);
         Restore restore{this, oldCurrent};
-        ScanFolder(folder);
+        scanning = true;
+        try {
+            ScanFolder(folder);
+        } catch (...) {
+            failure = std::current_exception(); // reported once the tree is in order
+        }
     }
-    if (StopRequested) ShowMessage(QStringLiteral("Process stopped."));
+    // The bookmarks stored so far are in the tree: it is sorted and saved
+    // however the scan ended, so they are there at the next start too.
+    if (StopRequested && !failure) ShowMessage(QStringLiteral("Process stopped."));
     StopRequested = false;
     frmMain->tv->collapseAll();
     frmMain->tv->sortItems(0, Qt::AscendingOrder);
-    frmMain->SaveTreeFile();
-    frmMain->BatchAdding = false;
     hide();
+    if (!skippedReason.isEmpty() && !failure) ShowMessage(skippedReason); // once per import
+    skippedReason.clear();
+    try {
+        frmMain->SaveTreeFile();
+    } catch (...) {
+        if (!failure) throw;
+    }
+    if (failure) std::rethrow_exception(failure);
 }
 
 void TfrmImport::ScanFolder(const QString& folder) {
@@ -195,8 +217,14 @@ void TfrmImport::ScanFolder(const QString& folder) {
         const QString path = base + name;
         if (!IsPlayableFile(path)) continue;
         pnlFile->setText(name);
-        if (frmMain->FindOrAddStartBookmark(path).isEmpty())
+        TfrmMain::TStartBookmark outcome;
+        frmMain->FindOrAddStartBookmark(path, &outcome);
+        if (outcome == TfrmMain::TStartBookmark::Added)
             increment(lblNew, QStringLiteral("New: "));
+        else if (outcome == TfrmMain::TStartBookmark::NotStored) {
+            increment(lblSkipped, QStringLiteral("Skipped: "));
+            skippedReason = frmMain->BookmarkRefusal(path);
+        }
         increment(lblFiles, QStringLiteral("Files: "));
     }
 }

@@ -31,6 +31,7 @@ public:
     QLabel* pnlFile = nullptr;
     QLabel* lblFiles = nullptr;
     QLabel* lblNew = nullptr;
+    QLabel* lblSkipped = nullptr; // files whose path is too long to bookmark
     QPushButton* cmdCancelImport = nullptr;
 
 protected:
@@ -41,4 +42,5 @@ protected:
 private:
     void increment(QLabel* label, const QString& prefix);
     bool scanning = false;
+    QString skippedReason; // why files were skipped, said once at the end
 };

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 namespace {
@@ -94,15 +93,7 @@ bool LoadTreeFile(const QString& path, QVector<TTreeLine>& out, QString* error) 
 }
 
 bool SaveTreeFile(const QString& path, const QVector<TTreeLine>& nodes, QString* error) {
-    QSaveFile f(path);
-    const QByteArray data = RenderTreeText(nodes);
-    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit()) {
-        if (error)
-            *error = QStringLiteral("Cannot write \"%1\": %2")
-                         .arg(QDir::toNativeSeparators(path), f.errorString());
-        return false;
-    }
-    return true;
+    return ReplaceFile(path, RenderTreeText(nodes), error);
 }
 
 int64_t NodeRecordNumber(const QString& text) {
@@ -133,12 +124,7 @@ bool AppendNameMap(const QString& mapPath, const QString& oldName, const QString
     TSuperStringList lines;
     if (QFileInfo::exists(mapPath)) lines.LoadFromFile(mapPath);
     lines.append(NameMapLine(oldName, newName));
-    if (!lines.SaveToFile(mapPath)) {
-        if (error)
-            *error = QStringLiteral("Cannot write \"%1\"").arg(QDir::toNativeSeparators(mapPath));
-        return false;
-    }
-    return true;
+    return lines.SaveToFile(mapPath, error);
 }
 
 TNameMap TNameMap::Load(const QString& mapPath) {

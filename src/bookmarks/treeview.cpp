@@ -1,18 +1,15 @@
 // The bookmark tree: authors and their bookmarks, the tree file and the author map.
 
+#include "app/application.h"
 #include "app/tfrmmain.h"
 #include "bookmarks/bookmark.h"
 #include "bookmarks/treefile.h"
 #include "tags/mp3.h"
 #include "util/errors.h"
 
-#include <QAction>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QMenu>
-#include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTreeWidget>
 
 namespace {
@@ -28,12 +25,6 @@ public:
 
 bool lessText(const QString& a, const QString& b) {
     return QString::localeAwareCompare(a, b) < 0;
-}
-
-QAction* menuAction(QMenu* menu, const char* name) {
-    for (QAction* a : menu->actions())
-        if (a->objectName() == QLatin1String(name)) return a;
-    return nullptr;
 }
 
 } // namespace
@@ -213,9 +204,10 @@ QTreeWidgetItem* TfrmMain::LatestChildNode(QTreeWidgetItem* outer) {
     for (int i = 0; i < outer->childCount(); ++i)
         texts << outer->child(i)->text(0);
     const int64_t n = BookmarkIndex(StorePath).LatestChildRecord(texts);
-    const QString key = ZeroPadTo(QString::number(n), 8) + QLatin1Char(']');
-    for (QTreeWidgetItem* node : AllNodes())
-        if (node->text(0).contains(key)) return node;
+    // Only this author's bookmarks, by the number their texts end in: a text
+    // anywhere else may still hold that number from before a compaction.
+    for (int i = 0; i < outer->childCount(); ++i)
+        if (::NodeRecordNumber(outer->child(i)->text(0)) == n) return outer->child(i);
     return nullptr;
 }
 
@@ -226,7 +218,13 @@ void TfrmMain::SaveTreeFile() {
     for (QTreeWidgetItem* node : AllNodes())
         lines.push_back({node->parent() ? 1 : 0, node->text(0)});
     QString error;
-    if (!::SaveTreeFile(DataFolder + TreeFileName(), lines, &error)) throw NarrabelError(error);
+    const QString path = DataFolder + TreeFileName();
+    if (!::SaveTreeFile(path, lines, &error)) {
+        // An older file would bring back a tree without this change at the next
+        // start; without one, the next start builds the tree from the store.
+        QFile::remove(path);
+        throw NarrabelError(error);
+    }
 }
 
 void TfrmMain::LoadTree() {
@@ -260,42 +258,43 @@ void TfrmMain::LoadTree() {
         return;
     }
     tv->clear();
-    setWindowTitle(QStringLiteral("Narrabel - Building tree view..."));
-    for (QWidget* w : {static_cast<QWidget*>(cmdDelBM), static_cast<QWidget*>(cmdCompact)})
-        w->setEnabled(false);
-    for (const char* name : {"mnuDelBM", "mnuCompact"})
-        if (QAction* a = menuAction(pop, name)) a->setEnabled(false);
-    BatchAdding = true;
-    rebuildNames.clear();
-    bool stopped = false;
-    QElapsedTimer sinceEvents;
-    sinceEvents.start();
-    ForEachRecord(StorePath, [&](const TBookmarkRec& rec) {
-        // Keep the window responsive without paying for an event round per record.
-        if (sinceEvents.elapsed() >= 30) {
-            QCoreApplication::processEvents();
-            sinceEvents.restart();
-        }
-        if (Closing) {
-            stopped = true;
-            return false;
-        }
-        if (!rec.Deleted()) AddBookmarkNode(rec);
-        return true;
-    });
-    rebuildNames.clear();
-    if (stopped) return; // the next start builds the tree again
-    BatchAdding = false;
+    // The walk stops at the records that were there when it began: a bookmark
+    // made meanwhile adds its own node and must not come back a second time.
+    const int64_t count = StoreRecordCount(StorePath);
+    bool stopped = false, read = false;
+    QString error;
+    {
+        TLongOperation op(this, QStringLiteral("Narrabel - Building tree view..."));
+        QScopedValueRollback<bool> batch(BatchAdding, true);
+        rebuildNames.clear();
+        const auto step = throttledEvents();
+        int64_t place = 0;
+        read = ForEachRecord(
+            StorePath,
+            [&](const TBookmarkRec& rec) {
+                if (++place > count) return false;
+                step();
+                if (Closing) {
+                    stopped = true;
+                    return false;
+                }
+                if (!rec.Deleted()) AddBookmarkNode(rec);
+                return true;
+            },
+            &error);
+        rebuildNames.clear();
+    }
+    if (stopped) return; // no tree file: the next start builds the tree again
     tv->sortItems(0, Qt::AscendingOrder);
     treeSorted = true;
     noteTreeChanged();
-    SaveTreeFile();
-    warmLookups();
-    setWindowTitle(QStringLiteral("Narrabel"));
-    cmdDelBM->setEnabled(true);
-    cmdCompact->setEnabled(true);
-    for (const char* name : {"mnuDelBM", "mnuCompact"})
-        if (QAction* a = menuAction(pop, name)) a->setEnabled(true);
+    if (read) {
+        SaveTreeFile();
+        warmLookups();
+    } else {
+        // A tree file of what could be read would hide the rest at every start.
+        ShowDefaultError(error);
+    }
     tv->setFocus();
 }
 

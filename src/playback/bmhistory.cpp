@@ -15,11 +15,11 @@ TBMHistory::~TBMHistory() {
     Save();
 }
 
-bool TBMHistory::Save() const {
+bool TBMHistory::Save(QString* error) const {
     if (Path.isEmpty()) return false;
     TSuperStringList lines;
     lines.append(Entries);
-    return lines.SaveToFile(Path);
+    return lines.SaveToFile(Path, error);
 }
 
 QString TBMHistory::EntryLine(const QString& path, int32_t position) {

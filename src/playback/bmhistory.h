@@ -23,7 +23,8 @@ public:
 
     // Loads the file when it exists; the cursor stands on the last entry.
     explicit TBMHistory(const QString& path);
-    // Saves the file (nothing without a path; a failed write is dropped).
+    // Saves the file (nothing without a path; a failed write is dropped: an
+    // owner that reports it calls Save and clears Path first).
     ~TBMHistory();
     TBMHistory(const TBMHistory&) = delete;
     TBMHistory& operator=(const TBMHistory&) = delete;
@@ -37,8 +38,9 @@ public:
 
     QString PrevHint() const;
     QString NextHint() const;
-    // Writes every entry to the file, replacing it. False when it cannot.
-    bool Save() const;
+    // Writes every entry to the file, replacing it in one step. False (the old
+    // file untouched, a message in *error) when it cannot.
+    bool Save(QString* error = nullptr) const;
 
     // "000000000834/books/a.mp3" for position 834 and that path.
     static QString EntryLine(const QString& path, int32_t position);

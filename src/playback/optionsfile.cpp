@@ -1,9 +1,10 @@
 #include "playback/optionsfile.h"
 
+#include "util/qorext.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QtEndian>
 
 #include <cmath>
@@ -425,12 +426,7 @@ bool TOptionsFile::Apply(const QByteArray& data, QString* error) {
 }
 
 bool SaveOptionsFile(const QString& path, const TOptionsFile& options, QString* error) {
-    QSaveFile f(path);
-    const QByteArray data = options.ToBytes();
-    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit())
-        return fail(error, QStringLiteral("Cannot write \"%1\": %2")
-                               .arg(QDir::toNativeSeparators(path), f.errorString()));
-    return true;
+    return ReplaceFile(path, options.ToBytes(), error);
 }
 
 bool LoadOptionsFile(const QString& path, TOptionsFile& options, QString* error) {

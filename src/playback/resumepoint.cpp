@@ -18,12 +18,12 @@ const int kMaxRecentFiles = 30;
 const int32_t kResumeLeadMs = 2500; // resume a little before where listening stopped
 const int32_t kResumeMinMs = 10;
 
-// Writes lines ended by CR LF; an error reaches the default error box.
+// Replaces the file with these lines; an error reaches the default error box.
 void writeLines(const QString& path, const QStringList& lines) {
     TSuperStringList list;
     list.append(lines);
-    if (!list.SaveToFile(path))
-        throw NarrabelError(QStringLiteral("Cannot write \"%1\"").arg(path));
+    QString error;
+    if (!list.SaveToFile(path, &error)) throw NarrabelError(error);
 }
 
 } // namespace

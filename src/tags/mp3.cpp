@@ -20,15 +20,29 @@ const TTagField TagFields[7] = {
     {"comment", &TMP3Rec::Comment},
 };
 
-void ReadTag(const QString& path) {
-    TMP3Rec& r = CurrentTag();
-    r = TMP3Rec();
+namespace {
+
+// What ReadTag produced for the file whose tag TagStore holds, while the tag
+// object still holds it as loaded; FileName empty when there is no such read.
+TMP3Rec& LastRead() {
+    static TMP3Rec rec;
+    return rec;
+}
+
+// Loads path's tag into TagStore and reads the seven fields from it as the
+// tag record shows them. On a failed load every field is empty.
+TMP3Rec LoadFields(const QString& path) {
+    TMP3Rec r;
     Tid3v2tag& tag = TagStore();
-    if (tag.LoadFromFile(path, 0) >= 256) return;
+    if (tag.LoadFromFile(path, 0) >= 256) return r;
     tag.GetTextFrame(QStringLiteral("TIT2"), r.Title);
     tag.GetTextFrame(QStringLiteral("TPE1"), r.Artist);
     tag.GetTextFrame(QStringLiteral("TALB"), r.Album);
-    tag.GetTextFrame(QStringLiteral("TYER"), r.Year);
+    // Version 4 has no TYER: its year is the start of the recording time.
+    if (tag.GetTextFrame(QStringLiteral("TYER"), r.Year) == txtNotFound && tag.Version() == 4) {
+        tag.GetTextFrame(QStringLiteral("TDRC"), r.Year);
+        r.Year.truncate(4);
+    }
     tag.GetTextFrame(QStringLiteral("TCON"), r.Genre);
     tag.GetTextFrame(QStringLiteral("TRCK"), r.Track);
     COMM comm;
@@ -40,31 +54,59 @@ void ReadTag(const QString& path) {
         r.*f.Field = TrimCtl(r.*f.Field);
     while (r.Track.size() < 2)
         r.Track.prepend(QLatin1Char('0'));
+    return r;
+}
+
+} // namespace
+
+void ReadTag(const QString& path) {
+    CurrentTag() = LoadFields(path);
+    LastRead() = CurrentTag();
 }
 
 int SaveCurrentTag(const QString& path) {
     const TMP3Rec r = CurrentTag();
-    // ISO-8859-1 is all a written frame can hold; refuse before anything changes.
-    for (const TTagField& f : TagFields)
-        if (!id3v2::IsLatin1(r.*f.Field)) return id3ErrNotLatin1;
     Tid3v2tag& tag = TagStore();
-    // Another read since the caller's may have left another file's tag here.
-    if (tag.FileName() != path) {
-        // Whatever this finds, the save below judges it; only a file that could
-        // not be opened leaves the tag object naming another file.
-        tag.LoadFromFile(path, 0);
+    // What the caller was shown for this file: the read it did, or, when
+    // another file was read or this one saved since, the same read again.
+    TMP3Rec shown = LastRead();
+    if (shown.FileName != path || tag.FileName() != path) {
+        shown = LoadFields(path);
+        // Whatever the load found, the save below judges it; only a file that
+        // could not be opened leaves the tag object naming another file.
         if (tag.FileName() != path) return id3ErrNoFile;
     }
-    tag.SetTextFrame(QStringLiteral("TIT2"), r.Title);
-    tag.SetTextFrame(QStringLiteral("TPE1"), r.Artist);
-    tag.SetTextFrame(QStringLiteral("TALB"), r.Album);
-    tag.SetTextFrame(QStringLiteral("TYER"), r.Year);
-    tag.SetTextFrame(QStringLiteral("TCON"), r.Genre);
-    tag.SetTextFrame(QStringLiteral("TRCK"), r.Track);
-    COMM comm;
-    comm.Encoding = 0;
-    comm.Language = QStringLiteral("ENG");
-    comm.Text = r.Comment;
-    tag.SetComment(comm, QString(), QStringLiteral("None"));
+    LastRead() = TMP3Rec();
+    // Only the fields the caller changed are written: the read is 8-bit and
+    // keeps one value of a frame, so writing an unchanged field back would
+    // lose what it could not show. Every other frame stays as it was.
+    auto changed = [&](QString TMP3Rec::*f) { return r.*f != shown.*f; };
+    // ISO-8859-1 is all a written frame can hold; refuse before anything changes.
+    for (const TTagField& f : TagFields)
+        if (changed(f.Field) && !id3v2::IsLatin1(r.*f.Field)) return id3ErrNotLatin1;
+    const struct {
+        const char* id;
+        QString TMP3Rec::*field;
+    } texts[] = {{"TIT2", &TMP3Rec::Title}, {"TPE1", &TMP3Rec::Artist}, {"TALB", &TMP3Rec::Album},
+                 {"TYER", &TMP3Rec::Year},  {"TCON", &TMP3Rec::Genre},  {"TRCK", &TMP3Rec::Track}};
+    for (const auto& t : texts) {
+        if (!changed(t.field)) continue;
+        const QString id = QString::fromLatin1(t.id);
+        if (t.field == &TMP3Rec::Year && tag.Version() == 4) {
+            tag.SetTextFrame(QStringLiteral("TDRC"), r.Year);
+            // A TYER some program left in a version 4 tag would still be read first.
+            QString old;
+            if (tag.GetTextFrame(id, old) != txtNotFound) tag.SetTextFrame(id, r.Year);
+            continue;
+        }
+        tag.SetTextFrame(id, r.*t.field);
+    }
+    if (changed(&TMP3Rec::Comment)) {
+        COMM comm;
+        comm.Encoding = 0;
+        comm.Language = QStringLiteral("ENG");
+        comm.Text = r.Comment;
+        tag.SetComment(comm, QString(), QStringLiteral("None"));
+    }
     return tag.SaveToFile(QStringLiteral("="), 255, 255, -1);
 }

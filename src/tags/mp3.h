@@ -29,8 +29,11 @@ TMP3Rec& CurrentTag();
 Tid3v2tag& TagStore();
 
 // Fills CurrentTag from the file's ID3v2 tag; on failure every field is empty.
+// A version 4 tag without TYER gives the year from the start of TDRC.
 void ReadTag(const QString& path);
-// Writes CurrentTag's fields into path's tag (reading path's tag first when the
-// tag object holds another file's). Returns the save's result code (256 or more
-// is a failure). No message and no player handling: see WriteTag.
+// Writes the fields of CurrentTag that differ from what ReadTag produced for
+// path (reading path's tag again when the tag object holds another file's or
+// was saved since); every other frame goes back as it was. A version 4 tag
+// keeps its year in TDRC. Returns the save's result code (256 or more is a
+// failure). No message and no player handling: see WriteTag.
 int SaveCurrentTag(const QString& path);

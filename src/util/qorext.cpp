@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTime>
 
@@ -73,11 +74,22 @@ QString TSuperStringList::Text() const {
     return t;
 }
 
-bool TSuperStringList::SaveToFile(const QString& path) const {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    QByteArray data = Text().toUtf8();
-    return f.write(data) == data.size() && f.flush();
+bool TSuperStringList::SaveToFile(const QString& path, QString* error) const {
+    return ReplaceFile(path, Text().toUtf8(), error);
+}
+
+bool ReplaceFile(const QString& path, const QByteArray& data, QString* error) {
+    QSaveFile f(path);
+    // Unbuffered, so that a short write fails here: a buffered one would only
+    // fail in the flush inside commit(), which renames the cut file over the
+    // old one all the same. Not committed, the temporary file is removed.
+    if (f.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && f.write(data) == data.size() &&
+        f.error() == QFileDevice::NoError && f.commit())
+        return true;
+    if (error)
+        *error = QStringLiteral("Cannot write \"%1\": %2")
+                     .arg(QDir::toNativeSeparators(path), f.errorString());
+    return false;
 }
 
 int64_t ParseLooseInt(const QString& text) {

@@ -23,11 +23,20 @@ public:
     void AddFiles(QString folder, const QString& mask, unsigned attrs, bool withFolder);
     // Lines end at CR, LF or CR LF. Returns false (list untouched) when unreadable.
     bool LoadFromFile(const QString& path);
-    // Each string followed by CR LF. Returns false when the file cannot be written.
-    bool SaveToFile(const QString& path) const;
+    // Each string followed by CR LF, written to a temporary file beside path and
+    // renamed over it, so a full disk or a crash never leaves the old file cut
+    // short. Returns false (the old file untouched, a message in *error) when
+    // it cannot be written.
+    bool SaveToFile(const QString& path, QString* error = nullptr) const;
     QString Text() const;
     static QStringList SplitLines(const QByteArray& data);
 };
+
+// Replaces the file at path with data in one step: a temporary file beside it
+// is written and renamed over it, so a full disk, a size limit or a crash never
+// leaves the old file cut short. False (the old file untouched, a message in
+// *error) when it cannot be written.
+bool ReplaceFile(const QString& path, const QByteArray& data, QString* error = nullptr);
 
 int64_t ParseLooseInt(const QString& text);
 QString FormatThousands(const QString& text);

@@ -3,6 +3,7 @@
 #include "support/testsupport.h"
 #include "util/qorext.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
@@ -387,6 +388,33 @@ TEST_F(Store, CompactionKeepsWritesMadeWhileItRuns) {
     EXPECT_EQ(paths, (QStringList{"/f1.mp3", "/f4.mp3", "/f5.mp3", "/f6.mp3", "/new.mp3"}));
     EXPECT_TRUE(descs[0].startsWith("renamed meanwhile {")) << descs[0].toStdString();
     EXPECT_TRUE(descs[4].contains("[made meanwhile]"));
+}
+
+TEST_F(Store, CompactionDeletesFilesOfTheOldNumbersBeforeReplacingTheStore) {
+    for (int i = 1; i <= 4; ++i)
+        Add(QString("/f%1.mp3").arg(i), i);
+    TBookmark bm(path, 2);
+    ASSERT_TRUE(MarkDeleted(bm, path, kNow));
+    const QString tree = dir->path() + "/Narrabel.tv";
+    // Saved again while the copy runs (a bookmark made meanwhile): still gone at the end.
+    auto step = [&] {
+        WriteAll(tree, "Author\r\n\tx [00000004]\r\n");
+        return true;
+    };
+    ASSERT_EQ(CompactStore(path, dir->path() + "/!.tmp", step, nullptr, {tree}),
+              TCompactResult::Done);
+    EXPECT_FALSE(QFileInfo::exists(tree));
+    EXPECT_EQ(StoreRecordCount(path), 3);
+    // One that cannot be deleted (here a folder in its place): nothing is renumbered.
+    ASSERT_TRUE(QDir().mkpath(tree + "/held"));
+    TBookmark again(path, 1);
+    ASSERT_TRUE(MarkDeleted(again, path, kNow));
+    const QByteArray before = ReadAll(path);
+    QString err;
+    EXPECT_EQ(CompactStore(path, dir->path() + "/!.tmp", {}, &err, {tree}), TCompactResult::Failed);
+    EXPECT_TRUE(err.contains("the bookmarks were not compacted")) << err.toStdString();
+    EXPECT_EQ(ReadAll(path), before);
+    EXPECT_FALSE(QFileInfo::exists(dir->path() + "/!.tmp"));
 }
 
 TEST_F(Store, CancelledCompactionLeavesTheStore) {

@@ -5,6 +5,7 @@
 #include "util/errors.h"
 
 #include <QDir>
+#include <QtEndian>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -415,6 +416,65 @@ TEST_F(Id3Read, ZlibBombStopsAtDeclaredSize) {
     fr.SetStoredFlags(1, fbFormat, ffCompressed);
     EXPECT_EQ(fr.Decompress(1), 4);
     EXPECT_EQ(fr.GetData(1), packed);
+}
+
+// Hostile tags: what the accessors inflate is bounded per frame and per load;
+// frames past the bounds stay packed, read as undecodable, and go back into
+// the file as they were.
+TEST_F(Id3Read, InflatingIsBoundedAndUnreadFramesGoBackAsTheyWere) {
+    auto packed = [](const QByteArray& plain) {
+        uLongf len = compressBound(uLong(plain.size()));
+        QByteArray out(int(len), 0);
+        compress(reinterpret_cast<Bytef*>(out.data()), &len,
+                 reinterpret_cast<const Bytef*>(plain.constData()), uLong(plain.size()));
+        out.resize(int(len));
+        return out;
+    };
+    const QByteArray bomb = packed(QByteArray("\0engd\0", 6) + QByteArray(4 << 20, 'b'));
+    const QByteArray mib = QByteArray("\0engd\0", 6) + QByteArray((1 << 20) - 6, 'm');
+    std::vector<QByteArray> payloads = {
+        BE32(200000000) + bomb, // declares far more than a text may have
+        BE32(0) + bomb,         // declares nothing and inflates past the bound
+    };
+    // Each inflates to exactly 1 MiB: the load's budget runs out after 64,
+    // less the 1 MiB the undeclared one was allowed.
+    const QByteArray mibPacked = packed(mib);
+    for (int k = 0; k < 70; ++k)
+        payloads.push_back(BE32(uint32_t(mib.size())) + mibPacked);
+    payloads.push_back(BE32(6) + packed(QByteArray("\0eng\0c", 6)));
+    QByteArray body = FrameV3("TIT2", id3test::Text("t"));
+    for (const QByteArray& d : payloads)
+        body += FrameV3("COMM", d, 0, 0x80);
+    const QString p = Put(Tag(3, body) + Audio(100));
+    ASSERT_EQ(tag.LoadFromFile(p, 0), 0);
+    COMM c;
+    EXPECT_EQ(tag.GetComment(c, "", "None"), txtNotFound); // the last one is past the budget
+    int packedLeft = 0;
+    for (int i = 2; i <= tag.Frames().Count(); ++i)
+        packedLeft += (tag.Frames().GetStoredFlags(i, fbFormat) & ffCompressed) ? 1 : 0;
+    EXPECT_EQ(packedLeft, 2 + 7 + 1);
+    ASSERT_EQ(tag.SetTextFrame("TIT2", "new"), txtOk);
+    ASSERT_EQ(tag.SaveToFile("=", 255, 255, -1), 0);
+    Tid3v2tag again;
+    ASSERT_EQ(again.LoadFromFile(p, 0), 0);
+    ASSERT_EQ(again.Frames().Count(), int(payloads.size()) + 1);
+    for (size_t k = 0; k < payloads.size(); ++k) {
+        const std::vector<uint8_t> d = again.Frames().GetData(int(k) + 2);
+        EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(d.data()), int(d.size())),
+                  payloads[k].mid(4))
+            << k;
+        EXPECT_EQ(again.Frames().GetDataLength(int(k) + 2),
+                  qFromBigEndian<quint32>(payloads[k].constData()));
+    }
+    // A fresh load has a fresh budget.
+    EXPECT_EQ(again.GetComment(c, "", "None"), txtNotFound);
+    Tid3v2tag small;
+    ASSERT_EQ(
+        small.LoadFromFile(
+            Put(Tag(3, FrameV3("COMM", payloads.back(), 0, 0x80)) + Audio(9), "small.mp3"), 0),
+        0);
+    EXPECT_EQ(small.GetComment(c, "", "None"), txtOk);
+    EXPECT_EQ(c.Text, "c");
 }
 
 TEST_F(Id3Read, Transformations) {

@@ -5,10 +5,15 @@
 #include "tags/id3v2/id3v2.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/falloc.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 using namespace id3test;
@@ -41,6 +46,44 @@ QByteArray UnsyncBytes(const QByteArray& in) {
     }
     return out;
 }
+
+// A file as our first save leaves it: its length a multiple of 4096, so later
+// size changes are whole blocks. extraBlocks makes the tag that much larger.
+QByteArray SavedOnce(const QByteArray& frames, const QByteArray& audio, int extraBlocks) {
+    const int used = 10 + frames.size() + audio.size();
+    return Tag(3, frames, 4096 - used % 4096 + 4096 * extraBlocks) + audio;
+}
+
+// Whether the file system under dir inserts file space in place.
+bool InsertsInPlace(const QString& dir) {
+    const QString p = dir + "/probe";
+    WriteAll(p, QByteArray(8192, 'x'));
+    const int fd = ::open(QFile::encodeName(p).constData(), O_RDWR);
+    const bool ok = fd >= 0 && ::fallocate(fd, FALLOC_FL_INSERT_RANGE, 4096, 4096) == 0;
+    if (fd >= 0) ::close(fd);
+    QFile::remove(p);
+    return ok;
+}
+
+// The status texts one save goes through.
+QStringList SaveSteps(Tid3v2tag& t, const QString& title) {
+    QStringList steps;
+    t.OnProgress = [&] {
+        if (steps.isEmpty() || steps.last() != t.StatusText()) steps << t.StatusText();
+    };
+    t.SetTextFrame("TIT2", title);
+    const uint16_t rc = t.SaveToFile("=", 255, 255, -1);
+    t.OnProgress = nullptr;
+    return rc < 256 ? steps : QStringList{"failed"};
+}
+
+// A grow past the old tag's space and a shrink by two blocks.
+struct Resize {
+    const char* name;
+    int extraBlocks;
+    QString title;
+};
+const Resize kResizes[] = {{"grow", 0, QString(6000, 'g')}, {"shrink", 2, "s"}};
 
 class Id3Write : public ::testing::Test, protected TempFiles {
 protected:
@@ -425,6 +468,119 @@ TEST_F(Id3Write, FailedLengtheningTruncatesBack) {
     EXPECT_GE(rc, 256);
     EXPECT_EQ(ReadAll(p), original);
     EXPECT_EQ(tag.LoadResult(), 0); // a failed save leaves the load's state
+}
+
+TEST_F(Id3Write, WholeBlockChangesGiveTheSameBytesInPlaceAsByMoving) {
+    const QByteArray audio = Audio(300000, 9);
+    const bool inPlace = InsertsInPlace(dir->path());
+    // tmpfs refuses to insert or remove space: the audio moves there.
+    std::unique_ptr<QTemporaryDir> shm;
+    if (QFileInfo("/dev/shm").isDir())
+        shm = std::make_unique<QTemporaryDir>("/dev/shm/narrabel-XXXXXX");
+    for (const Resize& r : kResizes) {
+        SCOPED_TRACE(r.name);
+        const QByteArray original = SavedOnce(
+            FrameV3("TIT2", id3test::Text("old")) + FrameV3("PRIV", "keep"), audio, r.extraBlocks);
+        Tid3v2tag moved, placed;
+        const QString pm = Put(original, "moved.mp3"), pp = Put(original, "placed.mp3");
+        ASSERT_EQ(moved.LoadFromFile(pm, 0), 0);
+        moved.Seams.ForceMove = true;
+        EXPECT_TRUE(SaveSteps(moved, r.title).contains("Re-positioning audio data"));
+        ASSERT_EQ(placed.LoadFromFile(pp, 0), 0);
+        const QStringList steps = SaveSteps(placed, r.title);
+        EXPECT_EQ(steps.contains("Re-positioning audio data"), !inPlace)
+            << steps.join('|').toStdString();
+        const QByteArray bytes = ReadAll(pm);
+        EXPECT_EQ(ReadAll(pp), bytes);
+        EXPECT_EQ(bytes.size() % 4096, 0);
+        EXPECT_NE(bytes.size(), original.size());
+        EXPECT_EQ(bytes.right(audio.size()), audio);
+        if (shm && shm->isValid()) {
+            const QString ps = shm->path() + "/refused.mp3";
+            WriteAll(ps, original);
+            Tid3v2tag refused;
+            ASSERT_EQ(refused.LoadFromFile(ps, 0), 0);
+            EXPECT_TRUE(SaveSteps(refused, r.title).contains("Re-positioning audio data"));
+            EXPECT_EQ(ReadAll(ps), bytes);
+        }
+    }
+}
+
+TEST_F(Id3Write, FailedWriteAtAnyBlockLeavesTheAudioWhole) {
+    // Four blocks of audio to move, then the tag: a write fails at each step in turn.
+    const QByteArray audio = Audio(3500000, 4);
+    for (const Resize& r : kResizes) {
+        for (const bool force : {false, true}) {
+            SCOPED_TRACE(std::string(r.name) + (force ? " moving" : " in place"));
+            const QByteArray original =
+                SavedOnce(FrameV3("TIT2", id3test::Text("old")) + FrameV3("PRIV", "keep"), audio,
+                          r.extraBlocks);
+            int failures = 0;
+            for (int block = 0;; ++block) {
+                ASSERT_LT(block, 20);
+                const QString p = Put(original);
+                Tid3v2tag t;
+                ASSERT_EQ(t.LoadFromFile(p, 0), 0);
+                t.Seams.ForceMove = force;
+                t.Seams.FailAtBlock = block;
+                t.SetTextFrame("TIT2", r.title);
+                const uint16_t rc = t.SaveToFile("=", 255, 255, -1);
+                Tid3v2tag again;
+                ASSERT_LT(again.LoadFromFile(p, 0), 256) << block;
+                QString title;
+                again.GetTextFrame("TIT2", title);
+                const QByteArray after = ReadAll(p);
+                EXPECT_EQ(after.mid(int(again.TagSize()) + 10), audio) << block;
+                if (rc < 256) {
+                    EXPECT_EQ(title, r.title);
+                    break;
+                }
+                ++failures;
+                // Either tag complete: this writer restores the old one.
+                EXPECT_EQ(title, "old") << block;
+                EXPECT_EQ(after, original) << block;
+            }
+            EXPECT_GE(failures, force ? 5 : 1);
+        }
+    }
+}
+
+TEST_F(Id3Write, KilledGrowLeavesEveryAudioByteInPlace) {
+    if (!InsertsInPlace(dir->path()))
+        GTEST_SKIP() << "the file system cannot insert space in place";
+    // A large file saved once before; the grow is killed at each step it reports.
+    const QByteArray audio = Audio(64 << 20, 6);
+    const QByteArray original = SavedOnce(FrameV3("TIT2", id3test::Text("old")), audio, 0);
+    const QString p = Put(original);
+    for (int step = 0;; ++step) {
+        ASSERT_LT(step, 50);
+        WriteAll(p, original);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            Tid3v2tag t;
+            if (t.LoadFromFile(p, 0) >= 256) ::_exit(2);
+            int reports = 0;
+            t.OnProgress = [&] {
+                if (reports++ == step) ::raise(SIGKILL);
+            };
+            t.SetTextFrame("TIT2", QString(20000, 'k'));
+            ::_exit(t.SaveToFile("=", 255, 255, -1) < 256 ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        const QByteArray after = ReadAll(p);
+        EXPECT_EQ(after.right(audio.size()), audio) << "killed at step " << step;
+        if (WIFEXITED(status)) {
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+            EXPECT_GT(step, 1);
+            Tid3v2tag again;
+            ASSERT_EQ(again.LoadFromFile(p, 0), 0);
+            EXPECT_EQ(after.size() - audio.size(), int(again.TagSize()) + 10);
+            break;
+        }
+        EXPECT_EQ(WTERMSIG(status), SIGKILL);
+    }
 }
 
 } // namespace

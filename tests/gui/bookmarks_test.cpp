@@ -5,11 +5,14 @@
 #include "bookmarks/tfrmbm.h"
 #include "bookmarks/tfrmimport.h"
 #include "bookmarks/tfrmmissing.h"
+#include "playback/bmhistory.h"
+#include "playback/mediaplayer.h"
 #include "support/guitestsupport.h"
 #include "support/mp3fixture.h"
 #include "tags/tfrmedit.h"
 #include "util/options.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -20,6 +23,25 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+
+#include <cerrno>
+#include <csignal>
+#include <dlfcn.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+// Deleting this one path fails, as it does for a file the system holds on to
+// (the stand-in for a tree file that cannot be removed).
+static QByteArray undeletablePath;
+extern "C" int unlink(const char* path) noexcept {
+    using Unlink = int (*)(const char*);
+    static const Unlink real = reinterpret_cast<Unlink>(dlsym(RTLD_NEXT, "unlink"));
+    if (!undeletablePath.isEmpty() && undeletablePath == path) {
+        errno = EBUSY;
+        return -1;
+    }
+    return real(path);
+}
 
 using testsupport::MakeMp3;
 using testsupport::Mp3Tags;
@@ -51,6 +73,21 @@ protected:
         EXPECT_TRUE(WriteBookmark(bm, store(), ctx));
         return bm.Rec.RecNo;
     }
+    // Writes a record again: one more suffix pair and a stamp that many seconds from now.
+    void rewriteRecord(int32_t recNo, int seconds) {
+        TBookmark bm(store(), recNo);
+        TWriteContext ctx;
+        ctx.Now = QDateTime::currentDateTime().addSecs(seconds);
+        EXPECT_TRUE(WriteBookmark(bm, store(), ctx));
+    }
+    // bm1 to bm5 of one file, 2 and 4 deleted.
+    void addCompactionExample() {
+        const QString a = book("a.mp3");
+        for (int i = 1; i <= 5; ++i)
+            addRecord(a, i * 1000, QStringLiteral("bm%1").arg(i));
+        deleteRecord(2);
+        deleteRecord(4);
+    }
     void deleteRecord(int32_t recNo) {
         TBookmark bm(store(), recNo);
         ASSERT_TRUE(bm.Valid);
@@ -76,6 +113,30 @@ protected:
     // Clicks a button of the next modal dialog once it is shown.
     static void clickWhenShown(QWidget* dialog, QPushButton* button) {
         WhenShown(dialog, [button] { button->click(); });
+    }
+    static QAction* menuItem(const char* name) {
+        for (QAction* a : frmMain->pop->actions())
+            if (a->objectName() == QLatin1String(name)) return a;
+        return nullptr;
+    }
+    // The controls that a long operation makes unavailable, with their state.
+    static QStringList lockedCommands() {
+        QStringList out;
+        const QList<QWidget*> widgets{
+            frmMain->cmdRename,     frmMain->cmdDelBM,     frmMain->cmdCompact,
+            frmMain->cmdImport,     frmMain->cmdTagEditor, frmImport->cmdOk,
+            frmMissing->cmdRepoint, frmMissing->cmdDelete, frmEdit};
+        for (QWidget* w : widgets)
+            if (!w->isEnabled()) out << w->objectName();
+        for (const char* name : {"mnuRename", "mnuDelBM", "mnuCompact", "mnuImport", "mnuEditTag"})
+            if (!menuItem(name)->isEnabled()) out << name;
+        return out;
+    }
+    int nodesOf(int recNo) const {
+        int n = 0;
+        for (QTreeWidgetItem* node : frmMain->AllNodes())
+            n += node->parent() && TfrmMain::NodeRecordNumber(node->text(0)) == recNo;
+        return n;
     }
 };
 
@@ -133,12 +194,7 @@ TEST_F(BookmarksTest, GoOnAnAuthorGoesToItsLatestBookmark) {
     addRecord(a, 5000, "older");
     addRecord(b, 7000, "newer");
     // Record 1 is rewritten last, so it is the latest although it is older by number.
-    {
-        TBookmark bm(store(), 1);
-        TWriteContext ctx;
-        ctx.Now = QDateTime::currentDateTime().addSecs(120);
-        ASSERT_TRUE(WriteBookmark(bm, store(), ctx));
-    }
+    rewriteRecord(1, 120);
     StartProgram();
     ASSERT_EQ(frmMain->tv->topLevelItemCount(), 1);
     select(frmMain->tv->topLevelItem(0));
@@ -259,11 +315,7 @@ TEST_F(BookmarksTest, DeleteAnsweredNoChangesNothing) {
 }
 
 TEST_F(BookmarksTest, CompactionRenumbersLiveRecordsAndRebuildsTheTree) {
-    const QString a = book("a.mp3");
-    for (int i = 1; i <= 5; ++i)
-        addRecord(a, i * 1000, QStringLiteral("bm%1").arg(i));
-    deleteRecord(2);
-    deleteRecord(4);
+    addCompactionExample();
     StartProgram();
     dialogs->AnswerConfirm(true);
     frmMain->cmdCompactClick();
@@ -383,6 +435,278 @@ TEST_F(BookmarksTest, ImportWithoutAFolderAsksForOne) {
     EXPECT_EQ(dialogs->Texts(), QStringList({"Please select a starting folder."}));
     frmImport->cmdCancelClick();
     EXPECT_FALSE(frmImport->isVisible());
+}
+
+// ---------------------------------------------------------------- faults mended
+
+TEST_F(BookmarksTest, NothingChangesTheTreeUnderARunningDelete) {
+    const QString a = book("a.mp3"), b = book("b.mp3"), c = book("c.mp3");
+    for (const QString& f : {a, b, c}) {
+        addRecord(f, 1000, "one");
+        addRecord(f, 2000, "two");
+    }
+    StartProgram();
+    frmMain->tv->clearSelection();
+    for (int i = 0; i < frmMain->tv->topLevelItemCount(); ++i)
+        frmMain->tv->topLevelItem(i)->setSelected(true);
+    frmMain->TreeFocused = true;
+    // Yes to every question: only the first may be asked.
+    for (int i = 0; i < 4; ++i)
+        dialogs->AnswerConfirm(true);
+    QStringList locked;
+    bool pressed = false;
+    QTimer::singleShot(0, [&] {
+        // The delete is letting events run: Delete again by button, key and
+        // menu, Compact from the menu, and a new bookmark under a doomed author.
+        locked = lockedCommands();
+        pressed = true;
+        frmMain->cmdDelBM->click();
+        QTest::keyClick(frmMain->tv, Qt::Key_Delete);
+        menuItem("mnuDelBM")->trigger();
+        menuItem("mnuCompact")->trigger();
+        frmMain->cmdCompactClick();
+        frmMain->SaveNewBookmark(a, 3000, "made meanwhile");
+    });
+    frmMain->mnuDelBMClick();
+    ASSERT_TRUE(pressed);
+    EXPECT_EQ(locked.size(), 14) << locked.join(' ').toStdString();
+    EXPECT_TRUE(frmMain->cmdTVCreate->isEnabled());
+    EXPECT_EQ(dialogs->TextsOf("confirm"), QStringList({"Delete selected item(s)?"}));
+    for (int n = 1; n <= 6; ++n)
+        EXPECT_TRUE(TBookmark(store(), n).Rec.Deleted()) << n;
+    // The bookmark made meanwhile was no part of the delete: it keeps its author.
+    EXPECT_FALSE(TBookmark(store(), 7).Rec.Deleted());
+    EXPECT_TRUE(TBookmark(store(), 7).Rec.Description.startsWith("made meanwhile {00:03}"));
+    EXPECT_EQ(treeLines(), QStringList({a, "\t" + TBookmark(store(), 7).Rec.Description}));
+    EXPECT_EQ(StoreRecordCount(store()), 7);
+    EXPECT_TRUE(lockedCommands().isEmpty());
+    EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
+    EXPECT_FALSE(frmMain->Deleting);
+}
+
+TEST_F(BookmarksTest, ATreeFileThatCannotBeDeletedStopsTheCompaction) {
+    addCompactionExample();
+    StartProgram();
+    const QByteArray before = ReadAll(store());
+    undeletablePath = QFile::encodeName(dataFolder() + "Narrabel.tv");
+    dialogs->AnswerConfirm(true);
+    QTest::mouseClick(frmMain->cmdCompact, Qt::LeftButton);
+    undeletablePath.clear();
+    ASSERT_EQ(dialogs->TextsOf("message").size(), 1);
+    EXPECT_TRUE(dialogs->TextsOf("message")[0].contains("the bookmarks were not compacted"));
+    // No renumbering behind the tree file's back: bm3 is still record 3.
+    EXPECT_EQ(ReadAll(store()), before);
+    EXPECT_FALSE(QFile::exists(dataFolder() + "!.tmp"));
+    EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
+    CloseProgram();
+    StartProgram();
+    select(nodeEndingIn(3));
+    dialogs->AnswerConfirm(true);
+    frmMain->mnuDelBMClick();
+    EXPECT_TRUE(TBookmark(store(), 3).Rec.Deleted());
+    EXPECT_FALSE(TBookmark(store(), 5).Rec.Deleted());
+}
+
+TEST_F(BookmarksTest, GoOnAnAuthorAfterCompactionPlaysItsOwnBookmark) {
+    const QString a = book("a.mp3", Mp3Tags{"Author A", "Book", "1", "One"});
+    const QString b = book("b.mp3", Mp3Tags{"Author B", "Book", "2", "Two"});
+    addRecord(a, 1000, "gone");
+    addRecord(a, 2000, "kept");
+    rewriteRecord(2, -120); // written twice: the text holds "[00000002]" twice
+    addRecord(b, 3000, "other");
+    deleteRecord(1);
+    StartProgram();
+    dialogs->AnswerConfirm(true);
+    frmMain->cmdCompactClick();
+    // A's bookmark is record 1 now, its text still holding its old number 2;
+    // B's is record 2.
+    ASSERT_EQ(frmMain->tv->topLevelItemCount(), 2);
+    ASSERT_TRUE(frmMain->tv->topLevelItem(0)->child(0)->text(0).contains("[00000002]"));
+    select(frmMain->tv->topLevelItem(1));
+    frmMain->GoToSelectedBookmark();
+    EXPECT_EQ(frmMain->cmbFile->currentText(), b);
+    EXPECT_EQ(frmMain->tv->currentItem(), frmMain->tv->topLevelItem(1)->child(0));
+    frmMain->PlayedSinceMark = false; // no resume question at the end of the test
+}
+
+TEST_F(BookmarksTest, ABookmarkMadeDuringARebuildHasOneNode) {
+    const QString a = book("a.mp3"), b = book("b.mp3");
+    for (int i = 0; i < 300; ++i)
+        addRecord(i % 2 ? a : b, i + 10, QStringLiteral("bm%1").arg(i));
+    StartProgram({}, false);
+    frmMain->cmbFile->setEditText(a);
+    // Create, pressed while the tree is being built from the store.
+    bool created = false;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (created || !frmMain->windowTitle().contains("Building tree view")) return;
+        created = true;
+        EXPECT_TRUE(frmMain->cmdTVCreate->isEnabled());
+        EXPECT_FALSE(frmMain->cmdDelBM->isEnabled());
+        clickWhenShown(frmBM, frmBM->cmdOk);
+        frmMain->cmdTVCreate->click();
+    });
+    probe.start(0);
+    frmMain->show();
+    ASSERT_TRUE(WaitFor([] { return frmMain->Activated; }));
+    probe.stop();
+    ASSERT_TRUE(created);
+    ASSERT_EQ(StoreRecordCount(store()), 301);
+    EXPECT_EQ(nodesOf(301), 1);
+    EXPECT_EQ(frmMain->AllNodes().size(), 2 + 301);
+    EXPECT_EQ(ReadAll(dataFolder() + "Narrabel.tv").count("[00000301]"), 1);
+    EXPECT_FALSE(frmMain->BatchAdding);
+    EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
+}
+
+TEST_F(BookmarksTest, AnImportEndedByAWriteErrorStillPutsTheTreeInOrder) {
+    const QString dir = home + "/library";
+    QDir().mkpath(dir + "/one");
+    QDir().mkpath(dir + "/two");
+    MakeMp3(dir + "/one/a.mp3", {});
+    MakeMp3(dir + "/two/b.mp3", {});
+    StartProgram();
+    // Once the first file is stored, the store stops taking writes.
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (frmImport->lblNew->text() != "New: 1") return;
+        probe.stop();
+        ASSERT_TRUE(QFile::rename(store(), store() + ".away"));
+        ASSERT_TRUE(QDir().mkdir(store()));
+    });
+    probe.start(0);
+    frmMain->mnuImportClick();
+    frmImport->SelectFolder(dir);
+    QTest::mouseClick(frmImport->cmdOk, Qt::LeftButton);
+    ASSERT_EQ(dialogs->TextsOf("message").size(), 1);
+    EXPECT_TRUE(dialogs->TextsOf("message")[0].startsWith("Cannot open the bookmark store"));
+    ASSERT_TRUE(QDir().rmdir(store()));
+    ASSERT_TRUE(QFile::rename(store() + ".away", store()));
+    // The import is over: window closed, batch adding off, commands back.
+    EXPECT_FALSE(frmImport->isVisible());
+    EXPECT_TRUE(frmImport->cmdOk->isVisibleTo(frmImport));
+    EXPECT_FALSE(frmMain->BatchAdding);
+    EXPECT_TRUE(lockedCommands().isEmpty());
+    EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
+    EXPECT_TRUE(ReadAll(dataFolder() + "Narrabel.tv").contains("[00000001]"));
+    // Bookmarks made later are sorted in and saved as always.
+    frmMain->SaveNewBookmark(book("c.mp3"), 500, "later");
+    CloseProgram();
+    StartProgram();
+    EXPECT_EQ(frmMain->tv->topLevelItemCount(), 2);
+    EXPECT_EQ(nodesOf(2), 1);
+}
+
+TEST_F(BookmarksTest, AFileWhosePathDoesNotFitPlaysButIsNeverBookmarked) {
+    const QString folder = home + "/books/" + QString(150, 'd');
+    QDir().mkpath(folder);
+    const QString longPath = MakeMp3(folder + "/" + QString(140, 'f') + ".mp3", {});
+    ASSERT_GT(longPath.toUtf8().size(), 300);
+    MakeMp3(folder + "/short.mp3", {});
+    StartProgram();
+    for (int i = 0; i < 2; ++i) { // Browse, twice: plays, stores nothing, says nothing
+        dialogs->AnswerFile(longPath);
+        QTest::mouseClick(frmMain->cmdBrowse, Qt::LeftButton);
+        EXPECT_EQ(frmMain->StatusText(0), "Playing");
+        EXPECT_FALSE(QFile::exists(store()));
+    }
+    EXPECT_TRUE(dialogs->TextsOf("message").isEmpty());
+    const QString tooLong = "The path of this file is too long to bookmark (254 bytes at most).";
+    frmMain->cmdBookmarkClick(); // Create: says so, no dialog
+    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({tooLong}));
+    frmMain->PlayedSinceMark = false;
+    frmMain->mnuImportClick();
+    frmImport->SelectFolder(folder);
+    frmImport->cmdOkClick();
+    EXPECT_EQ(frmImport->lblFiles->text(), "Files: 2");
+    EXPECT_EQ(frmImport->lblNew->text(), "New: 1");
+    EXPECT_EQ(frmImport->lblSkipped->text(), "Skipped: 1");
+    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({tooLong, tooLong}));
+    EXPECT_EQ(StoreRecordCount(store()), 1);
+    EXPECT_EQ(TBookmark(store(), 1).Rec.FilePath, folder + "/short.mp3");
+}
+
+TEST_F(BookmarksTest, WithoutADataFolderFilesPlayAndBookmarkCommandsSaySo) {
+    QDir(home + "/Documents").removeRecursively();
+    WriteAll(home + "/Documents", "not a folder");
+    const QString a = book("a.mp3");
+    StartProgram();
+    ASSERT_TRUE(frmMain->DataFolder.isEmpty());
+    dialogs->asked.clear();
+    dialogs->AnswerFile(a);
+    QTest::mouseClick(frmMain->cmdBrowse, Qt::LeftButton);
+    EXPECT_EQ(frmMain->StatusText(0), "Playing");
+    EXPECT_TRUE(dialogs->TextsOf("message").isEmpty());
+    frmMain->PlayedSinceMark = false;
+    frmMain->cmdBookmarkClick();
+    frmMain->mnuImportClick();
+    frmMain->cmdCompactClick();
+    const QString cannot = "Bookmarks cannot be saved until the data folder can be created.";
+    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({cannot, cannot, cannot}));
+    EXPECT_FALSE(frmImport->isVisible());
+}
+
+TEST_F(BookmarksTest, AStoreThatCannotBeReadLeavesNoTreeFile) {
+    QDir().mkpath(store()); // exists, but is no file of records
+    StartProgram();
+    ASSERT_EQ(dialogs->TextsOf("message").size(), 1);
+    EXPECT_TRUE(dialogs->TextsOf("message")[0].startsWith("Cannot read the bookmark store"));
+    EXPECT_FALSE(QFile::exists(dataFolder() + "Narrabel.tv"));
+    EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
+    EXPECT_TRUE(frmMain->cmdDelBM->isEnabled());
+}
+
+TEST_F(BookmarksTest, EveryCloseStepRunsWhenAnEarlierOneFails) {
+    const QString a = book("a.mp3");
+    StartProgram();
+    QDir().mkpath(dataFolder() + "Narrabel.tvs"); // the selection cannot be saved
+    dialogs->AnswerFile(a);
+    QTest::mouseClick(frmMain->cmdBrowse, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([] { return frmMain->mp->Position() > 0; }));
+    dialogs->AnswerConfirm(true); // update the resume point
+    EXPECT_TRUE(frmMain->close());
+    EXPECT_EQ(dialogs->TextsOf("confirm"), QStringList({"Update Resume point before exiting?"}));
+    ASSERT_EQ(dialogs->TextsOf("message").size(), 1);
+    EXPECT_TRUE(dialogs->TextsOf("message")[0].contains("Narrabel.tvs"));
+    for (const char* file : {"Narrabel.nbh", "Narrabel.rsm", "Narrabel.opt"})
+        EXPECT_TRUE(QFileInfo(dataFolder() + file).isFile()) << file;
+}
+
+TEST_F(BookmarksTest, AStateFileThatCannotBeWrittenKeepsItsOldContents) {
+    const QStringList files{"Narrabel.nbh", "Narrabel.rsm", "Narrabel.tvs",
+                            "Narrabel.hst", "Narrabel.edt", "Narrabel.map"};
+    StartProgram();
+    CloseProgram(); // leaves an options file
+    QHash<QString, QByteArray> old;
+    for (const QString& f : files) {
+        old[f] = QStringLiteral("000000000001/old/%1.mp3\r\n").arg(f).toUtf8();
+        WriteAll(dataFolder() + f, old[f]);
+    }
+    old["Narrabel.opt"] = ReadAll(dataFolder() + "Narrabel.opt");
+    ASSERT_GT(old["Narrabel.opt"].size(), 100);
+    StartProgram();
+    frmMain->cmbFile->setEditText(book("a.mp3"));
+    // A disk that takes no more than one byte per file.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tight = saved;
+    tight.rlim_cur = 1;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    frmMain->AddRecentFile();                                       // .hst: ignored
+    EXPECT_THROW(frmMain->AppendNameMap("A", "B"), std::exception); // .map
+    EXPECT_THROW(frmMain->SaveResumePoint(), std::exception);       // .rsm
+    frmMain->History->Add("/new.mp3", 1);
+    EXPECT_TRUE(frmMain->close()); // .nbh, .edt, .tvs (and the options)
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    for (auto it = old.cbegin(); it != old.cend(); ++it)
+        EXPECT_EQ(ReadAll(dataFolder() + it.key()), it.value()) << it.key().toStdString();
+    // The failed history save reached the error box with the other close errors.
+    const QStringList messages = dialogs->TextsOf("message");
+    EXPECT_TRUE(messages.join('|').contains("Narrabel.nbh")) << messages.join('|').toStdString();
+    EXPECT_TRUE(messages.join('|').contains("Narrabel.tvs"));
+    EXPECT_EQ(QDir(dataFolder()).entryList(QDir::Files).size(), old.size()); // no leftovers
 }
 
 } // namespace

@@ -151,10 +151,11 @@ TEST_F(PlaybackTest, CommandLineFilePlaysFromItsSeekPointAndTheTimerMovesTheBars
     EXPECT_EQ(w()->sbPos->maximum(), length);
     EXPECT_EQ(w()->prg->maximum(), length);
 
-    // Two ticks later the bars and the time panel follow the device.
-    ASSERT_TRUE(WaitFor([this] { return w()->StatusText(1) == "00:02"; }, 4000))
+    // Ticks later the bars and the time panel follow the device (a loaded
+    // machine may deliver a tick late, so the panel may skip a second).
+    ASSERT_TRUE(WaitFor([this] { return w()->StatusText(1) >= "00:02"; }, 6000))
         << w()->StatusText(1).toStdString();
-    EXPECT_NEAR(w()->sbPos->value(), 2000, 1100);
+    EXPECT_NEAR(w()->sbPos->value(), w()->mp->Position(), 1100);
     EXPECT_EQ(w()->prg->value(), w()->sbPos->value());
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying) << "the timer's own bar move must not jump";
     EXPECT_TRUE(dialogs->asked.empty());

@@ -53,6 +53,31 @@ const TFrameEntry& TFrameIndex::Entry(int i) const {
     return entries[size_t(i - 1)];
 }
 
+void TFrameIndex::Changed(TFrameEntry& e) {
+    e.AsLoaded = false;
+    e.Loaded.reset();
+}
+
+void TFrameIndex::KeepLoadedForm(int i) {
+    TFrameEntry& e = Entry(i);
+    if (!e.AsLoaded || e.Loaded) return;
+    e.Loaded = std::make_unique<TFrameForm>();
+    e.Loaded->Data = e.Data;
+    std::memcpy(e.Loaded->StoredFlags, e.StoredFlags, 2);
+    e.Loaded->DataLength = e.DataLength;
+    e.Loaded->SizeBeforeUnsync = e.SizeBeforeUnsync;
+}
+
+void TFrameIndex::RestoreLoadedForm(int i) {
+    TFrameEntry& e = Entry(i);
+    if (!e.Loaded) return;
+    e.Data = std::move(e.Loaded->Data);
+    std::memcpy(e.StoredFlags, e.Loaded->StoredFlags, 2);
+    e.DataLength = e.Loaded->DataLength;
+    e.SizeBeforeUnsync = e.Loaded->SizeBeforeUnsync;
+    e.Loaded.reset();
+}
+
 int TFrameIndex::AddFrame(const QString& id) {
     TFrameEntry e;
     if (!IdFromString(id, e.ID)) return 0;
@@ -101,7 +126,11 @@ QString TFrameIndex::GetID(int i) const {
 }
 bool TFrameIndex::SetID(int i, const QString& id) {
     TFrameEntry& e = Entry(i);
-    return IdFromString(id, e.ID);
+    char old[4];
+    std::memcpy(old, e.ID, 4);
+    if (!IdFromString(id, e.ID)) return false;
+    if (std::memcmp(old, e.ID, 4) != 0) Changed(e);
+    return true;
 }
 uint8_t TFrameIndex::GetStoredFlags(int i, int byte) const {
     const TFrameEntry& e = Entry(i);
@@ -112,6 +141,7 @@ void TFrameIndex::SetStoredFlags(int i, int byte, uint8_t v) {
     TFrameEntry& e = Entry(i);
     CheckByte(byte);
     e.StoredFlags[byte] = v;
+    Changed(e);
 }
 uint8_t TFrameIndex::GetWriteFlags(int i, int byte) const {
     const TFrameEntry& e = Entry(i);
@@ -121,6 +151,7 @@ uint8_t TFrameIndex::GetWriteFlags(int i, int byte) const {
 void TFrameIndex::SetWriteFlags(int i, int byte, uint8_t v) {
     TFrameEntry& e = Entry(i);
     CheckByte(byte);
+    if (e.WriteFlags[byte] != v) Changed(e);
     e.WriteFlags[byte] = v;
     e.Modified = true;
 }
@@ -128,14 +159,19 @@ uint32_t TFrameIndex::GetDataLength(int i) const {
     return Entry(i).DataLength;
 }
 void TFrameIndex::SetDataLength(int i, uint32_t v) {
-    Entry(i).DataLength = v;
+    TFrameEntry& e = Entry(i);
+    if (e.DataLength != v) Changed(e);
+    e.DataLength = v;
 }
 uint8_t TFrameIndex::GetEncryptionMethod(int i) const {
     return Entry(i).EncryptionMethod;
 }
 void TFrameIndex::SetEncryptionMethod(int i, uint8_t v) {
     TFrameEntry& e = Entry(i);
-    if (e.EncryptionMethod != v) e.Modified = true;
+    if (e.EncryptionMethod != v) {
+        e.Modified = true;
+        Changed(e);
+    }
     e.EncryptionMethod = v;
 }
 uint8_t TFrameIndex::GetGroupID(int i) const {
@@ -143,14 +179,19 @@ uint8_t TFrameIndex::GetGroupID(int i) const {
 }
 void TFrameIndex::SetGroupID(int i, uint8_t v) {
     TFrameEntry& e = Entry(i);
-    if (e.GroupID != v) e.Modified = true;
+    if (e.GroupID != v) {
+        e.Modified = true;
+        Changed(e);
+    }
     e.GroupID = v;
 }
-const std::vector<uint8_t>& TFrameIndex::GetData(int i) const {
-    return Entry(i).Data;
+std::vector<uint8_t> TFrameIndex::GetData(int i) const {
+    return Entry(i).Data.ToVector();
 }
 void TFrameIndex::SetData(int i, std::vector<uint8_t> data) {
-    Entry(i).Data = std::move(data);
+    TFrameEntry& e = Entry(i);
+    e.Data = data;
+    Changed(e);
 }
 
 int TFrameIndex::Compress(int i, int level) {
@@ -175,7 +216,8 @@ int TFrameIndex::Compress(int i, int level) {
         break;
     }
     std::vector<uint8_t> out;
-    if (!id3v2::Deflate(e.Data, zlevel, out)) return 4;
+    if (!id3v2::Deflate(e.Data.data(), e.Data.size(), zlevel, out)) return 4;
+    KeepLoadedForm(i);
     e.DataLength = uint32_t(e.Data.size());
     e.Data = std::move(out);
     e.StoredFlags[fbFormat] |= ffCompressed;
@@ -183,21 +225,23 @@ int TFrameIndex::Compress(int i, int level) {
     return 0;
 }
 
-int TFrameIndex::Decompress(int i) {
+int TFrameIndex::Decompress(int i, size_t limit) {
     TFrameEntry& e = Entry(i);
     const uint8_t f = e.StoredFlags[fbFormat];
     if (!(f & ffCompressed)) return -1;
     if (f & ffEncrypted) return 1;
     if (f & ffUnsync) return 2;
+    if (limit && e.DataLength > limit) return 4;
     // A declared size bounds the output, so a zlib bomb cannot grow past it.
-    const size_t limit =
-        e.DataLength ? std::min<size_t>(e.DataLength, kMaxFrame) : kUndeclaredInflateLimit;
+    const size_t bound = e.DataLength ? std::min<size_t>(e.DataLength, kMaxFrame)
+                                      : (limit ? limit : kUndeclaredInflateLimit);
     std::vector<uint8_t> out;
     bool truncated = false;
-    if (!id3v2::Inflate(e.Data, limit, out, truncated)) return 4;
+    if (!id3v2::Inflate(e.Data.data(), e.Data.size(), bound, out, truncated)) return 4;
     if (truncated && !e.DataLength) return 4;
     const bool differs = truncated || out.size() != e.DataLength;
-    e.Data = std::move(out);
+    KeepLoadedForm(i);
+    e.Data = out;
     e.DataLength = 0;
     e.StoredFlags[fbFormat] &= uint8_t(~ffCompressed);
     e.Modified = true;
@@ -208,6 +252,7 @@ int TFrameIndex::ApplyUnsync(int i) {
     TFrameEntry& e = Entry(i);
     uint8_t& f = e.StoredFlags[fbFormat];
     if (f & ffUnsync) return -1;
+    KeepLoadedForm(i);
     if (!(f & (ffCompressed | ffEncrypted))) e.DataLength = uint32_t(e.Data.size());
     e.SizeBeforeUnsync = uint32_t(e.Data.size());
     e.Data = id3v2::Unsync(e.Data.data(), e.Data.size());
@@ -220,10 +265,66 @@ int TFrameIndex::RemoveUnsync(int i) {
     TFrameEntry& e = Entry(i);
     uint8_t& f = e.StoredFlags[fbFormat];
     if (!(f & ffUnsync)) return -1;
+    KeepLoadedForm(i);
     e.Data = id3v2::Resync(e.Data.data(), e.Data.size());
     f &= uint8_t(~ffUnsync);
     e.Modified = true;
     return 0;
+}
+
+void TFrameData::reserve(size_t size) {
+    if (size <= (cap ? cap : kInline)) return;
+    size_t c = std::max<size_t>(size, size_t(cap ? cap : kInline) * 2);
+    c = std::min<size_t>(c, UINT32_MAX);
+    uint8_t* p = new uint8_t[c];
+    if (n) std::memcpy(p, data(), n);
+    release();
+    heap = p;
+    cap = uint32_t(c);
+}
+
+void TFrameData::release() {
+    if (cap) delete[] heap;
+    cap = 0;
+}
+
+void TFrameData::take(TFrameData& o) {
+    n = o.n;
+    cap = o.cap;
+    if (cap)
+        heap = o.heap;
+    else
+        std::memcpy(inl, o.inl, kInline);
+    o.n = 0;
+    o.cap = 0;
+}
+
+void TFrameData::resize(size_t size) {
+    reserve(size);
+    if (size > n) std::memset(data() + n, 0, size - n);
+    n = uint32_t(size);
+}
+
+void TFrameData::assign(const uint8_t* p, size_t size) {
+    if (size > (cap ? cap : kInline)) {
+        // Exactly as large as asked: loaded frames are never grown.
+        uint8_t* q = new uint8_t[size];
+        release();
+        heap = q;
+        cap = uint32_t(size);
+    }
+    if (size) std::memmove(data(), p, size);
+    n = uint32_t(size);
+}
+
+void TFrameData::append(const uint8_t* p, size_t size) {
+    reserve(size_t(n) + size);
+    if (size) std::memcpy(data() + n, p, size);
+    n += uint32_t(size);
+}
+
+bool TFrameData::operator==(const TFrameData& o) const {
+    return n == o.n && (n == 0 || std::memcmp(data(), o.data(), n) == 0);
 }
 
 namespace id3v2 {
@@ -263,15 +364,15 @@ size_t ResyncedSize(const uint8_t* p, size_t n) {
     return n - removed;
 }
 
-bool Deflate(const std::vector<uint8_t>& in, int level, std::vector<uint8_t>& out) {
+bool Deflate(const uint8_t* in, size_t size, int level, std::vector<uint8_t>& out) {
     z_stream zs;
     std::memset(&zs, 0, sizeof zs);
     if (deflateInit(&zs, level) != Z_OK) return false;
     // Start at size + size/10 + 12 rounded up to 256 and grow while zlib wants more.
-    size_t cap = ((in.size() + in.size() / 10 + 12 + 255) / 256) * 256;
+    size_t cap = ((size + size / 10 + 12 + 255) / 256) * 256;
     out.assign(cap, 0);
-    zs.next_in = const_cast<Bytef*>(in.data());
-    zs.avail_in = uInt(in.size());
+    zs.next_in = const_cast<Bytef*>(in);
+    zs.avail_in = uInt(size);
     int rc;
     for (;;) {
         zs.next_out = out.data() + zs.total_out;
@@ -289,15 +390,15 @@ bool Deflate(const std::vector<uint8_t>& in, int level, std::vector<uint8_t>& ou
     return true;
 }
 
-bool Inflate(const std::vector<uint8_t>& in, size_t limit, std::vector<uint8_t>& out,
+bool Inflate(const uint8_t* in, size_t size, size_t limit, std::vector<uint8_t>& out,
              bool& truncated) {
     truncated = false;
     z_stream zs;
     std::memset(&zs, 0, sizeof zs);
     if (inflateInit(&zs) != Z_OK) return false;
-    zs.next_in = const_cast<Bytef*>(in.data());
-    zs.avail_in = uInt(in.size());
-    size_t cap = std::min(limit, std::max<size_t>(((in.size() + 255) / 256) * 256, 256));
+    zs.next_in = const_cast<Bytef*>(in);
+    zs.avail_in = uInt(size);
+    size_t cap = std::min(limit, std::max<size_t>(((size + 255) / 256) * 256, 256));
     out.assign(cap, 0);
     bool ok = false;
     for (;;) {

@@ -129,6 +129,7 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
     // The frame list of an earlier file never survives into this one.
     frames.ClearFrames();
     done = false;
+    inflateLeft = kInflatePerLoad;
     const QByteArray native = QFile::encodeName(name);
     auto early = [&](uint16_t code) {
         // No version 3 or 4 header was parsed: the empty list is a fresh tag,
@@ -167,6 +168,7 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
     if (!ValidHeader(h)) return early(id3ErrNoHeader);
     version = h[3];
     revision = h[4];
+    framesVersion = version;
     tagOffset = uint32_t(offset);
     if ((version != 3 && version != 4) || (revision != 0 && !acceptNonZeroRevision)) {
         tagSize = paddingSize = extendedHeaderSize = crc = 0;
@@ -270,7 +272,7 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
         }
     }
 
-    std::vector<TFrameEntry>& list = frames.Entries();
+    std::deque<TFrameEntry>& list = frames.Entries();
     bool paddingFound = false;
     while (in.rawLeft() > 0) {
         const uint64_t start = in.rawUsed();
@@ -332,6 +334,9 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
         }
         TFrameEntry e;
         std::memcpy(e.ID, id, 4);
+        e.AsLoaded = true;
+        e.FileFlags[fbStatus] = fh[8];
+        e.FileFlags[fbFormat] = fh[9];
         e.StoredFlags[fbStatus] = e.WriteFlags[fbStatus] = status;
         e.StoredFlags[fbFormat] = e.WriteFlags[fbFormat] = format;
         uint8_t x[6];
@@ -371,8 +376,12 @@ uint8_t Tid3v2tag::decodeEntry(int i) {
     if ((f | e.WriteFlags[fbFormat]) & ffEncrypted) return txtEncrypted;
     if (f & ffUnsync) frames.RemoveUnsync(i);
     if (e.StoredFlags[fbFormat] & ffCompressed) {
-        const int r = frames.Decompress(i);
-        if (r > 0) return txtControlChar; // cannot be inflated: undecodable
+        // Inflating is paid for before it is done: a frame that asks for more
+        // than one text may have, or than this load has left, stays packed.
+        const size_t cost = e.DataLength ? e.DataLength : kInflatePerText;
+        if (cost > kInflatePerText || cost > inflateLeft) return txtControlChar;
+        inflateLeft -= cost;
+        if (frames.Decompress(i, kInflatePerText) > 0) return txtControlChar;
     }
     return txtOk;
 }
@@ -383,8 +392,11 @@ bool ValidTextID(const QString& id) {
 }
 int FindID(const TFrameIndex& frames, const QString& id) {
     const QByteArray want = id.toLatin1();
-    for (int i = 1; i <= frames.Count(); ++i)
-        if (std::memcmp(frames.Entry(i).ID, want.constData(), 4) == 0) return i;
+    int i = 1;
+    for (const TFrameEntry& e : frames.Entries()) {
+        if (std::memcmp(e.ID, want.constData(), 4) == 0) return i;
+        ++i;
+    }
     return 0;
 }
 void AppendEncoded(std::vector<uint8_t>& out, const QString& s, uint8_t enc, bool terminate) {
@@ -433,9 +445,9 @@ uint8_t Tid3v2tag::GetTextFrame(const QString& id, QString& text) {
     if (!i) return txtNotFound;
     const uint8_t r = decodeEntry(i);
     if (r) return r;
-    const std::vector<uint8_t>& d = frames.Entry(i).Data;
+    const TFrameData& d = frames.Entry(i).Data;
     if (d.empty()) return txtEmpty;
-    return DecodeText(d.data(), d.size(), 1, 0, d[0], false, text, nullptr);
+    return DecodeText(d.data(), d.size(), 1, kInflatePerText, d[0], false, text, nullptr);
 }
 
 uint8_t Tid3v2tag::SetTextFrame(const QString& id, const QString& text) {
@@ -451,13 +463,9 @@ uint8_t Tid3v2tag::SetTextFrame(const QString& id, const QString& text) {
         i = frames.AddFrame(id);
         if (!i) return txtBadID;
     }
-    TFrameEntry& e = frames.Entry(i);
-    e.StoredFlags[fbFormat] = 0;
-    e.DataLength = 0;
-    e.Data.clear();
-    e.Data.push_back(0);
-    AppendEncoded(e.Data, text, 0, false);
-    e.Modified = true;
+    std::vector<uint8_t> d(1, 0);
+    AppendEncoded(d, text, 0, false);
+    setPlainData(i, d);
     return txtOk;
 }
 
@@ -469,22 +477,24 @@ int Tid3v2tag::findComment(const QString& description, const QString& language, 
         // A comment that cannot be decoded cannot be the one asked for; the
         // search goes on so later comments stay reachable.
         if (decodeEntry(i)) continue;
-        const std::vector<uint8_t>& d = frames.Entry(i).Data;
+        const TFrameData& d = frames.Entry(i).Data;
         if (d.empty()) continue;
         const uint8_t enc = d[0];
         QString desc;
         size_t used = 0;
-        if (DecodeText(d.data(), d.size(), 4, 0, enc, false, desc, &used) != txtOk) continue;
+        if (DecodeText(d.data(), d.size(), 4, kInflatePerText, enc, false, desc, &used) != txtOk)
+            continue;
         if (desc.endsWith(QChar(0))) desc.chop(1);
         if (desc != description) continue;
-        if (lang.size() == 3 && (d.size() < 4 || std::memcmp(&d[1], lang.constData(), 3) != 0))
+        if (lang.size() == 3 &&
+            (d.size() < 4 || std::memcmp(d.data() + 1, lang.constData(), 3) != 0))
             continue;
         if (rec) {
             rec->Encoding = enc;
-            rec->Language = QString::fromLatin1(reinterpret_cast<const char*>(&d[1]), 3);
+            rec->Language = QString::fromLatin1(reinterpret_cast<const char*>(d.data() + 1), 3);
             rec->Description = desc;
-            const uint8_t r =
-                DecodeText(d.data(), d.size(), 4 + used, 0, enc, true, rec->Text, nullptr);
+            const uint8_t r = DecodeText(d.data(), d.size(), 4 + used, kInflatePerText, enc, true,
+                                         rec->Text, nullptr);
             if (textResult) *textResult = r;
         }
         return i;
@@ -515,16 +525,27 @@ uint8_t Tid3v2tag::SetComment(const COMM& rec, const QString& description,
         if (rec.Text.isEmpty()) return txtOk;
         i = frames.AddFrame(QStringLiteral("COMM"));
     }
-    TFrameEntry& e = frames.Entry(i);
     std::vector<uint8_t> d;
     d.push_back(rec.Encoding);
     for (int k = 0; k < 3; ++k)
         d.push_back(k < lang.size() ? uint8_t(lang[k].unicode()) : uint8_t(' '));
     AppendEncoded(d, rec.Description, rec.Encoding, true);
     AppendEncoded(d, rec.Text, rec.Encoding, false);
+    setPlainData(i, d);
+    return txtOk;
+}
+
+void Tid3v2tag::setPlainData(int i, const std::vector<uint8_t>& data) {
+    TFrameEntry& e = frames.Entry(i);
+    e.Data = data;
     e.StoredFlags[fbFormat] = 0;
     e.DataLength = 0;
-    e.Data = std::move(d);
+    // New plain content: nothing of the loaded frame's form is kept, and what
+    // cannot be redone on saving (encryption, grouping) is no longer asked for.
+    e.WriteFlags[fbFormat] &= uint8_t(~(ffEncrypted | ffGrouping));
+    e.EncryptionMethod = 0;
+    e.GroupID = 0;
+    e.AsLoaded = false;
+    e.Loaded.reset();
     e.Modified = true;
-    return txtOk;
 }

@@ -8,7 +8,9 @@
 
 #include <QString>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // 16-bit result codes of loads and saves: high byte an error, low byte warnings.
@@ -70,18 +72,91 @@ enum : uint8_t {
 
 enum TFlagByte : int { fbStatus = 0, fbFormat = 1 };
 
+// A frame's bytes. Data of up to eight bytes is held inside the object, so a
+// tag of many tiny frames costs no allocation per frame.
+class TFrameData {
+public:
+    TFrameData() = default;
+    TFrameData(const std::vector<uint8_t>& v) { assign(v.data(), v.size()); }
+    TFrameData(const TFrameData& o) { assign(o.data(), o.size()); }
+    TFrameData(TFrameData&& o) noexcept { take(o); }
+    TFrameData& operator=(const TFrameData& o) {
+        if (this != &o) assign(o.data(), o.size());
+        return *this;
+    }
+    TFrameData& operator=(TFrameData&& o) noexcept {
+        if (this != &o) {
+            release();
+            take(o);
+        }
+        return *this;
+    }
+    TFrameData& operator=(const std::vector<uint8_t>& v) {
+        assign(v.data(), v.size());
+        return *this;
+    }
+    ~TFrameData() { release(); }
+
+    size_t size() const { return n; }
+    bool empty() const { return n == 0; }
+    uint8_t* data() { return cap ? heap : inl; }
+    const uint8_t* data() const { return cap ? heap : inl; }
+    uint8_t& operator[](size_t k) { return data()[k]; }
+    uint8_t operator[](size_t k) const { return data()[k]; }
+    const uint8_t* begin() const { return data(); }
+    const uint8_t* end() const { return data() + n; }
+    // New bytes are zero.
+    void resize(size_t size);
+    void clear() {
+        release();
+        n = 0;
+    }
+    void assign(const uint8_t* p, size_t size);
+    void append(const uint8_t* p, size_t size);
+    void push_back(uint8_t b) { append(&b, 1); }
+    std::vector<uint8_t> ToVector() const { return std::vector<uint8_t>(begin(), end()); }
+    bool operator==(const TFrameData& o) const;
+    bool operator!=(const TFrameData& o) const { return !(*this == o); }
+
+private:
+    static constexpr uint32_t kInline = 8;
+    void reserve(size_t size);
+    void release();
+    void take(TFrameData& o);
+    uint32_t n = 0;
+    uint32_t cap = 0; // 0: the bytes are inline
+    union {
+        uint8_t inl[kInline];
+        uint8_t* heap;
+    };
+};
+
+// A frame as it was loaded, kept while the entry holds it decoded in memory.
+struct TFrameForm {
+    TFrameData Data;
+    uint8_t StoredFlags[2] = {0, 0};
+    uint32_t DataLength = 0;
+    uint32_t SizeBeforeUnsync = 0;
+};
+
 struct TFrameEntry {
     bool Modified = false;
-    uint32_t HeaderOffset = 0;
-    uint32_t SizeBeforeUnsync = 0;
-    uint32_t HeaderSize = 0;
+    // The content is the one loaded from the file (perhaps decoded in memory):
+    // a save writes such a frame back byte for byte, as it was found.
+    bool AsLoaded = false;
+    uint8_t EncryptionMethod = 0;
+    uint8_t GroupID = 0;
     char ID[4] = {0, 0, 0, 0};
     uint8_t StoredFlags[2] = {0, 0};
     uint8_t WriteFlags[2] = {0, 0};
+    uint8_t FileFlags[2] = {0, 0}; // the two flag bytes as found in the file
+    uint32_t HeaderOffset = 0;
+    uint32_t SizeBeforeUnsync = 0;
+    uint32_t HeaderSize = 0;
     uint32_t DataLength = 0;
-    uint8_t EncryptionMethod = 0;
-    uint8_t GroupID = 0;
-    std::vector<uint8_t> Data;
+    TFrameData Data;
+    // The loaded form, once the data in memory was transformed.
+    std::unique_ptr<TFrameForm> Loaded;
 };
 
 // The frame list, addressed from 1. Any index outside 1..Count() throws
@@ -115,27 +190,36 @@ public:
     void SetEncryptionMethod(int i, uint8_t v);
     uint8_t GetGroupID(int i) const;
     void SetGroupID(int i, uint8_t v);
-    const std::vector<uint8_t>& GetData(int i) const;
+    std::vector<uint8_t> GetData(int i) const;
     void SetData(int i, std::vector<uint8_t> data);
 
     // In-memory transformations of one entry's data (results as designed:
     // 0 done, -1 already in that state, 1 encrypted, 2 unsynchronised,
     // -2 inflated size differs from DataLength, 4 failure).
     int Compress(int i, int level);
-    int Decompress(int i);
+    // limit bounds the inflated size (0: the declared size, or 16 MiB when none
+    // is declared); data that would inflate past it stays compressed (result 4).
+    int Decompress(int i, size_t limit = 0);
     int ApplyUnsync(int i);
     int RemoveUnsync(int i);
 
     // Direct access for the library itself.
     TFrameEntry& Entry(int i);
     const TFrameEntry& Entry(int i) const;
-    std::vector<TFrameEntry>& Entries() { return entries; }
+    std::deque<TFrameEntry>& Entries() { return entries; }
+    const std::deque<TFrameEntry>& Entries() const { return entries; }
+    // Keeps the entry's loaded form before its data is transformed in memory.
+    void KeepLoadedForm(int i);
+    // Puts the loaded form back into the entry (nothing when it has none).
+    void RestoreLoadedForm(int i);
 
     static bool ValidID(const char id[4]);
 
 private:
     void Check(int i) const;
-    std::vector<TFrameEntry> entries;
+    void Changed(TFrameEntry& e);
+    // A deque: growing never copies the entries already loaded.
+    std::deque<TFrameEntry> entries;
 };
 
 // One comment frame's content.
@@ -226,6 +310,24 @@ public:
     // Called whenever Progress or StatusText change (may be empty).
     std::function<void()> OnProgress;
 
+    // What the text and comment accessors may inflate: at most kInflatePerText
+    // bytes for one frame and kInflatePerLoad for all frames of one load. A
+    // frame past either stays compressed and reads as undecodable; a save
+    // writes it back as it was.
+    static constexpr size_t kInflatePerText = size_t(1) << 20;
+    static constexpr size_t kInflatePerLoad = size_t(64) << 20;
+
+    // Seams for tests of a save's file steps.
+    struct TSaveSeams {
+        // The file writer's block with this number, counted from 0 over one
+        // save, fails as a write error would (once); -1: none.
+        int64_t FailAtBlock = -1;
+        // Move the audio even where the file system could insert or remove
+        // the space in place.
+        bool ForceMove = false;
+    };
+    TSaveSeams Seams;
+
 private:
     friend struct TagLoader;
     friend struct TagSaver;
@@ -237,11 +339,21 @@ private:
     // Makes an entry's data plain (no unsync, no compression) for reading;
     // returns 0 or a text result code.
     uint8_t decodeEntry(int i);
+    // The file steps of a save: puts the new tag in place of the old one,
+    // making or giving back room in front of the audio; undoes what it did
+    // when a step fails. Returns 0 or an error code.
+    uint16_t writeTag(int fd, uint64_t off, uint64_t oldSize, uint64_t fileLen,
+                      const std::vector<uint8_t>& tag);
+    // Replaces an entry's content by plain data (text and comment setters).
+    void setPlainData(int i, const std::vector<uint8_t>& data);
     // Index of the first COMM entry matching, 0 when none.
     int findComment(const QString& description, const QString& language, COMM* rec,
                     uint8_t* textResult);
 
     uint8_t version = 3;
+    // The version whose layout the frames kept as loaded have.
+    uint8_t framesVersion = 3;
+    size_t inflateLeft = kInflatePerLoad;
     uint8_t revision = 0;
     uint32_t tagSize = 0;
     uint8_t headerFlags = 0;

@@ -13,9 +13,9 @@ std::vector<uint8_t> Unsync(const uint8_t* p, size_t n);
 std::vector<uint8_t> Resync(const uint8_t* p, size_t n);
 size_t ResyncedSize(const uint8_t* p, size_t n);
 
-bool Deflate(const std::vector<uint8_t>& in, int zlevel, std::vector<uint8_t>& out);
+bool Deflate(const uint8_t* in, size_t size, int zlevel, std::vector<uint8_t>& out);
 // Inflates at most limit bytes; truncated says more would have come.
-bool Inflate(const std::vector<uint8_t>& in, size_t limit, std::vector<uint8_t>& out,
+bool Inflate(const uint8_t* in, size_t size, size_t limit, std::vector<uint8_t>& out,
              bool& truncated);
 
 inline uint32_t Synchsafe(const uint8_t* p) {

@@ -1,6 +1,8 @@
 // Saving a tag in place: frames are reconciled with the flags they are to have,
-// the audio is moved inside the same file when the tag's size changes, and the
-// tag is written through one bounded staging buffer.
+// frames nobody changed go back as they were found, and when the tag's size
+// changes the file system inserts or removes the space in front of the audio
+// where it can; elsewhere the audio is moved inside the same file. Every step
+// that fails is undone, so the audio is never left half moved by an error.
 #include "tags/id3v2/id3v2.h"
 #include "tags/id3v2/id3v2internal.h"
 
@@ -9,7 +11,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -17,12 +21,15 @@ using namespace id3v2;
 
 namespace {
 
-constexpr size_t kStage = 16 * 1024;
+// The audio is moved in blocks of this size: large enough that moving costs
+// about what one copy of the file does, small enough to stay a fixed amount.
+constexpr size_t kMoveBlock = size_t(1) << 20;
 
 struct Sink {
     virtual ~Sink() = default;
     virtual void put(const uint8_t* p, size_t n) = 0;
     void put(const std::vector<uint8_t>& v) { put(v.data(), v.size()); }
+    void put(const TFrameData& d) { put(d.data(), d.size()); }
 };
 
 struct CountSink : Sink {
@@ -44,38 +51,11 @@ struct CrcSink : Sink {
     }
 };
 
-// Writes at a file position through the staging buffer.
-struct FileSink : Sink {
-    int fd;
-    uint64_t pos;
-    std::vector<uint8_t>& stage;
-    size_t used = 0;
-    bool failed = false;
-    FileSink(int f, uint64_t at, std::vector<uint8_t>& buffer) : fd(f), pos(at), stage(buffer) {}
+struct VectorSink : Sink {
     using Sink::put;
-    void put(const uint8_t* p, size_t n) override {
-        while (n && !failed) {
-            const size_t take = std::min(n, stage.size() - used);
-            std::memcpy(stage.data() + used, p, take);
-            used += take;
-            p += take;
-            n -= take;
-            if (used == stage.size()) flush();
-        }
-    }
-    void flush() {
-        size_t off = 0;
-        while (off < used && !failed) {
-            const ssize_t w = ::pwrite(fd, stage.data() + off, used - off, off_t(pos));
-            if (w <= 0) {
-                failed = true;
-                break;
-            }
-            off += size_t(w);
-            pos += uint64_t(w);
-        }
-        used = 0;
-    }
+    std::vector<uint8_t>& out;
+    explicit VectorSink(std::vector<uint8_t>& v) : out(v) {}
+    void put(const uint8_t* p, size_t n) override { out.insert(out.end(), p, p + n); }
 };
 
 void PutZeros(Sink& s, uint64_t n) {
@@ -99,12 +79,71 @@ std::vector<uint8_t> UnsyncPiece(const uint8_t* p, size_t n, int next) {
     return out;
 }
 
+// Every write of a save goes through here, one block at a time, so a test can
+// make any one of them fail.
+struct BlockWriter {
+    int fd;
+    int64_t failAt;
+    int64_t count = 0;
+    bool write(const uint8_t* p, size_t n, uint64_t at) {
+        if (count++ == failAt) return false;
+        size_t off = 0;
+        while (off < n) {
+            const ssize_t w = ::pwrite(fd, p + off, n - off, off_t(at + off));
+            if (w <= 0) return false;
+            off += size_t(w);
+        }
+        return true;
+    }
+};
+
+// Copies len bytes from src to dst inside the file, block by block; backwards
+// when moving towards the end so nothing is overwritten unread. Returns 0 or
+// the error code; done counts the bytes copied.
+uint16_t MoveBytes(int fd, BlockWriter& w, uint64_t src, uint64_t dst, uint64_t len,
+                   std::vector<uint8_t>& block, uint64_t& done,
+                   const std::function<void(uint64_t)>& progress) {
+    done = 0;
+    const bool backwards = dst > src;
+    while (done < len) {
+        const size_t n = size_t(std::min<uint64_t>(block.size(), len - done));
+        const uint64_t at = backwards ? src + len - done - n : src + done;
+        const uint64_t to = backwards ? dst + len - done - n : dst + done;
+        size_t got = 0;
+        while (got < n) {
+            const ssize_t r = ::pread(fd, block.data() + got, n - got, off_t(at + got));
+            if (r <= 0) return id3ErrRead;
+            got += size_t(r);
+        }
+        if (!w.write(block.data(), n, to)) return id3ErrWrite;
+        done += n;
+        if (progress) progress(done);
+    }
+    return 0;
+}
+
+// Inserting and removing file space in place: refused (so the audio is moved
+// instead) where the file system or the sizes do not allow it.
+bool Refused(int err) {
+    return err == EOPNOTSUPP || err == EINVAL || err == ENOSYS || err == ENOTTY;
+}
+
 } // namespace
 
 struct TagSaver {
     Tid3v2tag& t;
     uint8_t ver;
     bool unsync = false; // version 3 tag-level unsynchronisation
+
+    // A frame that goes back exactly as it was loaded: its content is the
+    // loaded one, in the layout of the version written, and nothing asks for
+    // another form. (Version 3 unsynchronises the whole tag, not frames.)
+    bool asLoaded(const TFrameEntry& e) const {
+        if (!e.AsLoaded || e.Loaded || ver != t.framesVersion) return false;
+        const uint8_t mask = ver == 3 ? uint8_t(~ffUnsync) : uint8_t(0xFF);
+        return e.WriteFlags[fbStatus] == e.StoredFlags[fbStatus] &&
+               (e.WriteFlags[fbFormat] & mask) == (e.StoredFlags[fbFormat] & mask);
+    }
 
     // Header and extra bytes of a frame as they go into the file.
     std::vector<uint8_t> frameHead(const TFrameEntry& e, bool plain) const {
@@ -132,9 +171,14 @@ struct TagSaver {
                 ++extras;
             }
             PutBigEndian32(h + 4, uint32_t(plainData + extras));
-            h[8] = uint8_t((e.WriteFlags[fbStatus] << 1) & 0xE0);
-            h[9] = uint8_t(((f & ffCompressed) ? 0x80 : 0) | ((f & ffEncrypted) ? 0x40 : 0) |
-                           ((f & ffGrouping) ? 0x20 : 0));
+            if (asLoaded(e)) {
+                h[8] = e.FileFlags[fbStatus];
+                h[9] = e.FileFlags[fbFormat];
+            } else {
+                h[8] = uint8_t((e.WriteFlags[fbStatus] << 1) & 0xE0);
+                h[9] = uint8_t(((f & ffCompressed) ? 0x80 : 0) | ((f & ffEncrypted) ? 0x40 : 0) |
+                               ((f & ffGrouping) ? 0x20 : 0));
+            }
             if (unsync && !plain) {
                 const int next = e.Data.empty() ? -1 : e.Data[0];
                 return UnsyncPiece(h, n, next);
@@ -156,18 +200,24 @@ struct TagSaver {
             extras += 4;
         }
         PutSynchsafe(h + 4, uint32_t(dataSize + extras));
-        h[8] = e.WriteFlags[fbStatus] & 0x70;
-        h[9] = f & 0x4F;
+        if (asLoaded(e)) {
+            h[8] = e.FileFlags[fbStatus];
+            h[9] = e.FileFlags[fbFormat];
+        } else {
+            h[8] = e.WriteFlags[fbStatus] & 0x70;
+            h[9] = f & 0x4F;
+        }
         return std::vector<uint8_t>(h, h + n);
     }
 
     // Every frame as written; plain gives version 3 frames before unsynchronisation.
     void emitFrames(Sink& s, bool plain) const {
-        const std::vector<TFrameEntry>& list = t.frames.Entries();
-        for (const TFrameEntry& e : list) {
+        for (const TFrameEntry& e : t.frames.Entries()) {
             s.put(frameHead(e, plain));
             if (plain && (e.StoredFlags[fbFormat] & ffUnsync))
                 s.put(Resync(e.Data.data(), e.Data.size()));
+            else if (!plain && unsync && !(e.StoredFlags[fbFormat] & ffUnsync))
+                s.put(Unsync(e.Data.data(), e.Data.size())); // a frame kept as loaded
             else
                 s.put(e.Data);
         }
@@ -212,32 +262,6 @@ struct TagSaver {
     }
 };
 
-namespace {
-// Copies len bytes from src to dst inside the file, in staging-buffer blocks;
-// backwards when moving towards the end so nothing is overwritten unread.
-// Returns 0 or the error code; done counts the bytes moved.
-uint16_t MoveBytes(int fd, uint64_t src, uint64_t dst, uint64_t len, std::vector<uint8_t>& stage,
-                   uint64_t& done, const std::function<void(uint64_t)>& progress) {
-    done = 0;
-    const bool backwards = dst > src;
-    while (done < len) {
-        const size_t n = size_t(std::min<uint64_t>(stage.size(), len - done));
-        const uint64_t at = backwards ? src + len - done - n : src + done;
-        const uint64_t to = backwards ? dst + len - done - n : dst + done;
-        if (::pread(fd, stage.data(), n, off_t(at)) != ssize_t(n)) return id3ErrRead;
-        size_t off = 0;
-        while (off < n) {
-            const ssize_t w = ::pwrite(fd, stage.data() + off, n - off, off_t(to + off));
-            if (w <= 0) return id3ErrWrite;
-            off += size_t(w);
-        }
-        done += n;
-        if (progress) progress(done);
-    }
-    return 0;
-}
-} // namespace
-
 uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8_t targetRevision,
                                int64_t offset) {
     if (loadResult >= 256) return id3ErrDamaged;
@@ -260,13 +284,17 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
     const uint8_t rev = targetRevision == 255 ? revision : targetRevision;
     if (ver != 3 && ver != 4) return id3ErrVersion;
     if (rev != 0) return id3ErrRevision;
-    std::vector<TFrameEntry>& list = frames.Entries();
+    std::deque<TFrameEntry>& list = frames.Entries();
     if (list.empty()) return id3ErrNoFrames;
     report(0, QStringLiteral("Preparing tag"));
     if (::fstat(fd, &st) != 0) return id3ErrIO;
     const uint64_t fileLen = uint64_t(st.st_size);
     if (fileLen < off) return id3ErrOffset;
     uint16_t rc = 0;
+
+    // Frames that were only decoded for reading go back in the form loaded.
+    for (int i = 1; i <= frames.Count(); ++i)
+        frames.RestoreLoadedForm(i);
 
     // Unsynchronisation is all or nothing for the tag.
     bool anyUnsync = headerFlags & 0x80;
@@ -278,10 +306,13 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
             e.WriteFlags[fbFormat] |= ffUnsync;
     }
 
+    TagSaver saver{*this, ver, false};
+    saver.unsync = ver == 3 && (headerFlags & 0x80);
     if (autoFixFrames) {
         for (int i = int(list.size()); i >= 1; --i) {
             TFrameEntry& e = list[size_t(i - 1)];
-            if (e.WriteFlags[fbFormat] & ffCompressed) e.WriteFlags[fbFormat] |= ffDataLength;
+            if ((e.WriteFlags[fbFormat] & ffCompressed) && !saver.asLoaded(e))
+                e.WriteFlags[fbFormat] |= ffDataLength;
             if (e.Data.empty()) frames.DeleteFrame(i);
         }
         if (list.empty()) return id3ErrNoFrames;
@@ -291,6 +322,7 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
     // indicator, or a version 3 compressed frame) but do not know it.
     for (int i = 1; i <= frames.Count(); ++i) {
         TFrameEntry& e = list[size_t(i - 1)];
+        if (saver.asLoaded(e)) continue;
         const uint8_t want = e.WriteFlags[fbFormat];
         const bool needsLength =
             ver == 4 ? (want & ffDataLength)
@@ -325,6 +357,7 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
     }
     for (int i = 1; i <= n; ++i) {
         TFrameEntry& e = list[size_t(i - 1)];
+        if (saver.asLoaded(e)) continue;
         uint8_t& want = e.WriteFlags[fbFormat];
         if ((want ^ e.StoredFlags[fbFormat]) & ffCompressed) {
             if (e.StoredFlags[fbFormat] & ffEncrypted) {
@@ -359,8 +392,6 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
             oldSize = std::min<uint64_t>(10 + uint64_t(Synchsafe(h + 6)), fileLen - off);
     }
 
-    TagSaver saver{*this, ver, false};
-    saver.unsync = ver == 3 && (headerFlags & 0x80);
     uint8_t flags = headerFlags;
     const bool withCrc = extendedFlags & 0x20;
     if (withCrc) flags |= 0x40;
@@ -417,62 +448,34 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
         newCrc = uint32_t(c.crc);
     }
 
-    // Move the audio behind the tag.
-    std::vector<uint8_t> stage(kStage);
-    const uint64_t audioStart = off + oldSize;
-    const uint64_t audioLen = fileLen - audioStart;
-    if (total != oldSize) {
-        report(10, QStringLiteral("Re-positioning audio data"));
-        auto progressOf = [&](uint64_t moved) {
-            report(uint8_t(10 + (audioLen ? moved * 90 / audioLen : 90)), statusText);
-        };
-        if (total > oldSize) {
-            const uint64_t growth = total - oldSize;
-            // Claim the space first: a full disk fails before a byte is overwritten.
-            const int err = ::posix_fallocate(fd, off_t(fileLen), off_t(growth));
-            if (err != 0) {
-                if (::ftruncate(fd, off_t(fileLen)) != 0) return id3ErrIO;
-                return id3ErrWrite;
-            }
-            uint64_t moved = 0;
-            const uint16_t e =
-                MoveBytes(fd, audioStart, audioStart + growth, audioLen, stage, moved, progressOf);
-            if (e) {
-                // Put back what was moved and give the file its old length.
-                const uint64_t from = audioStart + audioLen - moved;
-                uint64_t back = 0;
-                MoveBytes(fd, from + growth, from, moved, stage, back, nullptr);
-                if (::ftruncate(fd, off_t(fileLen)) != 0) return id3ErrIO;
-                return e;
-            }
-        } else {
-            const uint64_t shrink = oldSize - total;
-            uint64_t moved = 0;
-            const uint16_t e =
-                MoveBytes(fd, audioStart, audioStart - shrink, audioLen, stage, moved, progressOf);
-            if (e) return e;
-            if (::ftruncate(fd, off_t(fileLen - shrink)) != 0) return id3ErrWrite;
+    // The new tag, whole: it goes into the file in one write.
+    std::vector<uint8_t> tag;
+    tag.reserve(size_t(total));
+    {
+        VectorSink out(tag);
+        uint8_t h[10] = {'I', 'D', '3', ver, 0, 0, 0, 0, 0, 0};
+        h[5] = ver == 3 ? (flags & 0xE0) : (flags & 0xF0);
+        PutSynchsafe(h + 6, uint32_t(total - 10));
+        out.put(h, 10);
+        if (withExt) {
+            if (ver == 3)
+                out.put(saver.extHeaderV3(padding, newCrc, withCrc, firstByte));
+            else
+                out.put(saver.extHeaderV4(newCrc));
         }
+        saver.emitFrames(out, false);
+        PutZeros(out, padding);
     }
 
-    report(100, QStringLiteral("Writing new tag"));
-    FileSink out(fd, off, stage);
-    uint8_t h[10] = {'I', 'D', '3', ver, 0, 0, 0, 0, 0, 0};
-    h[5] = ver == 3 ? (flags & 0xE0) : (flags & 0xF0);
-    PutSynchsafe(h + 6, uint32_t(total - 10));
-    out.put(h, 10);
-    if (withExt) {
-        if (ver == 3)
-            out.put(saver.extHeaderV3(padding, newCrc, withCrc, firstByte));
-        else
-            out.put(saver.extHeaderV4(newCrc));
-    }
-    saver.emitFrames(out, false);
-    PutZeros(out, padding);
-    out.flush();
-    if (out.failed) return id3ErrWrite;
+    const uint16_t e = writeTag(fd, off, oldSize, fileLen, tag);
+    if (e) return e;
 
+    // What was written is now what the file holds; only the frames written
+    // as they were loaded still have their loaded form.
+    for (TFrameEntry& f : list)
+        if (!saver.asLoaded(f)) f.AsLoaded = false;
     version = ver;
+    framesVersion = ver;
     revision = rev;
     tagSize = uint32_t(total);
     headerFlags = flags;
@@ -482,6 +485,115 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
     tagOffset = uint32_t(off);
     fileName = target;
     modified = false;
+    inflateLeft = kInflatePerLoad;
     report(100, QStringLiteral("Save Complete"));
     return rc;
+}
+
+uint16_t Tid3v2tag::writeTag(int fd, uint64_t off, uint64_t oldSize, uint64_t fileLen,
+                             const std::vector<uint8_t>& tag) {
+    const uint64_t total = tag.size();
+    const uint64_t audioStart = off + oldSize;
+    const uint64_t audioLen = fileLen - audioStart;
+    BlockWriter w{fd, Seams.FailAtBlock};
+    auto writeNewTag = [&]() {
+        report(100, QStringLiteral("Writing new tag"));
+        return w.write(tag.data(), tag.size(), off);
+    };
+
+    if (total == oldSize || audioLen == 0) {
+        // Nothing to move: the tag is written where it was.
+        const bool grows = off + total > fileLen;
+        if (grows && ::posix_fallocate(fd, off_t(fileLen), off_t(off + total - fileLen)) != 0) {
+            if (::ftruncate(fd, off_t(fileLen)) != 0) return id3ErrIO;
+            return id3ErrWrite;
+        }
+        if (!writeNewTag()) {
+            if (grows && ::ftruncate(fd, off_t(fileLen)) != 0) return id3ErrIO;
+            return id3ErrWrite;
+        }
+        if (total < oldSize && ::ftruncate(fd, off_t(off + total)) != 0) return id3ErrWrite;
+        return 0;
+    }
+
+    const bool grow = total > oldSize;
+    const uint64_t delta = grow ? total - oldSize : oldSize - total;
+    struct statfs fs;
+    const uint64_t B = ::fstatfs(fd, &fs) == 0 && fs.f_bsize > 0 ? uint64_t(fs.f_bsize) : 0;
+    // The space is inserted or removed at a block boundary inside the old tag,
+    // so no audio byte is ever copied.
+    const uint64_t boundary = B ? audioStart / B * B : 0;
+    const bool inPlace = !Seams.ForceMove && B && delta % B == 0 &&
+                         (grow ? boundary >= off : boundary >= off + delta);
+    if (inPlace && grow) {
+        if (::fallocate(fd, FALLOC_FL_INSERT_RANGE, off_t(boundary), off_t(delta)) == 0) {
+            // Claim the inserted blocks before writing, so a full disk fails
+            // before anything is overwritten.
+            if (::fallocate(fd, 0, off_t(boundary), off_t(delta)) != 0 || !writeNewTag()) {
+                if (::fallocate(fd, FALLOC_FL_COLLAPSE_RANGE, off_t(boundary), off_t(delta)) != 0)
+                    return id3ErrIO;
+                return id3ErrWrite;
+            }
+            return 0;
+        }
+        if (!Refused(errno)) return id3ErrWrite;
+    } else if (inPlace) {
+        const uint64_t at = boundary - delta;
+        std::vector<uint8_t> removed(delta);
+        if (::pread(fd, removed.data(), delta, off_t(at)) != ssize_t(delta)) return id3ErrRead;
+        if (::fallocate(fd, FALLOC_FL_COLLAPSE_RANGE, off_t(at), off_t(delta)) == 0) {
+            if (!writeNewTag()) {
+                // Put the removed bytes back: the file is as it was.
+                if (::fallocate(fd, FALLOC_FL_INSERT_RANGE, off_t(at), off_t(delta)) != 0 ||
+                    !w.write(removed.data(), removed.size(), at))
+                    return id3ErrIO;
+                return id3ErrWrite;
+            }
+            return 0;
+        }
+        if (!Refused(errno)) return id3ErrWrite;
+    }
+
+    // Moving the audio.
+    report(10, QStringLiteral("Re-positioning audio data"));
+    std::vector<uint8_t> block(size_t(std::min<uint64_t>(kMoveBlock, audioLen)));
+    auto progressOf = [&](uint64_t moved) {
+        report(uint8_t(10 + moved * 90 / audioLen), statusText);
+    };
+    uint64_t moved = 0, back = 0;
+    if (grow) {
+        // Claim the space first: a full disk fails before a byte is overwritten.
+        if (::posix_fallocate(fd, off_t(fileLen), off_t(delta)) != 0) {
+            if (::ftruncate(fd, off_t(fileLen)) != 0) return id3ErrIO;
+            return id3ErrWrite;
+        }
+        uint16_t e =
+            MoveBytes(fd, w, audioStart, audioStart + delta, audioLen, block, moved, progressOf);
+        if (!e && !writeNewTag()) e = id3ErrWrite;
+        if (e) {
+            // Put back what was moved (the old tag was not touched) and give
+            // the file its old length.
+            const uint64_t from = audioStart + audioLen - moved;
+            if (MoveBytes(fd, w, from + delta, from, moved, block, back, nullptr) ||
+                ::ftruncate(fd, off_t(fileLen)) != 0)
+                return id3ErrIO;
+            return e;
+        }
+        return 0;
+    }
+    // Shrinking overwrites the end of the old tag first: keep it for the undo.
+    std::vector<uint8_t> overwritten(delta);
+    if (::pread(fd, overwritten.data(), delta, off_t(audioStart - delta)) != ssize_t(delta))
+        return id3ErrRead;
+    uint16_t e =
+        MoveBytes(fd, w, audioStart, audioStart - delta, audioLen, block, moved, progressOf);
+    if (!e && !writeNewTag()) e = id3ErrWrite;
+    if (e) {
+        if (MoveBytes(fd, w, audioStart - delta, audioStart, moved, block, back, nullptr) ||
+            !w.write(overwritten.data(), overwritten.size(), audioStart - delta))
+            return id3ErrIO;
+        return e;
+    }
+    if (::ftruncate(fd, off_t(fileLen - delta)) != 0) return id3ErrWrite;
+    return 0;
 }

@@ -5,14 +5,21 @@
              header with CRC, no padding and a lot of padding) in front of
              known audio bytes; prints JSON: [{file, audioOffset, texts}].
   read FILE  prints what mutagen reads from each file as JSON.
+  keep DIR   writes tags with what the 8-bit tag record cannot show (Cyrillic,
+             typographic dashes, UTF-16 and UTF-8, multi-value version 4
+             frames, two-line comments, TDRC) and frames with flags it must
+             carry through (encrypted, grouped, compressed); prints JSON
+             {name: file}.
+  dump FILE  prints every frame mutagen reads from each file as JSON.
 """
+import hashlib
 import json
 import os
 import struct
 import sys
 import zlib
 
-from mutagen.id3 import ID3, TIT2, TPE1, TALB, TRCK, TYER, TCON, COMM, TXXX, PRIV, Encoding
+from mutagen.id3 import ID3, TIT2, TPE1, TALB, TRCK, TYER, TDRC, TCON, COMM, TXXX, PRIV, Encoding
 from mutagen.id3._util import unsynch
 
 AUDIO = bytes((i * 37 + 11) & 0xFF for i in range(3000)) + b"\xff\xfb\x90\x00" * 50
@@ -79,6 +86,13 @@ def frame_bytes(version, fid, flags, payload):
     return fid + size + struct.pack(">H", flags) + payload
 
 
+def compressed(version, flags, payload):
+    """A frame's flags and payload once compressed, with the inflated size."""
+    if version == 3:
+        return flags | 0x0080, struct.pack(">I", len(payload)) + zlib.compress(payload)
+    return flags | 0x0009, synchsafe(len(payload)) + zlib.compress(payload)
+
+
 def rebuild(path, version, variant):
     head, body, audio = split(path)
     frames, padding = frames_of(version, body)
@@ -86,12 +100,7 @@ def rebuild(path, version, variant):
     out = b""
     for fid, fl, payload in frames:
         if variant == "compressed":
-            if version == 3:
-                payload = struct.pack(">I", len(payload)) + zlib.compress(payload)
-                fl |= 0x0080
-            else:
-                payload = synchsafe(len(payload)) + zlib.compress(payload)
-                fl |= 0x0009
+            fl, payload = compressed(version, fl, payload)
         elif variant == "unsync" and version == 4:
             payload = unsynch.encode(payload)
             fl |= 0x0002
@@ -113,6 +122,79 @@ def rebuild(path, version, variant):
     body = out + pad
     with open(path, "wb") as f:
         f.write(b"ID3" + bytes([version, 0, flags]) + synchsafe(len(body)) + body + audio)
+
+
+def with_flags(path, version, marks):
+    """Rewrites frames named in marks {id: kind} as encrypted, grouped or
+    compressed (kind "encrypt", "group", "compress")."""
+    head, body, audio = split(path)
+    frames, padding = frames_of(version, body)
+    out = b""
+    for fid, fl, payload in frames:
+        kind = marks.get(fid.decode())
+        if kind == "encrypt":
+            payload = b"\x01" + bytes(b ^ 0x5A for b in payload)
+            fl |= 0x0040 if version == 3 else 0x0004
+        elif kind == "group":
+            payload = b"\x07" + payload
+            fl |= 0x0020 if version == 3 else 0x0040
+        elif kind == "compress":
+            fl, payload = compressed(version, fl, payload)
+        out += frame_bytes(version, fid, fl, payload)
+    body = out + b"\0" * padding
+    with open(path, "wb") as f:
+        f.write(head[:6] + synchsafe(len(body)) + body + audio)
+
+
+def keep(d):
+    lines = "Line one\nLine two"
+    recipes = {
+        "v23-utf16": (3, Encoding.UTF16, [
+            TPE1(text="\u041b\u0435\u0432 \u0422\u043e\u043b\u0441\u0442\u043e\u0439"),
+            TIT2(text="Caf\u00e9 \u2013 Part 1"), TALB(text="\u041a\u043d\u0438\u0433\u0430"),
+            TRCK(text="5"), TYER(text="1999"), TCON(text="Speech"),
+            COMM(lang="eng", desc="", text=lines), TXXX(desc="extra", text="kept")], {}),
+        "v24-utf8": (4, Encoding.UTF8, [
+            TPE1(text=["\u041b\u0435\u0432 \u0422\u043e\u043b\u0441\u0442\u043e\u0439", "Second"]),
+            TIT2(text="Caf\u00e9 \u2013 Part 1"), TALB(text="Book"),
+            TCON(text=["Audiobook", "OST"]), TDRC(text="2001-05-12"),
+            COMM(lang="eng", desc="", text=lines), COMM(lang="eng", desc="packed", text="x" * 300)],
+            {"COMM": "compress"}),
+        "v23-flags": (3, Encoding.LATIN1, [
+            TIT2(text="Secret title"), TALB(text="Grouped album"), TPE1(text="Artist"),
+            TRCK(text="5"), PRIV(owner="narrabel", data=b"\xff\x00\xe0")],
+            {"TIT2": "encrypt", "TALB": "group"}),
+        "v24-flags": (4, Encoding.UTF16, [
+            TIT2(text="Grouped title"), TPE1(text="Secret artist"), TDRC(text="1999"),
+            TALB(text="Album")], {"TIT2": "group", "TPE1": "encrypt"}),
+    }
+    made = {}
+    for name, (version, enc, frames, marks) in recipes.items():
+        path = os.path.join(d, name + ".mp3")
+        with open(path, "wb") as f:
+            f.write(AUDIO)
+        tags = ID3()
+        for frame in frames:
+            frame.encoding = enc
+            tags.add(frame)
+        tags.save(path, v2_version=version)
+        if marks:
+            with_flags(path, version, marks)
+        made[name] = path
+    return made
+
+
+def dump(path):
+    try:
+        tags = ID3(path, translate=False)
+    except Exception as e:  # noqa: BLE001 - reported to the test
+        return {"error": repr(e)}
+    with open(path, "rb") as f:
+        audio = f.read()[tags.size:]
+    return {"size": tags.size, "version": tags.version[1],
+            "frames": {k: repr(v) for k, v in tags.items()},
+            "unknown": [u.hex() for u in tags.unknown_frames],
+            "audio": hashlib.sha1(audio).hexdigest()}
 
 
 def read(path):
@@ -145,6 +227,10 @@ def main():
                     r = read(path)
                     made.append({"file": path, "audio": len(AUDIO), "mutagen": r})
         print(json.dumps(made))
+    elif sys.argv[1] == "keep":
+        print(json.dumps(keep(sys.argv[2])))
+    elif sys.argv[1] == "dump":
+        print(json.dumps({p: dump(p) for p in sys.argv[2:]}))
     elif sys.argv[1] == "audio":
         sys.stdout.buffer.write(AUDIO)
     else:
