@@ -105,7 +105,7 @@ protected:
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(testsupport::ReadAll(Long()));
-        f.resize(qint64(160) << 20);
+        f.resize(qint64(64) << 20);
         return path;
     }
     static QTemporaryDir* files;
@@ -592,7 +592,7 @@ TEST_F(PlaybackTest, ALongFileIsMeasuredWithoutHoldingUpTheWindow) {
     EXPECT_TRUE(w()->pnlPlay->isVisible());
     w()->cmdPlayClick();
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
-    ASSERT_TRUE(WaitFor([this] { return !w()->mp->LengthPending(); }, 20000));
+    ASSERT_TRUE(WaitFor([this] { return !w()->mp->LengthPending(); }, 60000));
     const qint64 countMs = count.elapsed();
     EXPECT_EQ(w()->mp->Length(), exact);
     EXPECT_EQ(w()->sbPos->maximum(), exact);
