@@ -37,6 +37,9 @@ public:
 
     QString PrevHint() const;
     QString NextHint() const;
+    // Entries of oldPath take newPath, keeping their positions and places; the
+    // cursor stays. True when any entry changed.
+    bool FollowRename(const QString& oldPath, const QString& newPath);
     // Writes every entry to the file, replacing it. False when it cannot.
     bool Save() const;
 

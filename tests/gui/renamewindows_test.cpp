@@ -159,7 +159,7 @@ TEST_F(RenameWindowsTest, PreviewFollowsThePatternInBothModes) {
     current.Track = "03";
     current.Title = "Chapter";
     Make("old.mp3");
-    rename->SetSingle("old.mp3", FieldFromRight("old.mp3", 1, '.'));
+    rename->SetSingle(root + "/old.mp3", FieldFromRight("old.mp3", 1, '.'));
     rename->SelectFolder(root);
     EXPECT_EQ(rename->Extension, "mp3");
     EXPECT_FALSE(rename->stv->isEnabled());
@@ -185,7 +185,7 @@ TEST_F(RenameWindowsTest, PreviewFollowsThePatternInBothModes) {
     rename->hide();
 
     // A name without an extension leaves the extension empty until shown.
-    rename->SetSingle("noext", FieldFromRight("noext", 1, '.'));
+    rename->SetSingle(root + "/noext", FieldFromRight("noext", 1, '.'));
     rename->SelectFolder(root);
     EXPECT_EQ(rename->Extension, "");
     rename->show();
@@ -197,7 +197,7 @@ TEST_F(RenameWindowsTest, SingleRenameRenamesAndRepoints) {
     const QString old = Make("old.mp3", "AUDIO");
     current.Artist = "Author";
     current.Title = "Chapter";
-    rename->SetSingle("old.mp3", FieldFromRight("old.mp3", 1, '.'));
+    rename->SetSingle(root + "/old.mp3", FieldFromRight("old.mp3", 1, '.'));
     rename->SelectFolder(root);
     rename->show();
     QTest::mouseClick(rename->cmdOk, Qt::LeftButton);
@@ -231,7 +231,7 @@ TEST_F(RenameWindowsTest, SingleRenameRefusals) {
         current = TMP3Rec();
         current.Artist = c.artist;
         current.Title = "Name";
-        rename->SetSingle("old.mp3", FieldFromRight("old.mp3", 1, '.'));
+        rename->SetSingle(root + "/old.mp3", FieldFromRight("old.mp3", 1, '.'));
         rename->SelectFolder(root);
         rename->show();
         if (c.forcedName)
@@ -489,7 +489,7 @@ TEST_F(RenameWindowsTest, FailedRepointingKeepsTheApplyAndItsLog) {
     Make("c.mp3", "C");
     current = TMP3Rec();
     current.Artist = "Cu";
-    rename->SetSingle("c.mp3", "mp3");
+    rename->SetSingle(root + "/c.mp3", "mp3");
     rename->SelectFolder(root);
     rename->show();
     EXPECT_THROW(rename->cmdOkClick(), NarrabelError);
@@ -551,7 +551,7 @@ TEST_F(RenameInProgramTest, SingleRenameRepointsLiveRecordsOfExactlyThatPath) {
         r.Title = "Ti";
         return r;
     };
-    frmRename->SetSingle("old.mp3", "mp3");
+    frmRename->SetSingle(old, "mp3");
     frmRename->SelectFolder(tmp->path());
     QTimer::singleShot(0, [] { frmRename->cmdOkClick(); });
     frmRename->exec();
