@@ -623,15 +623,8 @@ TEST_F(RenameInProgramTest, MassRenameOfThePlayingFileKeepsItPlayingAndEverythin
     const QString other = MakeMp3(tmp->path() + "/Au-Bk-01-Other.mp3", {"Au", "Bk", "01", "Other"});
     const QString track = MakeMp3(tmp->path() + "/track.mp3", {"Au", "Bk", "02", "Chapter"}, 1200);
     const QString renamed = tmp->path() + "/Au-Bk-02-Chapter.mp3";
-    for (const QString& f : {other, track}) {
-        dialogs->AnswerFile(f);
-        frmMain->cmdBrowseClick();
-    }
+    BrowseAndMark({other, track});
     TMediaPlayer* mp = frmMain->mp;
-    ASSERT_TRUE(
-        WaitFor([mp] { return mp->Mode() == TMediaPlayer::mpPlaying && mp->Position() > 1500; }));
-    frmMain->SaveNewBookmark(track, mp->Position(), "mark");
-    frmMain->SaveResumePoint();
     QStringList opened;
     frmPreview->OpenLog = [&](const QString& path) { opened << path; };
     frmRename->chkPreview->setChecked(false);

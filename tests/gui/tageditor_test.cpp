@@ -559,15 +559,8 @@ TEST_F(TagEditorTest, RenamingThePlayingFileKeepsItPlayingAndEverythingFollows) 
     const QString track = MakeMp3(books + "/track.mp3", {"Author", "Book", "02", "Chapter"}, 1200);
     const QString renamed = books + "/Author-Book-02-Chapter.mp3";
     StartProgram();
-    for (const QString& f : {other, track}) {
-        dialogs->AnswerFile(f);
-        frmMain->cmdBrowseClick();
-    }
+    BrowseAndMark({other, track});
     TMediaPlayer* mp = frmMain->mp;
-    ASSERT_TRUE(
-        WaitFor([mp] { return mp->Mode() == TMediaPlayer::mpPlaying && mp->Position() > 1500; }));
-    frmMain->SaveNewBookmark(track, mp->Position(), "mark"); // selects its node
-    frmMain->SaveResumePoint();
     TSuperStringList resume;
     ASSERT_TRUE(resume.LoadFromFile(dataFolder() + "Narrabel.rsm"));
     ASSERT_EQ(resume.value(0), track);

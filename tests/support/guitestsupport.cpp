@@ -163,6 +163,18 @@ QString WindowsTest::dataFolder() const {
     return home + QStringLiteral("/Documents/Narrabel/");
 }
 
+void WindowsTest::BrowseAndMark(const QStringList& files) {
+    for (const QString& f : files) {
+        dialogs->AnswerFile(f);
+        frmMain->cmdBrowseClick();
+    }
+    TMediaPlayer* mp = frmMain->mp;
+    ASSERT_TRUE(
+        WaitFor([mp] { return mp->Mode() == TMediaPlayer::mpPlaying && mp->Position() > 1500; }));
+    frmMain->SaveNewBookmark(files.last(), mp->Position(), "mark");
+    frmMain->SaveResumePoint();
+}
+
 void WindowsTest::ExpectPathFollowed(const QString& was, const QString& now) {
     TfrmMain* w = frmMain;
     ASSERT_NE(w, nullptr);
