@@ -147,7 +147,8 @@ void TfrmMain::FollowRename(const QString& oldPath, const QString& newPath) {
                 cmbFile->removeItem(i);
                 break;
             }
-    cmbFile->setEditText(shown == oldPath ? newPath : shown);
+    // Untouched otherwise: the user may be typing into it meanwhile.
+    if (rowsChanged || shown == oldPath) cmbFile->setEditText(shown == oldPath ? newPath : shown);
     Updating = wasUpdating;
     if (rowsChanged) saveRecentRows(cmbFile, DataFolder);
 
