@@ -76,6 +76,14 @@ public:
     void AddRecentFile();
     void SaveTreeState();
     void LoadTreeState();
+    // After the program renamed a file: its bookmarks are repointed, then every
+    // remembered path equal to oldPath (see FollowRename) takes newPath.
+    void FileRenamed(const QString& oldPath, const QString& newPath);
+    // The player's file and panel, the file box and recent list ("Narrabel.hst"),
+    // the autolist, the history ("Narrabel.nbh") and the resume point
+    // ("Narrabel.rsm") follow a rename. Playback goes on undisturbed; the tree's
+    // selection names a bookmark, not a file, and stays as it is.
+    void FollowRename(const QString& oldPath, const QString& newPath);
 
     // ---- history navigation
     void cmdPrevClick();

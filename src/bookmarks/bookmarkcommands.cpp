@@ -424,14 +424,14 @@ void TfrmMain::cmdTagEditorClick() {
     if (LongOperationRunning()) return;
     const QString file = TrimCtl(cmbFile->currentText());
     if (!file.isEmpty()) {
-        frmEdit->MoveToFolder(ExtractFilePath(file));
-        frmEdit->TargetName = ExtractFileName(file);
-    } else if (!tv->selectedItems().isEmpty()) {
+        frmEdit->OpenOn(file);
+        return;
+    }
+    if (!tv->selectedItems().isEmpty()) {
         mnuEditTagClick();
         return;
-    } else {
-        frmEdit->TargetName.clear();
     }
+    frmEdit->TargetName.clear();
     frmEdit->Open();
 }
 
@@ -445,18 +445,19 @@ void TfrmMain::mnuEditTagClick() {
     }
     frmEdit->TargetName.clear();
     QTreeWidgetItem* source = IsBookmarkNode(node) ? node : node->child(0);
+    QString file;
     if (source) {
         try {
             std::unique_ptr<TBookmark> bm = BookmarkFromNode(source);
-            if (bm->Valid) {
-                frmEdit->MoveToFolder(ExtractFilePath(bm->Rec.FilePath));
-                frmEdit->TargetName = ExtractFileName(bm->Rec.FilePath);
-            }
+            if (bm->Valid) file = bm->Rec.FilePath;
         } catch (const std::exception&) {
             // An unreadable store only means the editor opens where it was.
         }
     }
-    frmEdit->Open();
+    if (file.isEmpty())
+        frmEdit->Open();
+    else
+        frmEdit->OpenOn(file);
 }
 
 void TfrmMain::DeleteBookmarksOfFile(const QString& path) {

@@ -42,6 +42,16 @@ void TBMHistory::AddBookmark(const TBookmark& bookmark) {
     Add(bookmark.Rec.FilePath, bookmark.Rec.Position);
 }
 
+bool TBMHistory::FollowRename(const QString& oldPath, const QString& newPath) {
+    bool changed = false;
+    for (QString& line : Entries) {
+        if (line.size() <= 12 || EntryPath(line) != oldPath) continue;
+        line = line.left(12) + newPath;
+        changed = true;
+    }
+    return changed;
+}
+
 std::optional<QString> TBMHistory::GoPrev() {
     if (Cursor - 1 < 0 || Cursor - 1 >= Entries.size()) return std::nullopt;
     --Cursor;

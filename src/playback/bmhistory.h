@@ -38,6 +38,9 @@ public:
 
     QString PrevHint() const;
     QString NextHint() const;
+    // Entries of oldPath take newPath, keeping their positions and places; the
+    // cursor stays. True when any entry changed.
+    bool FollowRename(const QString& oldPath, const QString& newPath);
     // Writes every entry to the file, replacing it in one step. False (the old
     // file untouched, a message in *error) when it cannot.
     bool Save(QString* error = nullptr) const;

@@ -1,4 +1,5 @@
-// Resume point, recent files and the saved tree selection.
+// Resume point, recent files and the saved tree selection, and how every path
+// the program remembers follows a file that it renamed.
 
 #include "app/tfrmmain.h"
 #include "playback/bmhistory.h"
@@ -8,9 +9,11 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
+#include <exception>
 
 namespace {
 
@@ -24,6 +27,15 @@ void writeLines(const QString& path, const QStringList& lines) {
     list.append(lines);
     QString error;
     if (!list.SaveToFile(path, &error)) throw NarrabelError(error);
+}
+
+// The recent list as "Narrabel.hst" holds it; errors are ignored.
+void saveRecentRows(const QComboBox* box, const QString& dataFolder) {
+    if (dataFolder.isEmpty()) return;
+    TSuperStringList rows;
+    for (int i = 0; i < box->count(); ++i)
+        rows << box->itemText(i);
+    rows.SaveToFile(dataFolder + QStringLiteral("Narrabel.hst"));
 }
 
 } // namespace
@@ -77,11 +89,7 @@ void TfrmMain::AddRecentFile() {
         cmbFile->removeItem(cmbFile->count() - 1);
     cmbFile->setEditText(file); // inserting may have changed the edit text
     Updating = wasUpdating;
-    if (DataFolder.isEmpty()) return;
-    TSuperStringList rows;
-    for (int i = 0; i < cmbFile->count(); ++i)
-        rows << cmbFile->itemText(i);
-    rows.SaveToFile(DataFolder + QStringLiteral("Narrabel.hst")); // errors are ignored
+    saveRecentRows(cmbFile, DataFolder);
 }
 
 void TfrmMain::SaveTreeState() {
@@ -97,4 +105,71 @@ void TfrmMain::LoadTreeState() {
     if (lines.LoadFromFile(DataFolder + QStringLiteral("Narrabel.tvs")) && !lines.isEmpty() &&
         !lines.first().isEmpty())
         SelectNodeByText(lines.first());
+}
+
+void TfrmMain::FileRenamed(const QString& oldPath, const QString& newPath) {
+    if (oldPath == newPath) return;
+    // The remembered paths follow even when the store cannot be written.
+    std::exception_ptr storeError;
+    try {
+        RepointBookmarks(oldPath, newPath);
+    } catch (...) {
+        storeError = std::current_exception();
+    }
+    FollowRename(oldPath, newPath);
+    if (storeError) std::rethrow_exception(storeError);
+}
+
+void TfrmMain::FollowRename(const QString& oldPath, const QString& newPath) {
+    if (oldPath.isEmpty() || oldPath == newPath) return;
+    // The device keeps the file it has open and plays on; only the name it
+    // reopens by (every jump reopens) changes.
+    if (mp->FileName() == oldPath) {
+        mp->SetFileName(newPath);
+        sbPanels[2]->setText(ExtractFileName(newPath));
+    }
+
+    // File box and recent list. Renaming the current row may change the edit
+    // text, which is restored or follows.
+    const QString shown = cmbFile->currentText();
+    const bool wasUpdating = Updating;
+    Updating = true;
+    bool rowsChanged = false;
+    for (int i = 0; i < cmbFile->count(); ++i) {
+        if (cmbFile->itemText(i) != oldPath) continue;
+        cmbFile->setItemText(i, newPath);
+        rowsChanged = true;
+    }
+    // No two rows alike, letter case aside: the newer (upper) one stays.
+    for (int i = cmbFile->count() - 1; rowsChanged && i > 0; --i)
+        for (int j = 0; j < i; ++j)
+            if (cmbFile->itemText(i).compare(cmbFile->itemText(j), Qt::CaseInsensitive) == 0) {
+                cmbFile->removeItem(i);
+                break;
+            }
+    // Untouched otherwise: the user may be typing into it meanwhile.
+    if (rowsChanged || shown == oldPath) cmbFile->setEditText(shown == oldPath ? newPath : shown);
+    Updating = wasUpdating;
+    if (rowsChanged) saveRecentRows(cmbFile, DataFolder);
+
+    if (EditList)
+        for (QString& entry : *EditList)
+            if (entry == oldPath) entry = newPath;
+
+    // The history is written at once, so that Prev and Next find the file even
+    // after a run that does not end through the close handler.
+    if (History && History->FollowRename(oldPath, newPath)) {
+        UpdateHints();
+        History->Save();
+    }
+
+    // Resume point: the path follows, the position stays.
+    if (DataFolder.isEmpty()) return;
+    const QString rsm = DataFolder + QStringLiteral("Narrabel.rsm");
+    TSuperStringList lines;
+    if (lines.LoadFromFile(rsm) && !lines.isEmpty() && lines.first() == oldPath) {
+        lines.first() = newPath;
+        writeLines(rsm, lines);
+        cmdResume->setToolTip(ExtractFileName(newPath));
+    }
 }

@@ -1,6 +1,7 @@
 #include "rename/composename.h"
 
 #include "tags/fillrules.h"
+#include "tags/id3v2/id3v2.h"
 
 QString JoinNameFields(const QString (&values)[4], const QString& delim, const QString& ext) {
     QString name;
@@ -48,4 +49,24 @@ QString ComposePatternName(const TNamePattern& pattern, const QString& ext) {
 bool IsAllowedFileName(const QString& name) {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
            !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+unsigned FieldsCutShort(Tid3v2tag& tag) {
+    static const struct {
+        TFillField Field;
+        const char* Frame;
+    } frames[] = {{ffArtist, "TPE1"}, {ffAlbum, "TALB"}, {ffTrack, "TRCK"}, {ffTitle, "TIT2"}};
+    unsigned out = 0;
+    for (const auto& f : frames) {
+        QString text;
+        const uint8_t r = tag.GetTextFrame(QLatin1String(f.Frame), text);
+        if (r != txtOk && r != txtNotFound && r != txtEmpty) out |= 1u << f.Field;
+    }
+    return out;
+}
+
+bool UsesCutShortField(const TNamePattern& pattern, unsigned cutShort) {
+    for (int s : pattern.Slots)
+        if (s >= ffArtist && s <= ffTitle && (cutShort & (1u << s))) return true;
+    return false;
 }

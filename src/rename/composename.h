@@ -6,11 +6,30 @@
 
 #include <QString>
 
+class Tid3v2tag;
+
 struct TNamePattern {
     // Item indexes of the slot lists: 0 artist, 1 album, 2 track, 3 title, 4 "-".
     int Slots[4] = {0, 1, 2, 3};
     QString Delim = QStringLiteral("-"); // used whole, may be empty or longer
 };
+
+// A file's tag as names are composed from it, and which of the pattern fields
+// (bits 1 << ffArtist, ffAlbum, ffTrack, ffTitle) could not be read in full.
+struct TNameSource {
+    TNameSource(const TMP3Rec& tag = TMP3Rec(), unsigned cutShort = 0)
+        : Tag(tag), CutShort(cutShort) {}
+    TMP3Rec Tag;
+    unsigned CutShort;
+};
+
+// The fields whose frame the tag object holds but whose text it could not decode
+// in full: cut short at a character the 8-bit texts cannot hold, emptied by a
+// bad character, or in an unknown encoding or encrypted. ReadTag leaves the
+// frames of the file it read in the tag object, so this tells what that read lost.
+unsigned FieldsCutShort(Tid3v2tag& tag);
+// Whether a name composed with pattern takes any of the fields in cutShort.
+bool UsesCutShortField(const TNamePattern& pattern, unsigned cutShort);
 
 // Joins the non-empty values with the delimiter; "audio_" when all are empty;
 // then "." and the extension.

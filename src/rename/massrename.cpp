@@ -1,5 +1,6 @@
 #include "rename/massrename.h"
 
+#include "bookmarks/bookmark.h"
 #include "util/qorext.h"
 
 #include <QDir>
@@ -43,6 +44,11 @@ QString JoinPath(const QString& folder, const QString& name) {
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
 }
 
+bool TooLongForBookmarks(const QString& oldPath, const QString& newPath,
+                         const std::function<bool(const QString&)>& hasBookmarks) {
+    return !PathFitsStore(newPath) && hasBookmarks && hasBookmarks(oldPath);
+}
+
 struct Walker {
     const TNamePattern& pattern;
     const QString& ext;
@@ -69,13 +75,20 @@ struct Walker {
             if (hooks.Status) hooks.Status(name);
             TRenameAction row;
             row.OldPath = full;
-            row.NewName = ComposeName(hooks.ReadTag(full), pattern, ext);
+            const TNameSource source = hooks.ReadTag(full);
+            row.NewName = ComposeName(source.Tag, pattern, ext);
             const QString newPath = row.NewPath();
             if (full.toLower() == newPath.toLower()) continue;
+            if (UsesCutShortField(pattern, source.CutShort)) {
+                row.TagCutShort = true;
+                row.Checked = false;
+            }
             if (!IsAllowedFileName(row.NewName))
                 row.SkipReason = QStringLiteral("illegal name");
             else if (targets.contains(newPath) || PathTaken(newPath))
                 row.SkipReason = QStringLiteral("NewName exists");
+            else if (TooLongForBookmarks(full, newPath, hooks.HasBookmarks))
+                row.SkipReason = kTooLongForBookmarks;
             targets.insert(newPath);
             rows.push_back(row);
             if (hooks.Found) hooks.Found(rows.back());
@@ -84,6 +97,28 @@ struct Walker {
 };
 
 const QLatin1String kCrLf("\r\n");
+
+// A name as the log shows it: control characters escaped, so that a line feed
+// in a name cannot start a line of its own.
+QString LogText(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u >= 0x20 && u != 0x7F) {
+            out += c;
+        } else if (u == '\n') {
+            out += QLatin1String("\\n");
+        } else if (u == '\r') {
+            out += QLatin1String("\\r");
+        } else if (u == '\t') {
+            out += QLatin1String("\\t");
+        } else {
+            out += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        }
+    }
+    return out;
+}
 
 QString TimeText(const QDateTime& t) {
     return QLocale::c().toString(t.time(), QStringLiteral("HH:mm:ss.zzz"));
@@ -119,6 +154,8 @@ bool SaveNew(const QString& folder, const QString& name, const QByteArray& text,
 }
 
 } // namespace
+
+const QString kTooLongForBookmarks = QStringLiteral("new path too long for its bookmarks");
 
 void SetRenameat2ForTest(TRenameat2Fn fn) {
     renameat2Fn = fn;
@@ -189,10 +226,10 @@ TMassRenameLog ApplyMassRename(std::vector<TRenameAction>& rows, const QString& 
         if (!anyFolder || folder != lastFolder) {
             anyFolder = true;
             lastFolder = folder;
-            lines << kCrLf + QStringLiteral(" - ") + folder;
+            lines << kCrLf + QStringLiteral(" - ") + LogText(folder);
         }
-        lines << QStringLiteral("From   : ") + ExtractFileName(row.OldPath);
-        lines << QStringLiteral("To     : ") + row.NewName;
+        lines << QStringLiteral("From   : ") + LogText(ExtractFileName(row.OldPath));
+        lines << QStringLiteral("To     : ") + LogText(row.NewName);
         const QString newPath = row.NewPath();
         if (!IsAllowedFileName(row.NewName)) {
             row.Result = TRowResult::Error;
@@ -200,6 +237,9 @@ TMassRenameLog ApplyMassRename(std::vector<TRenameAction>& rows, const QString& 
         } else if (PathTaken(newPath)) {
             row.Result = TRowResult::Skipped;
             row.SkipReason = QStringLiteral("NewName exists");
+        } else if (TooLongForBookmarks(row.OldPath, newPath, apply.HasBookmarks)) {
+            row.Result = TRowResult::Error;
+            row.SkipReason = kTooLongForBookmarks;
         } else if (apply.Rename(row.OldPath, newPath)) {
             row.Result = TRowResult::Ok;
             row.SkipReason.clear();
@@ -215,7 +255,13 @@ TMassRenameLog ApplyMassRename(std::vector<TRenameAction>& rows, const QString& 
             lines << QStringLiteral("Result : SKIPPED - NewName exists") + kCrLf;
             break;
         default:
-            lines << QStringLiteral("Result : ERROR") + kCrLf;
+            // Only a refusal for the bookmarks' sake names its reason; the other
+            // errors keep the plain line.
+            lines << QStringLiteral("Result : ERROR") +
+                         (row.SkipReason == kTooLongForBookmarks
+                              ? QStringLiteral(" - ") + row.SkipReason
+                              : QString()) +
+                         kCrLf;
             break;
         }
     }

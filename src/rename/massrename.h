@@ -18,7 +18,13 @@ enum class TRenameStatus {
     IllegalName,  // the new path leaves the file's folder, or names no entry
     TargetExists, // something already has the new name; nothing was touched
     Failed,       // the file system refused (missing file, permissions, name too long)
+    // The file has bookmarks and the store cannot hold the new path; nothing was touched.
+    TooLongForBookmarks,
 };
+
+// Why a rename of a file with bookmarks is refused when its new path is longer
+// than the store holds (the bookmarks would point at nothing).
+extern const QString kTooLongForBookmarks;
 
 // Renames a file within its own folder. Never replaces an existing entry, not
 // even when one appears meanwhile: renameat2 with RENAME_NOREPLACE, or link and
@@ -39,12 +45,18 @@ struct TRenameAction {
     // ("NewName exists", "illegal name"); after it: why it was not.
     QString SkipReason;
     TRowResult Result = TRowResult::NotRun;
+    // The new name takes a tag field that could not be read in full: proposed
+    // unticked, for the user to judge.
+    bool TagCutShort = false;
     QString NewPath() const;
 };
 
 // Hooks of the walk. Only ReadTag is required.
 struct TMassRenameWalk {
-    std::function<TMP3Rec(const QString& path)> ReadTag;
+    std::function<TNameSource(const QString& path)> ReadTag;
+    // Whether a file has bookmarks (none when unset): such a file whose new path
+    // the store cannot hold is foreseen as refused.
+    std::function<bool(const QString& path)> HasBookmarks;
     // Asked where each folder begins; true skips that folder and all not yet entered.
     std::function<bool()> Stop;
     // Each folder's path as it is entered, then each file's name; the window shows
@@ -64,6 +76,9 @@ std::vector<TRenameAction> PlanMassRename(const QString& root, const TNamePatter
 // Hooks of the apply. Rename is required (the window repoints bookmarks there).
 struct TMassRenameApply {
     std::function<bool(const QString& oldPath, const QString& newPath)> Rename;
+    // As in the walk: a file with bookmarks is not renamed to a path the store
+    // cannot hold; its row is logged as an error with the reason.
+    std::function<bool(const QString& path)> HasBookmarks;
     // Before each row, with its 1-based index.
     std::function<void(int index, const TRenameAction& row)> Progress;
     // Read once when the apply starts (log name, date and "Started") and once
@@ -81,8 +96,9 @@ struct TMassRenameLog {
 QString MassRenameLogName(const QDateTime& when);
 
 // Applies the ticked rows in order and writes the log into dataFolder (ending
-// in "/"). A log never replaces another: when the minute's name is taken, the
-// log is saved as "MassRenameLog_yyyymmdd-hhnn_2.txt" (_3 ...).
+// in "/"). Control characters in names show escaped in the log (a line feed as
+// "\n"), so that every entry keeps to its own lines. A log never replaces another: when the
+// minute's name is taken, the log is saved as "MassRenameLog_yyyymmdd-hhnn_2.txt" (_3 ...).
 TMassRenameLog ApplyMassRename(std::vector<TRenameAction>& rows, const QString& dataFolder,
                                const TMassRenameApply& apply);
 

@@ -149,13 +149,14 @@ void TfrmPreview::BuildList() {
 
     TMassRenameWalk walk;
     walk.ReadTag = [source](const QString& path) { return source->TagOf(path, true); };
+    walk.HasBookmarks = source->HasBookmarks;
     walk.Stop = [this] { return cancelRequested || (Closing && Closing()); };
     walk.Status = [this](const QString& text) { SetStatus(text); };
     walk.Found = [this](const TRenameAction& row) {
         auto* item = new QTreeWidgetItem(lv, {row.OldPath, row.NewPath()});
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable |
                        Qt::ItemNeverHasChildren);
-        item->setCheckState(0, Qt::Checked);
+        item->setCheckState(0, row.Checked ? Qt::Checked : Qt::Unchecked);
     };
     rows = PlanMassRename(source->SelectedFolder(), source->Pattern(), source->Extension, walk);
 
@@ -177,7 +178,9 @@ void TfrmPreview::ApplyList() {
     TfrmRename* source = Source();
     if (!source || busy) return; // never two applies at once
     busy = true;
-    // The apply cannot be interrupted; its buttons rest until it is done.
+    // The apply cannot be interrupted; its buttons rest until it is done, and
+    // closing the window is refused meanwhile.
+    applying = true;
     pnlTop->setEnabled(false);
     prg->setRange(0, int(rows.size()));
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -202,11 +205,19 @@ void TfrmPreview::ApplyList() {
         prg->setValue(index);
         SetStatus(ExtractFileName(row.OldPath));
     };
+    apply.HasBookmarks = source->HasBookmarks;
     apply.Now = Now;
-    LastLog = ApplyMassRename(rows, DataFolder ? DataFolder() : QString(), apply);
-
-    busy = false;
-    pnlTop->setEnabled(true);
+    {
+        struct Idle { // however the apply ends
+            TfrmPreview* w;
+            ~Idle() {
+                w->busy = false;
+                w->applying = false;
+                w->pnlTop->setEnabled(true);
+            }
+        } idle{this};
+        LastLog = ApplyMassRename(rows, DataFolder ? DataFolder() : QString(), apply);
+    }
     if (LastLog.Saved && OpenLog) OpenLog(LastLog.Path);
     done(QDialog::Accepted);
     if (!LastLog.Saved)
@@ -247,12 +258,17 @@ void TfrmPreview::lvSelectItem(QTreeWidgetItem* item) {
     if (!item) return;
     QString hint = QStringLiteral("New Name: ") + ExtractFileName(item->text(1));
     const int i = lv->indexOfTopLevelItem(item);
-    if (i >= 0 && size_t(i) < rows.size() && !rows[size_t(i)].SkipReason.isEmpty())
-        hint += QStringLiteral(" (") + rows[size_t(i)].SkipReason + QStringLiteral(")");
+    if (i >= 0 && size_t(i) < rows.size()) {
+        const TRenameAction& row = rows[size_t(i)];
+        if (!row.SkipReason.isEmpty())
+            hint += QStringLiteral(" (") + row.SkipReason + QStringLiteral(")");
+        if (row.TagCutShort) hint += QStringLiteral(" (tag text not fully readable)");
+    }
     lv->setToolTip(hint);
 }
 
 void TfrmPreview::cmdCancelClick() {
+    if (applying) return; // an apply runs to its end
     if (!busy) {
         done(QDialog::Rejected);
         return;
@@ -283,7 +299,7 @@ void TfrmPreview::hideEvent(QHideEvent* event) {
 void TfrmPreview::closeEvent(QCloseEvent* event) {
     if (busy) {
         event->ignore();
-        cmdCancelClick();
+        cmdCancelClick(); // a search may be cancelled; an apply is not asked about
         return;
     }
     QDialog::closeEvent(event);

@@ -76,6 +76,7 @@ private:
     void SetStatus(const QString& text);
     void ShowReviewButtons(bool on);
     bool busy = false;
+    bool applying = false; // part of busy: Esc, the title-bar close and Cancel are refused
     bool cancelRequested = false;
     std::vector<TRenameAction> rows;
 };

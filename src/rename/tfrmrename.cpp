@@ -4,8 +4,10 @@
 #include "app/dialogs.h"
 #include "app/tfrmmain.h"
 #include "app/widgets.h"
+#include "bookmarks/bookmark.h"
 #include "rename/tfrmpreview.h"
 #include "tags/fillrules.h"
+#include "tags/id3v2/id3v2.h"
 #include "util/qorext.h"
 
 #include <QCheckBox>
@@ -24,10 +26,6 @@
 
 namespace {
 
-QString JoinPath(const QString& folder, const QString& name) {
-    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
-}
-
 QString CleanFolder(const QString& folder) {
     QString f = QDir::cleanPath(folder);
     return f.isEmpty() ? QStringLiteral("/") : f;
@@ -44,10 +42,19 @@ TfrmRename::TfrmRename(QWidget* parent) : QDialog(parent) {
 
     TagSource = [](const QString& path, bool read) {
         if (read) ReadTag(path);
-        return CurrentTag();
+        TNameSource source(CurrentTag());
+        // The tag object still holds the frames of that read: what it lost is known.
+        if (!path.isEmpty() && CurrentTag().FileName == path && TagStore().FileName() == path)
+            source.CutShort = FieldsCutShort(TagStore());
+        return source;
     };
     Repoint = [](const QString& oldPath, const QString& newPath) {
-        if (frmMain) frmMain->RepointBookmarks(oldPath, newPath);
+        if (frmMain) frmMain->FileRenamed(oldPath, newPath);
+    };
+    HasBookmarks = [](const QString& path) {
+        if (!frmMain || frmMain->StorePath.isEmpty() || !QFileInfo::exists(frmMain->StorePath))
+            return false;
+        return !BookmarkIndex(frmMain->StorePath).LiveRecordsOf(path).isEmpty();
     };
 
     auto* lay = new QVBoxLayout(this);
@@ -104,11 +111,14 @@ TfrmRename::TfrmRename(QWidget* parent) : QDialog(parent) {
     resize(640, 520);
 }
 
-void TfrmRename::SetSingle(const QString& fileName, const QString& extension) {
-    pnlOldName->setText(fileName);
+void TfrmRename::SetSingle(const QString& path, const QString& extension) {
+    singlePath = path;
+    singleSource = TagOf(path, false);
+    pnlOldName->setText(ExtractFileName(path));
     Extension = extension;
     outcome.clear();
     stv->setEnabled(false);
+    SelectFolder(ExtractFilePath(path)); // shown only; the path alone says what is renamed
 }
 
 void TfrmRename::SetMass() {
@@ -144,15 +154,25 @@ TNamePattern TfrmRename::Pattern() const {
     return p;
 }
 
-TMP3Rec TfrmRename::TagOf(const QString& path, bool read) {
+TNameSource TfrmRename::TagOf(const QString& path, bool read) {
     return TagSource(path, read);
 }
 
 QString TfrmRename::ComposeName(const QString& path, bool readTags) {
-    return ::ComposeName(TagOf(path, readTags), Pattern(), Extension);
+    return ::ComposeName(TagOf(path, readTags).Tag, Pattern(), Extension);
+}
+
+QString TfrmRename::GoneMessage(const QString& path) {
+    return QStringLiteral("This file no longer exists:\r\r") + path;
 }
 
 bool TfrmRename::RenameAndRepoint(const QString& oldPath, const QString& newPath) {
+    // Bookmarks cut at the store's capacity would point at nothing.
+    if (oldPath != newPath && !PathFitsStore(newPath) && HasBookmarks &&
+        HasBookmarks(oldPath)) {
+        LastStatus = TRenameStatus::TooLongForBookmarks;
+        return false;
+    }
     LastStatus = RenameNoReplace(oldPath, newPath);
     if (LastStatus != TRenameStatus::Ok) return false;
     if (oldPath != newPath && Repoint) Repoint(oldPath, newPath);
@@ -163,7 +183,7 @@ void TfrmRename::UpdatePreview() {
     if (MassMode())
         pnlNewName->setText(ComposePatternName(Pattern(), Extension));
     else
-        pnlNewName->setText(ComposeName(QString(), false));
+        pnlNewName->setText(::ComposeName(singleSource.Tag, Pattern(), Extension));
 }
 
 void TfrmRename::FormActivate() {
@@ -185,12 +205,21 @@ void TfrmRename::cmdOkClick() {
         accept();
         return;
     }
-    const QString folder = SelectedFolder();
-    const QString oldPath = JoinPath(folder, pnlOldName->text());
-    const QString newPath = JoinPath(folder, pnlNewName->text());
+    // Only the file the editor chose, wherever this window's folder tree stands.
+    const QString oldPath = singlePath;
+    const QString newPath = ExtractFilePath(oldPath) + pnlNewName->text();
+    if (oldPath.isEmpty() || !PathTaken(oldPath)) {
+        outcome.clear();
+        ShowMessage(GoneMessage(oldPath));
+        accept();
+        return;
+    }
+    if (UsesCutShortField(Pattern(), singleSource.CutShort) &&
+        !AskYesNo(QStringLiteral("The tag could not be read in full; rename anyway?")))
+        return; // back to the window: the pattern may leave that field out
     bool renamed = false;
     try {
-        renamed = !folder.isEmpty() && RenameAndRepoint(oldPath, newPath);
+        renamed = RenameAndRepoint(oldPath, newPath);
     } catch (...) {
         // Only the repointing throws, so the file has its new name already.
         outcome = QStringLiteral("ok");

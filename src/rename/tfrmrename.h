@@ -4,13 +4,16 @@
 //
 // How the tag editor drives it:
 //   Single rename of the selected file:
-//     frmRename->SetSingle(fileName, extension); // pnlOldName, the extension for new
-//                                                // names, outcome cleared, stv disabled
+//     ReadTag(path);                             // CurrentTag holds this file's tag
+//     frmRename->SetSingle(path, extension);     // the full path of the file: the
+//                                                // one file this rename may touch;
+//                                                // pnlOldName, stv on its folder,
+//                                                // outcome cleared, stv disabled
 //   Mass rename:
 //     frmRename->SetMass();   // pnlOldName = "<multiple files>", stv enabled; the
 //                             // extension is left as it is
-//   Both: frmRename->SelectFolder(folder) when the editor's folder exists, then
-//     frmRename->exec();      // in mass mode "&Ok" runs the mass rename window
+//     frmRename->SelectFolder(folder) when the editor's folder exists
+//   Both: frmRename->exec();  // in mass mode "&Ok" runs the mass rename window
 //   Afterwards: a single rename with Outcome() == "ok" replaces the list entry by
 //     NewName(); anything else reloads the file list from the folder.
 // Which mode is running is told by stv->isEnabled(). The slots, delimiter, preview
@@ -35,7 +38,8 @@ class TfrmRename : public QDialog {
 public:
     explicit TfrmRename(QWidget* parent = nullptr);
 
-    void SetSingle(const QString& fileName, const QString& extension);
+    // The file to rename, by its full path; its tag is taken from CurrentTag now.
+    void SetSingle(const QString& path, const QString& extension);
     void SetMass();
     // "ok" after the last single rename succeeded, else empty.
     QString Outcome() const { return outcome; }
@@ -51,11 +55,14 @@ public:
     // The new name (no folder) of path. With readTags the file's tag is read into
     // CurrentTag first; otherwise CurrentTag is taken as it stands.
     QString ComposeName(const QString& path, bool readTags);
-    // Renames within the file's folder, never over an existing file; on success the
-    // bookmarks of oldPath are repointed to newPath.
+    // Renames within the file's folder, never over an existing file, nor a file with
+    // bookmarks to a path the store cannot hold; on success the bookmarks and every
+    // path the program remembers follow (Repoint).
     bool RenameAndRepoint(const QString& oldPath, const QString& newPath);
-    // The tag record of path (read first with read set), as ComposeName uses it.
-    TMP3Rec TagOf(const QString& path, bool read);
+    // The tag of path (read first with read set), as ComposeName uses it.
+    TNameSource TagOf(const QString& path, bool read);
+    // The text shown when the file to rename is no longer there.
+    static QString GoneMessage(const QString& path);
 
     void UpdatePreview();
     void FormActivate();
@@ -67,9 +74,11 @@ public:
     TRenameStatus LastStatus = TRenameStatus::Ok;
 
     // Seams with working defaults: the shared tag record, the main window's
-    // RepointBookmarks, and the program's mass rename window.
-    std::function<TMP3Rec(const QString& path, bool read)> TagSource;
+    // FileRenamed (bookmarks and remembered paths follow) and bookmark store, and
+    // the program's mass rename window.
+    std::function<TNameSource(const QString& path, bool read)> TagSource;
     std::function<void(const QString& oldPath, const QString& newPath)> Repoint;
+    std::function<bool(const QString& path)> HasBookmarks;
     TfrmPreview* Preview = nullptr; // nullptr: the program's frmPreview
 
     TFolderTree* stv = nullptr;
@@ -90,4 +99,6 @@ protected:
 private:
     QString selectedFolder;
     QString outcome;
+    QString singlePath;       // the file a single rename acts on
+    TNameSource singleSource; // its tag, as it was when the rename was prepared
 };

@@ -5,6 +5,7 @@
 #include "app/tfrmmain.h"
 #include "app/widgets.h"
 #include "bookmarks/bookmark.h"
+#include "rename/massrename.h"
 #include "rename/tfrmrename.h"
 #include "tags/mp3.h"
 #include "tags/tfrmfill.h"
@@ -187,26 +188,48 @@ void TfrmEdit::Open() {
     activateWindow();
 }
 
+void TfrmEdit::OpenOn(const QString& path) {
+    if (!copyingDown) {
+        if (MoveToFolder(ExtractFilePath(path))) {
+            TargetName = ExtractFileName(path);
+        } else {
+            // Whatever the list shows now is not the file asked for.
+            TargetName.clear();
+            SelectNothing();
+        }
+    }
+    Open();
+}
+
 void TfrmEdit::FormActivate() {
     if (TargetName.isEmpty() || copyingDown) return;
     stvChange();
-    SelectName(TargetName);
+    if (!SelectName(TargetName)) SelectNothing();
 }
 
 QString TfrmEdit::Folder() const {
     return stv->SelectedFolder();
 }
 
-void TfrmEdit::MoveToFolder(const QString& folder) {
-    if (!copyingDown) stv->SelectFolder(folder);
+bool TfrmEdit::MoveToFolder(const QString& folder) {
+    if (copyingDown || folder.isEmpty() || !QFileInfo(folder).isDir()) return false;
+    return stv->SelectFolder(folder);
 }
 
 QString TfrmEdit::SelectedPath() const {
     QListWidgetItem* it = lst->currentItem();
-    if (!it || !it->isSelected()) return {};
-    QString folder = Folder();
-    if (!folder.endsWith('/')) folder += '/';
-    return folder + it->text();
+    if (!it || !it->isSelected() || listFolder.isEmpty()) return {};
+    return listFolder + it->text();
+}
+
+void TfrmEdit::SelectNothing() {
+    if (copyingDown) return;
+    refilling = true;
+    lst->setCurrentRow(-1);
+    lst->clearSelection();
+    refilling = false;
+    for (QLineEdit* e : {edtArtist, edtAlbum, edtTrack, edtYear, edtGenre, edtTitle, edtComment})
+        e->clear();
 }
 
 bool TfrmEdit::SelectName(const QString& name) {
@@ -228,8 +251,10 @@ void TfrmEdit::stvChange() {
     refilling = true;
     lst->clear();
     TSuperStringList files;
-    if (!Folder().isEmpty()) // no folder chosen yet: no files
-        files.AddFiles(Folder(), QStringLiteral("*.mp3"), faArchive, false);
+    listFolder = Folder();
+    if (!listFolder.isEmpty() && !listFolder.endsWith('/')) listFolder += '/';
+    if (!listFolder.isEmpty()) // no folder chosen yet: no files
+        files.AddFiles(listFolder, QStringLiteral("*.mp3"), faArchive, false);
     // Sorted as a file manager would: letter case aside, then by the user's locale.
     std::sort(files.begin(), files.end(), [](const QString& a, const QString& b) {
         const int c = QString::localeAwareCompare(a.toLower(), b.toLower());
@@ -436,18 +461,23 @@ void TfrmEdit::editAutolistEntry() {
 }
 
 void TfrmEdit::renameFiles(bool mass) {
-    QString selected;
     if (!mass) {
-        if (SelectedPath().isEmpty()) return;
-        selected = lst->currentItem()->text();
+        const QString path = SelectedPath();
+        if (path.isEmpty()) return;
+        // Gone meanwhile (its folder renamed, say): nothing else may take its place.
+        if (!QFileInfo(path).isFile()) {
+            ShowMessage(TfrmRename::GoneMessage(path));
+            stvChange();
+            return;
+        }
         // The new name comes from the shared tag record: make sure it holds this
         // file's tag and not one read meanwhile for a bookmark.
-        ReadTag(SelectedPath());
-        frmRename->SetSingle(selected, FieldFromRight(selected, 1, '.'));
+        ReadTag(path);
+        frmRename->SetSingle(path, FieldFromRight(ExtractFileName(path), 1, '.'));
     } else {
         frmRename->SetMass();
+        if (QFileInfo(Folder()).isDir()) frmRename->SelectFolder(Folder());
     }
-    if (QFileInfo(Folder()).isDir()) frmRename->SelectFolder(Folder());
     frmRename->exec();
     if (!mass && frmRename->Outcome() == QLatin1String("ok")) {
         if (QListWidgetItem* it = lst->currentItem()) it->setText(frmRename->NewName());
@@ -460,11 +490,17 @@ void TfrmEdit::deleteFileAndBookmarks() {
     const QString path = SelectedPath();
     if (path.isEmpty()) return;
     if (!AskYesNo(QStringLiteral("Delete this file and all related bookmarks?\r\r") + path)) return;
+    // The file goes first: when it stays, so do its bookmarks, its entry and the
+    // player (this system lets a file that is playing be deleted). A file that
+    // is gone already counts as deleted.
+    if (!QFile::remove(path) && PathTaken(path)) {
+        ShowMessage(QStringLiteral("Cannot delete ") + path);
+        return;
+    }
     if (frmMain->cmbFile->currentText() == path) {
         frmMain->cmbFile->setEditText(QString());
         frmMain->OpenCurrentFile();
     }
-    QFile::remove(path);
     frmMain->DeleteBookmarksOfFile(path);
     const int row = lst->currentRow();
     delete lst->takeItem(row);

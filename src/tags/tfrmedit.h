@@ -44,6 +44,9 @@ public:
 
     // Shows the window, or brings it forward, on TargetName (the main window's way in).
     void Open();
+    // Opens the window on a file: its folder and the file selected. When the
+    // folder cannot be shown, or the file is not in it, no file is selected.
+    void OpenOn(const QString& path);
     // Rebuilds the list and selects TargetName, when there is one.
     void FormActivate();
     void stvChange();
@@ -51,13 +54,17 @@ public:
     void lstDblClick();
     void cmdUpdateClick();
     void cmbCmdChange(int index);
-    // Moves the folder tree to a folder (which rebuilds the file list).
-    void MoveToFolder(const QString& folder);
+    // Moves the folder tree to a folder (which rebuilds the file list); false,
+    // with nothing changed, when the folder is not there.
+    bool MoveToFolder(const QString& folder);
     QString Folder() const;
-    // Full path of the selected file; empty without a selection.
+    // Full path of the selected file (in the folder the list was built from);
+    // empty without a selection.
     QString SelectedPath() const;
     // Selects the list entry with exactly this name and shows its tag.
     bool SelectName(const QString& name);
+    // No entry selected and empty boxes: nothing a command could act on.
+    void SelectNothing();
 
     QString TargetName;
     static TChgRec& CopyBuffer();
@@ -88,6 +95,7 @@ private:
     void deleteFileAndBookmarks();
     void fillFromFileInfo();
     void setCaption(const QString& text);
+    QString listFolder; // the folder lst shows, ending in "/"
     bool refilling = false;
     bool placed = false;
     bool copyingDown = false; // the list must stay as it is meanwhile

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -29,15 +30,19 @@ void TSuperStringList::AddFiles(QString folder, const QString& mask, unsigned at
     if (!folder.endsWith('/')) folder += '/';
     QDir dir(folder);
     if (!dir.exists()) return;
-    QDir::Filters filters = QDir::Files | QDir::NoDotAndDotDot | QDir::System;
+    // Regular files only (links to them included): FIFOs, sockets, devices and
+    // broken links are no audio, and reading a FIFO would block.
+    QDir::Filters filters = QDir::Files | QDir::NoDotAndDotDot;
     if (attrs & faDirectory) filters |= QDir::Dirs;
     if (attrs & faHidden) filters |= QDir::Hidden;
     dir.setFilter(filters);
     dir.setSorting(QDir::Unsorted);
     dir.setNameFilters({mask});
     // Name filters in QDir are case-insensitive by default, as the masks expect.
-    for (const QString& name : dir.entryList())
-        append(withFolder ? folder + name : name);
+    for (const QFileInfo& fi : dir.entryInfoList()) {
+        if (!fi.isFile() && !fi.isDir()) continue; // a link to a FIFO, say
+        append(withFolder ? folder + fi.fileName() : fi.fileName());
+    }
 }
 
 QStringList TSuperStringList::SplitLines(const QByteArray& data) {

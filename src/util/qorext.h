@@ -18,8 +18,9 @@ enum FileAttr : unsigned {
 class TSuperStringList : public QStringList {
 public:
     using QStringList::QStringList;
-    // Appends the entries of folder matching mask (letter case ignored). With only
-    // faArchive in attrs, hidden entries and folders are left out.
+    // Appends the entries of folder matching mask (letter case ignored): regular
+    // files (links to them included), never FIFOs, sockets, devices or broken
+    // links. With only faArchive in attrs, hidden entries and folders are left out.
     void AddFiles(QString folder, const QString& mask, unsigned attrs, bool withFolder);
     // Lines end at CR, LF or CR LF. Returns false (list untouched) when unreadable.
     bool LoadFromFile(const QString& path);

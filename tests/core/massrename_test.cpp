@@ -337,6 +337,21 @@ TEST_F(MassRenameTest, EmptyTreeLogAndNoLogIsLost) {
     EXPECT_FALSE(QFile::exists("MassRenameLog_20261208-0905.txt"));
 }
 
+TEST_F(MassRenameTest, LogShowsControlCharactersInNamesEscaped) {
+    Make("Line\nFeed/a\nb.mp3", "A");
+    SetTag("Line\nFeed/a\nb.mp3", "Au", "Bk", "01", "Ch\tX\r\x01");
+    auto rows = PlanMassRename(root, TNamePattern(), "mp3", Walk());
+    ASSERT_EQ(rows.size(), 1u);
+    QStringList renamed;
+    const auto log = ApplyMassRename(rows, data, Apply(&renamed, {kStart, kEnd}));
+    EXPECT_TRUE(QFile::exists(root + "/Line\nFeed/Au-Bk-01-Ch\tX\r\x01.mp3"));
+    const QStringList lines = QString::fromUtf8(log.Text).split("\r\n");
+    EXPECT_EQ(lines.mid(3, 6),
+              QStringList({"", " - " + root + "/Line\\nFeed/", "From   : a\\nb.mp3",
+                           "To     : Au-Bk-01-Ch\\tX\\r\\x01.mp3", "Result : OK", ""}));
+    EXPECT_EQ(log.Text.count('\n'), log.Text.count("\r\n")); // CR LF line ends only
+}
+
 TEST_F(MassRenameTest, LogNameUsesTwentyFourHours) {
     EXPECT_EQ(MassRenameLogName(QDateTime(QDate(2027, 1, 2), QTime(23, 7))),
               "MassRenameLog_20270102-2307.txt");

@@ -2,9 +2,11 @@
 #include "app/tfrmmain.h"
 #include "app/widgets.h"
 #include "bookmarks/bookmark.h"
+#include "playback/mediaplayer.h"
 #include "rename/tfrmpreview.h"
 #include "rename/tfrmrename.h"
 #include "support/guitestsupport.h"
+#include "support/mp3fixture.h"
 #include "util/errors.h"
 #include "util/qorext.h"
 
@@ -24,6 +26,7 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+using testsupport::MakeMp3;
 using testsupport::ReadAll;
 using testsupport::WriteAll;
 
@@ -159,7 +162,7 @@ TEST_F(RenameWindowsTest, PreviewFollowsThePatternInBothModes) {
     current.Track = "03";
     current.Title = "Chapter";
     Make("old.mp3");
-    rename->SetSingle("old.mp3", FieldFromRight("old.mp3", 1, '.'));
+    rename->SetSingle(root + "/old.mp3", FieldFromRight("old.mp3", 1, '.'));
     rename->SelectFolder(root);
     EXPECT_EQ(rename->Extension, "mp3");
     EXPECT_FALSE(rename->stv->isEnabled());
@@ -185,7 +188,7 @@ TEST_F(RenameWindowsTest, PreviewFollowsThePatternInBothModes) {
     rename->hide();
 
     // A name without an extension leaves the extension empty until shown.
-    rename->SetSingle("noext", FieldFromRight("noext", 1, '.'));
+    rename->SetSingle(root + "/noext", FieldFromRight("noext", 1, '.'));
     rename->SelectFolder(root);
     EXPECT_EQ(rename->Extension, "");
     rename->show();
@@ -197,7 +200,7 @@ TEST_F(RenameWindowsTest, SingleRenameRenamesAndRepoints) {
     const QString old = Make("old.mp3", "AUDIO");
     current.Artist = "Author";
     current.Title = "Chapter";
-    rename->SetSingle("old.mp3", FieldFromRight("old.mp3", 1, '.'));
+    rename->SetSingle(root + "/old.mp3", FieldFromRight("old.mp3", 1, '.'));
     rename->SelectFolder(root);
     rename->show();
     QTest::mouseClick(rename->cmdOk, Qt::LeftButton);
@@ -231,7 +234,7 @@ TEST_F(RenameWindowsTest, SingleRenameRefusals) {
         current = TMP3Rec();
         current.Artist = c.artist;
         current.Title = "Name";
-        rename->SetSingle("old.mp3", FieldFromRight("old.mp3", 1, '.'));
+        rename->SetSingle(root + "/old.mp3", FieldFromRight("old.mp3", 1, '.'));
         rename->SelectFolder(root);
         rename->show();
         if (c.forcedName)
@@ -438,6 +441,30 @@ TEST_F(RenameWindowsTest, CancelWhenIdleDiscardsAndCancelAnsweredNoGoesOn) {
     preview->cmdCancelClick();
 }
 
+TEST_F(RenameWindowsTest, EscAndCloseDuringAnApplyAreRefusedWithoutAsking) {
+    Make("a.mp3", "A");
+    SetTag("a.mp3", "Au", "", "", "");
+    Make("b.mp3", "B");
+    SetTag("b.mp3", "Bu", "", "", "");
+    rename->Extension = "mp3";
+    rename->SetMass();
+    rename->SelectFolder(root);
+    OpenPreviewAndSearch();
+    rename->Repoint = [this](const QString& from, const QString& to) {
+        repointed << from + " -> " + to;
+        QTest::keyClick(preview.get(), Qt::Key_Escape);
+        preview->close();
+        EXPECT_TRUE(preview->isVisible());
+        EXPECT_TRUE(preview->Busy());
+    };
+    QTest::mouseClick(PreviewButton("cmdProceed"), Qt::LeftButton);
+    EXPECT_TRUE(dialogs.asked.empty());
+    EXPECT_EQ(repointed.size(), 2); // the apply ran to its end
+    EXPECT_TRUE(QFile::exists(root + "/Au.mp3") && QFile::exists(root + "/Bu.mp3"));
+    EXPECT_EQ(opened.size(), 1);
+    EXPECT_FALSE(preview->isVisible());
+}
+
 TEST_F(RenameWindowsTest, ProgramClosingDuringTheSearchRenamesNothing) {
     rename->chkPreview->setChecked(false);
     Make("A/a.mp3", "A");
@@ -489,7 +516,7 @@ TEST_F(RenameWindowsTest, FailedRepointingKeepsTheApplyAndItsLog) {
     Make("c.mp3", "C");
     current = TMP3Rec();
     current.Artist = "Cu";
-    rename->SetSingle("c.mp3", "mp3");
+    rename->SetSingle(root + "/c.mp3", "mp3");
     rename->SelectFolder(root);
     rename->show();
     EXPECT_THROW(rename->cmdOkClick(), NarrabelError);
@@ -500,7 +527,29 @@ TEST_F(RenameWindowsTest, FailedRepointingKeepsTheApplyAndItsLog) {
 
 // The windows as the program creates them: the rename window hands over to the
 // program's preview window, and the log goes into the data folder.
-class RenameInProgramTest : public WindowsTest {};
+class RenameInProgramTest : public WindowsTest {
+protected:
+    // Runs action from the event loop once the program's preview waits for the
+    // user's review (its search may be running when it is first shown).
+    static void WhenReviewing(std::function<void()> action) {
+        auto* timer = new QTimer();
+        auto deadline = std::make_shared<QDeadlineTimer>(10000);
+        QObject::connect(timer, &QTimer::timeout, [timer, action, deadline] {
+            const bool ready = frmPreview->isVisible() && !frmPreview->Busy() &&
+                               frmPreview->cmdProceed->isVisible();
+            if (!ready && !deadline->hasExpired()) return;
+            timer->stop();
+            timer->deleteLater();
+            if (ready) {
+                action();
+            } else {
+                ADD_FAILURE() << "the preview never got to its review";
+                frmPreview->done(QDialog::Rejected);
+            }
+        });
+        timer->start(10);
+    }
+};
 
 TEST_F(RenameInProgramTest, MassRenameUsesTheProgramsWindowsAndDataFolder) {
     StartProgram();
@@ -551,7 +600,7 @@ TEST_F(RenameInProgramTest, SingleRenameRepointsLiveRecordsOfExactlyThatPath) {
         r.Title = "Ti";
         return r;
     };
-    frmRename->SetSingle("old.mp3", "mp3");
+    frmRename->SetSingle(old, "mp3");
     frmRename->SelectFolder(tmp->path());
     QTimer::singleShot(0, [] { frmRename->cmdOkClick(); });
     frmRename->exec();
@@ -566,6 +615,149 @@ TEST_F(RenameInProgramTest, SingleRenameRepointsLiveRecordsOfExactlyThatPath) {
     });
     EXPECT_EQ(paths, QStringList({renamed, other, "*"}));
     EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
+}
+
+TEST_F(RenameInProgramTest, MassRenameOfThePlayingFileKeepsItPlayingAndEverythingFollows) {
+    StartProgram();
+    auto tmp = testsupport::MakeTempDir();
+    const QString other = MakeMp3(tmp->path() + "/Au-Bk-01-Other.mp3", {"Au", "Bk", "01", "Other"});
+    const QString track = MakeMp3(tmp->path() + "/track.mp3", {"Au", "Bk", "02", "Chapter"}, 1200);
+    const QString renamed = tmp->path() + "/Au-Bk-02-Chapter.mp3";
+    BrowseAndMark({other, track});
+    TMediaPlayer* mp = frmMain->mp;
+    QStringList opened;
+    frmPreview->OpenLog = [&](const QString& path) { opened << path; };
+    frmRename->chkPreview->setChecked(false);
+    frmRename->Extension = "mp3";
+    frmRename->SetMass();
+    frmRename->SelectFolder(tmp->path());
+    const int32_t before = mp->Position();
+    QTimer::singleShot(0, [] { frmRename->cmdOkClick(); });
+    frmRename->exec();
+    ASSERT_TRUE(QFile::exists(renamed));
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(ReadAll(opened[0]).count("Result : OK"), 1);
+    EXPECT_EQ(mp->Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_GE(mp->Position(), before);
+    EXPECT_TRUE(WaitFor([&] { return mp->Position() > before + 1000; }));
+    ExpectPathFollowed(track, renamed);
+    // The real store: the start bookmark and "mark" both moved.
+    QStringList paths;
+    ForEachRecord(frmMain->StorePath, [&](const TBookmarkRec& r) {
+        paths << r.FilePath;
+        return true;
+    });
+    EXPECT_EQ(paths.count(renamed), 2);
+    EXPECT_FALSE(paths.contains(track));
+    EXPECT_TRUE(dialogs->TextsOf("message").isEmpty());
+    frmMain->PlayedSinceMark = false;
+}
+
+TEST_F(RenameInProgramTest, NewPathsTheStoreCannotHoldAreRefusedForFilesWithBookmarks) {
+    StartProgram();
+    auto tmp = testsupport::MakeTempDir();
+    const QString folder = tmp->path() + "/" + QString(120, 'd');
+    QDir().mkpath(folder);
+    const QString marked = MakeMp3(folder + "/x.mp3", {});
+    const QString plain = MakeMp3(folder + "/y.mp3", {});
+    ASSERT_LE(marked.toUtf8().size(), 254); // the store holds the file's path today
+    // Composed names that make the new paths 300 bytes long.
+    const int room = 300 - int(folder.toUtf8().size()) - 1 - 4;
+    const QString longMarked = folder + "/" + QString(room, 'a') + ".mp3";
+    const QString longPlain = folder + "/" + QString(room, 'b') + ".mp3";
+    QMap<QString, QString> artists{
+        {marked, QString(room, 'a')}, {plain, QString(room, 'b')}, {longPlain, QString(room, 'b')}};
+    frmRename->TagSource = [artists](const QString& path, bool) {
+        TMP3Rec r;
+        r.Artist = artists.value(path);
+        return r;
+    };
+    ASSERT_EQ(longMarked.toUtf8().size(), 300);
+    frmMain->SaveNewBookmark(marked, 1500, "kept");
+    const QByteArray storeBefore = ReadAll(frmMain->StorePath);
+    auto single = [](const QString& path) {
+        frmRename->SetSingle(path, "mp3");
+        QTimer::singleShot(0, [] { frmRename->cmdOkClick(); });
+        frmRename->exec();
+        return frmRename->Outcome();
+    };
+
+    EXPECT_EQ(single(marked), "");
+    EXPECT_EQ(dialogs->TextsOf("message"),
+              QStringList({"Operation failed (files in use, illegal chars...)"}));
+    EXPECT_TRUE(QFile::exists(marked));
+    EXPECT_FALSE(QFile::exists(longMarked));
+    EXPECT_EQ(ReadAll(frmMain->StorePath), storeBefore);
+    // Without bookmarks nothing is lost: the long path is fine.
+    EXPECT_EQ(single(plain), "ok");
+    EXPECT_TRUE(QFile::exists(longPlain));
+
+    // Mass rename: the row is marked in the preview and refused with its reason.
+    QStringList opened;
+    frmPreview->OpenLog = [&](const QString& path) { opened << path; };
+    frmRename->chkPreview->setChecked(true);
+    frmRename->SetMass();
+    frmRename->SelectFolder(folder);
+    WhenReviewing([&] {
+        ASSERT_EQ(frmPreview->lv->topLevelItemCount(), 1);
+        frmPreview->lv->setCurrentItem(frmPreview->lv->topLevelItem(0));
+        EXPECT_EQ(frmPreview->lv->toolTip(), "New Name: " + ExtractFileName(longMarked) +
+                                                 " (new path too long for its bookmarks)");
+        frmPreview->cmdProceed->click();
+    });
+    QTimer::singleShot(0, [] { frmRename->cmdOkClick(); });
+    frmRename->exec();
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_TRUE(
+        ReadAll(opened[0]).contains("Result : ERROR - new path too long for its bookmarks\r\n"));
+    EXPECT_TRUE(QFile::exists(marked));
+    EXPECT_EQ(ReadAll(frmMain->StorePath), storeBefore);
+}
+
+TEST_F(RenameInProgramTest, NamesFromTagTextReadInPartAreProposedUnticked) {
+    StartProgram();
+    auto tmp = testsupport::MakeTempDir();
+    const QString folder = tmp->path() + "/Война и мир";
+    QDir().mkpath(folder);
+    // Text beyond the 8-bit range ends the read (nothing is left of these), and a
+    // control character empties it; the third tag reads in full.
+    const QString cyrillic =
+        MakeMp3(folder + "/01 Глава первая.mp3", {"Толстой", "Война и мир", "01", "Глава первая"});
+    const QString control = MakeMp3(folder + "/02 Глава вторая.mp3",
+                                    {"Tolstoy", "Vojna i mir", "02", "Glava\x01vtoraya"});
+    const QString fine = MakeMp3(folder + "/03.mp3", {"Tolstoy", "Vojna i mir", "03", "Tri"});
+    QStringList opened;
+    frmPreview->OpenLog = [&](const QString& path) { opened << path; };
+    frmRename->Extension = "mp3";
+    frmRename->SetMass();
+    frmRename->SelectFolder(folder);
+    WhenReviewing([&] {
+        QTreeWidget* lv = frmPreview->lv;
+        QMap<QString, QPair<QString, bool>> rows; // old name -> new name, ticked
+        QMap<QString, QString> hints;
+        for (int i = 0; i < lv->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = lv->topLevelItem(i);
+            const QString old = ExtractFileName(item->text(0));
+            rows[old] = {ExtractFileName(item->text(1)), item->checkState(0) == Qt::Checked};
+            lv->setCurrentItem(item);
+            hints[old] = lv->toolTip();
+        }
+        using Row = QPair<QString, bool>;
+        EXPECT_EQ(rows.value("01 Глава первая.mp3"), Row("01.mp3", false));
+        EXPECT_EQ(rows.value("02 Глава вторая.mp3"), Row("Tolstoy-Vojna i mir-02.mp3", false));
+        EXPECT_EQ(rows.value("03.mp3"), Row("Tolstoy-Vojna i mir-03-Tri.mp3", true));
+        EXPECT_EQ(hints.value("01 Глава первая.mp3"),
+                  "New Name: 01.mp3 (tag text not fully readable)");
+        EXPECT_EQ(hints.value("03.mp3"), "New Name: Tolstoy-Vojna i mir-03-Tri.mp3");
+        frmPreview->cmdProceed->click();
+    });
+    QTimer::singleShot(0, [] { frmRename->cmdOkClick(); });
+    frmRename->exec();
+    EXPECT_EQ(opened.size(), 1);
+    EXPECT_TRUE(QFile::exists(cyrillic)); // the names that still carry the titles
+    EXPECT_TRUE(QFile::exists(control));
+    EXPECT_FALSE(QFile::exists(fine));
+    EXPECT_TRUE(QFile::exists(folder + "/Tolstoy-Vojna i mir-03-Tri.mp3"));
 }
 
 } // namespace

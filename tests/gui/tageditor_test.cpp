@@ -3,6 +3,7 @@
 #include "app/tfrmmain.h"
 #include "app/widgets.h"
 #include "bookmarks/bookmark.h"
+#include "playback/bmhistory.h"
 #include "playback/mediaplayer.h"
 #include "rename/tfrmrename.h"
 #include "support/guitestsupport.h"
@@ -21,8 +22,14 @@
 #include <QListWidget>
 #include <QMap>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QTreeWidget>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using testsupport::MakeMp3;
 using testsupport::Mp3Tags;
@@ -141,8 +148,22 @@ TEST_F(TagEditorTest, CommandListTabOrderAndSortedFileList) {
     book(".hidden.mp3");
     book("notes.txt");
     QDir(books).mkdir("folder.mp3");
+    // Named like audio but none: a FIFO (reading it would block), a socket, a broken
+    // link and a link to the FIFO. A link to a file is the file.
+    ASSERT_EQ(mkfifo(QFile::encodeName(books + "/fifo.mp3").constData(), 0644), 0);
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray sockPath = QFile::encodeName(books + "/socket.mp3");
+    ASSERT_LT(size_t(sockPath.size()), sizeof addr.sun_path);
+    memcpy(addr.sun_path, sockPath.constData(), size_t(sockPath.size()));
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    QFile::link(books + "/missing.mp3", books + "/broken.mp3");
+    QFile::link(books + "/fifo.mp3", books + "/tofifo.mp3");
+    QFile::link(books + "/a.mp3", books + "/link.mp3");
     openOnBooks();
-    EXPECT_EQ(listed(), QStringList({"a.mp3", "B.mp3", "c.MP3"})); // letter case aside
+    close(sock);
+    EXPECT_EQ(listed(), QStringList({"a.mp3", "B.mp3", "c.MP3", "link.mp3"})); // letter case aside
     EXPECT_EQ(selected(), "a.mp3"); // a folder change selects the first file
 }
 
@@ -451,6 +472,175 @@ TEST_F(TagEditorTest, RenameFileRepointsBookmarksAndRenamesTheEntry) {
     EXPECT_EQ(listed(), QStringList({"Author-Book-01-Chapter.mp3", "b-other.mp3"}));
 }
 
+TEST_F(TagEditorTest, RenameActsOnlyOnTheSelectedFile) {
+    QDir().mkpath(books + "/One");
+    QDir().mkpath(books + "/Two");
+    const QString one = MakeMp3(books + "/One/01.mp3", {"Au", "Bk", "01", "One"});
+    const QString two = MakeMp3(books + "/Two/01.mp3", {"Au", "Bk", "01", "Two"});
+    StartProgram();
+    frmMain->SaveNewBookmark(one, 1500, "one");
+    const QByteArray storeBefore = ReadAll(store());
+    auto filesIn = [](const QString& folder) { return QDir(folder).entryList(QDir::Files); };
+
+    // A rename prepared in One leaves the rename window's folder tree there.
+    frmEdit->MoveToFolder(books + "/One");
+    frmEdit->Open();
+    WhenShown(frmRename, [] { frmRename->cmdCancel->click(); });
+    run(TfrmEdit::cmdRenameFile);
+    // Two's file is selected, then Two is renamed behind the program's back.
+    frmEdit->MoveToFolder(books + "/Two");
+    ASSERT_EQ(selected(), "01.mp3");
+    ASSERT_TRUE(QDir(books).rename("Two", "Three"));
+    run(TfrmEdit::cmdRenameFile);
+    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({TfrmRename::GoneMessage(two)}));
+    EXPECT_EQ(filesIn(books + "/One"), QStringList({"01.mp3"}));
+    EXPECT_EQ(filesIn(books + "/Three"), QStringList({"01.mp3"}));
+    EXPECT_EQ(ReadAll(store()), storeBefore);
+
+    // Gone while the rename window is open: the window says so and renames nothing.
+    dialogs->asked.clear();
+    frmEdit->MoveToFolder(books + "/One");
+    ASSERT_EQ(selected(), "01.mp3");
+    WhenShown(frmRename, [&] {
+        QFile::rename(one, books + "/moved.mp3");
+        frmRename->cmdOk->click();
+    });
+    run(TfrmEdit::cmdRenameFile);
+    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({TfrmRename::GoneMessage(one)}));
+    EXPECT_EQ(frmRename->Outcome(), "");
+    EXPECT_EQ(filesIn(books + "/One"), QStringList());
+    EXPECT_EQ(filesIn(books), QStringList({"moved.mp3"}));
+    EXPECT_EQ(ReadAll(store()), storeBefore);
+    EXPECT_EQ(listed(), QStringList());
+}
+
+TEST_F(TagEditorTest, OpeningOnAFileThatIsNotThereSelectsNothing) {
+    const QString a = book("a.mp3", {"Au", "Bk", "01", "A"});
+    QDir().mkpath(books + "/Two");
+    const QString two = MakeMp3(books + "/Two/01.mp3", {"Au", "Bk", "02", "Two"});
+    StartProgram();
+    frmMain->SaveNewBookmark(two, 1500, "two");
+    ASSERT_TRUE(QDir(books).rename("Two", "Three")); // in a file manager
+    QTreeWidgetItem* node = nullptr;
+    for (QTreeWidgetItem* n : frmMain->AllNodes())
+        if (n->text(0).startsWith("two ")) node = n;
+    ASSERT_NE(node, nullptr);
+    struct Case {
+        const char* what;
+        QString fileBox; // empty: the tree's bookmark is the way in
+    } cases[] = {
+        {"file box, folder gone", two},
+        {"file box, file gone", books + "/gone.mp3"},
+        {"bookmark, folder gone", QString()},
+    };
+    for (const Case& c : cases) {
+        openOnBooks("a.mp3");
+        ASSERT_EQ(selected(), "a.mp3");
+        frmMain->cmbFile->setEditText(c.fileBox);
+        frmMain->tv->clearSelection();
+        if (c.fileBox.isEmpty()) {
+            frmMain->tv->setCurrentItem(node);
+            node->setSelected(true);
+        }
+        frmMain->cmdTagEditorClick();
+        EXPECT_TRUE(frmEdit->isVisible()) << c.what;
+        EXPECT_EQ(selected(), "") << c.what;
+        EXPECT_EQ(boxes(), QStringList(7, QString())) << c.what;
+        // Nothing for the commands to act on.
+        run(TfrmEdit::cmdRenameFile);
+        run(TfrmEdit::cmdDeleteFile);
+        EXPECT_TRUE(dialogs->asked.empty()) << c.what;
+        EXPECT_TRUE(QFile::exists(a));
+    }
+}
+
+TEST_F(TagEditorTest, RenamingThePlayingFileKeepsItPlayingAndEverythingFollows) {
+    const QString other = book("other.mp3", {"Other", "Book", "01", "O"});
+    const QString track = MakeMp3(books + "/track.mp3", {"Author", "Book", "02", "Chapter"}, 1200);
+    const QString renamed = books + "/Author-Book-02-Chapter.mp3";
+    StartProgram();
+    BrowseAndMark({other, track});
+    TMediaPlayer* mp = frmMain->mp;
+    TSuperStringList resume;
+    ASSERT_TRUE(resume.LoadFromFile(dataFolder() + "Narrabel.rsm"));
+    ASSERT_EQ(resume.value(0), track);
+
+    frmMain->cmdTagEditorClick();
+    ASSERT_EQ(selected(), "track.mp3");
+    const int32_t before = mp->Position();
+    WhenShown(frmRename, [] { frmRename->cmdOk->click(); });
+    run(TfrmEdit::cmdRenameFile);
+    ASSERT_TRUE(QFile::exists(renamed));
+    EXPECT_EQ(selected(), "Author-Book-02-Chapter.mp3");
+    // Still playing the same stream: never reopened from the start.
+    EXPECT_EQ(mp->Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_GE(mp->Position(), before);
+    EXPECT_TRUE(WaitFor([&] { return mp->Position() > before + 1000; }));
+    ExpectPathFollowed(track, renamed);
+    TSuperStringList resumeAfter;
+    resumeAfter.LoadFromFile(dataFolder() + "Narrabel.rsm");
+    EXPECT_EQ(resumeAfter.value(1), resume.value(1)); // the position stays
+    EXPECT_EQ(frmMain->cmdResume->toolTip(), "Author-Book-02-Chapter.mp3");
+    EXPECT_TRUE(dialogs->TextsOf("message").isEmpty());
+    // A jump reopens the file by its new name.
+    frmMain->sbPos->setValue(5000);
+    EXPECT_EQ(mp->Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_GE(mp->Position(), 4900);
+
+    // Close and start again: Resume, Prev/Next and the bookmark all reach the file.
+    dialogs->AnswerConfirm(true); // "Update Resume point before exiting?"
+    CloseProgram();
+    StartProgram();
+    ASSERT_NE(frmMain->tv->currentItem(), nullptr);
+    EXPECT_TRUE(frmMain->tv->currentItem()->text(0).startsWith("mark "));
+    TSuperStringList saved;
+    ASSERT_TRUE(saved.LoadFromFile(dataFolder() + "Narrabel.rsm"));
+    EXPECT_EQ(saved.value(0), renamed);
+    EXPECT_GT(saved.value(1).toInt(), 2000); // 2.5 s before where listening stopped
+    frmMain->cmdResumeClick();
+    mp = frmMain->mp;
+    EXPECT_EQ(frmMain->cmbFile->currentText(), renamed);
+    EXPECT_EQ(mp->Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_GE(mp->Position(), saved.value(1).toInt() - 50);
+    frmMain->cmdPrevClick();
+    EXPECT_EQ(frmMain->cmbFile->currentText(), renamed);
+    frmMain->cmdPrevClick();
+    EXPECT_EQ(frmMain->cmbFile->currentText(), other);
+    frmMain->cmdNextClick();
+    EXPECT_EQ(frmMain->cmbFile->currentText(), renamed);
+    EXPECT_EQ(mp->Mode(), TMediaPlayer::mpPlaying);
+    frmMain->PlayedSinceMark = false;
+    frmMain->GoToSelectedBookmark();
+    EXPECT_EQ(frmMain->cmbFile->currentText(), renamed);
+    EXPECT_EQ(mp->Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_TRUE(dialogs->TextsOf("message").isEmpty()); // no missing-source question
+    frmMain->PlayedSinceMark = false;
+}
+
+TEST_F(TagEditorTest, RenameFromATagReadInPartAsksFirst) {
+    // UTF-16 texts beyond the 8-bit range read as empty: only the track is left.
+    const QString p = book("01 Глава первая.mp3", {"Толстой", "Война и мир", "01", "Глава первая"});
+    StartProgram();
+    for (bool yes : {false, true}) {
+        openOnBooks("01 Глава первая.mp3");
+        ASSERT_EQ(selected(), "01 Глава первая.mp3");
+        dialogs->AnswerConfirm(yes);
+        WhenShown(frmRename, [yes] {
+            EXPECT_EQ(frmRename->pnlNewName->text(), "01.mp3");
+            frmRename->cmdOk->click();
+            if (!yes) { // back to the window, which may leave the field out
+                EXPECT_TRUE(frmRename->isVisible());
+                frmRename->cmdCancel->click();
+            }
+        });
+        run(TfrmEdit::cmdRenameFile);
+        EXPECT_EQ(dialogs->TextsOf("confirm").value(yes ? 1 : 0),
+                  "The tag could not be read in full; rename anyway?");
+        EXPECT_EQ(QFile::exists(p), !yes);
+        EXPECT_EQ(QFile::exists(books + "/01.mp3"), yes);
+    }
+}
+
 TEST_F(TagEditorTest, DeleteAsksThenRemovesFileBookmarksAndEmptyAuthors) {
     const QString a = book("a.mp3", {"Author", "Book", "01", "One"});
     const QString b = book("b.mp3", {"Author", "Book", "02", "Two"});
@@ -496,6 +686,22 @@ TEST_F(TagEditorTest, DeleteAsksThenRemovesFileBookmarksAndEmptyAuthors) {
         EXPECT_EQ(frmMain->StatusText(1), "00:00");
     }
     EXPECT_EQ(listed(), QStringList({"b.mp3"}));
+
+    // A file that cannot be removed (a folder took its name meanwhile) keeps its
+    // bookmarks, its entry and its place in the file box.
+    ASSERT_TRUE(QFile::remove(b) && QDir().mkpath(b + "/inside"));
+    frmMain->cmbFile->setEditText(b);
+    const QByteArray storeKept = ReadAll(store());
+    const QStringList linesKept = treeLines();
+    dialogs->asked.clear();
+    dialogs->AnswerConfirm(true);
+    run(TfrmEdit::cmdDeleteFile);
+    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({"Cannot delete " + b}));
+    EXPECT_TRUE(QFileInfo(b).isDir());
+    EXPECT_EQ(listed(), QStringList({"b.mp3"}));
+    EXPECT_EQ(frmMain->cmbFile->currentText(), b);
+    EXPECT_EQ(ReadAll(store()), storeKept);
+    EXPECT_EQ(treeLines(), linesKept);
 
     QStringList paths;
     ForEachRecord(store(), [&](const TBookmarkRec& r) {

@@ -2,11 +2,16 @@
 
 #include "app/application.h"
 #include "app/tfrmmain.h"
+#include "bookmarks/bookmark.h"
+#include "playback/bmhistory.h"
+#include "playback/mediaplayer.h"
 
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <cstdlib>
 #include <memory>
 
@@ -156,4 +161,45 @@ void WindowsTest::WhenShown(QWidget* window, std::function<void()> action, int t
 
 QString WindowsTest::dataFolder() const {
     return home + QStringLiteral("/Documents/Narrabel/");
+}
+
+void WindowsTest::BrowseAndMark(const QStringList& files) {
+    for (const QString& f : files) {
+        dialogs->AnswerFile(f);
+        frmMain->cmdBrowseClick();
+    }
+    TMediaPlayer* mp = frmMain->mp;
+    ASSERT_TRUE(
+        WaitFor([mp] { return mp->Mode() == TMediaPlayer::mpPlaying && mp->Position() > 1500; }));
+    frmMain->SaveNewBookmark(files.last(), mp->Position(), "mark");
+    frmMain->SaveResumePoint();
+}
+
+void WindowsTest::ExpectPathFollowed(const QString& was, const QString& now) {
+    TfrmMain* w = frmMain;
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->cmbFile->currentText(), now);
+    EXPECT_EQ(w->mp->FileName(), now);
+    EXPECT_EQ(w->StatusText(2), ExtractFileName(now));
+    QStringList rows;
+    for (int i = 0; i < w->cmbFile->count(); ++i)
+        rows << w->cmbFile->itemText(i);
+    EXPECT_TRUE(rows.contains(now) && !rows.contains(was)) << rows.join('\n').toStdString();
+    TSuperStringList hst;
+    EXPECT_TRUE(hst.LoadFromFile(dataFolder() + "Narrabel.hst"));
+    EXPECT_EQ(QStringList(hst), rows);
+    QStringList visited;
+    for (const QString& line : w->History->Entries)
+        visited << TBMHistory::EntryPath(line);
+    EXPECT_TRUE(visited.contains(now) && !visited.contains(was))
+        << visited.join('\n').toStdString();
+    TSuperStringList nbh;
+    EXPECT_TRUE(nbh.LoadFromFile(dataFolder() + "Narrabel.nbh"));
+    EXPECT_EQ(QStringList(nbh), w->History->Entries);
+    TSuperStringList rsm;
+    EXPECT_TRUE(rsm.LoadFromFile(dataFolder() + "Narrabel.rsm"));
+    EXPECT_EQ(rsm.value(0), now);
+    QTreeWidgetItem* node = w->tv->currentItem();
+    ASSERT_TRUE(node && node->isSelected() && TfrmMain::IsBookmarkNode(node));
+    EXPECT_EQ(w->BookmarkFromNode(node)->Rec.FilePath, now);
 }

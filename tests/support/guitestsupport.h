@@ -87,6 +87,15 @@ protected:
     // Runs the event loop until cond holds or timeoutMs passes.
     static bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 5000);
     QString dataFolder() const;
+    // Browses to each file in turn (answering the open dialog), waits until the
+    // last one has played 1.5 s, bookmarks that place as "mark" (its node is
+    // selected) and saves the resume point.
+    void BrowseAndMark(const QStringList& files);
+    // After the program renamed the file was to now: every place that remembers it
+    // by its path names now and none names was (the file box and the player, the
+    // recent list and "Narrabel.hst", the history and "Narrabel.nbh", the resume
+    // point "Narrabel.rsm"), and the selected tree node is a bookmark of now.
+    void ExpectPathFollowed(const QString& was, const QString& now);
     QString home;
     ScriptedDialogs* dialogs = nullptr;
 

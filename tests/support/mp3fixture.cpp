@@ -28,8 +28,19 @@ QByteArray frame(const QByteArray& id, const QByteArray& body) {
 
 QByteArray Id3v23Tag(const Mp3Tags& t, int padding) {
     QByteArray frames;
+    // ISO-8859-1 when the text fits it, else UTF-16 with a byte order mark.
+    auto encoded = [](const QString& v) {
+        bool latin1 = true;
+        for (QChar c : v)
+            latin1 = latin1 && c.unicode() <= 0xFF;
+        if (latin1) return QByteArray(1, '\0') + v.toLatin1();
+        QByteArray b("\x01\xFF\xFE", 3);
+        for (QChar c : v)
+            b += char(c.unicode() & 0xFF), b += char(c.unicode() >> 8);
+        return b;
+    };
     auto text = [&](const char* id, const QString& v) {
-        if (!v.isEmpty()) frames += frame(id, QByteArray(1, '\0') + v.toLatin1());
+        if (!v.isEmpty()) frames += frame(id, encoded(v));
     };
     text("TPE1", t.Artist);
     text("TALB", t.Album);

@@ -1,7 +1,7 @@
 #pragma once
-// Small MP3 files made at test time: an optional ID3v2.3 tag with Latin-1 text
-// frames, followed by silent MPEG-1 Layer III frames (128 kbit/s, 44.1 kHz,
-// about 26 ms each) that real decoders play.
+// Small MP3 files made at test time: an optional ID3v2.3 tag with text frames
+// (Latin-1, or UTF-16 for texts beyond it), followed by silent MPEG-1 Layer III frames (128
+// kbit/s, 44.1 kHz, about 26 ms each) that real decoders play.
 
 #include <QByteArray>
 #include <QString>
