@@ -20,11 +20,9 @@ const TTagField TagFields[7] = {
     {"comment", &TMP3Rec::Comment},
 };
 
-void ReadTag(const QString& path) {
-    TMP3Rec& r = CurrentTag();
-    r = TMP3Rec();
-    Tid3v2tag& tag = TagStore();
-    if (tag.LoadFromFile(path, 0) >= 256) return;
+TMP3Rec ReadTagWith(Tid3v2tag& tag, const QString& path) {
+    TMP3Rec r;
+    if (tag.LoadFromFile(path, 0) >= 256) return r;
     tag.GetTextFrame(QStringLiteral("TIT2"), r.Title);
     tag.GetTextFrame(QStringLiteral("TPE1"), r.Artist);
     tag.GetTextFrame(QStringLiteral("TALB"), r.Album);
@@ -40,6 +38,12 @@ void ReadTag(const QString& path) {
         r.*f.Field = TrimCtl(r.*f.Field);
     while (r.Track.size() < 2)
         r.Track.prepend(QLatin1Char('0'));
+    return r;
+}
+
+void ReadTag(const QString& path) {
+    CurrentTag() = TMP3Rec(); // cleared first: the read may throw
+    CurrentTag() = ReadTagWith(TagStore(), path);
 }
 
 int SaveCurrentTag(const QString& path) {

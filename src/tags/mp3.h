@@ -30,6 +30,9 @@ Tid3v2tag& TagStore();
 
 // Fills CurrentTag from the file's ID3v2 tag; on failure every field is empty.
 void ReadTag(const QString& path);
+// The same read into a record of the caller's, through a tag object of its own
+// (readers that must not disturb the shared record, such as the media controls).
+TMP3Rec ReadTagWith(Tid3v2tag& tag, const QString& path);
 // Writes CurrentTag's fields into path's tag (reading path's tag first when the
 // tag object holds another file's). Returns the save's result code (256 or more
 // is a failure). No message and no player handling: see WriteTag.
