@@ -32,7 +32,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://narrabel.example/")
 # plugin) is named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-pulseaudio | gstreamer1.0-pipewire, qt6-qpa-plugins, libqt6svg6, libqt6dbus6")
+    "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-pulseaudio | gstreamer1.0-pipewire, qt6-qpa-plugins, libqt6svg6")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
     "gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, gstreamer1.0-libav, timgm6mb-soundfont, xdg-utils")
 include(CPack)

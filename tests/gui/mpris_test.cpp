@@ -219,7 +219,9 @@ TEST_F(MprisTest, PanelsDriveTheWindowAsItsButtonsDo) {
     Set(QStringLiteral("Rate"), 1.5);
     EXPECT_DOUBLE_EQ(Get(kPlayer, QStringLiteral("Rate")).toDouble(), 1.5);
     EXPECT_TRUE(WaitFor([&] { return notices.changed.contains("Rate"); }));
-    QTest::qWait(1500); // the new rate settles in
+    // The new rate settles in once the sound output runs again.
+    const qlonglong settled = Position() + 1000000;
+    ASSERT_TRUE(WaitFor([&] { return Position() >= settled; }, 10000));
     QElapsedTimer clock;
     clock.start();
     const qlonglong from = Position();
