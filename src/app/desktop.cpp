@@ -12,6 +12,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 
 void SetUpSpeedKeys(TfrmMain* w); // speed.cpp
 
@@ -35,15 +36,22 @@ void TfrmMain::SetUpDesktop() {
     setWindowIcon(icon);
     QApplication::setWindowIcon(icon);
 
-    // One grey line inside the tree while it has no node.
+    // One grey line inside the tree while it has no node. A layout of its own
+    // keeps it as wide as the tree and as tall as the tree's font needs.
     lblTreeHint =
         new QLabel(QStringLiteral("Press Browse to open a book, or Import to add a whole folder."),
                    tv->viewport());
     lblTreeHint->setObjectName(QStringLiteral("lblTreeHint"));
     lblTreeHint->setAttribute(Qt::WA_TransparentForMouseEvents);
     lblTreeHint->setForegroundRole(QPalette::PlaceholderText);
-    lblTreeHint->setContentsMargins(8, 6, 8, 6);
-    lblTreeHint->adjustSize();
+    lblTreeHint->setWordWrap(true);
+    lblTreeHint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblTreeHint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto* hintLayout = new QVBoxLayout(tv->viewport());
+    hintLayout->setSizeConstraint(QLayout::SetNoConstraint);
+    hintLayout->setContentsMargins(8, 6, 8, 6);
+    hintLayout->addWidget(lblTreeHint);
+    hintLayout->addStretch(1);
     auto follow = [this] { lblTreeHint->setVisible(tv->topLevelItemCount() == 0); };
     QAbstractItemModel* model = tv->model();
     connect(model, &QAbstractItemModel::rowsInserted, lblTreeHint, follow);

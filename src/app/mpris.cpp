@@ -170,7 +170,8 @@ double TMpris::Rate() const {
 }
 
 void TMpris::SetRate(double rate) {
-    if (rate == 0.0) { // asked for by the interface: a rate of 0 pauses
+    if (!(rate >= 0.0)) return; // negative or not a number: no such speed
+    if (rate == 0.0) {          // asked for by the interface: a rate of 0 pauses
         Pause();
         return;
     }

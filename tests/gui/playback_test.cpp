@@ -453,8 +453,9 @@ TEST_F(PlaybackTest, SpeedKeysStepTheRateInTheWholeWindowAndItHoldsAcrossFiles) 
     EXPECT_DOUBLE_EQ(w()->Speed(), 2.0);
 }
 
-TEST_F(PlaybackTest, AnEmptyTreeSaysWhatToDoUntilItHasANode) {
+TEST_F(PlaybackTest, AFirstStartHasTheIconAndAnEmptyTreeSaysWhatToDoUntilItHasANode) {
     StartProgram();
+    EXPECT_FALSE(w()->windowIcon().pixmap(16, 16).isNull()) << "the built-in icon, drawn";
     QLabel* hint = w()->findChild<QLabel*>("lblTreeHint");
     ASSERT_TRUE(hint);
     EXPECT_TRUE(hint->isVisible());
