@@ -623,9 +623,12 @@ void TMediaPlayer::SetRate(double rate) {
     d->rate = rate;
     d->rateApplied = false;
     // A playing or paused file changes speed where it stands; a stopped one
-    // when it next plays.
-    if (d->open && !d->atEnd && (d->mode == mpPlaying || d->mode == mpPaused))
-        d->seekTo(Position());
+    // when it next plays. The seek is made paused, as every jump's is.
+    if (!d->open || d->atEnd || (d->mode != mpPlaying && d->mode != mpPaused)) return;
+    const int32_t at = Position();
+    if (d->mode == mpPlaying) gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+    d->seekTo(at);
+    if (d->mode == mpPlaying) gst_element_set_state(d->playbin, GST_STATE_PLAYING);
 }
 
 double TMediaPlayer::Rate() const {

@@ -221,7 +221,16 @@ TEST_F(MprisTest, PanelsDriveTheWindowAsItsButtonsDo) {
     EXPECT_TRUE(WaitFor([&] { return notices.changed.contains("Rate"); }));
     // The new rate settles in once the sound output runs again.
     const qlonglong settled = Position() + 1000000;
-    ASSERT_TRUE(WaitFor([&] { return Position() >= settled; }, 10000));
+    QStringList seen; // what the position did meanwhile, in ms
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const qlonglong now = Position();
+            if (seen.size() < 40) seen << QString::number(now / 1000);
+            return now >= settled;
+        },
+        15000))
+        << Status().toStdString() << ", waiting for " << settled / 1000
+        << " ms: " << seen.join(' ').toStdString();
     QElapsedTimer clock;
     clock.start();
     const qlonglong from = Position();
