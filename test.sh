@@ -31,7 +31,7 @@ trap cleanup EXIT
 export HOME="$tmp/home" XDG_RUNTIME_DIR="$tmp/runtime"
 export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share" XDG_CACHE_HOME="$HOME/.cache"
 mkdir -p "$HOME" && mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
-unset PULSE_SERVER DISPLAY WAYLAND_DISPLAY
+unset PULSE_SERVER DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
 export QT_QPA_PLATFORM=offscreen
 
 pulseaudio --daemonize=yes --exit-idle-time=-1 -n \

@@ -53,6 +53,7 @@ TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent)
     ConnectHandlers();
     qApp->installEventFilter(this);
     FormCreate();
+    SetUpDesktop();
 }
 
 TfrmMain::~TfrmMain() {

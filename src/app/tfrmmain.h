@@ -29,6 +29,7 @@ class TAudioMixer;
 class TBMHistory;
 class TBookmark;
 class TMediaPlayer;
+class TMpris;
 struct TBookmarkRec;
 
 struct TParamRec {
@@ -172,6 +173,15 @@ public:
     };
     bool LongOperationRunning() const { return longOperations > 0; }
 
+    // ---- desktop: listening speed, media controls, icon, first-start hint
+    void SetUpDesktop();
+    double Speed() const;
+    // Clamped to 0.5-3.0 and rounded to a tenth; holds across files until the
+    // program ends. Shown in the Play button's hint.
+    void SetSpeed(double speed);
+    // One tenth faster (steps > 0) or slower (< 0); 0 goes back to 1.0.
+    void StepSpeed(int steps);
+
     // ---- state shared by the subsystems
     QString DataFolder; // ends in "/"; empty when no data folder could be made
     QString StorePath;
@@ -222,6 +232,13 @@ public:
     QTimer* tmr = nullptr;
     TMediaPlayer* mp = nullptr;
     TAudioMixer* Mixer = nullptr;
+    QLabel* lblTreeHint = nullptr; // inside the tree while it has no node
+    TMpris* Mpris = nullptr;       // media controls on the session bus (none without one)
+
+signals:
+    // After every jump through PlayFrom, with the position jumped to.
+    void Jumped(int32_t position);
+    void SpeedChanged(double speed);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

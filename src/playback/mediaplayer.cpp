@@ -356,6 +356,8 @@ struct TMediaPlayer::Impl {
     bool lengthPending = false;
     int32_t reportedLength = -1; // GStreamer's own idea of the length
     std::shared_ptr<LengthWalk> walk;
+    double rate = 1.0;
+    bool rateApplied = true; // the playing segment runs at `rate`
 
     // Shared with GStreamer's streaming threads, which report through the bus.
     std::atomic<quint64> generation{1};
@@ -405,6 +407,9 @@ struct TMediaPlayer::Impl {
             if (GstElement* sink = gst_element_factory_make("fakesink", nullptr))
                 g_object_set(playbin, property, sink, nullptr);
         }
+        // Keeps the pitch when the listening speed changes.
+        if (GstElement* tempo = gst_element_factory_make("scaletempo", nullptr))
+            g_object_set(playbin, "audio-filter", tempo, nullptr);
         GstBus* bus = gst_element_get_bus(playbin);
         gst_bus_set_sync_handler(bus, &Impl::OnBusMessage, this, nullptr);
         gst_object_unref(bus);
@@ -489,7 +494,8 @@ struct TMediaPlayer::Impl {
     bool seekTo(int32_t ms) {
         if (ms < 0) ms = 0;
         if (length > 0 && !lengthPending && ms > length) ms = length; // an estimate holds nothing
-        const bool ok = gst_element_seek(playbin, 1.0, GST_FORMAT_TIME,
+        rateApplied = true;
+        const bool ok = gst_element_seek(playbin, rate, GST_FORMAT_TIME,
                                          GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
                                          GST_SEEK_TYPE_SET, gint64(ms) * GST_MSECOND,
                                          GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
@@ -614,6 +620,7 @@ void TMediaPlayer::openFile() {
     d->mode = mpStopped;
     d->atEnd = false;
     d->lastPosition = 0;
+    d->rateApplied = d->rate == 1.0;
 
     // GStreamer only estimates an MP3 without a frame count from its first
     // frames' bit rate; the frames are counted instead, off this thread, as a
@@ -682,6 +689,8 @@ void TMediaPlayer::Play() {
         d->seekTo(d->startPos);
     } else if (d->atEnd) {
         return; // nothing left to play until the position moves
+    } else if (!d->rateApplied) {
+        d->seekTo(Position());
     }
     if (gst_element_set_state(d->playbin, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         QString text;
@@ -770,4 +779,22 @@ void TMediaPlayer::onStreamError(quint64 generation, const QString& message) {
     d->lastPosition = Position();
     gst_element_set_state(d->playbin, GST_STATE_PAUSED);
     d->mode = mpStopped;
+}
+
+void TMediaPlayer::SetRate(double rate) {
+    rate = std::clamp(rate, MinRate, MaxRate);
+    if (rate == d->rate) return;
+    d->rate = rate;
+    d->rateApplied = false;
+    // A playing or paused file changes speed where it stands; a stopped one
+    // when it next plays. The seek is made paused, as every jump's is.
+    if (!d->open || d->atEnd || (d->mode != mpPlaying && d->mode != mpPaused)) return;
+    const int32_t at = Position();
+    if (d->mode == mpPlaying) gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+    d->seekTo(at);
+    if (d->mode == mpPlaying) gst_element_set_state(d->playbin, GST_STATE_PLAYING);
+}
+
+double TMediaPlayer::Rate() const {
+    return d->rate;
 }

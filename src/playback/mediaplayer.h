@@ -47,6 +47,13 @@ public:
     int Mode() const;
     bool IsOpen() const;
 
+    // Listening speed (1.0 = as recorded), pitch kept; clamped to 0.5-3.0. It
+    // holds for every file opened later; positions stay in the file's own time.
+    void SetRate(double rate);
+    double Rate() const;
+    static constexpr double MinRate = 0.5;
+    static constexpr double MaxRate = 3.0;
+
     // The last error the decoder reported while playing (empty when none).
     QString LastError() const;
 

@@ -84,6 +84,7 @@ void TfrmMain::PlayFrom(int32_t position) {
     SetStatus(0, QStringLiteral("Playing"));
     PlayedSinceMark = true;
     tmr->start();
+    emit Jumped(position);
 }
 
 void TfrmMain::cmdPlayClick() {

@@ -7,6 +7,7 @@ if(NOT NARRABEL_CORE_ONLY)
     target_sources(narrabel_gui PRIVATE
         src/playback/playbackcontrol.cpp
         src/playback/resumepoint.cpp
+        src/playback/speed.cpp
         src/playback/historynav.cpp
         src/playback/volumecontrol.cpp
         src/playback/keyboard.cpp

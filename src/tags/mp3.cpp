@@ -29,11 +29,10 @@ TMP3Rec& LastRead() {
     return rec;
 }
 
-// Loads path's tag into TagStore and reads the seven fields from it as the
-// tag record shows them. On a failed load every field is empty.
-TMP3Rec LoadFields(const QString& path) {
+} // namespace
+
+TMP3Rec ReadTagWith(Tid3v2tag& tag, const QString& path) {
     TMP3Rec r;
-    Tid3v2tag& tag = TagStore();
     if (tag.LoadFromFile(path, 0) >= 256) return r;
     tag.GetTextFrame(QStringLiteral("TIT2"), r.Title);
     tag.GetTextFrame(QStringLiteral("TPE1"), r.Artist);
@@ -57,10 +56,10 @@ TMP3Rec LoadFields(const QString& path) {
     return r;
 }
 
-} // namespace
-
 void ReadTag(const QString& path) {
-    CurrentTag() = LoadFields(path);
+    // Cleared first: the read may throw.
+    LastRead() = CurrentTag() = TMP3Rec();
+    CurrentTag() = ReadTagWith(TagStore(), path);
     LastRead() = CurrentTag();
 }
 
@@ -71,7 +70,7 @@ int SaveCurrentTag(const QString& path) {
     // another file was read or this one saved since, the same read again.
     TMP3Rec shown = LastRead();
     if (shown.FileName != path || tag.FileName() != path) {
-        shown = LoadFields(path);
+        shown = ReadTagWith(tag, path);
         // Whatever the load found, the save below judges it; only a file that
         // could not be opened leaves the tag object naming another file.
         if (tag.FileName() != path) return id3ErrNoFile;

@@ -31,6 +31,9 @@ Tid3v2tag& TagStore();
 // Fills CurrentTag from the file's ID3v2 tag; on failure every field is empty.
 // A version 4 tag without TYER gives the year from the start of TDRC.
 void ReadTag(const QString& path);
+// The same read into a record of the caller's, through a tag object of its own
+// (readers that must not disturb the shared record, such as the media controls).
+TMP3Rec ReadTagWith(Tid3v2tag& tag, const QString& path);
 // Writes the fields of CurrentTag that differ from what ReadTag produced for
 // path (reading path's tag again when the tag object holds another file's or
 // was saved since); every other frame goes back as it was. A version 4 tag

@@ -663,3 +663,65 @@ TEST_F(PlaybackTest, TheOpenDialogShowsEachFileTypeOnce) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PlaybackTest, SpeedKeysStepTheRateInTheWholeWindowAndItHoldsAcrossFiles) {
+    StartProgram();
+    w()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w()));
+    QLineEdit* box = w()->cmbFile->lineEdit();
+    box->setFocus();
+    auto press = [&](Qt::Key key, int times = 1) {
+        for (int i = 0; i < times; ++i)
+            QTest::keyClick(box, key, Qt::ControlModifier);
+    };
+    struct Step {
+        Qt::Key key;
+        int times;
+        const char* hint;
+    };
+    const Step steps[] = {
+        {Qt::Key_BracketRight, 1, "Speed 1.1x"}, {Qt::Key_BracketRight, 4, "Speed 1.5x"},
+        {Qt::Key_Backslash, 1, "Speed 1.0x"},    {Qt::Key_BracketRight, 30, "Speed 3.0x"},
+        {Qt::Key_BracketLeft, 30, "Speed 0.5x"}, {Qt::Key_BracketLeft, 1, "Speed 0.5x"},
+    };
+    for (const Step& s : steps) {
+        press(s.key, s.times);
+        EXPECT_TRUE(w()->cmdPlay->toolTip().startsWith(s.hint)) << s.hint;
+    }
+    EXPECT_EQ(box->text(), "") << "the keys never type into the file box";
+    EXPECT_EQ(w()->StatusText(0), "Stopped") << "the panels stay as designed";
+
+    // Chosen before any file and kept through every reopening: the file's own
+    // time runs twice as fast as the clock.
+    w()->SetSpeed(2.0);
+    Type(Long());
+    w()->cmdPlayClick();
+    w()->PlayFrom(4000);
+    // The sound output may take a moment to start running.
+    ASSERT_TRUE(WaitFor([this] { return w()->mp->Position() >= 4500; }, 10000));
+    QElapsedTimer clock;
+    clock.start();
+    const int32_t from = w()->mp->Position();
+    QTest::qWait(2500);
+    EXPECT_NEAR(double(w()->mp->Position() - from) / double(clock.elapsed()), 2.0, 0.3);
+    EXPECT_DOUBLE_EQ(w()->Speed(), 2.0);
+}
+
+TEST_F(PlaybackTest, AFirstStartHasTheIconAndAnEmptyTreeSaysWhatToDoUntilItHasANode) {
+    StartProgram();
+    EXPECT_FALSE(w()->windowIcon().pixmap(16, 16).isNull()) << "the built-in icon, drawn";
+    QLabel* hint = w()->findChild<QLabel*>("lblTreeHint");
+    ASSERT_TRUE(hint);
+    EXPECT_TRUE(hint->isVisible());
+    EXPECT_EQ(hint->text(), "Press Browse to open a book, or Import to add a whole folder.");
+    dialogs->AnswerFile(Short());
+    QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
+    ASSERT_GT(w()->tv->topLevelItemCount(), 0);
+    EXPECT_FALSE(hint->isVisible());
+    w()->tv->clear();
+    EXPECT_TRUE(hint->isVisible());
+}
+
+} // namespace

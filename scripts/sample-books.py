@@ -1,0 +1,54 @@
+#!/usr/bin/python3
+"""Writes a few small sample audio books (silent MP3 parts with ID3v2.3 tags)
+under the folder given: <folder>/<Author>/<Book>/<NN> - <Title>.mp3.
+Used for the README's screenshots and for trying Narrabel by hand."""
+import os
+import struct
+import sys
+
+BOOKS = [
+    ("Jane Austen", "Persuasion", ["Anne Elliot", "Kellynch Hall", "The Crofts", "Uppercross"]),
+    ("Joseph Conrad", "The Secret Agent", ["Mr Verloc", "The Embassy", "The Professor"]),
+    ("Mary Shelley", "Frankenstein", ["Letter 1", "Letter 2", "Chapter 1", "Chapter 2"]),
+]
+SECONDS = 60  # length of every part
+
+
+def syncsafe(n):
+    return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
+
+
+def text_frame(frame_id, text):
+    body = b"\x00" + text.encode("latin-1")  # encoding 0: ISO-8859-1
+    return frame_id.encode() + struct.pack(">I", len(body)) + b"\x00\x00" + body
+
+
+def id3v23(tags):
+    frames = b"".join(text_frame(k, v) for k, v in tags.items())
+    return b"ID3\x03\x00\x00" + syncsafe(len(frames)) + frames
+
+
+def silent_frames(seconds):
+    # MPEG-1 Layer III, 128 kbit/s, 44.1 kHz: 417 bytes and 1152 samples a frame.
+    frame = b"\xff\xfb\x90\x64" + bytes(413)
+    return frame * int(seconds * 44100 / 1152)
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit("usage: sample-books.py FOLDER")
+    root = sys.argv[1]
+    audio = silent_frames(SECONDS)
+    for author, book, parts in BOOKS:
+        folder = os.path.join(root, author, book)
+        os.makedirs(folder, exist_ok=True)
+        for n, title in enumerate(parts, 1):
+            tags = {"TPE1": author, "TALB": book, "TRCK": "%02d" % n, "TIT2": title,
+                    "TYER": "1900", "TCON": "Audiobook"}
+            name = os.path.join(folder, "%02d - %s.mp3" % (n, title))
+            with open(name, "wb") as f:
+                f.write(id3v23(tags) + audio)
+
+
+if __name__ == "__main__":
+    main()

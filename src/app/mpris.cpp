@@ -1,0 +1,318 @@
+#include "app/mpris.h"
+
+#include "app/tfrmmain.h"
+#include "playback/bmhistory.h"
+#include "playback/mediaplayer.h"
+#include "tags/id3v2/id3v2.h"
+#include "tags/mp3.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCryptographicHash>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QSlider>
+#include <QUrl>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QString kPlay = QStringLiteral("&Play");
+
+QDBusConnection Bus() {
+    return QDBusConnection::sessionBus();
+}
+
+// The leading number of a track field such as "03/12"; 0 when there is none.
+int TrackNumber(const QString& track) {
+    int n = 0, digits = 0;
+    for (QChar c : track) {
+        if (!c.isDigit() || digits == 6) break;
+        n = n * 10 + c.digitValue();
+        ++digits;
+    }
+    return n;
+}
+
+} // namespace
+
+QStringList TMprisRoot::SupportedMimeTypes() const {
+    return {QStringLiteral("audio/mpeg"), QStringLiteral("audio/x-wav"),
+            QStringLiteral("audio/midi"), QStringLiteral("video/x-msvideo"),
+            QStringLiteral("video/mpeg")};
+}
+
+TMprisPlayer::TMprisPlayer(TMpris* parent) : QDBusAbstractAdaptor(parent), m(parent) {
+    connect(parent, &TMpris::Seeked, this, &TMprisPlayer::Seeked);
+}
+
+double TMprisPlayer::MinimumRate() const {
+    return TMediaPlayer::MinRate;
+}
+
+double TMprisPlayer::MaximumRate() const {
+    return TMediaPlayer::MaxRate;
+}
+
+TMpris::TMpris(TfrmMain* window) : QObject(window), w(window) {
+    setObjectName(QStringLiteral("Mpris"));
+    QDBusConnection bus = Bus();
+    if (!bus.isConnected()) return;
+    new TMprisRoot(this);
+    new TMprisPlayer(this);
+    if (!bus.registerObject(QLatin1String(ObjectPath), this, QDBusConnection::ExportAdaptors))
+        return;
+    if (!bus.registerService(QLatin1String(ServiceName))) { // another instance has it
+        bus.unregisterObject(QLatin1String(ObjectPath));
+        return;
+    }
+    registered = true;
+
+    refreshTimer.setSingleShot(true);
+    refreshTimer.setInterval(0);
+    connect(&refreshTimer, &QTimer::timeout, this, &TMpris::Refresh);
+    // The points where what the panels show can change.
+    connect(w, &TfrmMain::Jumped, this, [this] {
+        seekPending = true;
+        refreshSoon();
+    });
+    connect(w, &TfrmMain::SpeedChanged, this, &TMpris::refreshSoon);
+    connect(w->mp, &TMediaPlayer::Finished, this, &TMpris::refreshSoon);
+    connect(w->mp, &TMediaPlayer::LengthKnown, this, &TMpris::refreshSoon);
+    connect(w->tmr, &QTimer::timeout, this, &TMpris::refreshSoon);
+    connect(w->tbVolume, &QSlider::valueChanged, this, &TMpris::refreshSoon);
+    connect(w->cmbFile, &QComboBox::editTextChanged, this, &TMpris::refreshSoon);
+    for (QPushButton* b : {w->cmdPlay, w->cmdPrev, w->cmdNext})
+        connect(b, &QPushButton::clicked, this, &TMpris::refreshSoon);
+    Refresh();
+}
+
+TMpris::~TMpris() {
+    if (!registered) return;
+    QDBusConnection bus = Bus();
+    bus.unregisterService(QLatin1String(ServiceName));
+    bus.unregisterObject(QLatin1String(ObjectPath));
+}
+
+// ---- properties -------------------------------------------------------------
+
+QString TMpris::PlaybackStatus() const {
+    switch (w->mp->Mode()) {
+    case TMediaPlayer::mpPlaying:
+        return QStringLiteral("Playing");
+    case TMediaPlayer::mpPaused:
+        return QStringLiteral("Paused");
+    default:
+        return QStringLiteral("Stopped");
+    }
+}
+
+QString TMpris::trackFile() const {
+    return w->mp->IsOpen() ? w->mp->FileName() : QString();
+}
+
+QDBusObjectPath TMpris::trackId() const {
+    const QString file = trackFile();
+    if (file.isEmpty())
+        return QDBusObjectPath(QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
+    const QByteArray hash =
+        QCryptographicHash::hash(file.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+    return QDBusObjectPath(QStringLiteral("/org/narrabel/track/t") + QString::fromLatin1(hash));
+}
+
+QVariantMap TMpris::Metadata() {
+    const QString file = trackFile();
+    if (file.isEmpty()) return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(trackId())}};
+    const qint64 length = w->mp->Length();
+    const QDateTime modified = QFileInfo(file).lastModified();
+    if (file == cachedFile && length == cachedLength && modified == cachedModified)
+        return cachedMeta;
+    // A tag object of our own: the shared record may be in the middle of an edit.
+    Tid3v2tag tag;
+    const TMP3Rec rec = ReadTagWith(tag, file);
+    QVariantMap meta;
+    meta.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackId()));
+    meta.insert(QStringLiteral("mpris:length"), qlonglong(length) * 1000);
+    meta.insert(QStringLiteral("xesam:url"),
+                QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toString());
+    // Panels need a title; a file without one is known by its name.
+    meta.insert(QStringLiteral("xesam:title"),
+                rec.Title.isEmpty() ? QFileInfo(file).completeBaseName() : rec.Title);
+    if (!rec.Artist.isEmpty()) meta.insert(QStringLiteral("xesam:artist"), QStringList{rec.Artist});
+    if (!rec.Album.isEmpty()) meta.insert(QStringLiteral("xesam:album"), rec.Album);
+    if (const int n = TrackNumber(rec.Track); n > 0)
+        meta.insert(QStringLiteral("xesam:trackNumber"), n);
+    cachedFile = file;
+    cachedLength = length;
+    cachedModified = modified;
+    cachedMeta = meta;
+    return meta;
+}
+
+qlonglong TMpris::Position() const {
+    return w->mp->IsOpen() ? qlonglong(w->mp->Position()) * 1000 : 0;
+}
+
+double TMpris::Volume() const {
+    return w->tbVolume->value() / 65535.0;
+}
+
+void TMpris::SetVolume(double volume) {
+    if (!std::isfinite(volume)) return;
+    // As if the bar were moved there: the master volume follows.
+    w->tbVolume->setValue(int(std::lround(std::clamp(volume, 0.0, 1.0) * 65535)));
+}
+
+double TMpris::Rate() const {
+    return w->Speed();
+}
+
+void TMpris::SetRate(double rate) {
+    if (!(rate >= 0.0)) return; // negative or not a number: no such speed
+    if (rate == 0.0) {          // asked for by the interface: a rate of 0 pauses
+        Pause();
+        return;
+    }
+    w->SetSpeed(rate);
+}
+
+bool TMpris::CanPlay() const {
+    return w->mp->IsOpen() && !w->cmbFile->currentText().isEmpty();
+}
+
+bool TMpris::CanSeek() const {
+    return CanPlay() && w->mp->Length() > 0;
+}
+
+bool TMpris::CanGoNext() const {
+    return w->History && w->History->Cursor + 1 < w->History->Entries.size();
+}
+
+bool TMpris::CanGoPrevious() const {
+    return w->History && w->History->Cursor - 1 >= 0;
+}
+
+// ---- commands -----------------------------------------------------------------
+
+void TMpris::later(std::function<void()> step) {
+    // From the event loop, as a click would come: a handler's error then reaches
+    // the default error box, and the bus gets its answer at once.
+    QTimer::singleShot(0, this, [this, step] {
+        // What the window's own buttons cannot reach now, the bus cannot either:
+        // nothing while a question or dialog is up, the window closing, or
+        // another bus command still running (its handler may let events run).
+        if (w->Closing || QApplication::activeModalWidget() || running) return;
+        running = true;
+        struct Clear {
+            bool& flag;
+            ~Clear() { flag = false; }
+        } clear{running};
+        step();
+        refreshSoon();
+    });
+}
+
+void TMpris::PlayPause() {
+    later([this] {
+        if (CanPlay()) w->cmdPlayClick();
+    });
+}
+
+void TMpris::Play() {
+    later([this] {
+        if (CanPlay() && w->cmdPlay->text() == kPlay) w->cmdPlayClick();
+    });
+}
+
+void TMpris::Pause() {
+    later([this] {
+        if (CanPlay() && w->cmdPlay->text() != kPlay) w->cmdPlayClick();
+    });
+}
+
+void TMpris::Next() {
+    later([this] {
+        if (CanGoNext()) w->cmdNextClick();
+    });
+}
+
+void TMpris::Previous() {
+    later([this] {
+        if (CanGoPrevious()) w->cmdPrevClick();
+    });
+}
+
+void TMpris::Seek(qlonglong offset) {
+    later([this, offset] {
+        if (!CanSeek()) return;
+        const qlonglong target = qlonglong(w->mp->Position()) + offset / 1000;
+        w->PlayFrom(int32_t(std::clamp<qlonglong>(target, 0, w->mp->Length())));
+    });
+}
+
+void TMpris::SetPosition(const QDBusObjectPath& track, qlonglong position) {
+    later([this, track, position] {
+        // A request for another track, or outside this one, is ignored.
+        if (!CanSeek() || track != trackId() || position < 0 || position / 1000 > w->mp->Length())
+            return;
+        w->PlayFrom(int32_t(position / 1000));
+    });
+}
+
+void TMpris::Raise() {
+    QTimer::singleShot(0, this, [this] {
+        if (w->isMinimized()) w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+        w->show();
+        w->raise();
+        w->activateWindow();
+    });
+}
+
+void TMpris::Quit() {
+    // The normal close, with its questions.
+    later([this] { w->close(); });
+}
+
+// ---- change notices -----------------------------------------------------------------
+
+void TMpris::refreshSoon() {
+    if (registered && !refreshTimer.isActive()) refreshTimer.start();
+}
+
+void TMpris::Refresh() {
+    if (!registered || w->Closing) return;
+    const QVariantMap now{
+        {QStringLiteral("PlaybackStatus"), PlaybackStatus()},
+        {QStringLiteral("Rate"), Rate()},
+        {QStringLiteral("Volume"), Volume()},
+        {QStringLiteral("CanPlay"), CanPlay()},
+        {QStringLiteral("CanPause"), CanPlay()},
+        {QStringLiteral("CanSeek"), CanSeek()},
+        {QStringLiteral("CanGoNext"), CanGoNext()},
+        {QStringLiteral("CanGoPrevious"), CanGoPrevious()},
+    };
+    QVariantMap changed;
+    for (auto it = now.cbegin(); it != now.cend(); ++it)
+        if (sent.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
+    const QVariantMap meta = Metadata();
+    const QString metaKey = trackFile() + QLatin1Char('|') + QString::number(cachedLength) +
+                            QLatin1Char('|') + cachedModified.toString(Qt::ISODateWithMs);
+    if (metaKey != sentMetaKey) changed.insert(QStringLiteral("Metadata"), meta);
+    const bool first = sentMetaKey.isNull();
+    sent = now;
+    sentMetaKey = metaKey;
+    if (!changed.isEmpty() && !first) {
+        QDBusMessage msg = QDBusMessage::createSignal(
+            QLatin1String(ObjectPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("PropertiesChanged"));
+        msg << QLatin1String(PlayerInterface) << changed << QStringList();
+        Bus().send(msg);
+    }
+    if (seekPending) {
+        seekPending = false;
+        if (!first) emit Seeked(Position());
+    }
+}

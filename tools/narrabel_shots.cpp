@@ -1,0 +1,123 @@
+// Makes the README's screenshots: starts the real windows on a display (run it
+// under xvfb-run through scripts/screenshots.sh), fills the bookmark tree from
+// a folder of sample books, and saves the main window, the tag editor and the
+// mass rename preview as PNG files.
+//   narrabel-shots BOOKS-FOLDER OUTPUT-FOLDER
+
+#include "app/application.h"
+#include "app/tfrmmain.h"
+#include "rename/tfrmpreview.h"
+#include "rename/tfrmrename.h"
+#include "tags/tfrmedit.h"
+
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QPixmap>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+bool Wait(const std::function<bool()>& cond, int ms = 10000) {
+    QDeadlineTimer deadline(ms);
+    while (!cond()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+void Pause(int ms) {
+    QDeadlineTimer deadline(ms);
+    Wait([&] { return deadline.hasExpired(); }, ms + 1000);
+}
+
+bool Save(QWidget* w, const QString& path) {
+    Pause(300); // let the last paint land
+    const bool ok = w->grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    NarrabelApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 3) {
+        std::fprintf(stderr, "usage: narrabel-shots BOOKS-FOLDER OUTPUT-FOLDER\n");
+        return 2;
+    }
+    const QString books = QFileInfo(args[1]).absoluteFilePath();
+    const QString out = args[2];
+    QDir().mkpath(out);
+
+    QStringList files;
+    QDirIterator it(books, {QStringLiteral("*.mp3")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    if (files.size() < 4) {
+        std::fprintf(stderr, "narrabel-shots: no sample books in %s\n", qPrintable(books));
+        return 1;
+    }
+
+    CreateWindows({});
+    frmMain->show();
+    Wait([] { return frmMain->Activated; });
+    bool ok = true;
+
+    // A tree with every part's start bookmark and a few named ones.
+    for (const QString& f : files)
+        frmMain->FindOrAddStartBookmark(f);
+    frmMain->SaveNewBookmark(files[1], 41500, QStringLiteral("Captain Wentworth comes back"));
+    frmMain->SaveNewBookmark(files[2], 12250, QStringLiteral("The letter"));
+    frmMain->SaveNewBookmark(files.last(), 30000, QStringLiteral("Where I stopped"));
+    frmMain->mnuExpandAllClick();
+    frmMain->cmbFile->setEditText(files[1]);
+    frmMain->OpenCurrentFile();
+    try {
+        frmMain->PlayFrom(21000);
+        Pause(2500);
+        frmMain->cmdPlayClick(); // paused, the bars where the last tick left them
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "narrabel-shots: no sound (%s); the file stays unplayed\n", e.what());
+    }
+    if (QTreeWidgetItem* outer = frmMain->tv->topLevelItem(0); outer && outer->childCount() > 1)
+        frmMain->SelectNodeByText(outer->child(1)->text(0));
+    ok &= Save(frmMain, out + QStringLiteral("/main-window.png"));
+
+    // The tag editor on one part of a book.
+    frmEdit->TargetName = QFileInfo(files[2]).fileName();
+    frmEdit->MoveToFolder(QFileInfo(files[2]).absolutePath());
+    frmEdit->resize(860, 500);
+    frmEdit->Open();
+    Wait([] { return frmEdit->isVisible(); });
+    ok &= Save(frmEdit, out + QStringLiteral("/tag-editor.png"));
+    frmEdit->hide();
+
+    // The mass rename preview of the whole books folder.
+    frmRename->SetMass();
+    frmRename->SelectFolder(books);
+    QTimer::singleShot(0, [&] {
+        Wait([] { return frmRename->isVisible(); });
+        frmRename->cmdOkClick(); // opens the preview and waits for it
+    });
+    QTimer::singleShot(0, [&] {
+        Wait([] { return frmPreview->isVisible() && frmPreview->lv->topLevelItemCount() > 0; },
+             20000);
+        ok &= Save(frmPreview, out + QStringLiteral("/mass-rename-preview.png"));
+        frmPreview->cmdCancelClick();
+    });
+    frmRename->exec();
+
+    frmMain->PlayedSinceMark = false; // no resume question on the way out
+    frmMain->close();
+    DestroyWindows();
+    return ok ? 0 : 1;
+}
