@@ -137,7 +137,7 @@ void TfrmMain::BuildControls() {
     prg->setRange(0, 1);
     prg->setValue(0);
     play->addWidget(prg);
-    sbPos = new QScrollBar(Qt::Horizontal, pnlPlay);
+    sbPos = new TPositionBar(Qt::Horizontal, pnlPlay);
     sbPos->setObjectName(QStringLiteral("sbPos"));
     sbPos->setRange(0, 0);
     sbPos->setSingleStep(2000);

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QTimer>
 #include <QWheelEvent>
 
@@ -214,4 +215,12 @@ QString TFolderTree::SelectedFolder() const {
     if (!idx.isValid()) return {};
     const QString f = QDir::cleanPath(model->filePath(idx));
     return f.isEmpty() ? QStringLiteral("/") : f;
+}
+
+TPositionBar::TPositionBar(Qt::Orientation orientation, QWidget* parent)
+    : QScrollBar(orientation, parent) {}
+
+void TPositionBar::initStyleOption(QStyleOptionSlider* option) const {
+    QScrollBar::initStyleOption(option);
+    option->pageStep = 0; // the style draws its smallest thumb
 }

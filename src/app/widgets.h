@@ -2,6 +2,7 @@
 // Small building blocks the windows share.
 
 #include <QComboBox>
+#include <QScrollBar>
 #include <QTreeView>
 
 class QFileSystemModel;
@@ -40,6 +41,17 @@ private:
     void step(int rows);
     bool popupOpen = false;
     int wheelAngle = 0; // of a wheel turned less than one notch so far
+};
+
+// A scroll bar whose thumb stays small however large its page step: the page
+// step is only how far a click beside the thumb moves, not a visible page.
+class TPositionBar : public QScrollBar {
+    Q_OBJECT
+public:
+    explicit TPositionBar(Qt::Orientation orientation, QWidget* parent = nullptr);
+
+protected:
+    void initStyleOption(QStyleOptionSlider* option) const override;
 };
 
 // Moves a window to the middle of its screen.
