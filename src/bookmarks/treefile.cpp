@@ -122,7 +122,12 @@ bool AppendNameMap(const QString& mapPath, const QString& oldName, const QString
                    QString* error) {
     if (oldName == newName) return true;
     TSuperStringList lines;
-    if (QFileInfo::exists(mapPath)) lines.LoadFromFile(mapPath);
+    // A map that is there but cannot be read would be replaced by this one
+    // line, losing every earlier author rename.
+    if (QFileInfo::exists(mapPath) && !lines.LoadFromFile(mapPath)) {
+        if (error) *error = QStringLiteral("Cannot read \"%1\"").arg(mapPath);
+        return false;
+    }
     lines.append(NameMapLine(oldName, newName));
     return lines.SaveToFile(mapPath, error);
 }

@@ -66,7 +66,7 @@ inline QString NameMapLine(const QString& oldName, const QString& newName) {
     return oldName + QStringLiteral("___") + newName;
 }
 // Appends one line to the map file (nothing when the names are equal). False
-// with error set when the file cannot be written.
+// with error set when an existing file cannot be read or the file cannot be written.
 bool AppendNameMap(const QString& mapPath, const QString& oldName, const QString& newName,
                    QString* error = nullptr);
 
