@@ -268,6 +268,9 @@ private:
     mutable QHash<int64_t, QTreeWidgetItem*> nodeByRecNo;
     mutable QHash<QString, QTreeWidgetItem*> nodeByText; // first in tree order
     bool treeSorted = true;
+    // The tree on screen lacks records: a rebuild from the store failed or was
+    // stopped. It is never saved as the tree file until a whole load succeeds.
+    bool treeIncomplete = false;
     int longOperations = 0;
     QList<QPair<QPointer<QWidget>, bool>> lockedWidgets; // enabled states to put back
     QList<QPair<QPointer<QAction>, bool>> lockedActions;
