@@ -31,8 +31,7 @@ namespace {
 
 const QString kNoDataFolder =
     QStringLiteral("Bookmarks cannot be saved until the data folder can be created.");
-const QString kPathTooLong =
-    QStringLiteral("The path of this file is too long to bookmark (254 bytes at most).");
+const QString kPathTooLong = PathTooLongMessage();
 
 } // namespace
 
