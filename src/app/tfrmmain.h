@@ -137,8 +137,9 @@ public:
     void SaveNewBookmark(const QString& path, int32_t position, const QString& description);
     enum class TStartBookmark { Found, Added, NotStored };
     // NotStored: the file cannot have bookmarks (no data folder, a path longer
-    // than the store holds); it plays all the same.
-    QString FindOrAddStartBookmark(const QString& path, TStartBookmark* outcome = nullptr);
+    // than the store holds); it plays all the same. *refusal then says why.
+    QString FindOrAddStartBookmark(const QString& path, TStartBookmark* outcome = nullptr,
+                                   QString* refusal = nullptr);
     // Why no bookmark of path can be stored, or empty when one can.
     QString BookmarkRefusal(const QString& path) const;
     void RepointBookmarks(const QString& oldPath, const QString& newPath);
