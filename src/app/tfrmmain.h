@@ -77,8 +77,8 @@ public:
     void AddRecentFile();
     void SaveTreeState();
     void LoadTreeState();
-    // After the program renamed a file: its bookmarks are repointed, then every
-    // remembered path equal to oldPath (see FollowRename) takes newPath.
+    // After the program renamed a file: every remembered path equal to oldPath
+    // (see FollowRename) takes newPath, then its bookmarks are repointed.
     void FileRenamed(const QString& oldPath, const QString& newPath);
     // The player's file and panel, the file box and recent list ("Narrabel.hst"),
     // the autolist, the history ("Narrabel.nbh") and the resume point
