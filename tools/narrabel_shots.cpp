@@ -92,11 +92,9 @@ int main(int argc, char** argv) {
         frmMain->SelectNodeByText(outer->child(1)->text(0));
     ok &= Save(frmMain, out + QStringLiteral("/main-window.png"));
 
-    // The tag editor on one part of a book.
-    frmEdit->TargetName = QFileInfo(files[2]).fileName();
-    frmEdit->MoveToFolder(QFileInfo(files[2]).absolutePath());
+    // The tag editor on one part of a book, opened as the main window opens it.
     frmEdit->resize(860, 500);
-    frmEdit->Open();
+    frmEdit->OpenOn(files[2]);
     Wait([] { return frmEdit->isVisible(); });
     ok &= Save(frmEdit, out + QStringLiteral("/tag-editor.png"));
     frmEdit->hide();

@@ -77,8 +77,8 @@ public:
     void AddRecentFile();
     void SaveTreeState();
     void LoadTreeState();
-    // After the program renamed a file: its bookmarks are repointed, then every
-    // remembered path equal to oldPath (see FollowRename) takes newPath.
+    // After the program renamed a file: every remembered path equal to oldPath
+    // (see FollowRename) takes newPath, then its bookmarks are repointed.
     void FileRenamed(const QString& oldPath, const QString& newPath);
     // The player's file and panel, the file box and recent list ("Narrabel.hst"),
     // the autolist, the history ("Narrabel.nbh") and the resume point
@@ -137,8 +137,9 @@ public:
     void SaveNewBookmark(const QString& path, int32_t position, const QString& description);
     enum class TStartBookmark { Found, Added, NotStored };
     // NotStored: the file cannot have bookmarks (no data folder, a path longer
-    // than the store holds); it plays all the same.
-    QString FindOrAddStartBookmark(const QString& path, TStartBookmark* outcome = nullptr);
+    // than the store holds); it plays all the same. *refusal then says why.
+    QString FindOrAddStartBookmark(const QString& path, TStartBookmark* outcome = nullptr,
+                                   QString* refusal = nullptr);
     // Why no bookmark of path can be stored, or empty when one can.
     QString BookmarkRefusal(const QString& path) const;
     void RepointBookmarks(const QString& oldPath, const QString& newPath);
@@ -268,6 +269,9 @@ private:
     mutable QHash<int64_t, QTreeWidgetItem*> nodeByRecNo;
     mutable QHash<QString, QTreeWidgetItem*> nodeByText; // first in tree order
     bool treeSorted = true;
+    // The tree on screen lacks records: a rebuild from the store failed or was
+    // stopped. It is never saved as the tree file until a whole load succeeds.
+    bool treeIncomplete = false;
     int longOperations = 0;
     QList<QPair<QPointer<QWidget>, bool>> lockedWidgets; // enabled states to put back
     QList<QPair<QPointer<QAction>, bool>> lockedActions;

@@ -400,8 +400,8 @@ bool store(TBookmark& bm, const QString& storePath, const QDateTime& now, QStrin
 bool WriteBookmark(TBookmark& bm, const QString& storePath, const TWriteContext& ctx,
                    QString* error) {
     TBookmarkRec& r = bm.Rec;
-    // Texts that came in longer than the fields are cut as the fields would.
-    r.FilePath = CutUtf8(r.FilePath, TBookmarkRec::PathCapacity);
+    // A cut path would name another file, or none.
+    if (!PathFitsStore(r.FilePath)) return fail(error, PathTooLongMessage());
     if (DescriptionNeeded(r, ctx)) {
         addToAutolist(r, ctx);
         r.Description = ComposeDescription(r, ctx.Tag, ctx.Now);
@@ -570,12 +570,15 @@ int RepointBookmarks(const QString& storePath, const QString& oldPath, const QSt
     if (oldPath == QLatin1String("*") || newPath == QLatin1String("*")) return 0;
     const QVector<int32_t> places = BookmarkIndex(storePath).LiveRecordsOf(oldPath);
     if (places.isEmpty()) return 0;
+    if (!PathFitsStore(newPath)) {
+        fail(error, PathTooLongMessage());
+        return -1;
+    }
     QFile f(storePath);
     if (!f.open(QIODevice::ReadWrite)) {
         fail(error, ioError(QStringLiteral("Cannot open the bookmark store"), storePath, f));
         return -1;
     }
-    const QString cut = CutUtf8(newPath, TBookmarkRec::PathCapacity);
     int changed = 0;
     for (const int32_t place : places) {
         if (step && !step()) break;
@@ -586,7 +589,7 @@ int RepointBookmarks(const QString& storePath, const QString& oldPath, const QSt
         // where this path was.
         TBookmarkRec r = TBookmarkRec::FromBytes(bytes.constData());
         if (r.Deleted() || r.FilePath != oldPath) continue;
-        r.FilePath = cut;
+        r.FilePath = newPath;
         memset(bytes.data() + offPath, 0, 255);
         putShort(bytes.data() + offPath, TBookmarkRec::PathCapacity, r.FilePath);
         const FileStamp before = stampOf(storePath);

@@ -98,12 +98,16 @@ QString CutUtf8(const QString& text, int maxBytes);
 // Whether a file's path fits the store's path field whole (254 bytes of UTF-8).
 // A cut path would name another file, or none: such files get no bookmarks.
 bool PathFitsStore(const QString& path);
+// Why a path that does not fit is refused.
+inline QString PathTooLongMessage() {
+    return QStringLiteral("The path of this file is too long to bookmark (254 bytes at most).");
+}
 
 // Stores bm.Rec: appends it when RecNo is 0 (setting RecNo) or rewrites place
 // RecNo. Composes the description first when DescriptionNeeded. Updates
 // Description, Stamp, Signature and RecNo in bm. The store is created when it
 // does not exist. False (with a message in *error) when the store cannot be
-// opened or written, or is full.
+// opened or written, or is full, or the path does not fit (nothing written).
 bool WriteBookmark(TBookmark& bm, const QString& storePath, const TWriteContext& ctx,
                    QString* error = nullptr);
 // FilePath := "*", then stored in place with a fresh suffix pair and stamp.
@@ -133,8 +137,9 @@ enum class TCompactResult { NoStore, Done, Cancelled, Failed };
 TCompactResult CompactStore(const QString& storePath, const QString& tmpPath,
                             const TStep& step = {}, QString* error = nullptr,
                             const QStringList& derived = {});
-// Sets FilePath := newPath (cut to 254 bytes) in every live record whose path
-// equals oldPath exactly; nothing else changes. The records are found through
+// Sets FilePath := newPath in every live record whose path equals oldPath
+// exactly; nothing else changes. A newPath that does not fit the store fails
+// (-1, nothing written) when there is a record to change. The records are found through
 // the store's index, so a rename costs what its own bookmarks cost, not a read
 // of the whole store. step runs before each record is changed. Returns the
 // number of records changed, or -1 on failure (error set).

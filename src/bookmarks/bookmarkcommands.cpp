@@ -31,8 +31,7 @@ namespace {
 
 const QString kNoDataFolder =
     QStringLiteral("Bookmarks cannot be saved until the data folder can be created.");
-const QString kPathTooLong =
-    QStringLiteral("The path of this file is too long to bookmark (254 bytes at most).");
+const QString kPathTooLong = PathTooLongMessage();
 
 } // namespace
 
@@ -156,11 +155,16 @@ void TfrmMain::SaveNewBookmark(const QString& path, int32_t position, const QStr
     LastMarkTime = QDateTime::currentDateTime();
 }
 
-QString TfrmMain::FindOrAddStartBookmark(const QString& path, TStartBookmark* outcome) {
+QString TfrmMain::FindOrAddStartBookmark(const QString& path, TStartBookmark* outcome,
+                                         QString* refusal) {
     TStartBookmark ignored;
     TStartBookmark& out = outcome ? *outcome : ignored;
     out = TStartBookmark::NotStored;
-    if (!BookmarkRefusal(path).isEmpty()) return {};
+    if (refusal) refusal->clear();
+    if (const QString why = BookmarkRefusal(path); !why.isEmpty()) {
+        if (refusal) *refusal = why;
+        return {};
+    }
     // The last node in tree order whose record names this file wins; the
     // store's index and the node cache stand in for reading every record.
     QString result;

@@ -218,12 +218,13 @@ void TfrmImport::ScanFolder(const QString& folder) {
         if (!IsPlayableFile(path)) continue;
         pnlFile->setText(name);
         TfrmMain::TStartBookmark outcome;
-        frmMain->FindOrAddStartBookmark(path, &outcome);
+        QString refusal;
+        frmMain->FindOrAddStartBookmark(path, &outcome, &refusal);
         if (outcome == TfrmMain::TStartBookmark::Added)
             increment(lblNew, QStringLiteral("New: "));
         else if (outcome == TfrmMain::TStartBookmark::NotStored) {
             increment(lblSkipped, QStringLiteral("Skipped: "));
-            skippedReason = frmMain->BookmarkRefusal(path);
+            skippedReason = refusal;
         }
         increment(lblFiles, QStringLiteral("Files: "));
     }

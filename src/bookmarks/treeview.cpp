@@ -213,12 +213,19 @@ QTreeWidgetItem* TfrmMain::LatestChildNode(QTreeWidgetItem* outer) {
 
 void TfrmMain::SaveTreeFile() {
     if (DataFolder.isEmpty()) return;
+    const QString path = DataFolder + TreeFileName();
+    if (treeIncomplete) {
+        // The partial tree would hide the rest of the store at every start; an
+        // older file would lack this change. Without one, the next start builds
+        // the tree from the store, which holds every change.
+        QFile::remove(path);
+        return;
+    }
     QVector<TTreeLine> lines;
     lines.reserve(tv->topLevelItemCount() * 2);
     for (QTreeWidgetItem* node : AllNodes())
         lines.push_back({node->parent() ? 1 : 0, node->text(0)});
     QString error;
-    const QString path = DataFolder + TreeFileName();
     if (!::SaveTreeFile(path, lines, &error)) {
         // An older file would bring back a tree without this change at the next
         // start; without one, the next start builds the tree from the store.
@@ -254,10 +261,12 @@ void TfrmMain::LoadTree() {
         }
         tv->addTopLevelItems(roots);
         treeSorted = sorted;
+        treeIncomplete = false;
         warmLookups();
         return;
     }
     tv->clear();
+    treeIncomplete = true; // until every record has been read
     // The walk stops at the records that were there when it began: a bookmark
     // made meanwhile adds its own node and must not come back a second time.
     const int64_t count = StoreRecordCount(StorePath);
@@ -289,6 +298,7 @@ void TfrmMain::LoadTree() {
     treeSorted = true;
     noteTreeChanged();
     if (read) {
+        treeIncomplete = false;
         SaveTreeFile();
         warmLookups();
     } else {

@@ -109,15 +109,21 @@ void TfrmMain::LoadTreeState() {
 
 void TfrmMain::FileRenamed(const QString& oldPath, const QString& newPath) {
     if (oldPath == newPath) return;
-    // The remembered paths follow even when the store cannot be written.
-    std::exception_ptr storeError;
+    // The remembered paths follow first: repointing the store lets events run,
+    // and a jump, tick or timer meanwhile must find the file by its new name.
+    // Each step runs whatever became of the other; the store's error wins.
+    std::exception_ptr error;
+    try {
+        FollowRename(oldPath, newPath);
+    } catch (...) {
+        error = std::current_exception();
+    }
     try {
         RepointBookmarks(oldPath, newPath);
     } catch (...) {
-        storeError = std::current_exception();
+        error = std::current_exception();
     }
-    FollowRename(oldPath, newPath);
-    if (storeError) std::rethrow_exception(storeError);
+    if (error) std::rethrow_exception(error);
 }
 
 void TfrmMain::FollowRename(const QString& oldPath, const QString& newPath) {

@@ -44,11 +44,6 @@ QString JoinPath(const QString& folder, const QString& name) {
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
 }
 
-bool TooLongForBookmarks(const QString& oldPath, const QString& newPath,
-                         const std::function<bool(const QString&)>& hasBookmarks) {
-    return !PathFitsStore(newPath) && hasBookmarks && hasBookmarks(oldPath);
-}
-
 struct Walker {
     const TNamePattern& pattern;
     const QString& ext;
@@ -156,6 +151,12 @@ bool SaveNew(const QString& folder, const QString& name, const QByteArray& text,
 } // namespace
 
 const QString kTooLongForBookmarks = QStringLiteral("new path too long for its bookmarks");
+
+bool TooLongForBookmarks(const QString& oldPath, const QString& newPath,
+                         const std::function<bool(const QString&)>& hasBookmarks) {
+    // Bookmarks cut at the store's capacity would point at nothing.
+    return oldPath != newPath && !PathFitsStore(newPath) && hasBookmarks && hasBookmarks(oldPath);
+}
 
 void SetRenameat2ForTest(TRenameat2Fn fn) {
     renameat2Fn = fn;

@@ -25,6 +25,10 @@ enum class TRenameStatus {
 // Why a rename of a file with bookmarks is refused when its new path is longer
 // than the store holds (the bookmarks would point at nothing).
 extern const QString kTooLongForBookmarks;
+// Whether renaming oldPath to newPath is refused for that reason: the file has
+// bookmarks (hasBookmarks; none when unset) and the store cannot hold newPath.
+bool TooLongForBookmarks(const QString& oldPath, const QString& newPath,
+                         const std::function<bool(const QString&)>& hasBookmarks);
 
 // Renames a file within its own folder. Never replaces an existing entry, not
 // even when one appears meanwhile: renameat2 with RENAME_NOREPLACE, or link and

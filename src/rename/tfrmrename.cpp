@@ -167,8 +167,7 @@ QString TfrmRename::GoneMessage(const QString& path) {
 }
 
 bool TfrmRename::RenameAndRepoint(const QString& oldPath, const QString& newPath) {
-    // Bookmarks cut at the store's capacity would point at nothing.
-    if (oldPath != newPath && !PathFitsStore(newPath) && HasBookmarks && HasBookmarks(oldPath)) {
+    if (TooLongForBookmarks(oldPath, newPath, HasBookmarks)) {
         LastStatus = TRenameStatus::TooLongForBookmarks;
         return false;
     }

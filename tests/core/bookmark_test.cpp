@@ -208,15 +208,29 @@ TEST_F(Store, LongTextsKeepACompleteSuffix) {
     EXPECT_LE(d.toUtf8().size(), 254);
 }
 
-TEST_F(Store, LongPathsAreCutOnWholeCharacters) {
-    const TBookmarkRec a = Add("/" + QString(299, 'p'), 5);
-    EXPECT_EQ(TBookmark(path, 1).Rec.FilePath, "/" + QString(253, 'p'));
-    EXPECT_EQ(a.FilePath.size(), 254);
-    const QString wide = "/" + QString(200, QChar(0x4E2D)); // three bytes each
+TEST_F(Store, PathsThatDoNotFitAreRefusedNeverCut) {
+    const QString wide = "/" + QString(84, QChar(0x4E2D)); // three bytes each: 253 in all
     Add(wide, 5);
-    const QString stored = TBookmark(path, 2).Rec.FilePath;
-    EXPECT_EQ(stored, "/" + QString(84, QChar(0x4E2D)));
-    EXPECT_EQ(RecordBytes(2)[4], char(253));
+    EXPECT_EQ(TBookmark(path, 1).Rec.FilePath, wide);
+    EXPECT_EQ(RecordBytes(1)[4], char(253));
+    const QByteArray before = ReadAll(path);
+    // A cut path would name another file: new, rewritten or repointed, nothing is written.
+    for (const QString& tooLong : {"/" + QString(254, 'p'), wide + QChar(0x4E2D)}) {
+        TBookmark fresh;
+        fresh.Rec.FilePath = tooLong;
+        TBookmark old(path, 1);
+        old.Rec.FilePath = tooLong;
+        for (TBookmark* bm : {&fresh, &old}) {
+            QString err;
+            EXPECT_FALSE(WriteBookmark(*bm, path, TWriteContext{}, &err));
+            EXPECT_EQ(err, PathTooLongMessage());
+        }
+        QString err;
+        EXPECT_EQ(RepointBookmarks(path, wide, tooLong, {}, &err), -1);
+        EXPECT_EQ(err, PathTooLongMessage());
+        EXPECT_EQ(ReadAll(path), before);
+        EXPECT_EQ(BookmarkIndex(path).LiveRecordsOf(wide), QVector<int32_t>{1});
+    }
 }
 
 TEST_F(Store, UnreadableRecordsAreNotValid) {

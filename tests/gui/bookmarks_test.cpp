@@ -24,8 +24,11 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <dlfcn.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -41,6 +44,25 @@ extern "C" int unlink(const char* path) noexcept {
         return -1;
     }
     return real(path);
+}
+
+// Reads of this one file from this offset on fail, as on a disk going bad.
+static char unreadablePath[4096];
+static std::atomic<bool> unreadableArmed{false};
+static constexpr off_t unreadableFrom = 512 * TBookmarkRec::Size;
+extern "C" ssize_t read(int fd, void* buffer, size_t size) {
+    using Read = ssize_t (*)(int, void*, size_t);
+    static const Read real = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "read"));
+    if (unreadableArmed && lseek(fd, 0, SEEK_CUR) >= unreadableFrom) {
+        char link[sizeof unreadablePath], fdPath[64];
+        snprintf(fdPath, sizeof fdPath, "/proc/self/fd/%d", fd);
+        const ssize_t n = readlink(fdPath, link, sizeof link);
+        if (n > 0 && size_t(n) == strlen(unreadablePath) && memcmp(link, unreadablePath, n) == 0) {
+            errno = EIO;
+            return -1;
+        }
+    }
+    return real(fd, buffer, size);
 }
 
 using testsupport::MakeMp3;
@@ -557,6 +579,50 @@ TEST_F(BookmarksTest, ABookmarkMadeDuringARebuildHasOneNode) {
     EXPECT_EQ(ReadAll(dataFolder() + "Narrabel.tv").count("[00000301]"), 1);
     EXPECT_FALSE(frmMain->BatchAdding);
     EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
+}
+
+TEST_F(BookmarksTest, ATreeRebuildThatEndsEarlyIsNeverSavedAsTheTree) {
+    const QString a = book("a.mp3"), b = book("b.mp3");
+    for (int i = 0; i < 600; ++i)
+        addRecord(i % 2 ? a : b, i + 10, QStringLiteral("bm%1").arg(i));
+    const QString treeFile = dataFolder() + "Narrabel.tv";
+    const QByteArray storeName = QFile::encodeName(store());
+    ASSERT_LT(size_t(storeName.size()), sizeof unreadablePath);
+    // How the rebuild after a compaction ends early, at its first look at events.
+    const std::function<void()> interruptions[] = {
+        [] { unreadableArmed = true; }, // the store goes unreadable
+        [this] {
+            dialogs->AnswerConfirm(true); // "quit anyway"
+            frmMain->close();
+        },
+    };
+    for (const auto& interrupt : interruptions) {
+        StartProgram();
+        ASSERT_EQ(ReadAll(treeFile).count('\t'), StoreRecordCount(store()));
+        strcpy(unreadablePath, storeName.constData());
+        bool interrupted = false;
+        QTimer probe;
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            if (interrupted || !frmMain->windowTitle().contains("Building tree view")) return;
+            interrupted = true;
+            interrupt();
+        });
+        probe.start(0);
+        dialogs->AnswerConfirm(true);
+        frmMain->cmdCompactClick();
+        unreadableArmed = false;
+        ASSERT_TRUE(interrupted);
+        ASSERT_LT(frmMain->AllNodes().size(), 2 + StoreRecordCount(store()));
+        // Later changes go to the store; the partial tree never becomes the tree file.
+        if (!frmMain->Closing) frmMain->SaveNewBookmark(book("c.mp3"), 500, "later");
+        frmMain->SaveTreeFile();
+        EXPECT_FALSE(QFile::exists(treeFile));
+        CloseProgram();
+    }
+    StartProgram(); // the whole tree again, from the store
+    EXPECT_EQ(StoreRecordCount(store()), 601);
+    EXPECT_EQ(frmMain->AllNodes().size(), 3 + 601);
+    EXPECT_EQ(ReadAll(treeFile).count('\t'), 601);
 }
 
 TEST_F(BookmarksTest, AnImportEndedByAWriteErrorStillPutsTheTreeInOrder) {

@@ -632,8 +632,19 @@ TEST_F(RenameInProgramTest, MassRenameOfThePlayingFileKeepsItPlayingAndEverythin
     frmRename->SetMass();
     frmRename->SelectFolder(tmp->path());
     const int32_t before = mp->Position();
+    // Events run while the store is repointed: by then the player and the file
+    // box know the file by its new name (the old one is gone).
+    QStringList namesWhileRepointing;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (namesWhileRepointing.isEmpty() && frmMain->windowTitle().contains("Repointing"))
+            namesWhileRepointing << mp->FileName() << frmMain->cmbFile->currentText();
+    });
+    probe.start(0);
     QTimer::singleShot(0, [] { frmRename->cmdOkClick(); });
     frmRename->exec();
+    probe.stop();
+    EXPECT_EQ(namesWhileRepointing, QStringList({renamed, renamed}));
     ASSERT_TRUE(QFile::exists(renamed));
     ASSERT_EQ(opened.size(), 1);
     EXPECT_EQ(ReadAll(opened[0]).count("Result : OK"), 1);

@@ -1,6 +1,7 @@
 #include "support/mp3fixture.h"
 
 #include "support/testsupport.h"
+#include "tags/id3v2/id3v2.h"
 
 namespace testsupport {
 
@@ -30,10 +31,7 @@ QByteArray Id3v23Tag(const Mp3Tags& t, int padding) {
     QByteArray frames;
     // ISO-8859-1 when the text fits it, else UTF-16 with a byte order mark.
     auto encoded = [](const QString& v) {
-        bool latin1 = true;
-        for (QChar c : v)
-            latin1 = latin1 && c.unicode() <= 0xFF;
-        if (latin1) return QByteArray(1, '\0') + v.toLatin1();
+        if (id3v2::IsLatin1(v)) return QByteArray(1, '\0') + v.toLatin1();
         QByteArray b("\x01\xFF\xFE", 3);
         for (QChar c : v)
             b += char(c.unicode() & 0xFF), b += char(c.unicode() >> 8);
