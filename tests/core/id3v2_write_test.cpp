@@ -428,6 +428,34 @@ TEST_F(Id3Write, ReloadedFramesSurviveUnchanged) {
     EXPECT_EQ(c.Text, "c");
 }
 
+TEST_F(Id3Write, SavedFramesAreTheNewBaseline) {
+    // One unsynchronised frame makes the save unsynchronise the others too.
+    const QByteArray body = FrameV4("TIT2", id3test::Text("t")) +
+                            FrameV4("PRIV", UnsyncBytes("o\xFF\xE0k"), 0, ffUnsync) +
+                            FrameV4("TALB", id3test::Text("\xFF\xE0\xFF\xFB"));
+    const QString p = Put(Tag(4, body) + Audio(700));
+    ASSERT_EQ(tag.LoadFromFile(p, 0), 0);
+    for (const char* title : {"first", "t", "t"}) {
+        SCOPED_TRACE(title);
+        tag.SetTextFrame("TIT2", title);
+        ASSERT_EQ(tag.SaveToFile("=", 255, 255, -1), 0);
+        Tid3v2tag fresh;
+        ASSERT_EQ(fresh.LoadFromFile(p, 0), 0);
+        ASSERT_EQ(fresh.Frames().Count(), 3);
+        for (int i = 1; i <= 3; ++i) {
+            // No frame keeps a second copy of the form it had before the save.
+            EXPECT_FALSE(tag.Frames().Entry(i).Loaded) << i;
+            EXPECT_EQ(tag.Frames().GetData(i), fresh.Frames().GetData(i)) << i;
+        }
+        QString t;
+        EXPECT_EQ(fresh.GetTextFrame("TALB", t), txtOk);
+        EXPECT_EQ(t, QString::fromLatin1("\xFF\xE0\xFF\xFB"));
+        EXPECT_EQ(fresh.GetTextFrame("TIT2", t), txtOk);
+        EXPECT_EQ(t, title);
+        EXPECT_EQ(ReadAll(p).right(700), Audio(700));
+    }
+}
+
 TEST_F(Id3Write, ProgressAndStatusTexts) {
     const QString p = Put(Tag(3, FrameV3("TIT2", id3test::Text("t"))) + Audio(200000));
     QStringList steps;

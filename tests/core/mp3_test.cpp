@@ -145,6 +145,24 @@ TEST_F(Mp3Record, ChangedYearKeepsTheRestOfTheRecordingTime) {
     }
 }
 
+TEST_F(Mp3Record, SecondSaveInASessionWritesWhatChanged) {
+    const QString p =
+        Put(Tag(3, FrameV3("TIT2", id3test::Text("A")) + FrameV3("TPE1", id3test::Text("Me"))) +
+            Audio(300));
+    ReadTag(p);
+    // As the editor does: the record edited and saved twice without a read between.
+    for (const char* title : {"B", "A", "A", "C"}) {
+        SCOPED_TRACE(title);
+        CurrentTag().Title = title;
+        ASSERT_LT(SaveCurrentTag(p), 256);
+        Tid3v2tag other;
+        const TMP3Rec r = ReadTagWith(other, p);
+        EXPECT_EQ(r.Title, title);
+        EXPECT_EQ(r.Artist, "Me");
+        EXPECT_EQ(ReadAll(p).right(300), Audio(300));
+    }
+}
+
 TEST_F(Mp3Record, SaveReachesTheNamedFileAfterAnotherRead) {
     const QString a =
         Put(Tag(3, FrameV3("TIT2", id3test::Text("A title"))) + Audio(100, 1), "a.mp3");

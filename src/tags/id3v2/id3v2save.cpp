@@ -471,9 +471,14 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
     if (e) return e;
 
     // What was written is now what the file holds; only the frames written
-    // as they were loaded still have their loaded form.
-    for (TFrameEntry& f : list)
-        if (!saver.asLoaded(f)) f.AsLoaded = false;
+    // as they were loaded still have their loaded form. The form a frame had
+    // before the save went out of date with it: kept, it would cost the memory
+    // twice and a later save would start again from it.
+    for (TFrameEntry& f : list) {
+        if (saver.asLoaded(f)) continue;
+        f.AsLoaded = false;
+        f.Loaded.reset();
+    }
     version = ver;
     framesVersion = ver;
     revision = rev;
