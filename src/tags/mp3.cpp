@@ -29,6 +29,23 @@ TMP3Rec& LastRead() {
     return rec;
 }
 
+bool FourDigits(const QString& s) {
+    if (s.size() < 4) return false;
+    for (int k = 0; k < 4; ++k)
+        if (s[k] < QLatin1Char('0') || s[k] > QLatin1Char('9')) return false;
+    return true;
+}
+
+// The recording time a changed year gives a version 4 tag: the year was
+// changed, not the date or time behind it, so those stay.
+QString RecordingTime(Tid3v2tag& tag, const QString& year) {
+    QString old;
+    if (year.size() != 4 || !FourDigits(year) ||
+        tag.GetTextFrame(QStringLiteral("TDRC"), old) != txtOk || !FourDigits(old))
+        return year;
+    return year + old.mid(4);
+}
+
 } // namespace
 
 TMP3Rec ReadTagWith(Tid3v2tag& tag, const QString& path) {
@@ -92,7 +109,7 @@ int SaveCurrentTag(const QString& path) {
         if (!changed(t.field)) continue;
         const QString id = QString::fromLatin1(t.id);
         if (t.field == &TMP3Rec::Year && tag.Version() == 4) {
-            tag.SetTextFrame(QStringLiteral("TDRC"), r.Year);
+            tag.SetTextFrame(QStringLiteral("TDRC"), RecordingTime(tag, r.Year));
             // A TYER some program left in a version 4 tag would still be read first.
             QString old;
             if (tag.GetTextFrame(id, old) != txtNotFound) tag.SetTextFrame(id, r.Year);

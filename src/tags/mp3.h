@@ -37,6 +37,7 @@ TMP3Rec ReadTagWith(Tid3v2tag& tag, const QString& path);
 // Writes the fields of CurrentTag that differ from what ReadTag produced for
 // path (reading path's tag again when the tag object holds another file's or
 // was saved since); every other frame goes back as it was. A version 4 tag
-// keeps its year in TDRC. Returns the save's result code (256 or more is a
+// keeps its year in TDRC: a changed year replaces the first four digits and
+// keeps the date and time after them. Returns the save's result code (256 or more is a
 // failure). No message and no player handling: see WriteTag.
 int SaveCurrentTag(const QString& path);

@@ -102,9 +102,9 @@ TEST_F(Id3Mutagen, SavingOneFieldKeepsEveryOtherFrame) {
         // Cyrillic, a dash and a two-line comment survive; TRCK "5" stays "5".
         {"v23-utf16", &TMP3Rec::Album, "New album", "TALB", {"TALB"}, "New album"},
         {"v23-utf16", &TMP3Rec::Track, "06", "TRCK", {"TRCK"}, "06"},
-        // Multi-value frames keep every value; the year goes to TDRC, no TYER
-        // appears, and no TRCK is added.
-        {"v24-utf8", &TMP3Rec::Year, "2002", "TDRC", {"TDRC"}, "2002"},
+        // Multi-value frames keep every value; the year goes to TDRC (its date
+        // stays), no TYER appears, and no TRCK is added.
+        {"v24-utf8", &TMP3Rec::Year, "2002", "TDRC", {"TDRC"}, "2002-05-12"},
         {"v24-utf8", &TMP3Rec::Comment, "New note", "COMM::", {"COMM"}, "New note"},
         // A grouped frame that is set loses its grouping and the save succeeds;
         // an encrypted one nobody changed goes back as it was.

@@ -517,6 +517,23 @@ TEST_F(Id3Read, Transformations) {
     EXPECT_EQ(fr.GetData(1), std::vector<uint8_t>({1, 2, 3, 4}));
 }
 
+TEST(FrameData, AppendingItsOwnBytes) {
+    // Inline, inline growing onto the heap, heap growing, and a part of itself.
+    const struct {
+        size_t size, from, count;
+    } cases[] = {{3, 0, 3}, {6, 0, 6}, {8, 2, 5}, {20, 0, 20}, {40, 7, 30}, {16, 15, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.size) + " bytes, from " + std::to_string(c.from));
+        std::vector<uint8_t> v(c.size);
+        for (size_t k = 0; k < v.size(); ++k)
+            v[k] = uint8_t(k + 1);
+        TFrameData d(v);
+        d.append(d.data() + c.from, c.count);
+        v.insert(v.end(), v.begin() + long(c.from), v.begin() + long(c.from + c.count));
+        EXPECT_EQ(d.ToVector(), v);
+    }
+}
+
 TEST_F(Id3Read, ModifiedMarksAndRangeChecks) {
     TFrameIndex fr;
     fr.AddFrame("TIT2");

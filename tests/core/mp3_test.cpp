@@ -102,6 +102,67 @@ TEST_F(Mp3Record, SaveWritesFieldsAndKeepsOtherFrames) {
     EXPECT_EQ(c.Encoding, 0);
 }
 
+TEST_F(Mp3Record, ChangedYearKeepsTheRestOfTheRecordingTime) {
+    // UTF-16, so a frame written again would not give the same bytes.
+    auto utf16 = [](const char* s) {
+        QByteArray b("\1\xFF\xFE", 3);
+        for (const char* c = s; *c; ++c)
+            b.append(*c).append('\0');
+        return b;
+    };
+    const struct {
+        const char* tdrc;
+        const char* year; // nullptr: the title changes instead
+        const char* expected;
+    } cases[] = {
+        {"1999-05-03T10:00", "2001", "2001-05-03T10:00"},
+        {"1999-05-03T10:00", nullptr, "1999-05-03T10:00"},
+        {"1999", "2001", "2001"},
+        {"May 1999", "2001", "2001"},
+        {"1999-05-03", "", ""},
+        {"1999-05-03", "01", "01"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.tdrc) + " / " + (c.year ? c.year : "title"));
+        const QByteArray tdrc = FrameV4("TDRC", utf16(c.tdrc));
+        const QString p = Put(Tag(4, FrameV4("TIT2", id3test::Text("t")) + tdrc) + Audio(50));
+        ReadTag(p);
+        if (c.year)
+            CurrentTag().Year = c.year;
+        else
+            CurrentTag().Title = "changed";
+        ASSERT_LT(SaveCurrentTag(p), 256);
+        ReadTag(p);
+        QString now;
+        TagStore().GetTextFrame("TDRC", now);
+        EXPECT_EQ(now, QString::fromLatin1(c.expected));
+        EXPECT_EQ(CurrentTag().Year, QString::fromLatin1(c.expected).left(4));
+        QString tyer;
+        EXPECT_EQ(TagStore().GetTextFrame("TYER", tyer), txtNotFound);
+        if (!c.year) {
+            EXPECT_TRUE(ReadAll(p).contains(tdrc));
+        }
+    }
+}
+
+TEST_F(Mp3Record, SecondSaveInASessionWritesWhatChanged) {
+    const QString p =
+        Put(Tag(3, FrameV3("TIT2", id3test::Text("A")) + FrameV3("TPE1", id3test::Text("Me"))) +
+            Audio(300));
+    ReadTag(p);
+    // As the editor does: the record edited and saved twice without a read between.
+    for (const char* title : {"B", "A", "A", "C"}) {
+        SCOPED_TRACE(title);
+        CurrentTag().Title = title;
+        ASSERT_LT(SaveCurrentTag(p), 256);
+        Tid3v2tag other;
+        const TMP3Rec r = ReadTagWith(other, p);
+        EXPECT_EQ(r.Title, title);
+        EXPECT_EQ(r.Artist, "Me");
+        EXPECT_EQ(ReadAll(p).right(300), Audio(300));
+    }
+}
+
 TEST_F(Mp3Record, SaveReachesTheNamedFileAfterAnotherRead) {
     const QString a =
         Put(Tag(3, FrameV3("TIT2", id3test::Text("A title"))) + Audio(100, 1), "a.mp3");

@@ -318,9 +318,23 @@ void TFrameData::assign(const uint8_t* p, size_t size) {
 }
 
 void TFrameData::append(const uint8_t* p, size_t size) {
-    reserve(size_t(n) + size);
-    if (size) std::memcpy(data() + n, p, size);
-    n += uint32_t(size);
+    if (!size) return;
+    const size_t want = size_t(n) + size;
+    if (want > (cap ? cap : kInline)) {
+        // p may point into these very bytes (inline ones share their space
+        // with the pointer): the old storage goes only after both copies.
+        const size_t c =
+            std::min<size_t>(std::max<size_t>(want, size_t(cap ? cap : kInline) * 2), UINT32_MAX);
+        uint8_t* q = new uint8_t[c];
+        if (n) std::memcpy(q, data(), n);
+        std::memcpy(q + n, p, size);
+        release();
+        heap = q;
+        cap = uint32_t(c);
+    } else {
+        std::memmove(data() + n, p, size);
+    }
+    n = uint32_t(want);
 }
 
 bool TFrameData::operator==(const TFrameData& o) const {

@@ -320,7 +320,8 @@ public:
     // Seams for tests of a save's file steps.
     struct TSaveSeams {
         // The file writer's block with this number, counted from 0 over one
-        // save, fails as a write error would (once); -1: none.
+        // save, fails part way as a write error can: all but its last byte
+        // is written, then the error (once); -1: none.
         int64_t FailAtBlock = -1;
         // Move the audio even where the file system could insert or remove
         // the space in place.

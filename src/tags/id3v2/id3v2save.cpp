@@ -86,14 +86,17 @@ struct BlockWriter {
     int64_t failAt;
     int64_t count = 0;
     bool write(const uint8_t* p, size_t n, uint64_t at) {
-        if (count++ == failAt) return false;
+        // The block made to fail still leaves all but its last byte behind,
+        // as a write that fails part way does.
+        const bool fail = count++ == failAt;
+        const size_t len = fail && n ? n - 1 : n;
         size_t off = 0;
-        while (off < n) {
-            const ssize_t w = ::pwrite(fd, p + off, n - off, off_t(at + off));
+        while (off < len) {
+            const ssize_t w = ::pwrite(fd, p + off, len - off, off_t(at + off));
             if (w <= 0) return false;
             off += size_t(w);
         }
-        return true;
+        return !fail;
     }
 };
 
@@ -115,7 +118,12 @@ uint16_t MoveBytes(int fd, BlockWriter& w, uint64_t src, uint64_t dst, uint64_t 
             if (r <= 0) return id3ErrRead;
             got += size_t(r);
         }
-        if (!w.write(block.data(), n, to)) return id3ErrWrite;
+        if (!w.write(block.data(), n, to)) {
+            // A write that failed part way may have overwritten some of this
+            // block's own source (the two overlap when moving by less than a
+            // block): it is put back, so only the blocks counted in done moved.
+            return w.write(block.data(), n, at) ? id3ErrWrite : id3ErrIO;
+        }
         done += n;
         if (progress) progress(done);
     }
@@ -471,9 +479,14 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
     if (e) return e;
 
     // What was written is now what the file holds; only the frames written
-    // as they were loaded still have their loaded form.
-    for (TFrameEntry& f : list)
-        if (!saver.asLoaded(f)) f.AsLoaded = false;
+    // as they were loaded still have their loaded form. The form a frame had
+    // before the save went out of date with it: kept, it would cost the memory
+    // twice and a later save would start again from it.
+    for (TFrameEntry& f : list) {
+        if (saver.asLoaded(f)) continue;
+        f.AsLoaded = false;
+        f.Loaded.reset();
+    }
     version = ver;
     framesVersion = ver;
     revision = rev;
@@ -500,6 +513,15 @@ uint16_t Tid3v2tag::writeTag(int fd, uint64_t off, uint64_t oldSize, uint64_t fi
         report(100, QStringLiteral("Writing new tag"));
         return w.write(tag.data(), tag.size(), off);
     };
+    // The old tag goes back whenever the new one is not in place whole: a
+    // write that fails part way leaves some of its bytes behind, and moving
+    // the audio towards the front overwrites the old tag's end.
+    std::vector<uint8_t> oldTag(static_cast<size_t>(oldSize));
+    if (oldSize && ::pread(fd, oldTag.data(), oldTag.size(), off_t(off)) != ssize_t(oldSize))
+        return id3ErrRead;
+    auto putOldTagBack = [&]() {
+        return oldTag.empty() || w.write(oldTag.data(), oldTag.size(), off);
+    };
 
     if (total == oldSize || audioLen == 0) {
         // Nothing to move: the tag is written where it was.
@@ -508,11 +530,11 @@ uint16_t Tid3v2tag::writeTag(int fd, uint64_t off, uint64_t oldSize, uint64_t fi
             if (::ftruncate(fd, off_t(fileLen)) != 0) return id3ErrIO;
             return id3ErrWrite;
         }
-        if (!writeNewTag()) {
-            if (grows && ::ftruncate(fd, off_t(fileLen)) != 0) return id3ErrIO;
+        if (!writeNewTag() || (total < oldSize && ::ftruncate(fd, off_t(off + total)) != 0)) {
+            if (!putOldTagBack() || (grows && ::ftruncate(fd, off_t(fileLen)) != 0))
+                return id3ErrIO;
             return id3ErrWrite;
         }
-        if (total < oldSize && ::ftruncate(fd, off_t(off + total)) != 0) return id3ErrWrite;
         return 0;
     }
 
@@ -529,8 +551,10 @@ uint16_t Tid3v2tag::writeTag(int fd, uint64_t off, uint64_t oldSize, uint64_t fi
         if (::fallocate(fd, FALLOC_FL_INSERT_RANGE, off_t(boundary), off_t(delta)) == 0) {
             // Claim the inserted blocks before writing, so a full disk fails
             // before anything is overwritten.
-            if (::fallocate(fd, 0, off_t(boundary), off_t(delta)) != 0 || !writeNewTag()) {
-                if (::fallocate(fd, FALLOC_FL_COLLAPSE_RANGE, off_t(boundary), off_t(delta)) != 0)
+            const bool claimed = ::fallocate(fd, 0, off_t(boundary), off_t(delta)) == 0;
+            if (!claimed || !writeNewTag()) {
+                if (::fallocate(fd, FALLOC_FL_COLLAPSE_RANGE, off_t(boundary), off_t(delta)) != 0 ||
+                    (claimed && !putOldTagBack()))
                     return id3ErrIO;
                 return id3ErrWrite;
             }
@@ -538,14 +562,12 @@ uint16_t Tid3v2tag::writeTag(int fd, uint64_t off, uint64_t oldSize, uint64_t fi
         }
         if (!Refused(errno)) return id3ErrWrite;
     } else if (inPlace) {
+        // The removed bytes are the old tag's: putting it back restores them.
         const uint64_t at = boundary - delta;
-        std::vector<uint8_t> removed(delta);
-        if (::pread(fd, removed.data(), delta, off_t(at)) != ssize_t(delta)) return id3ErrRead;
         if (::fallocate(fd, FALLOC_FL_COLLAPSE_RANGE, off_t(at), off_t(delta)) == 0) {
             if (!writeNewTag()) {
-                // Put the removed bytes back: the file is as it was.
                 if (::fallocate(fd, FALLOC_FL_INSERT_RANGE, off_t(at), off_t(delta)) != 0 ||
-                    !w.write(removed.data(), removed.size(), at))
+                    !putOldTagBack())
                     return id3ErrIO;
                 return id3ErrWrite;
             }
@@ -571,26 +593,22 @@ uint16_t Tid3v2tag::writeTag(int fd, uint64_t off, uint64_t oldSize, uint64_t fi
             MoveBytes(fd, w, audioStart, audioStart + delta, audioLen, block, moved, progressOf);
         if (!e && !writeNewTag()) e = id3ErrWrite;
         if (e) {
-            // Put back what was moved (the old tag was not touched) and give
-            // the file its old length.
+            // Put back what was moved and the old tag, and give the file its
+            // old length.
             const uint64_t from = audioStart + audioLen - moved;
             if (MoveBytes(fd, w, from + delta, from, moved, block, back, nullptr) ||
-                ::ftruncate(fd, off_t(fileLen)) != 0)
+                !putOldTagBack() || ::ftruncate(fd, off_t(fileLen)) != 0)
                 return id3ErrIO;
             return e;
         }
         return 0;
     }
-    // Shrinking overwrites the end of the old tag first: keep it for the undo.
-    std::vector<uint8_t> overwritten(delta);
-    if (::pread(fd, overwritten.data(), delta, off_t(audioStart - delta)) != ssize_t(delta))
-        return id3ErrRead;
     uint16_t e =
         MoveBytes(fd, w, audioStart, audioStart - delta, audioLen, block, moved, progressOf);
     if (!e && !writeNewTag()) e = id3ErrWrite;
     if (e) {
         if (MoveBytes(fd, w, audioStart - delta, audioStart, moved, block, back, nullptr) ||
-            !w.write(overwritten.data(), overwritten.size(), audioStart - delta))
+            !putOldTagBack())
             return id3ErrIO;
         return e;
     }
