@@ -194,6 +194,21 @@ TEST_F(PlayerTest, LengthSurvivesTagsAndDamage) {
     mp.SetFileName(Path("tagged.mp3"));
     mp.Open();
     EXPECT_NEAR(CountedLength(mp), truth, 50);
+
+    // Read a little at a time, with frames, tags and the damage straddling the
+    // edges of what was read: the same answers as reading it whole.
+    for (const QString& file :
+         {Path("tagged.mp3"), Mp3(Mp3Kind::Cbr64), Mp3(Mp3Kind::VbrXing), Mp3(Mp3Kind::VbrBare)}) {
+        bool wholeHeader = false;
+        const int64_t whole = TMediaPlayer::MpegAudioLengthMs(file, &wholeHeader);
+        ASSERT_GT(whole, 0) << file.toStdString();
+        for (qint64 window : {1, 5, 417, 1000, 4096, 70000}) {
+            bool header = !wholeHeader;
+            EXPECT_EQ(TMediaPlayer::MpegAudioLengthMs(file, &header, window), whole)
+                << file.toStdString() << ", " << window;
+            EXPECT_EQ(header, wholeHeader) << file.toStdString() << ", " << window;
+        }
+    }
 }
 
 TEST_F(PlayerTest, PlayFromLandsWithin50msForEveryKindOfMp3) {
