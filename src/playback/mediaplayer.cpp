@@ -342,6 +342,24 @@ bool CachedMpegLength(const QFileInfo& fi, int64_t* ms, bool* fromHeader) {
     return true;
 }
 
+// True when the file once at oldAbs (of that size and time) is at newAbs now.
+bool RenamedTo(const QString& oldAbs, const QString& newAbs, qint64 size,
+               const QDateTime& modified) {
+    if (oldAbs == newAbs || QFileInfo::exists(oldAbs)) return false;
+    const QFileInfo fi(newAbs);
+    return fi.isFile() && fi.size() == size && fi.lastModified() == modified;
+}
+
+// A file renamed under the program keeps its counted length.
+void MoveCachedLength(const QString& oldAbs, const QString& newAbs) {
+    QMutexLocker lock(&lengthCacheLock);
+    auto it = LengthCache().find(oldAbs);
+    if (it == LengthCache().end() || !RenamedTo(oldAbs, newAbs, it->size, it->modified)) return;
+    const MpegLength entry = *it;
+    LengthCache().erase(it);
+    LengthCache().insert(newAbs, entry);
+}
+
 // Counts (or looks up) the length; kCancelled when cancel was set meanwhile.
 // With headEstimate, as ScanMpegAudio. A window other than 0 reads that many
 // bytes at a time and neither looks up nor keeps the answer.
@@ -378,7 +396,12 @@ int64_t TMediaPlayer::MpegAudioLengthMs(const QString& path, bool* fromHeader, q
 // lets go (and calls it off) when it no longer wants the answer; an answer for
 // a player that is gone is never posted.
 struct TMediaPlayer::LengthWalk {
-    QString path;
+    QString path; // what is counted
+    // The file's name now, which follows a rename, with its size and time at
+    // the start; the player's thread alone uses these.
+    QString name;
+    qint64 size = -1;
+    QDateTime modified;
     std::atomic<bool> cancel{false};
     std::atomic<bool> finished{false};
     QMutex lock; // guards owner
@@ -600,6 +623,16 @@ TMediaPlayer::~TMediaPlayer() {
 }
 
 void TMediaPlayer::SetFileName(const QString& path) {
+    // A file the program renamed keeps its counted length, and a count of it
+    // under way goes on: the next jump reopens it by its new name.
+    if (!d->fileName.isEmpty() && !path.isEmpty() && path != d->fileName) {
+        const QString oldAbs = QFileInfo(d->fileName).absoluteFilePath();
+        const QString newAbs = QFileInfo(path).absoluteFilePath();
+        MoveCachedLength(oldAbs, newAbs);
+        if (d->walk && d->walk->name == oldAbs &&
+            RenamedTo(oldAbs, newAbs, d->walk->size, d->walk->modified))
+            d->walk->name = newAbs;
+    }
     d->fileName = path;
 }
 QString TMediaPlayer::FileName() const {
@@ -685,7 +718,7 @@ void TMediaPlayer::openFile() {
     if (mpeg != kNeedsCount) {
         d->reportedLength = mpeg >= 0 && !fromHeader ? -1 : d->queryDuration();
         d->length = d->lengthFrom(mpeg, fromHeader);
-        if (d->walk && d->walk->path != abs) d->dropWalk();
+        if (d->walk && d->walk->name != abs) d->dropWalk();
         emit LengthKnown(d->length);
     } else {
         d->reportedLength = -1;
@@ -697,10 +730,14 @@ void TMediaPlayer::openFile() {
 
 void TMediaPlayer::startLengthWalk(const QString& path) {
     // Every jump reopens the file: a count of this file that is under way goes on.
-    if (d->walk && d->walk->path == path && !d->walk->finished) return;
+    if (d->walk && d->walk->name == path && !d->walk->finished) return;
     d->dropWalk();
     auto walk = std::make_shared<LengthWalk>();
     walk->path = path;
+    walk->name = path;
+    const QFileInfo fi(path);
+    walk->size = fi.size();
+    walk->modified = fi.lastModified();
     walk->owner = this;
     d->walk = walk;
     QThreadPool::globalInstance()->start([walk] {
@@ -717,6 +754,8 @@ void TMediaPlayer::startLengthWalk(const QString& path) {
 }
 
 void TMediaPlayer::onLengthWalked(const LengthWalk* walk, int64_t ms, bool fromHeader) {
+    // Renamed while it was counted: the count is kept under the new name.
+    if (walk->name != walk->path) MoveCachedLength(walk->path, walk->name);
     // A file closed or replaced meanwhile keeps what it has.
     if (walk != d->walk.get() || !d->open || !d->lengthPending) return;
     d->lengthPending = false;

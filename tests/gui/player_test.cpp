@@ -211,6 +211,48 @@ TEST_F(PlayerTest, LengthSurvivesTagsAndDamage) {
     }
 }
 
+TEST_F(PlayerTest, AFileRenamedUnderThePlayerKeepsItsCountedLength) {
+    // As the window follows a rename: the open device takes the new name, and
+    // the next jump reopens by it. A file changed meanwhile is counted again.
+    const QByteArray bare = testsupport::ReadAll(Mp3(Mp3Kind::VbrBare));
+    const int64_t exact = TMediaPlayer::MpegAudioLengthMs(Mp3(Mp3Kind::VbrBare));
+    struct Case {
+        const char* what;
+        bool waitForCount; // before the rename
+        bool changed;      // after it
+    };
+    const Case cases[] = {
+        {"renamed once counted", true, false},
+        {"renamed while counted", false, false},
+        {"renamed and changed", true, true},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const QString before = Path(QStringLiteral("before%1.mp3").arg(n));
+        const QString after = Path(QStringLiteral("after%1.mp3").arg(n++));
+        testsupport::WriteAll(before, bare);
+        TMediaPlayer mp;
+        mp.SetFileName(before);
+        mp.Open();
+        ASSERT_TRUE(mp.LengthPending()) << c.what;
+        if (c.waitForCount) {
+            EXPECT_EQ(CountedLength(mp), exact) << c.what;
+        }
+        ASSERT_TRUE(QFile::rename(before, after)) << c.what;
+        if (c.changed) testsupport::WriteAll(after, bare + bare);
+        mp.SetFileName(after);
+        PlayFrom(mp, after, 1000);
+        const int64_t now = c.changed ? TMediaPlayer::MpegAudioLengthMs(after) : exact;
+        if (c.waitForCount) {
+            EXPECT_EQ(mp.LengthPending(), c.changed) << c.what;
+        }
+        EXPECT_EQ(CountedLength(mp), now) << c.what;
+        PlayFrom(mp, after, 2000);
+        EXPECT_FALSE(mp.LengthPending()) << c.what;
+        EXPECT_EQ(mp.Length(), now) << c.what;
+    }
+}
+
 TEST_F(PlayerTest, PlayFromLandsWithin50msForEveryKindOfMp3) {
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> pick(0, 29000);
