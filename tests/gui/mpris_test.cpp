@@ -259,6 +259,7 @@ TEST_F(MprisTest, PanelsDriveTheWindowAsItsButtonsDo) {
 
     // While a question is up (closing asks about the place reached), speed and
     // volume stay as they are, as every other command does.
+    ASSERT_TRUE(WaitFor([] { return Position() > 0; }));
     Bus().call(QDBusMessage::createMethodCall(kService, kPath, kRoot, QStringLiteral("Quit")));
     Set(QStringLiteral("Rate"), 2.0);
     Set(QStringLiteral("Volume"), 0.25);
