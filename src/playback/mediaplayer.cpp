@@ -171,9 +171,9 @@ uint32_t BigEndian32(const uchar* p) {
 // read twice.
 class WindowedFile {
 public:
-    WindowedFile(QFile& file, qint64 window) : file(file), window(std::max<qint64>(window, 1)) {
-        chunk = std::min(window, kFirstRead);
-    }
+    WindowedFile(QFile& file, qint64 window)
+        : file(file), window(std::max<qint64>(window, 1)),
+          chunk(std::min(this->window, kFirstRead)) {}
     // Bytes [pos, pos + n) of the file, valid until the next call; nullptr when
     // the file ends before them.
     const uchar* at(qint64 pos, qint64 n) {
