@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -150,6 +151,21 @@ int main(int argc, char** argv) {
         std::printf("open  the same file anew: Open returns in %.1f ms (estimate %d ms); "
                     "counted length %d ms known after %.1f ms\n",
                     opened, estimate, counted, double(t.nsecsElapsed()) / 1e6);
+    }
+    {
+        // A player let go of (a jump elsewhere, the program closing) calls its count off.
+        const QString fresh = dir.filePath("hour-bare-copy2.mp3");
+        QFile::copy(hourBare, fresh);
+        QElapsedTimer t;
+        {
+            TMediaPlayer mp;
+            mp.SetFileName(fresh);
+            mp.Open();
+            t.start();
+        }
+        QThreadPool::globalInstance()->waitForDone();
+        std::printf("drop  a player while it counts that file: its count ends after %.1f ms\n",
+                    double(t.nsecsElapsed()) / 1e6);
     }
     Jumps(hourBare, "1 h VBR, no Xing");
     Jumps(hourCbr, "1 h CBR 64 kbit/s");

@@ -160,10 +160,14 @@ double TMpris::Volume() const {
     return w->tbVolume->value() / 65535.0;
 }
 
+// Property writes wait for the event loop as the commands do: the volume goes
+// through the mixer and a new speed restarts the sound, neither of which may
+// run inside a question, a dialog or another bus command.
 void TMpris::SetVolume(double volume) {
     if (!std::isfinite(volume)) return;
     // As if the bar were moved there: the master volume follows.
-    w->tbVolume->setValue(int(std::lround(std::clamp(volume, 0.0, 1.0) * 65535)));
+    const int value = int(std::lround(std::clamp(volume, 0.0, 1.0) * 65535));
+    later([this, value] { w->tbVolume->setValue(value); });
 }
 
 double TMpris::Rate() const {
@@ -176,7 +180,7 @@ void TMpris::SetRate(double rate) {
         Pause();
         return;
     }
-    w->SetSpeed(rate);
+    later([this, rate] { w->SetSpeed(rate); });
 }
 
 bool TMpris::CanPlay() const {

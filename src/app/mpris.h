@@ -24,9 +24,6 @@ public:
 
     explicit TMpris(TfrmMain* window);
     ~TMpris() override;
-    // True while the name is ours on the session bus.
-    bool Registered() const { return registered; }
-
     // What the properties report, from the window's state.
     QString PlaybackStatus() const;
     QVariantMap Metadata();

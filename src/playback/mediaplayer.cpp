@@ -163,15 +163,62 @@ uint32_t BigEndian32(const uchar* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
+// A file read through a bounded window rather than mapped: a file that shrinks
+// meanwhile (a tag saved in place, another program cutting it) only ends the
+// scan early, where touching mapped pages past its new end would kill the
+// program (SIGBUS). Each refill keeps kKeepBehind bytes before the asked
+// place, more than a frame chain looks ahead, so the scan's own place is never
+// read twice.
+class WindowedFile {
+public:
+    WindowedFile(QFile& file, qint64 window)
+        : file(file), window(std::max<qint64>(window, 1)),
+          chunk(std::min(this->window, kFirstRead)) {}
+    // Bytes [pos, pos + n) of the file, valid until the next call; nullptr when
+    // the file ends before them.
+    const uchar* at(qint64 pos, qint64 n) {
+        if (pos >= start && pos + n <= start + buffer.size())
+            return reinterpret_cast<const uchar*>(buffer.constData()) + (pos - start);
+        return refill(pos, n);
+    }
+    // A read came up short of what the file's size promised: it shrank.
+    bool cutShort = false;
+
+private:
+    static constexpr qint64 kKeepBehind = 64 * 1024;
+    static constexpr qint64 kFirstRead = 256 * 1024; // a look at the start reads little
+
+    const uchar* refill(qint64 pos, qint64 n) {
+        start = std::max<qint64>(0, pos - kKeepBehind);
+        const qint64 want = (pos - start) + std::max(n, chunk);
+        chunk = std::min(window, chunk * 2);
+        buffer.resize(want);
+        qint64 got = file.seek(start) ? file.read(buffer.data(), want) : -1;
+        buffer.resize(std::max<qint64>(got, 0));
+        if (pos + n <= start + buffer.size())
+            return reinterpret_cast<const uchar*>(buffer.constData()) + (pos - start);
+        cutShort = true; // the scanner asks only for bytes within the size it was given
+        return nullptr;
+    }
+
+    QFile& file;
+    const qint64 window;
+    qint64 chunk;
+    QByteArray buffer;
+    qint64 start = 0;
+};
+
 // A frame header at pos that is followed by `chain` more frames of the same
 // stream (or by the end of the data) is taken as real, not a stray sync pattern.
-bool RealFrameAt(const uchar* data, qint64 pos, qint64 end, int chain, FrameHeader& first) {
-    if (pos + 4 > end || !ParseHeader(data + pos, first)) return false;
+bool RealFrameAt(WindowedFile& data, qint64 pos, qint64 end, int chain, FrameHeader& first) {
+    const uchar* p0 = pos + 4 > end ? nullptr : data.at(pos, 4);
+    if (!p0 || !ParseHeader(p0, first)) return false;
     qint64 p = pos + first.bytes;
     for (int i = 0; i < chain; ++i) {
         if (p == end) return true;
         FrameHeader h;
-        if (p + 4 > end || !ParseHeader(data + p, h) || !SameStream(first, h)) return false;
+        const uchar* next = p + 4 > end ? nullptr : data.at(p, 4);
+        if (!next || !ParseHeader(next, h) || !SameStream(first, h)) return false;
         p += h.bytes;
     }
     return true;
@@ -188,48 +235,57 @@ struct MpegLength {
 constexpr int64_t kCancelled = -2;
 // What a look at the start of a file returns when its frames must be counted.
 constexpr int64_t kNeedsCount = -3;
+// Bytes a count reads at a time.
+constexpr qint64 kScanWindow = 4 * 1024 * 1024;
 
 // With headEstimate, looks at the start only: a file whose frames must be
 // counted gives kNeedsCount, and an estimate from its first frame's bit rate.
-int64_t ScanMpegAudio(const uchar* data, qint64 size, bool* fromHeader,
+// A file that turns out shorter than size is counted as far as it goes.
+int64_t ScanMpegAudio(WindowedFile& data, qint64 size, bool* fromHeader,
                       const std::atomic<bool>* cancel, int64_t* headEstimate) {
     auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
     *fromHeader = false;
+    qint64 end = size;
+    // An ID3v1 tag closes the file.
+    if (end >= 128)
+        if (const uchar* t = data.at(end - 128, 3); t && std::memcmp(t, "TAG", 3) == 0) end -= 128;
     qint64 pos = 0;
     // ID3v2 tags (possibly more than one) come first.
-    while (pos + 10 <= size && data[pos] == 'I' && data[pos + 1] == 'D' && data[pos + 2] == '3') {
-        const uchar* t = data + pos;
+    while (pos + 10 <= size) {
+        const uchar* t = data.at(pos, 10);
+        if (!t || t[0] != 'I' || t[1] != 'D' || t[2] != '3') break;
         const qint64 tagSize = (qint64(t[6] & 0x7f) << 21) | (qint64(t[7] & 0x7f) << 14) |
                                (qint64(t[8] & 0x7f) << 7) | qint64(t[9] & 0x7f);
         pos += 10 + tagSize + ((t[5] & 0x10) ? 10 : 0);
     }
-    qint64 end = size;
-    if (end - 128 >= pos && std::memcmp(data + end - 128, "TAG", 3) == 0) end -= 128;
+    // The ID3v1 tag counts only when it lies behind the ID3v2 tags.
+    if (end != size && end < pos) end = size;
 
     // The audio must start near the tag: a file that is something else with a
     // stray sync pattern somewhere is not MPEG audio.
     FrameHeader first;
     const qint64 searchEnd = std::min(end, pos + 65536);
-    while (pos < searchEnd && !RealFrameAt(data, pos, end, 3, first))
+    while (pos < searchEnd && !data.cutShort && !RealFrameAt(data, pos, end, 3, first))
         ++pos;
-    if (pos >= searchEnd) return -1;
+    if (pos >= searchEnd || data.cutShort) return -1;
 
     // An encoder's summary frame (Xing/Info or VBRI) counts the frames for us;
     // it carries no sound of its own.
     const int sideInfo = first.version == 3 ? (first.mono ? 17 : 32) : (first.mono ? 9 : 17);
-    const uchar* f = data + pos;
-    const qint64 xing = 4 + sideInfo;
+    const qint64 xing = pos + 4 + sideInfo;
+    const qint64 vbri = pos + 36;
     bool summary = false;
-    if (pos + xing + 12 <= end &&
-        (std::memcmp(f + xing, "Xing", 4) == 0 || std::memcmp(f + xing, "Info", 4) == 0)) {
+    if (const uchar* f = xing + 12 <= end ? data.at(xing, 12) : nullptr;
+        f && (std::memcmp(f, "Xing", 4) == 0 || std::memcmp(f, "Info", 4) == 0)) {
         summary = true;
-        if (BigEndian32(f + xing + 4) & 1) {
+        if (BigEndian32(f + 4) & 1) {
             *fromHeader = true;
-            return int64_t(BigEndian32(f + xing + 8)) * first.samples * 1000 / first.sampleRate;
+            return int64_t(BigEndian32(f + 8)) * first.samples * 1000 / first.sampleRate;
         }
-    } else if (pos + 36 + 18 <= end && std::memcmp(f + 36, "VBRI", 4) == 0) {
+    } else if (const uchar* v = vbri + 18 <= end ? data.at(vbri, 18) : nullptr;
+               v && std::memcmp(v, "VBRI", 4) == 0) {
         *fromHeader = true;
-        return int64_t(BigEndian32(f + 36 + 14)) * first.samples * 1000 / first.sampleRate;
+        return int64_t(BigEndian32(v + 14)) * first.samples * 1000 / first.sampleRate;
     }
     if (summary) pos += first.bytes;
     if (headEstimate) {
@@ -244,8 +300,10 @@ int64_t ScanMpegAudio(const uchar* data, qint64 size, bool* fromHeader,
     uint32_t frames = 0;
     while (pos + 4 <= end) {
         if ((++frames & 0xFFF) == 0 && cancelled()) return kCancelled;
+        const uchar* p = data.at(pos, 4);
+        if (!p) break;
         FrameHeader h;
-        if (ParseHeader(data + pos, h) && SameStream(first, h)) {
+        if (ParseHeader(p, h) && SameStream(first, h)) {
             if (pos + h.bytes > end) break;
             samples += h.samples;
             pos += h.bytes;
@@ -254,11 +312,13 @@ int64_t ScanMpegAudio(const uchar* data, qint64 size, bool* fromHeader,
         ++pos;
         while (pos + 4 <= end) {
             if ((pos & 0xFFFFF) == 0 && cancelled()) return kCancelled;
+            const uchar* b = data.at(pos, 1);
+            if (!b || data.cutShort) break;
             FrameHeader r;
-            if (data[pos] == 0xFF && RealFrameAt(data, pos, end, 2, r) && SameStream(first, r))
-                break;
+            if (*b == 0xFF && RealFrameAt(data, pos, end, 2, r) && SameStream(first, r)) break;
             ++pos;
         }
+        if (data.cutShort) break;
     }
     return samples * 1000 / first.sampleRate;
 }
@@ -282,30 +342,40 @@ bool CachedMpegLength(const QFileInfo& fi, int64_t* ms, bool* fromHeader) {
     return true;
 }
 
+// True when the file once at oldAbs (of that size and time) is at newAbs now.
+bool RenamedTo(const QString& oldAbs, const QString& newAbs, qint64 size,
+               const QDateTime& modified) {
+    if (oldAbs == newAbs || QFileInfo::exists(oldAbs)) return false;
+    const QFileInfo fi(newAbs);
+    return fi.isFile() && fi.size() == size && fi.lastModified() == modified;
+}
+
+// A file renamed under the program keeps its counted length.
+void MoveCachedLength(const QString& oldAbs, const QString& newAbs) {
+    QMutexLocker lock(&lengthCacheLock);
+    auto it = LengthCache().find(oldAbs);
+    if (it == LengthCache().end() || !RenamedTo(oldAbs, newAbs, it->size, it->modified)) return;
+    const MpegLength entry = *it;
+    LengthCache().erase(it);
+    LengthCache().insert(newAbs, entry);
+}
+
 // Counts (or looks up) the length; kCancelled when cancel was set meanwhile.
-// With headEstimate, as ScanMpegAudio.
+// With headEstimate, as ScanMpegAudio. A window other than 0 reads that many
+// bytes at a time and neither looks up nor keeps the answer.
 int64_t MeasureMpegLength(const QString& path, bool* fromHeader, const std::atomic<bool>* cancel,
-                          int64_t* headEstimate = nullptr) {
+                          int64_t* headEstimate = nullptr, qint64 window = 0) {
     *fromHeader = false;
     const QFileInfo fi(path);
     if (!fi.isFile()) return -1;
     int64_t ms = -1;
-    if (CachedMpegLength(fi, &ms, fromHeader)) return ms;
+    if (window == 0 && CachedMpegLength(fi, &ms, fromHeader)) return ms;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() < 4) return -1;
-    const qint64 size = file.size();
-    if (uchar* data = file.map(0, size)) {
-        ms = ScanMpegAudio(data, size, fromHeader, cancel, headEstimate);
-        file.unmap(data);
-    } else if (headEstimate) {
-        *headEstimate = 0;
-        return kNeedsCount; // reading it all is the count's work
-    } else {
-        const QByteArray all = file.readAll();
-        ms = ScanMpegAudio(reinterpret_cast<const uchar*>(all.constData()), all.size(), fromHeader,
-                           cancel, nullptr);
-    }
-    if (ms == kCancelled || ms == kNeedsCount) return ms;
+    WindowedFile data(file, window > 0 ? window : kScanWindow);
+    ms = ScanMpegAudio(data, file.size(), fromHeader, cancel, headEstimate);
+    // A file cut short while it was read is counted again when next asked.
+    if (ms == kCancelled || ms == kNeedsCount || window != 0 || data.cutShort) return ms;
     QMutexLocker lock(&lengthCacheLock);
     LengthCache().insert(fi.absoluteFilePath(),
                          MpegLength{fi.size(), fi.lastModified(), ms, *fromHeader});
@@ -314,9 +384,10 @@ int64_t MeasureMpegLength(const QString& path, bool* fromHeader, const std::atom
 
 } // namespace
 
-int64_t TMediaPlayer::MpegAudioLengthMs(const QString& path, bool* fromHeader) {
+int64_t TMediaPlayer::MpegAudioLengthMs(const QString& path, bool* fromHeader, qint64 window) {
     bool header = false;
-    const int64_t ms = MeasureMpegLength(path, &header, nullptr);
+    const int64_t ms =
+        MeasureMpegLength(path, &header, nullptr, nullptr, std::max<qint64>(window, 0));
     if (fromHeader) *fromHeader = header;
     return ms;
 }
@@ -325,7 +396,12 @@ int64_t TMediaPlayer::MpegAudioLengthMs(const QString& path, bool* fromHeader) {
 // lets go (and calls it off) when it no longer wants the answer; an answer for
 // a player that is gone is never posted.
 struct TMediaPlayer::LengthWalk {
-    QString path;
+    QString path; // what is counted
+    // The file's name now, which follows a rename, with its size and time at
+    // the start; the player's thread alone uses these.
+    QString name;
+    qint64 size = -1;
+    QDateTime modified;
     std::atomic<bool> cancel{false};
     std::atomic<bool> finished{false};
     QMutex lock; // guards owner
@@ -547,6 +623,16 @@ TMediaPlayer::~TMediaPlayer() {
 }
 
 void TMediaPlayer::SetFileName(const QString& path) {
+    // A file the program renamed keeps its counted length, and a count of it
+    // under way goes on: the next jump reopens it by its new name.
+    if (!d->fileName.isEmpty() && !path.isEmpty() && path != d->fileName) {
+        const QString oldAbs = QFileInfo(d->fileName).absoluteFilePath();
+        const QString newAbs = QFileInfo(path).absoluteFilePath();
+        MoveCachedLength(oldAbs, newAbs);
+        if (d->walk && d->walk->name == oldAbs &&
+            RenamedTo(oldAbs, newAbs, d->walk->size, d->walk->modified))
+            d->walk->name = newAbs;
+    }
     d->fileName = path;
 }
 QString TMediaPlayer::FileName() const {
@@ -632,7 +718,7 @@ void TMediaPlayer::openFile() {
     if (mpeg != kNeedsCount) {
         d->reportedLength = mpeg >= 0 && !fromHeader ? -1 : d->queryDuration();
         d->length = d->lengthFrom(mpeg, fromHeader);
-        if (d->walk && d->walk->path != abs) d->dropWalk();
+        if (d->walk && d->walk->name != abs) d->dropWalk();
         emit LengthKnown(d->length);
     } else {
         d->reportedLength = -1;
@@ -644,10 +730,14 @@ void TMediaPlayer::openFile() {
 
 void TMediaPlayer::startLengthWalk(const QString& path) {
     // Every jump reopens the file: a count of this file that is under way goes on.
-    if (d->walk && d->walk->path == path && !d->walk->finished) return;
+    if (d->walk && d->walk->name == path && !d->walk->finished) return;
     d->dropWalk();
     auto walk = std::make_shared<LengthWalk>();
     walk->path = path;
+    walk->name = path;
+    const QFileInfo fi(path);
+    walk->size = fi.size();
+    walk->modified = fi.lastModified();
     walk->owner = this;
     d->walk = walk;
     QThreadPool::globalInstance()->start([walk] {
@@ -664,6 +754,8 @@ void TMediaPlayer::startLengthWalk(const QString& path) {
 }
 
 void TMediaPlayer::onLengthWalked(const LengthWalk* walk, int64_t ms, bool fromHeader) {
+    // Renamed while it was counted: the count is kept under the new name.
+    if (walk->name != walk->path) MoveCachedLength(walk->path, walk->name);
     // A file closed or replaced meanwhile keeps what it has.
     if (walk != d->walk.get() || !d->open || !d->lengthPending) return;
     d->lengthPending = false;

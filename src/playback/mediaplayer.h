@@ -59,8 +59,10 @@ public:
 
     // Length of an MPEG audio file from its own frames: the Xing/Info or VBRI
     // frame count when the first frame carries one, else every frame counted.
-    // -1 when the file is not MPEG audio.
-    static int64_t MpegAudioLengthMs(const QString& path, bool* fromHeader = nullptr);
+    // -1 when the file is not MPEG audio. A window other than 0 reads the file
+    // that many bytes at a time and counts afresh, remembering nothing (tests).
+    static int64_t MpegAudioLengthMs(const QString& path, bool* fromHeader = nullptr,
+                                     qint64 window = 0);
 
 signals:
     // The device reached the end of the file (it is stopped there now).

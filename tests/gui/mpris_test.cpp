@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -217,7 +218,7 @@ TEST_F(MprisTest, PanelsDriveTheWindowAsItsButtonsDo) {
 
     // Speed 1.5: the file's own time runs half as fast again as the clock.
     Set(QStringLiteral("Rate"), 1.5);
-    EXPECT_DOUBLE_EQ(Get(kPlayer, QStringLiteral("Rate")).toDouble(), 1.5);
+    EXPECT_TRUE(WaitFor([] { return Get(kPlayer, QStringLiteral("Rate")).toDouble() == 1.5; }));
     EXPECT_TRUE(WaitFor([&] { return notices.changed.contains("Rate"); }));
     // The new rate settles in once the sound output runs again.
     const qlonglong settled = Position() + 1000000;
@@ -240,7 +241,8 @@ TEST_F(MprisTest, PanelsDriveTheWindowAsItsButtonsDo) {
 
     // Volume is the bar's 0..65535.
     Set(QStringLiteral("Volume"), 0.5);
-    EXPECT_NEAR(Get(kPlayer, QStringLiteral("Volume")).toDouble(), 0.5, 0.001);
+    EXPECT_TRUE(WaitFor(
+        [] { return std::abs(Get(kPlayer, QStringLiteral("Volume")).toDouble() - 0.5) < 0.001; }));
 
     // Previous and Next step the history, as the window's buttons do; the
     // speed holds across files.
@@ -254,6 +256,15 @@ TEST_F(MprisTest, PanelsDriveTheWindowAsItsButtonsDo) {
     EXPECT_TRUE(WaitFor([&] { return notices.changed.contains("Metadata"); }));
     Call(QStringLiteral("Next"));
     EXPECT_TRUE(WaitFor([] { return Title() == "Part Three"; })) << Title().toStdString();
+
+    // While a question is up (closing asks about the place reached), speed and
+    // volume stay as they are, as every other command does.
+    ASSERT_TRUE(WaitFor([] { return Position() > 0; }));
+    Bus().call(QDBusMessage::createMethodCall(kService, kPath, kRoot, QStringLiteral("Quit")));
+    Set(QStringLiteral("Rate"), 2.0);
+    Set(QStringLiteral("Volume"), 0.25);
+    EXPECT_DOUBLE_EQ(Get(kPlayer, QStringLiteral("Rate")).toDouble(), 1.5);
+    EXPECT_NEAR(Get(kPlayer, QStringLiteral("Volume")).toDouble(), 0.5, 0.001);
 }
 
 TEST_F(MprisTest, WithoutABusOrWithTheNameTakenTheProgramRunsAsBefore) {
