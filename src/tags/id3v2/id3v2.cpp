@@ -168,7 +168,6 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
     if (!ValidHeader(h)) return early(id3ErrNoHeader);
     version = h[3];
     revision = h[4];
-    framesVersion = version;
     tagOffset = uint32_t(offset);
     if ((version != 3 && version != 4) || (revision != 0 && !acceptNonZeroRevision)) {
         tagSize = paddingSize = extendedHeaderSize = crc = 0;

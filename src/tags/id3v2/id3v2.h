@@ -352,8 +352,6 @@ private:
                     uint8_t* textResult);
 
     uint8_t version = 3;
-    // The version whose layout the frames kept as loaded have.
-    uint8_t framesVersion = 3;
     size_t inflateLeft = kInflatePerLoad;
     uint8_t revision = 0;
     uint32_t tagSize = 0;

@@ -144,10 +144,12 @@ struct TagSaver {
     bool unsync = false; // version 3 tag-level unsynchronisation
 
     // A frame that goes back exactly as it was loaded: its content is the
-    // loaded one, in the layout of the version written, and nothing asks for
-    // another form. (Version 3 unsynchronises the whole tag, not frames.)
+    // loaded one, in the layout of the version written (the tag's version is
+    // the one loaded or last saved, so the one of every frame kept as loaded),
+    // and nothing asks for another form. (Version 3 unsynchronises the whole
+    // tag, not frames.)
     bool asLoaded(const TFrameEntry& e) const {
-        if (!e.AsLoaded || e.Loaded || ver != t.framesVersion) return false;
+        if (!e.AsLoaded || e.Loaded || ver != t.version) return false;
         const uint8_t mask = ver == 3 ? uint8_t(~ffUnsync) : uint8_t(0xFF);
         return e.WriteFlags[fbStatus] == e.StoredFlags[fbStatus] &&
                (e.WriteFlags[fbFormat] & mask) == (e.StoredFlags[fbFormat] & mask);
@@ -488,7 +490,6 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
         f.Loaded.reset();
     }
     version = ver;
-    framesVersion = ver;
     revision = rev;
     tagSize = uint32_t(total);
     headerFlags = flags;
