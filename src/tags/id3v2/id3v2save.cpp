@@ -583,36 +583,25 @@ uint16_t Tid3v2tag::writeTag(int fd, uint64_t off, uint64_t oldSize, uint64_t fi
     auto progressOf = [&](uint64_t moved) {
         report(uint8_t(10 + moved * 90 / audioLen), statusText);
     };
-    uint64_t moved = 0, back = 0;
-    if (grow) {
-        // Claim the space first: a full disk fails before a byte is overwritten.
-        if (::posix_fallocate(fd, off_t(fileLen), off_t(delta)) != 0) {
-            if (::ftruncate(fd, off_t(fileLen)) != 0) return id3ErrIO;
-            return id3ErrWrite;
-        }
-        uint16_t e =
-            MoveBytes(fd, w, audioStart, audioStart + delta, audioLen, block, moved, progressOf);
-        if (!e && !writeNewTag()) e = id3ErrWrite;
-        if (e) {
-            // Put back what was moved and the old tag, and give the file its
-            // old length.
-            const uint64_t from = audioStart + audioLen - moved;
-            if (MoveBytes(fd, w, from + delta, from, moved, block, back, nullptr) ||
-                !putOldTagBack() || ::ftruncate(fd, off_t(fileLen)) != 0)
-                return id3ErrIO;
-            return e;
-        }
-        return 0;
+    // Claim the space first: a full disk fails before a byte is overwritten.
+    if (grow && ::posix_fallocate(fd, off_t(fileLen), off_t(delta)) != 0) {
+        if (::ftruncate(fd, off_t(fileLen)) != 0) return id3ErrIO;
+        return id3ErrWrite;
     }
-    uint16_t e =
-        MoveBytes(fd, w, audioStart, audioStart - delta, audioLen, block, moved, progressOf);
+    const uint64_t audioDest = grow ? audioStart + delta : audioStart - delta;
+    uint64_t moved = 0, back = 0;
+    uint16_t e = MoveBytes(fd, w, audioStart, audioDest, audioLen, block, moved, progressOf);
     if (!e && !writeNewTag()) e = id3ErrWrite;
     if (e) {
-        if (MoveBytes(fd, w, audioStart - delta, audioStart, moved, block, back, nullptr) ||
-            !putOldTagBack())
+        // Put back what was moved (the end of the audio when growing, which
+        // moves backwards; its start when shrinking) and the old tag, and give
+        // a grown file its old length.
+        const uint64_t skip = grow ? audioLen - moved : 0;
+        if (MoveBytes(fd, w, audioDest + skip, audioStart + skip, moved, block, back, nullptr) ||
+            !putOldTagBack() || (grow && ::ftruncate(fd, off_t(fileLen)) != 0))
             return id3ErrIO;
         return e;
     }
-    if (::ftruncate(fd, off_t(fileLen - delta)) != 0) return id3ErrWrite;
+    if (!grow && ::ftruncate(fd, off_t(fileLen - delta)) != 0) return id3ErrWrite;
     return 0;
 }
