@@ -422,15 +422,7 @@ TEST_F(Id3Read, ZlibBombStopsAtDeclaredSize) {
 // frames past the bounds stay packed, read as undecodable, and go back into
 // the file as they were.
 TEST_F(Id3Read, InflatingIsBoundedAndUnreadFramesGoBackAsTheyWere) {
-    auto packed = [](const QByteArray& plain) {
-        uLongf len = compressBound(uLong(plain.size()));
-        QByteArray out(int(len), 0);
-        compress(reinterpret_cast<Bytef*>(out.data()), &len,
-                 reinterpret_cast<const Bytef*>(plain.constData()), uLong(plain.size()));
-        out.resize(int(len));
-        return out;
-    };
-    const QByteArray bomb = packed(QByteArray("\0engd\0", 6) + QByteArray(4 << 20, 'b'));
+    const QByteArray bomb = Deflated(QByteArray("\0engd\0", 6) + QByteArray(4 << 20, 'b'));
     const QByteArray mib = QByteArray("\0engd\0", 6) + QByteArray((1 << 20) - 6, 'm');
     std::vector<QByteArray> payloads = {
         BE32(200000000) + bomb, // declares far more than a text may have
@@ -438,10 +430,10 @@ TEST_F(Id3Read, InflatingIsBoundedAndUnreadFramesGoBackAsTheyWere) {
     };
     // Each inflates to exactly 1 MiB: the load's budget runs out after 64,
     // less the 1 MiB the undeclared one was allowed.
-    const QByteArray mibPacked = packed(mib);
+    const QByteArray mibPacked = Deflated(mib);
     for (int k = 0; k < 70; ++k)
         payloads.push_back(BE32(uint32_t(mib.size())) + mibPacked);
-    payloads.push_back(BE32(6) + packed(QByteArray("\0eng\0c", 6)));
+    payloads.push_back(BE32(6) + Deflated(QByteArray("\0eng\0c", 6)));
     QByteArray body = FrameV3("TIT2", id3test::Text("t"));
     for (const QByteArray& d : payloads)
         body += FrameV3("COMM", d, 0, 0x80);

@@ -22,16 +22,6 @@ using testsupport::WriteAll;
 
 namespace {
 
-QByteArray Deflated(const QByteArray& in) {
-    uLongf len = compressBound(uLong(in.size()));
-    QByteArray out(int(len), 0);
-    compress2(reinterpret_cast<Bytef*>(out.data()), &len,
-              reinterpret_cast<const Bytef*>(in.constData()), uLong(in.size()),
-              Z_DEFAULT_COMPRESSION);
-    out.resize(int(len));
-    return out;
-}
-
 uint32_t Crc(const QByteArray& b) {
     return uint32_t(
         crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(b.constData()), uInt(b.size())));
