@@ -5,6 +5,7 @@
 //   id3v2_bench [--benchmark_filter=...]   (files go under $TMPDIR or /tmp;
 //   the 2 GB files need about 6 GB free there and are removed at the end)
 //   id3v2_bench --write-hostile DIR        (writes the hostile files into DIR)
+#include "../tests/core/id3v2_bytes.h"
 #include "tags/id3v2/id3v2.h"
 #include "tags/mp3.h"
 
@@ -25,44 +26,20 @@
 #include <taglib/mpegfile.h>
 #include <unistd.h>
 #include <vector>
-#include <zlib.h>
+
+using namespace id3test;
 
 namespace {
 
-QByteArray Synchsafe(uint32_t v) {
-    QByteArray b(4, 0);
-    b[0] = char((v >> 21) & 0x7F);
-    b[1] = char((v >> 14) & 0x7F);
-    b[2] = char((v >> 7) & 0x7F);
-    b[3] = char(v & 0x7F);
-    return b;
-}
-QByteArray BigEndian(uint32_t n) {
-    QByteArray b(4, 0);
-    b[0] = char(n >> 24);
-    b[1] = char(n >> 16);
-    b[2] = char(n >> 8);
-    b[3] = char(n);
-    return b;
-}
-QByteArray Frame(const char* id, const QByteArray& data, int format = 0) {
-    return QByteArray(id, 4) + BigEndian(uint32_t(data.size())) + '\0' + char(format) + data;
-}
-QByteArray TextFrame(const char* id, const QByteArray& text) {
-    return Frame(id, QByteArray(1, '\0') + text);
-}
-
 // A typical audio-book tag: texts, a comment, a small picture, padding.
 QByteArray SampleTag(int k) {
-    QByteArray body = TextFrame("TIT2", "Chapter " + QByteArray::number(k)) +
-                      TextFrame("TPE1", "Some Author") + TextFrame("TALB", "A Long Book Title") +
-                      TextFrame("TRCK", QByteArray::number(k % 40)) + TextFrame("TYER", "2004") +
-                      TextFrame("TCON", "Speech") +
-                      Frame("COMM", QByteArray("\0eng\0A comment", 14)) +
-                      Frame("APIC", QByteArray("\0image/jpeg\0\3\0", 14) + QByteArray(8000, 'p'));
-    const int padding = 2048;
-    return "ID3" + QByteArray("\3\0\0", 3) + Synchsafe(uint32_t(body.size() + padding)) + body +
-           QByteArray(padding, '\0');
+    QByteArray body =
+        FrameV3("TIT2", Text("Chapter " + QByteArray::number(k))) +
+        FrameV3("TPE1", Text("Some Author")) + FrameV3("TALB", Text("A Long Book Title")) +
+        FrameV3("TRCK", Text(QByteArray::number(k % 40))) + FrameV3("TYER", Text("2004")) +
+        FrameV3("TCON", Text("Speech")) + FrameV3("COMM", QByteArray("\0eng\0A comment", 14)) +
+        FrameV3("APIC", QByteArray("\0image/jpeg\0\3\0", 14) + QByteArray(8000, 'p'));
+    return Tag(3, body, 2048);
 }
 
 QByteArray MpegAudio(int bytes) {
@@ -131,18 +108,6 @@ void BM_Read2000_TagLib(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 2000);
 }
 BENCHMARK(BM_Read2000_TagLib)->Unit(benchmark::kMillisecond);
-
-QByteArray Frame4(const char* id, const QByteArray& data, int format = 0) {
-    return QByteArray(id, 4) + Synchsafe(uint32_t(data.size())) + '\0' + char(format) + data;
-}
-QByteArray Deflated(const QByteArray& in) {
-    uLongf len = compressBound(uLong(in.size()));
-    QByteArray out(int(len), 0);
-    compress2(reinterpret_cast<Bytef*>(out.data()), &len,
-              reinterpret_cast<const Bytef*>(in.constData()), uLong(in.size()), 9);
-    out.resize(int(len));
-    return out;
-}
 
 void CopyOnce(const QString& from, const QString& to) {
     const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY);
@@ -301,29 +266,28 @@ void WriteHostileFiles(const QString& dir) {
     auto put = [&](const char* kind, int version, const QByteArray& body) {
         QFile f(dir + '/' + kind + ".mp3");
         f.open(QIODevice::WriteOnly);
-        f.write("ID3" + QByteArray(1, char(version)) + QByteArray(2, '\0') +
-                Synchsafe(uint32_t(body.size())) + body + audio);
+        f.write(Tag(version, body) + audio);
     };
     // Six comments, each inflating to 250 MB and declaring 256 MB.
-    const QByteArray bomb = Deflated(QByteArray("\0eng\0", 5) + QByteArray(250 << 20, '\0'));
-    QByteArray body = TextFrame("TIT2", "t");
+    const QByteArray bomb = Deflated(QByteArray("\0eng\0", 5) + QByteArray(250 << 20, '\0'), 9);
+    QByteArray body = FrameV3("TIT2", Text("t"));
     for (int k = 0; k < 6; ++k)
-        body += Frame("COMM", BigEndian(0x0FFFFFFF) + bomb, 0x80);
+        body += FrameV3("COMM", BE32(0x0FFFFFFF) + bomb, 0, 0x80);
     put("comm-bombs", 3, body);
     // Twelve version 4 comments that declare nothing.
-    body = Frame4("TIT2", QByteArray("\0t", 2));
+    body = FrameV4("TIT2", QByteArray("\0t", 2));
     for (int k = 0; k < 12; ++k)
-        body += Frame4("COMM", bomb, 0x08);
+        body += FrameV4("COMM", bomb, 0, 0x08);
     put("undeclared-bombs", 4, body);
     // 2,000 comments that each inflate to 1 MiB, and one plain one last.
-    const QByteArray mib = Deflated(QByteArray("\0engd\0", 6) + QByteArray((1 << 20) - 6, 'm'));
-    body = TextFrame("TIT2", "t");
+    const QByteArray mib = Deflated(QByteArray("\0engd\0", 6) + QByteArray((1 << 20) - 6, 'm'), 9);
+    body = FrameV3("TIT2", Text("t"));
     for (int k = 0; k < 2000; ++k)
-        body += Frame("COMM", BigEndian(1 << 20) + mib, 0x80);
-    body += Frame("COMM", QByteArray("\0eng\0last", 9));
+        body += FrameV3("COMM", BE32(1 << 20) + mib, 0, 0x80);
+    body += FrameV3("COMM", QByteArray("\0eng\0last", 9));
     put("budget", 3, body);
     // A 22 MB tag of 1-byte frames.
-    const QByteArray one = Frame("TXXX", "x");
+    const QByteArray one = FrameV3("TXXX", "x");
     put("tiny-frames", 3, one.repeated((22 << 20) / one.size()));
 }
 
