@@ -357,22 +357,14 @@ void BM_HostileRead(benchmark::State& state, const char* kind) {
     }
     state.counters["peak_RSS_MB"] = peakMiB;
 }
-BENCHMARK_CAPTURE(BM_HostileRead, comm_bombs, "comm-bombs")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3);
-BENCHMARK_CAPTURE(BM_HostileRead, undeclared_bombs, "undeclared-bombs")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3);
-BENCHMARK_CAPTURE(BM_HostileRead, budget, "budget")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3);
-BENCHMARK_CAPTURE(BM_HostileRead, tiny_frames, "tiny-frames")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3);
+// Three runs, each timed by the run itself.
+void HostileRuns(benchmark::internal::Benchmark* b) {
+    b->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+}
+BENCHMARK_CAPTURE(BM_HostileRead, comm_bombs, "comm-bombs")->Apply(HostileRuns);
+BENCHMARK_CAPTURE(BM_HostileRead, undeclared_bombs, "undeclared-bombs")->Apply(HostileRuns);
+BENCHMARK_CAPTURE(BM_HostileRead, budget, "budget")->Apply(HostileRuns);
+BENCHMARK_CAPTURE(BM_HostileRead, tiny_frames, "tiny-frames")->Apply(HostileRuns);
 
 } // namespace
 
