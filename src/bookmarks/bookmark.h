@@ -167,7 +167,7 @@ public:
     // The record number that LatestChildNode goes to, for an outer node whose
     // children have these texts (in tree order): the child written last (by
     // stamp, then number); 0 when there are no children. The caller then picks
-    // the first node in tree order whose text contains ZeroPadTo(n, 8) + "]".
+    // the child whose text ends in that number.
     int64_t LatestChildRecord(const QStringList& childTexts) const;
 
 private:
