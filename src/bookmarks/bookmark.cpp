@@ -251,6 +251,11 @@ const TBookmarkIndex& BookmarkIndex(const QString& storePath) {
     return c.index;
 }
 
+bool HasLiveBookmarks(const QString& storePath, const QString& path) {
+    return !storePath.isEmpty() && QFileInfo::exists(storePath) &&
+           !BookmarkIndex(storePath).LiveRecordsOf(path).isEmpty();
+}
+
 void DropBookmarkIndexes() {
     TIndexAccess::caches().clear();
 }

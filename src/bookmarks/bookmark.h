@@ -184,5 +184,7 @@ private:
 
 // The index of a store, loaded or refreshed as needed.
 const TBookmarkIndex& BookmarkIndex(const QString& storePath);
+// Whether the store holds a live bookmark of path (false without a store).
+bool HasLiveBookmarks(const QString& storePath, const QString& path);
 // Forgets every cached index (tests, or after the data folder changed).
 void DropBookmarkIndexes();

@@ -398,8 +398,7 @@ void TfrmMain::CompactStore() {
 }
 
 void TfrmMain::RepointBookmarks(const QString& oldPath, const QString& newPath) {
-    if (StorePath.isEmpty() || !QFileInfo::exists(StorePath)) return;
-    if (BookmarkIndex(StorePath).LiveRecordsOf(oldPath).isEmpty()) return;
+    if (!HasLiveBookmarks(StorePath, oldPath)) return;
     TLongOperation op(this, QStringLiteral("Narrabel - Repointing bookmarks..."));
     QString error;
     if (::RepointBookmarks(StorePath, oldPath, newPath, throttledEvents(), &error) < 0)
