@@ -251,6 +251,11 @@ const TBookmarkIndex& BookmarkIndex(const QString& storePath) {
     return c.index;
 }
 
+bool HasLiveBookmarks(const QString& storePath, const QString& path) {
+    return !storePath.isEmpty() && QFileInfo::exists(storePath) &&
+           !BookmarkIndex(storePath).LiveRecordsOf(path).isEmpty();
+}
+
 void DropBookmarkIndexes() {
     TIndexAccess::caches().clear();
 }
@@ -509,6 +514,10 @@ TCompactResult CompactStore(const QString& storePath, const QString& tmpPath, co
         fail(error, ioError(QStringLiteral("Cannot open the bookmark store"), storePath, src));
         return TCompactResult::Failed;
     }
+    // The compaction's own scratch file, never the store: it is renamed over the
+    // store only once complete. Not a QSaveFile, because a store changed
+    // meanwhile has it copied again from the start, and the derived files go
+    // between the last copy and the rename.
     QFile::remove(tmpPath);
     QFile dst(tmpPath);
     if (!dst.open(QIODevice::ReadWrite | QIODevice::Truncate)) {

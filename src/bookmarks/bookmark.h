@@ -167,7 +167,7 @@ public:
     // The record number that LatestChildNode goes to, for an outer node whose
     // children have these texts (in tree order): the child written last (by
     // stamp, then number); 0 when there are no children. The caller then picks
-    // the first node in tree order whose text contains ZeroPadTo(n, 8) + "]".
+    // the child whose text ends in that number.
     int64_t LatestChildRecord(const QStringList& childTexts) const;
 
 private:
@@ -184,5 +184,7 @@ private:
 
 // The index of a store, loaded or refreshed as needed.
 const TBookmarkIndex& BookmarkIndex(const QString& storePath);
+// Whether the store holds a live bookmark of path (false without a store).
+bool HasLiveBookmarks(const QString& storePath, const QString& path);
 // Forgets every cached index (tests, or after the data folder changed).
 void DropBookmarkIndexes();

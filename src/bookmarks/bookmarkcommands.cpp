@@ -31,7 +31,6 @@ namespace {
 
 const QString kNoDataFolder =
     QStringLiteral("Bookmarks cannot be saved until the data folder can be created.");
-const QString kPathTooLong = PathTooLongMessage();
 
 } // namespace
 
@@ -97,7 +96,7 @@ void TfrmMain::lockCommands(bool lock) {
 
 QString TfrmMain::BookmarkRefusal(const QString& path) const {
     if (StorePath.isEmpty()) return kNoDataFolder;
-    if (!PathFitsStore(path)) return kPathTooLong;
+    if (!PathFitsStore(path)) return PathTooLongMessage();
     return {};
 }
 
@@ -241,7 +240,7 @@ void TfrmMain::GoToSelectedBookmark() {
                            DlgOpenFilter(), AppOptions().MoreFormats ? 2 : 1);
         if (!chosen) break;
         if (!PathFitsStore(*chosen)) {
-            ShowMessage(kPathTooLong);
+            ShowMessage(PathTooLongMessage());
             break;
         }
         bm->Rec.FilePath = *chosen;
@@ -398,8 +397,7 @@ void TfrmMain::CompactStore() {
 }
 
 void TfrmMain::RepointBookmarks(const QString& oldPath, const QString& newPath) {
-    if (StorePath.isEmpty() || !QFileInfo::exists(StorePath)) return;
-    if (BookmarkIndex(StorePath).LiveRecordsOf(oldPath).isEmpty()) return;
+    if (!HasLiveBookmarks(StorePath, oldPath)) return;
     TLongOperation op(this, QStringLiteral("Narrabel - Repointing bookmarks..."));
     QString error;
     if (::RepointBookmarks(StorePath, oldPath, newPath, throttledEvents(), &error) < 0)

@@ -52,9 +52,7 @@ TfrmRename::TfrmRename(QWidget* parent) : QDialog(parent) {
         if (frmMain) frmMain->FileRenamed(oldPath, newPath);
     };
     HasBookmarks = [](const QString& path) {
-        if (!frmMain || frmMain->StorePath.isEmpty() || !QFileInfo::exists(frmMain->StorePath))
-            return false;
-        return !BookmarkIndex(frmMain->StorePath).LiveRecordsOf(path).isEmpty();
+        return frmMain && HasLiveBookmarks(frmMain->StorePath, path);
     };
 
     auto* lay = new QVBoxLayout(this);

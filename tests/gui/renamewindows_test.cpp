@@ -82,14 +82,22 @@ protected:
         WriteAll(p, content);
         return p;
     }
-    void SetTag(const QString& rel, const char* artist, const char* album, const char* track,
-                const char* title) {
+    // Make, and the tag the tag source gives for that file.
+    void MakeTagged(const QString& rel, const QByteArray& content, const char* artist,
+                    const char* album, const char* track, const char* title) {
+        Make(rel, content);
         TMP3Rec r;
         r.Artist = QString::fromUtf8(artist);
         r.Album = QString::fromUtf8(album);
         r.Track = QString::fromUtf8(track);
         r.Title = QString::fromUtf8(title);
         tags[root + "/" + rel] = r;
+    }
+    // The rename window in mass mode on the books folder, for MP3 files.
+    void SetMassOnRoot() {
+        rename->Extension = "mp3";
+        rename->SetMass();
+        rename->SelectFolder(root);
     }
     QTreeWidget* lv() const { return preview->findChild<QTreeWidget*>("lv"); }
     QPushButton* PreviewButton(const char* name) const {
@@ -259,13 +267,9 @@ TEST_F(RenameWindowsTest, SingleRenameRefusals) {
 
 TEST_F(RenameWindowsTest, MassRenameWithoutPreviewAppliesAtOnceAndOpensTheLog) {
     rename->chkPreview->setChecked(false);
-    Make("A/one.mp3", "1");
-    SetTag("A/one.mp3", "Au", "Bk", "01", "One");
-    Make("two.mp3", "2");
-    SetTag("two.mp3", "Au", "Bk", "02", "Two");
-    rename->Extension = "mp3";
-    rename->SetMass();
-    rename->SelectFolder(root);
+    MakeTagged("A/one.mp3", "1", "Au", "Bk", "01", "One");
+    MakeTagged("two.mp3", "2", "Au", "Bk", "02", "Two");
+    SetMassOnRoot();
     rename->show();
     QTest::mouseClick(rename->cmdOk, Qt::LeftButton); // runs the preview modally
     EXPECT_FALSE(rename->isVisible());
@@ -283,21 +287,13 @@ TEST_F(RenameWindowsTest, MassRenameWithoutPreviewAppliesAtOnceAndOpensTheLog) {
 }
 
 TEST_F(RenameWindowsTest, ReviewTickAndApplyOverTwoFolders) {
-    Make("One/a.mp3", "A");
-    SetTag("One/a.mp3", "Au", "Bk", "01", "A");
-    Make("One/b.mp3", "B");
-    SetTag("One/b.mp3", "Au", "Bk", "02", "B");
-    Make("One/Au-Bk-03-C.mp3", "C"); // already named after its tag
-    SetTag("One/Au-Bk-03-C.mp3", "Au", "Bk", "03", "C");
-    Make("Two/d.mp3", "D");
-    SetTag("Two/d.mp3", "Au", "Bk", "04", "D");
-    Make("Two/e.mp3", "E");
-    SetTag("Two/e.mp3", "Au", "Bk", "05", "E");
-    Make("Two/Au-Bk-05-E.mp3", "EXISTING");
-    SetTag("Two/Au-Bk-05-E.mp3", "Au", "Bk", "05", "E");
-    rename->Extension = "mp3";
-    rename->SetMass();
-    rename->SelectFolder(root);
+    MakeTagged("One/a.mp3", "A", "Au", "Bk", "01", "A");
+    MakeTagged("One/b.mp3", "B", "Au", "Bk", "02", "B");
+    MakeTagged("One/Au-Bk-03-C.mp3", "C", "Au", "Bk", "03", "C"); // already named after its tag
+    MakeTagged("Two/d.mp3", "D", "Au", "Bk", "04", "D");
+    MakeTagged("Two/e.mp3", "E", "Au", "Bk", "05", "E");
+    MakeTagged("Two/Au-Bk-05-E.mp3", "EXISTING", "Au", "Bk", "05", "E");
+    SetMassOnRoot();
 
     OpenPreviewAndSearch();
     EXPECT_EQ(preview->findChild<QLabel*>("lblMsg")->text(),
@@ -384,9 +380,7 @@ TEST_F(RenameWindowsTest, CancelDuringTheSearchAppliesWhatWasFoundWithoutPreview
     Make("A/a.mp3", "A");
     Make("B/b.mp3", "B");
     Make("top.mp3", "T");
-    rename->Extension = "mp3";
-    rename->SetMass();
-    rename->SelectFolder(root);
+    SetMassOnRoot();
     // The user presses Cancel while the first file's tag is being read.
     auto inner = rename->TagSource;
     bool pressed = false;
@@ -415,9 +409,7 @@ TEST_F(RenameWindowsTest, CancelDuringTheSearchAppliesWhatWasFoundWithoutPreview
 
 TEST_F(RenameWindowsTest, CancelWhenIdleDiscardsAndCancelAnsweredNoGoesOn) {
     Make("x.mp3", "X");
-    rename->Extension = "mp3";
-    rename->SetMass();
-    rename->SelectFolder(root);
+    SetMassOnRoot();
     OpenPreviewAndSearch();
     EXPECT_EQ(lv()->topLevelItemCount(), 1);
     preview->resize(900, 400);
@@ -442,13 +434,9 @@ TEST_F(RenameWindowsTest, CancelWhenIdleDiscardsAndCancelAnsweredNoGoesOn) {
 }
 
 TEST_F(RenameWindowsTest, EscAndCloseDuringAnApplyAreRefusedWithoutAsking) {
-    Make("a.mp3", "A");
-    SetTag("a.mp3", "Au", "", "", "");
-    Make("b.mp3", "B");
-    SetTag("b.mp3", "Bu", "", "", "");
-    rename->Extension = "mp3";
-    rename->SetMass();
-    rename->SelectFolder(root);
+    MakeTagged("a.mp3", "A", "Au", "", "", "");
+    MakeTagged("b.mp3", "B", "Bu", "", "", "");
+    SetMassOnRoot();
     OpenPreviewAndSearch();
     rename->Repoint = [this](const QString& from, const QString& to) {
         repointed << from + " -> " + to;
@@ -469,9 +457,7 @@ TEST_F(RenameWindowsTest, ProgramClosingDuringTheSearchRenamesNothing) {
     rename->chkPreview->setChecked(false);
     Make("A/a.mp3", "A");
     Make("top.mp3", "T");
-    rename->Extension = "mp3";
-    rename->SetMass();
-    rename->SelectFolder(root);
+    SetMassOnRoot();
     bool closing = false;
     preview->Closing = [&] { return closing; };
     auto inner = rename->TagSource;
@@ -489,16 +475,12 @@ TEST_F(RenameWindowsTest, ProgramClosingDuringTheSearchRenamesNothing) {
 
 TEST_F(RenameWindowsTest, FailedRepointingKeepsTheApplyAndItsLog) {
     rename->chkPreview->setChecked(false);
-    Make("a.mp3", "A");
-    SetTag("a.mp3", "Au", "", "", "");
-    Make("b.mp3", "B");
-    SetTag("b.mp3", "Bu", "", "", "");
+    MakeTagged("a.mp3", "A", "Au", "", "", "");
+    MakeTagged("b.mp3", "B", "Bu", "", "", "");
     rename->Repoint = [](const QString&, const QString&) {
         throw NarrabelError("store unwritable");
     };
-    rename->Extension = "mp3";
-    rename->SetMass();
-    rename->SelectFolder(root);
+    SetMassOnRoot();
     EXPECT_THROW(
         {
             preview->show();
