@@ -430,7 +430,6 @@ struct TMediaPlayer::Impl {
     QString lastError;
     // The open file's frames are still being counted; length is an estimate.
     bool lengthPending = false;
-    int32_t reportedLength = -1; // GStreamer's own idea of the length
     std::shared_ptr<LengthWalk> walk;
     double rate = 1.0;
     bool rateApplied = true; // the playing segment runs at `rate`
@@ -582,11 +581,11 @@ struct TMediaPlayer::Impl {
     }
 
     // Counted frames win; a frame count in the file's header or a file that is
-    // not MPEG audio leaves the length to GStreamer.
-    int32_t lengthFrom(int64_t mpeg, bool fromHeader) const {
+    // not MPEG audio leaves the length to GStreamer's own idea of it (reported,
+    // -1 when GStreamer was not asked or did not know).
+    static int32_t lengthFrom(int64_t mpeg, bool fromHeader, int32_t reported) {
         if (mpeg >= 0 && !fromHeader) return int32_t(std::min<int64_t>(mpeg, INT32_MAX));
-        return reportedLength >= 0 ? reportedLength
-                                   : int32_t(std::clamp<int64_t>(mpeg, 0, INT32_MAX));
+        return reported >= 0 ? reported : int32_t(std::clamp<int64_t>(mpeg, 0, INT32_MAX));
     }
 
     void dropWalk() {
@@ -716,12 +715,11 @@ void TMediaPlayer::openFile() {
     int64_t estimate = 0;
     const int64_t mpeg = MeasureMpegLength(abs, &fromHeader, nullptr, &estimate);
     if (mpeg != kNeedsCount) {
-        d->reportedLength = mpeg >= 0 && !fromHeader ? -1 : d->queryDuration();
-        d->length = d->lengthFrom(mpeg, fromHeader);
+        const int32_t reported = mpeg >= 0 && !fromHeader ? -1 : d->queryDuration();
+        d->length = Impl::lengthFrom(mpeg, fromHeader, reported);
         if (d->walk && d->walk->name != abs) d->dropWalk();
         emit LengthKnown(d->length);
     } else {
-        d->reportedLength = -1;
         d->length = int32_t(std::clamp<int64_t>(estimate, 0, INT32_MAX));
         d->lengthPending = true;
         startLengthWalk(abs);
@@ -759,7 +757,8 @@ void TMediaPlayer::onLengthWalked(const LengthWalk* walk, int64_t ms, bool fromH
     // A file closed or replaced meanwhile keeps what it has.
     if (walk != d->walk.get() || !d->open || !d->lengthPending) return;
     d->lengthPending = false;
-    d->length = d->lengthFrom(ms, fromHeader);
+    // GStreamer's idea of such a file is only its estimate: it is not asked.
+    d->length = Impl::lengthFrom(ms, fromHeader, -1);
     emit LengthKnown(d->length);
 }
 
