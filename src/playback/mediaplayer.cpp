@@ -40,6 +40,24 @@ void EnsureGst() {
     if (!gst_is_initialized()) gst_init(nullptr, nullptr);
 }
 
+// A playbin for sound only, floating reference sunk; nullptr when GStreamer
+// has none.
+GstElement* NewAudioPlaybin() {
+    GstElement* bin = gst_element_factory_make("playbin", nullptr);
+    if (!bin) return nullptr;
+    gst_object_ref_sink(bin);
+    // Sound only: a video file must never open a window of its own.
+    g_object_set(bin, "flags", kPlayFlagAudio, nullptr);
+    // playbin still weighs video and subtitle sinks for any such stream it
+    // meets (some crash without a display, directfb for one): give it sinks
+    // that render nothing.
+    for (const char* property : {"video-sink", "text-sink"}) {
+        if (GstElement* sink = gst_element_factory_make("fakesink", nullptr))
+            g_object_set(bin, property, sink, nullptr);
+    }
+    return bin;
+}
+
 // A short silent MP3 behind an ID3v2 tag: half a second of 128 kbit/s frames.
 QByteArray SilentMp3() {
     QByteArray frame(417, '\0');
@@ -59,14 +77,9 @@ void WarmUpOnce() {
     std::call_once(once, [] {
         const QByteArray uri = "data:audio/mpeg;base64," + SilentMp3().toBase64();
         std::thread([uri] {
-            GstElement* bin = gst_element_factory_make("playbin", nullptr);
+            GstElement* bin = NewAudioPlaybin();
             if (!bin) return;
-            gst_object_ref_sink(bin);
-            g_object_set(bin, "flags", kPlayFlagAudio, "uri", uri.constData(), nullptr);
-            for (const char* property : {"video-sink", "text-sink"}) {
-                if (GstElement* sink = gst_element_factory_make("fakesink", nullptr))
-                    g_object_set(bin, property, sink, nullptr);
-            }
+            g_object_set(bin, "uri", uri.constData(), nullptr);
             if (gst_element_set_state(bin, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE)
                 gst_element_get_state(bin, nullptr, nullptr, kOpenTimeout);
             gst_element_set_state(bin, GST_STATE_NULL);
@@ -470,18 +483,8 @@ struct TMediaPlayer::Impl {
     }
 
     void makePlaybin() {
-        playbin = gst_element_factory_make("playbin", nullptr);
+        playbin = NewAudioPlaybin();
         if (!playbin) return;
-        gst_object_ref_sink(playbin);
-        // Sound only: a video file must never open a window of its own.
-        g_object_set(playbin, "flags", kPlayFlagAudio, nullptr);
-        // playbin still weighs video and subtitle sinks for any such stream it
-        // meets (some crash without a display, directfb for one): give it
-        // sinks that render nothing.
-        for (const char* property : {"video-sink", "text-sink"}) {
-            if (GstElement* sink = gst_element_factory_make("fakesink", nullptr))
-                g_object_set(playbin, property, sink, nullptr);
-        }
         // Keeps the pitch when the listening speed changes.
         if (GstElement* tempo = gst_element_factory_make("scaletempo", nullptr))
             g_object_set(playbin, "audio-filter", tempo, nullptr);
