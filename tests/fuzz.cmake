@@ -1,18 +1,25 @@
-# Runs the ID3v2 fuzz target that test.sh builds in build-fuzz (with clang) for a
-# bounded time, seeded with the peer corpus; skipped when it was not built. A
+# Runs the fuzz targets that test.sh builds in build-fuzz (with clang) for a
+# bounded time, each seeded with its own folders; skipped when not built. A
 # finding exits 1 (libFuzzer's own default, 77, is CTest's "skipped" here).
 # Registered in the main build only (the sanitizer build's tests run from it too).
 if(NARRABEL_MAIN_TREE)
-set(ID3V2_FUZZ_BIN ${CMAKE_SOURCE_DIR}/build-fuzz/fuzz/id3v2_fuzz)
-set(ID3V2_FUZZ_CORPUS ${CMAKE_BINARY_DIR}/fuzz-corpus/id3v2)
+# fuzz.NAME runs build-fuzz/fuzz/NAME_fuzz for SECONDS on inputs of up to
+# MAX_LEN bytes, its corpus kept in this tree, seeded with the folders after.
+function(narrabel_fuzz_test name seconds max_len)
+    set(bin ${CMAKE_SOURCE_DIR}/build-fuzz/fuzz/${name}_fuzz)
+    set(corpus ${CMAKE_BINARY_DIR}/fuzz-corpus/${name})
+    set(seeds "")
+    foreach(seed ${ARGN})
+        string(APPEND seeds " '${seed}'")
+    endforeach()
+    add_test(NAME fuzz.${name}
+        COMMAND sh -c "[ -x '${bin}' ] || exit 77; mkdir -p '${corpus}' && exec '${bin}' -max_total_time=${seconds} -max_len=${max_len} -error_exitcode=1 -timeout_exitcode=1 -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 '${corpus}'${seeds}")
+    set_tests_properties(fuzz.${name} PROPERTIES TIMEOUT 300 LABELS fuzz SKIP_RETURN_CODE 77)
+endfunction()
+
 set(PEERS ${CMAKE_SOURCE_DIR}/../shared/peers)
-add_test(NAME fuzz.id3v2
-    COMMAND sh -c "[ -x '${ID3V2_FUZZ_BIN}' ] || exit 77; mkdir -p '${ID3V2_FUZZ_CORPUS}' && exec '${ID3V2_FUZZ_BIN}' -max_total_time=60 -max_len=131072 -error_exitcode=1 -timeout_exitcode=1 -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 '${ID3V2_FUZZ_CORPUS}' '${PEERS}/taglib' '${PEERS}/mutagen' '${PEERS}/other/id3lib' '${PEERS}/other/rust-id3' '${PEERS}/other/music-metadata'")
-set_tests_properties(fuzz.id3v2 PROPERTIES TIMEOUT 300 LABELS fuzz SKIP_RETURN_CODE 77)
-# The bookmark-files target the same way, seeded with a few data files.
-set(BOOKMARKFILES_FUZZ_BIN ${CMAKE_SOURCE_DIR}/build-fuzz/fuzz/bookmarkfiles_fuzz)
-set(BOOKMARKFILES_FUZZ_CORPUS ${CMAKE_BINARY_DIR}/fuzz-corpus/bookmarkfiles)
-add_test(NAME fuzz.bookmarkfiles
-    COMMAND sh -c "[ -x '${BOOKMARKFILES_FUZZ_BIN}' ] || exit 77; mkdir -p '${BOOKMARKFILES_FUZZ_CORPUS}' && exec '${BOOKMARKFILES_FUZZ_BIN}' -max_total_time=30 -max_len=16384 -error_exitcode=1 -timeout_exitcode=1 -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 '${BOOKMARKFILES_FUZZ_CORPUS}' '${CMAKE_CURRENT_SOURCE_DIR}/data/bookmarkfiles'")
-set_tests_properties(fuzz.bookmarkfiles PROPERTIES TIMEOUT 300 LABELS fuzz SKIP_RETURN_CODE 77)
+narrabel_fuzz_test(id3v2 60 131072 ${PEERS}/taglib ${PEERS}/mutagen ${PEERS}/other/id3lib
+    ${PEERS}/other/rust-id3 ${PEERS}/other/music-metadata)
+# The bookmark files, seeded with a few data files.
+narrabel_fuzz_test(bookmarkfiles 30 16384 ${CMAKE_CURRENT_SOURCE_DIR}/data/bookmarkfiles)
 endif()

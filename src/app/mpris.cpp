@@ -13,6 +13,7 @@
 #include <QDBusMessage>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSlider>
 #include <QUrl>
 #include <algorithm>
@@ -209,11 +210,7 @@ void TMpris::later(std::function<void()> step) {
         // nothing while a question or dialog is up, the window closing, or
         // another bus command still running (its handler may let events run).
         if (w->Closing || QApplication::activeModalWidget() || running) return;
-        running = true;
-        struct Clear {
-            bool& flag;
-            ~Clear() { flag = false; }
-        } clear{running};
+        const QScopedValueRollback<bool> busy(running, true);
         step();
         refreshSoon();
     });

@@ -40,6 +40,24 @@ void EnsureGst() {
     if (!gst_is_initialized()) gst_init(nullptr, nullptr);
 }
 
+// A playbin for sound only, floating reference sunk; nullptr when GStreamer
+// has none.
+GstElement* NewAudioPlaybin() {
+    GstElement* bin = gst_element_factory_make("playbin", nullptr);
+    if (!bin) return nullptr;
+    gst_object_ref_sink(bin);
+    // Sound only: a video file must never open a window of its own.
+    g_object_set(bin, "flags", kPlayFlagAudio, nullptr);
+    // playbin still weighs video and subtitle sinks for any such stream it
+    // meets (some crash without a display, directfb for one): give it sinks
+    // that render nothing.
+    for (const char* property : {"video-sink", "text-sink"}) {
+        if (GstElement* sink = gst_element_factory_make("fakesink", nullptr))
+            g_object_set(bin, property, sink, nullptr);
+    }
+    return bin;
+}
+
 // A short silent MP3 behind an ID3v2 tag: half a second of 128 kbit/s frames.
 QByteArray SilentMp3() {
     QByteArray frame(417, '\0');
@@ -59,14 +77,9 @@ void WarmUpOnce() {
     std::call_once(once, [] {
         const QByteArray uri = "data:audio/mpeg;base64," + SilentMp3().toBase64();
         std::thread([uri] {
-            GstElement* bin = gst_element_factory_make("playbin", nullptr);
+            GstElement* bin = NewAudioPlaybin();
             if (!bin) return;
-            gst_object_ref_sink(bin);
-            g_object_set(bin, "flags", kPlayFlagAudio, "uri", uri.constData(), nullptr);
-            for (const char* property : {"video-sink", "text-sink"}) {
-                if (GstElement* sink = gst_element_factory_make("fakesink", nullptr))
-                    g_object_set(bin, property, sink, nullptr);
-            }
+            g_object_set(bin, "uri", uri.constData(), nullptr);
             if (gst_element_set_state(bin, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE)
                 gst_element_get_state(bin, nullptr, nullptr, kOpenTimeout);
             gst_element_set_state(bin, GST_STATE_NULL);
@@ -430,7 +443,6 @@ struct TMediaPlayer::Impl {
     QString lastError;
     // The open file's frames are still being counted; length is an estimate.
     bool lengthPending = false;
-    int32_t reportedLength = -1; // GStreamer's own idea of the length
     std::shared_ptr<LengthWalk> walk;
     double rate = 1.0;
     bool rateApplied = true; // the playing segment runs at `rate`
@@ -471,18 +483,8 @@ struct TMediaPlayer::Impl {
     }
 
     void makePlaybin() {
-        playbin = gst_element_factory_make("playbin", nullptr);
+        playbin = NewAudioPlaybin();
         if (!playbin) return;
-        gst_object_ref_sink(playbin);
-        // Sound only: a video file must never open a window of its own.
-        g_object_set(playbin, "flags", kPlayFlagAudio, nullptr);
-        // playbin still weighs video and subtitle sinks for any such stream it
-        // meets (some crash without a display, directfb for one): give it
-        // sinks that render nothing.
-        for (const char* property : {"video-sink", "text-sink"}) {
-            if (GstElement* sink = gst_element_factory_make("fakesink", nullptr))
-                g_object_set(playbin, property, sink, nullptr);
-        }
         // Keeps the pitch when the listening speed changes.
         if (GstElement* tempo = gst_element_factory_make("scaletempo", nullptr))
             g_object_set(playbin, "audio-filter", tempo, nullptr);
@@ -582,11 +584,11 @@ struct TMediaPlayer::Impl {
     }
 
     // Counted frames win; a frame count in the file's header or a file that is
-    // not MPEG audio leaves the length to GStreamer.
-    int32_t lengthFrom(int64_t mpeg, bool fromHeader) const {
+    // not MPEG audio leaves the length to GStreamer's own idea of it (reported,
+    // -1 when GStreamer was not asked or did not know).
+    static int32_t lengthFrom(int64_t mpeg, bool fromHeader, int32_t reported) {
         if (mpeg >= 0 && !fromHeader) return int32_t(std::min<int64_t>(mpeg, INT32_MAX));
-        return reportedLength >= 0 ? reportedLength
-                                   : int32_t(std::clamp<int64_t>(mpeg, 0, INT32_MAX));
+        return reported >= 0 ? reported : int32_t(std::clamp<int64_t>(mpeg, 0, INT32_MAX));
     }
 
     void dropWalk() {
@@ -716,12 +718,11 @@ void TMediaPlayer::openFile() {
     int64_t estimate = 0;
     const int64_t mpeg = MeasureMpegLength(abs, &fromHeader, nullptr, &estimate);
     if (mpeg != kNeedsCount) {
-        d->reportedLength = mpeg >= 0 && !fromHeader ? -1 : d->queryDuration();
-        d->length = d->lengthFrom(mpeg, fromHeader);
+        const int32_t reported = mpeg >= 0 && !fromHeader ? -1 : d->queryDuration();
+        d->length = Impl::lengthFrom(mpeg, fromHeader, reported);
         if (d->walk && d->walk->name != abs) d->dropWalk();
         emit LengthKnown(d->length);
     } else {
-        d->reportedLength = -1;
         d->length = int32_t(std::clamp<int64_t>(estimate, 0, INT32_MAX));
         d->lengthPending = true;
         startLengthWalk(abs);
@@ -759,7 +760,8 @@ void TMediaPlayer::onLengthWalked(const LengthWalk* walk, int64_t ms, bool fromH
     // A file closed or replaced meanwhile keeps what it has.
     if (walk != d->walk.get() || !d->open || !d->lengthPending) return;
     d->lengthPending = false;
-    d->length = d->lengthFrom(ms, fromHeader);
+    // GStreamer's idea of such a file is only its estimate: it is not asked.
+    d->length = Impl::lengthFrom(ms, fromHeader, -1);
     emit LengthKnown(d->length);
 }
 

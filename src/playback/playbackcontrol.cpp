@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTimer>
@@ -134,11 +135,9 @@ void TfrmMain::tmrTimer() {
 
 void TfrmMain::mpLengthKnown(int32_t length) {
     // The open file's frames have been counted: the bars span all of it now.
-    const bool wasUpdating = Updating;
-    Updating = true;
+    const QScopedValueRollback<bool> updating(Updating, true);
     sbPos->setMaximum(length);
     SetProgressMax(prg, length);
-    Updating = wasUpdating;
 }
 
 void TfrmMain::sbPosChange() {
