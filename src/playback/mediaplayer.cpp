@@ -202,9 +202,12 @@ private:
     static constexpr qint64 kFirstRead = 256 * 1024; // a look at the start reads little
 
     const uchar* refill(qint64 pos, qint64 n) {
+        // Reads grow only while the scan moves on through the file: the look
+        // at the ID3v1 tag at the end leaves the first read at the start small.
+        const bool onward = !buffer.isEmpty() && pos >= start;
         start = std::max<qint64>(0, pos - kKeepBehind);
         const qint64 want = (pos - start) + std::max(n, chunk);
-        chunk = std::min(window, chunk * 2);
+        if (onward) chunk = std::min(window, chunk * 2);
         buffer.resize(want);
         qint64 got = file.seek(start) ? file.read(buffer.data(), want) : -1;
         buffer.resize(std::max<qint64>(got, 0));
