@@ -5,7 +5,7 @@
 //   id3v2_bench [--benchmark_filter=...]   (files go under $TMPDIR or /tmp;
 //   the 2 GB files need about 6 GB free there and are removed at the end)
 //   id3v2_bench --write-hostile DIR        (writes the hostile files into DIR)
-#include "../tests/core/id3v2_bytes.h"
+#include "id3v2_bytes.h"
 #include "tags/id3v2/id3v2.h"
 #include "tags/mp3.h"
 
