@@ -1,15 +1,16 @@
 // Times the bookmark windows at library scale, offscreen, in a scratch HOME:
-//   import 10,000 tagged files into a store that holds 10,000 bookmarks (< 30 s)
+//   import 10,000 tagged files into a store that holds 10,000 bookmarks (< 1 s)
 //   rebuild the tree from 100,000 records over 10,000 files (< 15 s)
 //   load a 100,000-node tree file at start (< 2 s); Browse and Go on it (< 100 ms)
 // Usage: library_bench [files=10000] [records=100000]
 
 #include "app/application.h"
-#include "app/dialogs.h"
+#include "app/program.h"
 #include "app/tfrmmain.h"
 #include "bookmarks/bookmark.h"
 #include "bookmarks/tfrmimport.h"
 #include "bookmarks/treefile.h"
+#include "util/dialogs.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -20,6 +21,7 @@
 #include <QTreeWidget>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -27,22 +29,20 @@ namespace {
 class BenchDialogs : public Dialogs {
 public:
     QString nextFile;
-    void Message(QWidget*, const QString&, const QString& t) override {
+    void Message(const QString&, const QString& t) override {
         std::printf("  (message: %s)\n", qPrintable(t));
     }
-    bool Confirm(QWidget*, const QString&, const QString&) override { return false; }
-    std::optional<QString> Input(QWidget*, const QString&, const QString&,
-                                 const QString&) override {
+    bool Confirm(const QString&, const QString&) override { return false; }
+    std::optional<QString> Input(const QString&, const QString&, const QString&) override {
         return std::nullopt;
     }
-    std::optional<QString> OpenFile(QWidget*, const QString&, const QString&, const QString&,
-                                    int) override {
+    std::optional<QString> OpenFile(const QString&, const QString&, const QString&, int) override {
         return nextFile;
     }
-    std::optional<QString> ChooseFolder(QWidget*, const QString&, const QString&) override {
+    std::optional<QString> ChooseFolder(const QString&, const QString&) override {
         return std::nullopt;
     }
-    std::optional<QFont> ChooseFont(QWidget*, const QFont&, int) override { return std::nullopt; }
+    std::optional<QString> ChooseFont(const QString&, int) override { return std::nullopt; }
 };
 
 QByteArray syncsafe(uint32_t v) {
@@ -145,21 +145,21 @@ int run(int argc, char** argv) {
     // 1. Import a folder of new files into a store that already holds bookmarks.
     fillStore(store, known, files);
     DropBookmarkIndexes();
-    CreateWindows({});
-    frmMain->show();
-    while (!frmMain->Activated)
+    auto program = std::make_unique<TProgram>(QStringList());
+    program->Main->show();
+    while (!program->Main->Activated)
         app.processEvents();
     QElapsedTimer t;
     t.start();
-    frmMain->mnuImportClick();
-    frmImport->SelectFolder(home.path() + "/fresh");
-    frmImport->cmdOkClick();
+    program->Main->mnuImportClick();
+    program->Import->SelectFolder(home.path() + "/fresh");
+    program->Import->cmdOkClick();
     report(qPrintable(QStringLiteral("import %1 new files (store of %2)").arg(files).arg(files)),
-           seconds(t), 30);
-    std::printf("  %s, %s\n", qPrintable(frmImport->lblFiles->text()),
-                qPrintable(frmImport->lblNew->text()));
-    frmMain->Closing = true;
-    DestroyWindows();
+           seconds(t), 1);
+    std::printf("  %s, %s\n", qPrintable(program->Import->lblFiles->text()),
+                qPrintable(program->Import->lblNew->text()));
+    program->App.Closing = true;
+    program.reset();
 
     // 2. Rebuild from a large store without a tree file.
     QFile::remove(store);
@@ -168,22 +168,25 @@ int run(int argc, char** argv) {
     fillStore(store, known, records);
     DropBookmarkIndexes();
     t.start();
-    CreateWindows({});
-    frmMain->show();
-    while (!frmMain->Activated)
+    program = std::make_unique<TProgram>(QStringList());
+    program->Main->show();
+    while (!program->Main->Activated)
         app.processEvents();
     report(
         qPrintable(
             QStringLiteral("rebuild tree from %1 records over %2 files").arg(records).arg(files)),
         seconds(t), 15);
-    std::printf("  %d authors\n", frmMain->tv->topLevelItemCount());
-    frmMain->close();
-    DestroyWindows();
+    std::printf("  %d authors\n", program->Main->tv->topLevelItemCount());
+    program->Main->close();
+    program.reset();
 
     // 3. Start with that tree file (100,000 nodes plus authors).
     DropBookmarkIndexes();
     t.start();
-    CreateWindows({});
+    program = std::make_unique<TProgram>(QStringList());
+    TfrmMain* frmMain = program->Main;
+    TBookmarkCommands& bookmarks = program->Bookmarks;
+    TListeningSession& session = program->Session;
     frmMain->show();
     while (!frmMain->Activated)
         app.processEvents();
@@ -197,15 +200,15 @@ int run(int argc, char** argv) {
     // The parts of that Browse, on another bookmarked file.
     {
         const QString path = known[files / 3];
-        frmMain->cmbFile->setEditText(path);
+        session.SetFileText(path);
         t.start();
-        const QString found = frmMain->FindOrAddStartBookmark(path);
+        const QString found = bookmarks.FindOrAddStartBookmark(path);
         report("  finding its bookmark", seconds(t), 0.1);
         t.start();
-        frmMain->SelectNodeByText(found);
+        bookmarks.SelectNodeByText(found);
         report("  selecting its node", seconds(t), 0.1);
         t.start();
-        frmMain->GoToSelectedBookmark();
+        session.GoToSelectedBookmark();
         report("  going to it (open and play)", seconds(t), 0.1);
     }
     // Browse to a file without bookmarks: a start bookmark is stored and shown.
@@ -218,13 +221,13 @@ int run(int argc, char** argv) {
         frmMain->tv->topLevelItem(frmMain->tv->topLevelItemCount() / 2)->child(0);
     frmMain->tv->setCurrentItem(node);
     t.start();
-    frmMain->GoToSelectedBookmark();
+    session.GoToSelectedBookmark();
     report("Go on a bookmark", seconds(t), 0.1);
     frmMain->tv->setCurrentItem(node->parent());
     t.start();
-    frmMain->GoToSelectedBookmark();
+    session.GoToSelectedBookmark();
     report("Go on an author (latest bookmark)", seconds(t), 0.1);
-    frmMain->Closing = true;
-    DestroyWindows();
+    program->App.Closing = true;
+    program.reset();
     return 0;
 }

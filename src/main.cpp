@@ -1,5 +1,7 @@
 #include "app/application.h"
+#include "app/program.h"
 #include "app/tfrmmain.h"
+#include "ui/qtdialogs.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,10 +15,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     NarrabelApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
-    CreateWindows(args);
-    frmMain->show();
-    int rc = app.exec();
-    DestroyWindows();
+    QtDialogs dialogs;
+    InstallDialogs(&dialogs);
+    int rc = 0;
+    {
+        TProgram program(app.arguments().mid(1));
+        program.Main->show();
+        rc = app.exec();
+    }
+    InstallDialogs(nullptr);
     return rc;
 }

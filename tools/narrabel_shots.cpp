@@ -5,10 +5,12 @@
 //   narrabel-shots BOOKS-FOLDER OUTPUT-FOLDER
 
 #include "app/application.h"
+#include "app/program.h"
 #include "app/tfrmmain.h"
 #include "rename/tfrmpreview.h"
 #include "rename/tfrmrename.h"
 #include "tags/tfrmedit.h"
+#include "ui/qtdialogs.h"
 
 #include <QComboBox>
 #include <QDeadlineTimer>
@@ -20,6 +22,7 @@
 #include <QTreeWidget>
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -67,35 +70,43 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    CreateWindows({});
+    QtDialogs dialogs;
+    InstallDialogs(&dialogs);
+    auto program = std::make_unique<TProgram>(QStringList());
+    TfrmMain* frmMain = program->Main;
+    TfrmEdit* frmEdit = program->Edit;
+    TfrmRename* frmRename = program->Rename;
+    TfrmPreview* frmPreview = program->Preview;
+    TBookmarkCommands& bookmarks = program->Bookmarks;
+    TListeningSession& session = program->Session;
     frmMain->show();
-    Wait([] { return frmMain->Activated; });
+    Wait([frmMain] { return frmMain->Activated; });
     bool ok = true;
 
     // A tree with every part's start bookmark and a few named ones.
     for (const QString& f : files)
-        frmMain->FindOrAddStartBookmark(f);
-    frmMain->SaveNewBookmark(files[1], 41500, QStringLiteral("Captain Wentworth comes back"));
-    frmMain->SaveNewBookmark(files[2], 12250, QStringLiteral("The letter"));
-    frmMain->SaveNewBookmark(files.last(), 30000, QStringLiteral("Where I stopped"));
+        bookmarks.FindOrAddStartBookmark(f);
+    bookmarks.SaveNewBookmark(files[1], 41500, QStringLiteral("Captain Wentworth comes back"));
+    bookmarks.SaveNewBookmark(files[2], 12250, QStringLiteral("The letter"));
+    bookmarks.SaveNewBookmark(files.last(), 30000, QStringLiteral("Where I stopped"));
     frmMain->mnuExpandAllClick();
-    frmMain->cmbFile->setEditText(files[1]);
-    frmMain->OpenCurrentFile();
+    session.SetFileText(files[1]);
+    session.OpenCurrentFile();
     try {
-        frmMain->PlayFrom(21000);
+        session.PlayFrom(21000);
         Pause(2500);
         frmMain->cmdPlayClick(); // paused, the bars where the last tick left them
     } catch (const std::exception& e) {
         std::fprintf(stderr, "narrabel-shots: no sound (%s); the file stays unplayed\n", e.what());
     }
     if (QTreeWidgetItem* outer = frmMain->tv->topLevelItem(0); outer && outer->childCount() > 1)
-        frmMain->SelectNodeByText(outer->child(1)->text(0));
+        bookmarks.SelectNodeByText(outer->child(1)->text(0));
     ok &= Save(frmMain, out + QStringLiteral("/main-window.png"));
 
     // The tag editor on one part of a book, opened as the main window opens it.
     frmEdit->resize(860, 500);
     frmEdit->OpenOn(files[2]);
-    Wait([] { return frmEdit->isVisible(); });
+    Wait([frmEdit] { return frmEdit->isVisible(); });
     ok &= Save(frmEdit, out + QStringLiteral("/tag-editor.png"));
     frmEdit->hide();
 
@@ -103,19 +114,23 @@ int main(int argc, char** argv) {
     frmRename->SetMass();
     frmRename->SelectFolder(books);
     QTimer::singleShot(0, [&] {
-        Wait([] { return frmRename->isVisible(); });
+        Wait([frmRename] { return frmRename->isVisible(); });
         frmRename->cmdOkClick(); // opens the preview and waits for it
     });
     QTimer::singleShot(0, [&] {
-        Wait([] { return frmPreview->isVisible() && frmPreview->lv->topLevelItemCount() > 0; },
-             20000);
+        Wait(
+            [frmPreview] {
+                return frmPreview->isVisible() && frmPreview->lv->topLevelItemCount() > 0;
+            },
+            20000);
         ok &= Save(frmPreview, out + QStringLiteral("/mass-rename-preview.png"));
         frmPreview->cmdCancelClick();
     });
     frmRename->exec();
 
-    frmMain->PlayedSinceMark = false; // no resume question on the way out
+    session.PlayedSinceMark = false; // no resume question on the way out
     frmMain->close();
-    DestroyWindows();
+    program.reset();
+    InstallDialogs(nullptr);
     return ok ? 0 : 1;
 }

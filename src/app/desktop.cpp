@@ -1,20 +1,20 @@
 // What makes the main window a desktop citizen, beside its designed controls:
-// its icon, the hint inside an empty bookmark tree, the listening-speed keys
-// and the media controls on the session bus.
+// its icon, the hint inside an empty bookmark tree and the listening-speed keys.
 
-#include "app/mpris.h"
 #include "app/tfrmmain.h"
+#include "playback/session.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QKeySequence>
 #include <QLabel>
+#include <QPushButton>
+#include <QShortcut>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-
-void SetUpSpeedKeys(TfrmMain* w); // speed.cpp
 
 namespace {
 
@@ -27,6 +27,11 @@ QIcon AppIcon() {
     const QString fallback =
         QFileInfo::exists(installed) ? installed : QStringLiteral(":/narrabel/narrabel.svg");
     return QIcon::fromTheme(QStringLiteral("narrabel"), QIcon(fallback));
+}
+
+QString SpeedHint(double speed) {
+    return QStringLiteral("Speed %1x (Ctrl+] faster, Ctrl+[ slower, Ctrl+\\ normal)")
+        .arg(speed, 0, 'f', 1);
 }
 
 } // namespace
@@ -59,6 +64,20 @@ void TfrmMain::SetUpDesktop() {
     connect(model, &QAbstractItemModel::modelReset, lblTreeHint, follow);
     follow();
 
-    SetUpSpeedKeys(this);
-    Mpris = new TMpris(this);
+    // Listening speed. Shortcuts, unlike the key preview, never take a
+    // character from the text box that has the focus. The Play button's hint
+    // is the one place that shows the speed.
+    const struct {
+        int key;
+        int steps;
+    } keys[] = {{Qt::Key_BracketRight, 1}, {Qt::Key_BracketLeft, -1}, {Qt::Key_Backslash, 0}};
+    for (const auto& k : keys) {
+        auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | k.key), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        const int steps = k.steps;
+        connect(shortcut, &QShortcut::activated, this, [this, steps] { session.StepSpeed(steps); });
+    }
+    cmdPlay->setToolTip(SpeedHint(session.Speed()));
+    connect(&session, &TListeningSession::SpeedChanged, this,
+            [this](double speed) { cmdPlay->setToolTip(SpeedHint(speed)); });
 }

@@ -1,20 +1,17 @@
 #include "app/mpris.h"
 
 #include "app/tfrmmain.h"
-#include "playback/bmhistory.h"
-#include "playback/mediaplayer.h"
+#include "playback/session.h"
 #include "tags/id3v2/id3v2.h"
 #include "tags/mp3.h"
+#include "util/appstate.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QCryptographicHash>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QFileInfo>
-#include <QPushButton>
 #include <QScopedValueRollback>
-#include <QSlider>
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
@@ -51,14 +48,15 @@ TMprisPlayer::TMprisPlayer(TMpris* parent) : QDBusAbstractAdaptor(parent), m(par
 }
 
 double TMprisPlayer::MinimumRate() const {
-    return TMediaPlayer::MinRate;
+    return TPlayerDevice::MinRate;
 }
 
 double TMprisPlayer::MaximumRate() const {
-    return TMediaPlayer::MaxRate;
+    return TPlayerDevice::MaxRate;
 }
 
-TMpris::TMpris(TfrmMain* window) : QObject(window), w(window) {
+TMpris::TMpris(TListeningSession& session, TfrmMain& window, TAppState& appState)
+    : s(session), w(window), app(appState) {
     setObjectName(QStringLiteral("Mpris"));
     QDBusConnection bus = Bus();
     if (!bus.isConnected()) return;
@@ -76,18 +74,18 @@ TMpris::TMpris(TfrmMain* window) : QObject(window), w(window) {
     refreshTimer.setInterval(0);
     connect(&refreshTimer, &QTimer::timeout, this, &TMpris::Refresh);
     // The points where what the panels show can change.
-    connect(w, &TfrmMain::Jumped, this, [this] {
+    connect(&s, &TListeningSession::Jumped, this, [this] {
         seekPending = true;
         refreshSoon();
     });
-    connect(w, &TfrmMain::SpeedChanged, this, &TMpris::refreshSoon);
-    connect(w->mp, &TMediaPlayer::Finished, this, &TMpris::refreshSoon);
-    connect(w->mp, &TMediaPlayer::LengthKnown, this, &TMpris::refreshSoon);
-    connect(w->tmr, &QTimer::timeout, this, &TMpris::refreshSoon);
-    connect(w->tbVolume, &QSlider::valueChanged, this, &TMpris::refreshSoon);
-    connect(w->cmbFile, &QComboBox::editTextChanged, this, &TMpris::refreshSoon);
-    for (QPushButton* b : {w->cmdPlay, w->cmdPrev, w->cmdNext})
-        connect(b, &QPushButton::clicked, this, &TMpris::refreshSoon);
+    connect(&s, &TListeningSession::SpeedChanged, this, &TMpris::refreshSoon);
+    connect(s.mp, &TPlayerDevice::Finished, this, &TMpris::refreshSoon);
+    connect(s.mp, &TPlayerDevice::LengthKnown, this, &TMpris::refreshSoon);
+    connect(s.tmr, &QTimer::timeout, this, &TMpris::refreshSoon);
+    connect(&s, &TListeningSession::PlayCaptionChanged, this, &TMpris::refreshSoon);
+    connect(&s, &TListeningSession::FileTextChanged, this, &TMpris::refreshSoon);
+    connect(&s, &TListeningSession::HintsChanged, this, &TMpris::refreshSoon);
+    connect(&w, &TfrmMain::VolumeChanged, this, &TMpris::refreshSoon);
     Refresh();
 }
 
@@ -101,10 +99,10 @@ TMpris::~TMpris() {
 // ---- properties -------------------------------------------------------------
 
 QString TMpris::PlaybackStatus() const {
-    switch (w->mp->Mode()) {
-    case TMediaPlayer::mpPlaying:
+    switch (s.mp->Mode()) {
+    case TPlayerDevice::mpPlaying:
         return QStringLiteral("Playing");
-    case TMediaPlayer::mpPaused:
+    case TPlayerDevice::mpPaused:
         return QStringLiteral("Paused");
     default:
         return QStringLiteral("Stopped");
@@ -112,7 +110,7 @@ QString TMpris::PlaybackStatus() const {
 }
 
 QString TMpris::trackFile() const {
-    return w->mp->IsOpen() ? w->mp->FileName() : QString();
+    return s.mp->IsOpen() ? s.mp->FileName() : QString();
 }
 
 QDBusObjectPath TMpris::trackId() const {
@@ -127,7 +125,7 @@ QDBusObjectPath TMpris::trackId() const {
 QVariantMap TMpris::Metadata() {
     const QString file = trackFile();
     if (file.isEmpty()) return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(trackId())}};
-    const qint64 length = w->mp->Length();
+    const qint64 length = s.mp->Length();
     const QDateTime modified = QFileInfo(file).lastModified();
     if (file == cachedFile && length == cachedLength && modified == cachedModified)
         return cachedMeta;
@@ -154,11 +152,11 @@ QVariantMap TMpris::Metadata() {
 }
 
 qlonglong TMpris::Position() const {
-    return w->mp->IsOpen() ? qlonglong(w->mp->Position()) * 1000 : 0;
+    return s.mp->IsOpen() ? qlonglong(s.mp->Position()) * 1000 : 0;
 }
 
 double TMpris::Volume() const {
-    return w->tbVolume->value() / 65535.0;
+    return w.Volume() / 65535.0;
 }
 
 // Property writes wait for the event loop as the commands do: the volume goes
@@ -168,11 +166,11 @@ void TMpris::SetVolume(double volume) {
     if (!std::isfinite(volume)) return;
     // As if the bar were moved there: the master volume follows.
     const int value = int(std::lround(std::clamp(volume, 0.0, 1.0) * 65535));
-    later([this, value] { w->tbVolume->setValue(value); });
+    later([this, value] { w.SetVolume(value); });
 }
 
 double TMpris::Rate() const {
-    return w->Speed();
+    return s.Speed();
 }
 
 void TMpris::SetRate(double rate) {
@@ -181,23 +179,23 @@ void TMpris::SetRate(double rate) {
         Pause();
         return;
     }
-    later([this, rate] { w->SetSpeed(rate); });
+    later([this, rate] { s.SetSpeed(rate); });
 }
 
 bool TMpris::CanPlay() const {
-    return w->mp->IsOpen() && !w->cmbFile->currentText().isEmpty();
+    return s.mp->IsOpen() && !s.FileText().isEmpty();
 }
 
 bool TMpris::CanSeek() const {
-    return CanPlay() && w->mp->Length() > 0;
+    return CanPlay() && s.mp->Length() > 0;
 }
 
 bool TMpris::CanGoNext() const {
-    return w->History && w->History->Cursor + 1 < w->History->Entries.size();
+    return s.History && s.History->Cursor + 1 < s.History->Entries.size();
 }
 
 bool TMpris::CanGoPrevious() const {
-    return w->History && w->History->Cursor - 1 >= 0;
+    return s.History && s.History->Cursor - 1 >= 0;
 }
 
 // ---- commands -----------------------------------------------------------------
@@ -209,7 +207,7 @@ void TMpris::later(std::function<void()> step) {
         // What the window's own buttons cannot reach now, the bus cannot either:
         // nothing while a question or dialog is up, the window closing, or
         // another bus command still running (its handler may let events run).
-        if (w->Closing || QApplication::activeModalWidget() || running) return;
+        if (app.Closing || QApplication::activeModalWidget() || running) return;
         const QScopedValueRollback<bool> busy(running, true);
         step();
         refreshSoon();
@@ -218,63 +216,63 @@ void TMpris::later(std::function<void()> step) {
 
 void TMpris::PlayPause() {
     later([this] {
-        if (CanPlay()) w->cmdPlayClick();
+        if (CanPlay()) w.cmdPlayClick();
     });
 }
 
 void TMpris::Play() {
     later([this] {
-        if (CanPlay() && w->cmdPlay->text() == kPlay) w->cmdPlayClick();
+        if (CanPlay() && s.PlayCaption() == kPlay) w.cmdPlayClick();
     });
 }
 
 void TMpris::Pause() {
     later([this] {
-        if (CanPlay() && w->cmdPlay->text() != kPlay) w->cmdPlayClick();
+        if (CanPlay() && s.PlayCaption() != kPlay) w.cmdPlayClick();
     });
 }
 
 void TMpris::Next() {
     later([this] {
-        if (CanGoNext()) w->cmdNextClick();
+        if (CanGoNext()) w.cmdNextClick();
     });
 }
 
 void TMpris::Previous() {
     later([this] {
-        if (CanGoPrevious()) w->cmdPrevClick();
+        if (CanGoPrevious()) w.cmdPrevClick();
     });
 }
 
 void TMpris::Seek(qlonglong offset) {
     later([this, offset] {
         if (!CanSeek()) return;
-        const qlonglong target = qlonglong(w->mp->Position()) + offset / 1000;
-        w->PlayFrom(int32_t(std::clamp<qlonglong>(target, 0, w->mp->Length())));
+        const qlonglong target = qlonglong(s.mp->Position()) + offset / 1000;
+        s.PlayFrom(int32_t(std::clamp<qlonglong>(target, 0, s.mp->Length())));
     });
 }
 
 void TMpris::SetPosition(const QDBusObjectPath& track, qlonglong position) {
     later([this, track, position] {
         // A request for another track, or outside this one, is ignored.
-        if (!CanSeek() || track != trackId() || position < 0 || position / 1000 > w->mp->Length())
+        if (!CanSeek() || track != trackId() || position < 0 || position / 1000 > s.mp->Length())
             return;
-        w->PlayFrom(int32_t(position / 1000));
+        s.PlayFrom(int32_t(position / 1000));
     });
 }
 
 void TMpris::Raise() {
     QTimer::singleShot(0, this, [this] {
-        if (w->isMinimized()) w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
-        w->show();
-        w->raise();
-        w->activateWindow();
+        if (w.isMinimized()) w.setWindowState(w.windowState() & ~Qt::WindowMinimized);
+        w.show();
+        w.raise();
+        w.activateWindow();
     });
 }
 
 void TMpris::Quit() {
     // The normal close, with its questions.
-    later([this] { w->close(); });
+    later([this] { w.close(); });
 }
 
 // ---- change notices -----------------------------------------------------------------
@@ -284,7 +282,7 @@ void TMpris::refreshSoon() {
 }
 
 void TMpris::Refresh() {
-    if (!registered || w->Closing) return;
+    if (!registered || app.Closing) return;
     const QVariantMap now{
         {QStringLiteral("PlaybackStatus"), PlaybackStatus()},
         {QStringLiteral("Rate"), Rate()},

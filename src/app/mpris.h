@@ -1,8 +1,9 @@
 #pragma once
 // Media controls on the session bus (MPRIS 2): the desktop's panels, media keys
-// and remotes drive the main window through its own handlers, so a command
-// from the bus does exactly what the same button does. Without a session bus,
-// or when another instance holds the name, nothing is offered and nothing said.
+// and remotes drive the listening session as the window's own buttons do, so a
+// command from the bus does exactly what the same button does. Without a
+// session bus, or when another instance holds the name, nothing is offered and
+// nothing said.
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusObjectPath>
@@ -13,6 +14,8 @@
 #include <QVariantMap>
 #include <functional>
 
+class TAppState;
+class TListeningSession;
 class TfrmMain;
 
 class TMpris : public QObject {
@@ -22,7 +25,7 @@ public:
     static constexpr const char* ObjectPath = "/org/mpris/MediaPlayer2";
     static constexpr const char* PlayerInterface = "org.mpris.MediaPlayer2.Player";
 
-    explicit TMpris(TfrmMain* window);
+    TMpris(TListeningSession& session, TfrmMain& window, TAppState& app);
     ~TMpris() override;
     // What the properties report, from the window's state.
     QString PlaybackStatus() const;
@@ -60,7 +63,9 @@ private:
     QString trackFile() const;
     QDBusObjectPath trackId() const;
 
-    TfrmMain* w;
+    TListeningSession& s;
+    TfrmMain& w;
+    TAppState& app;
     bool registered = false;
     bool running = false;     // a bus command's handler is running
     bool seekPending = false; // a jump to announce with Seeked

@@ -1,35 +1,45 @@
 #include "app/tfrmmain.h"
 
 #include "app/application.h"
-#include "app/dialogs.h"
-#include "app/widgets.h"
 #include "bookmarks/bookmark.h"
+#include "bookmarks/bookmarkcommands.h"
+#include "bookmarks/tfrmbm.h"
+#include "bookmarks/tfrmimport.h"
+#include "diag/tfrmabout.h"
+#include "diag/tfrmdebug.h"
 #include "playback/audiomixer.h"
-#include "playback/bmhistory.h"
-#include "playback/mediaplayer.h"
+#include "playback/optionsfile.h"
+#include "playback/session.h"
+#include "playback/tfrmoptions.h"
+#include "tags/tfrmedit.h"
+#include "ui/widgets.h"
+#include "util/appstate.h"
+#include "util/dialogs.h"
 #include "util/errors.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -42,15 +52,25 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
     return b;
 }
 
+// A progress bar whose range is 0..0 turns into an animated "busy" bar in Qt;
+// an empty 0..1 bar looks the same as an empty 0..0 one and stays still.
+void SetProgressMax(QProgressBar* prg, int32_t length) {
+    prg->setRange(0, std::max(length, 1));
+}
+
 } // namespace
 
-TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent)
-    : QMainWindow(parent), args(arguments) {
-    WindowCreationLog() << QStringLiteral("TfrmMain");
+TfrmMain::TfrmMain(TAppState& appState, TBookmarkTree& bookmarkTree, TBookmarkCommands& commands,
+                   TListeningSession& listening, TAudioMixer& audioMixer,
+                   const QStringList& arguments, QWidget* parent)
+    : QMainWindow(parent), app(appState), tree(bookmarkTree), bookmarks(commands),
+      session(listening), mixer(audioMixer), args(arguments) {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(QStringLiteral("Narrabel"));
+    setWindowTitle(app.Caption());
     BuildControls();
     ConnectHandlers();
+    ConnectSession();
+    ConnectTree();
     qApp->installEventFilter(this);
     FormCreate();
     SetUpDesktop();
@@ -249,15 +269,6 @@ void TfrmMain::BuildControls() {
     sbPanels[0]->setText(QStringLiteral("Stopped"));
     sbPanels[1]->setText(QStringLiteral("00:00"));
     setStatusBar(sb);
-
-    tmr = new QTimer(this);
-    tmr->setObjectName(QStringLiteral("tmr"));
-    tmr->setInterval(1000);
-
-    mp = new TMediaPlayer(this);
-    mp->setObjectName(QStringLiteral("mp"));
-    Mixer = new TAudioMixer(this);
-    Mixer->setObjectName(QStringLiteral("Mixer"));
 }
 
 void TfrmMain::ConnectHandlers() {
@@ -266,7 +277,7 @@ void TfrmMain::ConnectHandlers() {
     };
     click(cmdBrowse, &TfrmMain::cmdBrowseClick);
     click(cmdResume, &TfrmMain::cmdResumeClick);
-    click(cmdClose, &TfrmMain::close_);
+    connect(cmdClose, &QPushButton::clicked, this, [this] { close(); });
     click(cmdAbout, &TfrmMain::cmdAboutClick);
     click(cmdPlay, &TfrmMain::cmdPlayClick);
     click(cmdBookmark, &TfrmMain::cmdBookmarkClick);
@@ -282,8 +293,6 @@ void TfrmMain::ConnectHandlers() {
     click(cmdTagEditor, &TfrmMain::cmdTagEditorClick);
     click(cmdImport, &TfrmMain::mnuImportClick);
     click(cmdOptions, &TfrmMain::cmdOptionsClick);
-    connect(tmr, &QTimer::timeout, this, [this] { tmrTimer(); });
-    connect(mp, &TMediaPlayer::LengthKnown, this, [this](int32_t ms) { mpLengthKnown(ms); });
     connect(sbPos, &QScrollBar::valueChanged, this, [this] {
         // Dropping the bar jumps; dragging it only moves the thumb.
         if (!sbPos->isSliderDown()) sbPosChange();
@@ -291,81 +300,107 @@ void TfrmMain::ConnectHandlers() {
     connect(sbPos, &QScrollBar::sliderReleased, this, [this] { sbPosChange(); });
     connect(sbPos, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { popPos->popup(sbPos->mapToGlobal(p)); });
-    connect(tbVolume, &QSlider::valueChanged, this, [this] { tbVolumeChange(); });
-    // Only the user's own typing counts as a change; the program sets the text itself.
+    connect(tbVolume, &QSlider::valueChanged, this, [this](int value) {
+        tbVolumeChange();
+        emit VolumeChanged(value);
+    });
+    // The box's text is the session's file; only the user's own typing opens it.
+    connect(cmbFile, &QComboBox::editTextChanged, this, [this](const QString& text) {
+        if (!Updating) session.FileBoxEdited(text);
+    });
     connect(cmbFile->lineEdit(), &QLineEdit::textEdited, this, [this] { cmbFileChange(); });
     connect(static_cast<TFileBox*>(cmbFile), &TFileBox::rowPicked, this,
             [this] { cmbFileSelect(); });
-    connect(tv, &QTreeWidget::itemDoubleClicked, this, [this] { tvDblClick(); });
-    connect(tv, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
-        // A right click selects the node under the mouse first.
-        if (QTreeWidgetItem* it = tv->itemAt(p); it && !it->isSelected()) {
-            tv->clearSelection();
-            tv->setCurrentItem(it);
-            it->setSelected(true);
-        }
-        pop->popup(tv->viewport()->mapToGlobal(p));
+    connect(&bookmarks, &TBookmarkCommands::BusyChanged, this, &TfrmMain::ShowBusy);
+    connect(&app, &TAppState::CaptionChanged, this, &QWidget::setWindowTitle);
+}
+
+void TfrmMain::ConnectSession() {
+    connect(&session, &TListeningSession::FileTextChanged, this, [this](const QString& text) {
+        const QScopedValueRollback<bool> updating(Updating, true);
+        cmbFile->setEditText(text);
     });
-    tv->installEventFilter(this);
+    connect(&session, &TListeningSession::RecentChanged, this, [this] {
+        const QScopedValueRollback<bool> updating(Updating, true);
+        const QString shown = cmbFile->currentText();
+        cmbFile->clear();
+        cmbFile->addItems(session.Recent());
+        cmbFile->setEditText(shown); // the rows changed, not the text
+    });
+    connect(&session, &TListeningSession::StatusChanged, this,
+            [this](int panel, const QString& text) {
+                sbPanels[panel]->setText(text);
+                sb->repaint();
+            });
+    connect(&session, &TListeningSession::PlayCaptionChanged, cmdPlay, &QPushButton::setText);
+    connect(&session, &TListeningSession::PlayerShownChanged, pnlPlay, &QWidget::setVisible);
+    connect(&session, &TListeningSession::LengthChanged, this, [this](int32_t length) {
+        const QScopedValueRollback<bool> updating(Updating, true);
+        sbPos->setMaximum(length);
+        SetProgressMax(prg, length);
+    });
+    connect(&session, &TListeningSession::PositionChanged, this, [this](int32_t position) {
+        const QScopedValueRollback<bool> updating(Updating, true);
+        prg->setValue(position);
+        // A thumb the user holds stays where the user holds it, for the drop.
+        if (!sbPos->isSliderDown()) sbPos->setValue(position);
+    });
+    connect(&session, &TListeningSession::ResumeChanged, this, [this] {
+        cmdResume->setToolTip(session.ResumeHint());
+        cmdResume->setEnabled(session.ResumeEnabled());
+    });
+    connect(&session, &TListeningSession::HintsChanged, this, [this] {
+        cmdPrev->setToolTip(session.PrevHint());
+        cmdNext->setToolTip(session.NextHint());
+    });
+    connect(&session, &TListeningSession::CloseRequested, this, [this] {
+        // After the tick that asked has returned, through the normal close path.
+        QTimer::singleShot(0, this, [this] { close(); });
+    });
 }
 
-void TfrmMain::close_() {
-    close();
-}
-
-bool TfrmMain::ResolveDataFolder() {
-    QString folder = SpecialFolderPath(4) + QStringLiteral("Narrabel");
-    if (!folder.startsWith('/')) folder = QStringLiteral("/") + folder;
-    QFileInfo fi(folder);
-    if (!fi.isDir()) {
-        // A fresh account may have no documents folder yet: make it too.
-        if (!QDir().mkpath(folder)) {
-            DataFolder.clear();
-            return false;
-        }
+void TfrmMain::ShowBusy(bool busy) {
+    // The commands that remove, renumber or rewrite records and nodes rest
+    // while a long operation runs.
+    if (!busy) {
+        for (const auto& [widget, enabled] : lockedWidgets)
+            widget->setEnabled(enabled);
+        for (const auto& [action, enabled] : lockedActions)
+            action->setEnabled(enabled);
+        lockedWidgets.clear();
+        lockedActions.clear();
+        return;
     }
-    DataFolder = folder + '/';
-    return true;
+    for (QWidget* widget : {static_cast<QWidget*>(cmdRename), static_cast<QWidget*>(cmdDelBM),
+                            static_cast<QWidget*>(cmdCompact), static_cast<QWidget*>(cmdImport),
+                            static_cast<QWidget*>(cmdTagEditor)}) {
+        lockedWidgets.append({widget, !widget->testAttribute(Qt::WA_ForceDisabled)});
+        widget->setEnabled(false);
+    }
+    static const QStringList names{"mnuRename", "mnuDelBM", "mnuCompact", "mnuImport",
+                                   "mnuEditTag"};
+    for (QAction* action : pop->actions()) {
+        if (!names.contains(action->objectName())) continue;
+        lockedActions.append({action, action->isEnabled()});
+        action->setEnabled(false);
+    }
 }
+
+// ---------------------------------------------------------------- lifecycle
 
 void TfrmMain::FormCreate() {
-    tv->clearSelection();
-    Activated = PlayedSinceMark = Updating = BatchAdding = Deleting = Closing = false;
-    LastMarkTime = QDateTime::currentDateTime();
-    EditList = std::make_unique<TSuperStringList>();
-
-    if (!ResolveDataFolder()) {
+    Activated = Updating = false;
+    if (!app.ResolveDataFolder()) {
         // No state can be kept: say so once and run without saving anything.
         ShowMessage(QStringLiteral("Cannot create the data folder \"%1\"; nothing will be saved "
                                    "in this session.")
                         .arg(SpecialFolderPath(4) + QStringLiteral("Narrabel")));
-        StorePath.clear();
-    } else {
-        StorePath = DataFolder + QStringLiteral("Narrabel.nbm");
-        cmdResume->setEnabled(QFileInfo::exists(DataFolder + QStringLiteral("Narrabel.rsm")));
-        History = std::make_unique<TBMHistory>(DataFolder + QStringLiteral("Narrabel.nbh"));
-        TSuperStringList recent;
-        if (recent.LoadFromFile(DataFolder + QStringLiteral("Narrabel.hst"))) {
-            Updating = true;
-            cmbFile->addItems(recent);
-            cmbFile->setEditText(QString());
-            Updating = false;
-        }
-        EditList->LoadFromFile(DataFolder + QStringLiteral("Narrabel.edt"));
     }
-    if (!History) History = std::make_unique<TBMHistory>(QString());
-    History->OnChanged = [this] { UpdateHints(); }; // hints follow every append
-    if (DataFolder.isEmpty()) cmdResume->setEnabled(false);
-    UpdateHints();
+    session.Start(args);
 
     if (QScreen* screen = QApplication::primaryScreen())
         setGeometry(QRect(QPoint(0, 0), screen->availableGeometry().size()));
     setWindowState(windowState() | Qt::WindowMaximized);
-
-    ParamRec.MediaFile = args.value(0);
-    ParamRec.SeekPoint = int32_t(uint32_t(uint64_t(ParseLooseInt(args.value(1)))));
-    ParamRec.PlaySeconds = int32_t(uint32_t(uint64_t(ParseLooseInt(args.value(2)))));
-    ExitCountdown = ParamRec.PlaySeconds;
 }
 
 void TfrmMain::QueueFirstActivation() {
@@ -387,58 +422,28 @@ bool TfrmMain::event(QEvent* e) {
 void TfrmMain::FormActivate() {
     if (Activated) return;
     Activated = true;
-    ArrangeControls();
     tbVolume->setMaximum(65535);
     InitMixer();
-    LoadResumeHint();
+    session.LoadResumeHint();
     LoadOptions();
-    LoadTree();
-    LoadTreeState();
-    if (!ParamRec.MediaFile.isEmpty() && QFileInfo(ParamRec.MediaFile).isFile()) {
-        cmbFile->setEditText(ParamRec.MediaFile);
-        OpenCurrentFile();
-        PlayFrom(ParamRec.SeekPoint);
-    }
+    bookmarks.LoadTree();
+    session.LoadTreeState();
+    session.PlayCommandLine();
 }
 
 bool TfrmMain::FormClose() {
-    if (mp->Mode() == TMediaPlayer::mpPlaying) mp->Pause();
+    if (session.mp->Mode() == TPlayerDevice::mpPlaying) session.mp->Pause();
     if (windowTitle().contains(QStringLiteral("tree")) &&
         !AskYesNo(QStringLiteral("The tree view will be incomplete if you exit now; quit anyway "
                                  "and repair next time?")))
         return false;
-    // Every step runs, whatever became of the ones before; their errors are
-    // shown together at the end.
-    QStringList errors;
-    auto step = [&errors](const std::function<void()>& work) {
-        try {
-            work();
-        } catch (const std::exception& e) {
-            errors << QString::fromUtf8(e.what());
-        }
-    };
-    step([this] {
-        if (!History) return;
-        const std::unique_ptr<TBMHistory> history = std::move(History);
-        QString error;
-        const bool saved = history->Save(&error);
-        history->Path.clear(); // saved here, not once more on release
-        if (!saved && !DataFolder.isEmpty()) throw NarrabelError(error);
-    });
-    if (EditList) {
-        if (!DataFolder.isEmpty())
-            EditList->SaveToFile(DataFolder + QStringLiteral("Narrabel.edt")); // failure ignored
-        EditList.reset();
+    QStringList errors = session.CloseDown();
+    try {
+        SaveOptions();
+    } catch (const std::exception& e) {
+        errors << QString::fromUtf8(e.what());
     }
-    step([this] { SaveTreeState(); });
-    step([this] {
-        const QString file = cmbFile->currentText();
-        if (PlayedSinceMark && !Closing && !file.isEmpty() && QFileInfo(file).isFile() &&
-            mp->Position() > 0 && AskYesNo(QStringLiteral("Update Resume point before exiting?")))
-            SaveResumePoint();
-    });
-    Closing = true;
-    step([this] { SaveOptions(); });
+    // Every step ran; their errors are shown together at the end.
     if (!errors.isEmpty()) ShowDefaultError(errors.join(QLatin1Char('\n')));
     return true;
 }
@@ -455,7 +460,7 @@ void TfrmMain::closeEvent(QCloseEvent* e) {
         // A failed save must not keep the window from closing.
         ShowDefaultError(QString::fromUtf8(ex.what()));
         ok = true;
-        Closing = true;
+        app.Closing = true;
     }
     if (!ok) {
         e->ignore();
@@ -463,8 +468,8 @@ void TfrmMain::closeEvent(QCloseEvent* e) {
     }
     formClosed = true;
     e->accept();
-    tmr->stop();
-    mp->Close();
+    session.tmr->stop();
+    session.mp->Close();
     // Dialogs may still be shown (import, options): closing the main window ends the run.
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
 }
@@ -495,17 +500,236 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
     return QMainWindow::eventFilter(watched, e);
 }
 
-void TfrmMain::resizeEvent(QResizeEvent* e) {
-    QMainWindow::resizeEvent(e);
-    if (Activated) ArrangeControls();
-}
-
-QString TfrmMain::DlgOpenFilter() {
-    return QStringLiteral("MP3 files (*.mp3)|*.mp3|All supported formats "
-                          "(mp3,wav,avi,mpg/mpeg,mid/midi)|*.mp3;*.wav;*.avi;*.mpg;*.mpeg;*.mid;"
-                          "*.midi|All files (not advised)|*.*");
-}
+// ---------------------------------------------------------------- playback strip
 
 QString TfrmMain::StatusText(int panel) const {
     return panel >= 0 && panel < 3 ? sbPanels[panel]->text() : QString();
+}
+
+void TfrmMain::cmdPlayClick() {
+    session.PlayPause();
+}
+
+void TfrmMain::tmrTimer() {
+    session.Tick();
+}
+
+void TfrmMain::sbPosChange() {
+    if (!Updating) session.PositionBarMoved(sbPos->value());
+}
+
+void TfrmMain::cmdBrowseClick() {
+    session.Browse();
+}
+
+void TfrmMain::cmbFileChange() {
+    session.FileTyped();
+}
+
+void TfrmMain::cmbFileSelect() {
+    session.FileBoxEdited(cmbFile->currentText());
+    session.RecentPicked();
+}
+
+void TfrmMain::cmdResumeClick() {
+    session.Resume();
+}
+
+void TfrmMain::cmdPrevClick() {
+    session.Prev();
+}
+
+void TfrmMain::cmdNextClick() {
+    session.Next();
+}
+
+void TfrmMain::mnuGoOffsetClick() {
+    session.GoToOffset();
+}
+
+// ---------------------------------------------------------------- volume
+
+void TfrmMain::InitMixer() {
+    try {
+        TMixerVolume volume;
+        mixer.GetVolume(0, -1, volume);
+        if (volume.Left > tbVolume->maximum()) {
+            // Boosted past 100 %: the bar shows full, and the boost stays until
+            // the user moves the bar.
+            const QSignalBlocker quiet(tbVolume);
+            tbVolume->setValue(tbVolume->maximum());
+            return;
+        }
+        // No volume control (or no mixer) reads -1: the bar's minimum. A value
+        // that differs from the bar's runs its change handler, which writes it
+        // back to both channels and switches the mute off.
+        tbVolume->setValue(std::max(volume.Left, tbVolume->minimum()));
+    } catch (const std::exception& e) {
+        ShowMessage(QStringLiteral("InitMixer() - ") + QString::fromUtf8(e.what()));
+    }
+}
+
+void TfrmMain::tbVolumeChange() {
+    if (Updating) return;
+    const QScopedValueRollback<bool> updating(Updating, true);
+    const int volume = tbVolume->value();
+    mixer.SetVolume(0, -1, volume, volume, 0);
+}
+
+void TfrmMain::SetVolume(int value) {
+    tbVolume->setValue(value);
+}
+
+int TfrmMain::Volume() const {
+    return tbVolume->value();
+}
+
+// ---------------------------------------------------------------- keyboard, About, options
+
+void TfrmMain::FormKeyDown(int key) {
+    switch (key) {
+    case Qt::Key_Delete:
+        if (TreeFocused) mnuDelBMClick();
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (TreeFocused) tvDblClick();
+        break;
+    case Qt::Key_Insert:
+        cmdBookmarkClick();
+        break;
+    case Qt::Key_F1:
+        if (dlg.Debug) {
+            dlg.Debug->show();
+            dlg.Debug->raise();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void TfrmMain::tvEnter() {
+    TreeFocused = true;
+}
+
+void TfrmMain::tvExit() {
+    TreeFocused = false;
+}
+
+void TfrmMain::cmdAboutClick() {
+    if (dlg.About) dlg.About->exec();
+}
+
+void TfrmMain::LoadOptions() {
+    if (!dlg.Options) return;
+    if (!app.DataFolder.isEmpty()) {
+        TOptionsFile options = dlg.Options->Options();
+        QString error;
+        if (LoadOptionsFile(app.DataFile(OptionsFileName()), options, &error))
+            dlg.Options->SetOptions(options);
+        else
+            // A damaged file costs the saved options, not the rest of start-up.
+            ShowDefaultError(error);
+    }
+    tv->setFont(dlg.Options->PanelFont());
+    dlg.Options->SetTreeFont(tv->font());
+}
+
+void TfrmMain::SetTreeFont(const QFont& font) {
+    tv->setFont(font);
+}
+
+void TfrmMain::SaveOptions() {
+    if (!dlg.Options || app.DataFolder.isEmpty()) return;
+    QString error;
+    if (!SaveOptionsFile(app.DataFile(OptionsFileName()), dlg.Options->Options(), &error))
+        ShowDefaultError(error);
+}
+
+void TfrmMain::cmdOptionsClick() {
+    if (!dlg.Options) return;
+    dlg.Options->show();
+    dlg.Options->raise();
+    dlg.Options->activateWindow();
+}
+
+// ---------------------------------------------------------------- bookmark commands
+
+void TfrmMain::cmdBookmarkClick() {
+    const QString file = session.FileText();
+    if (file.isEmpty() || !QFileInfo(file).isFile()) {
+        ShowMessage(QStringLiteral("Please open a valid media file."));
+        return;
+    }
+    if (const QString refusal = bookmarks.BookmarkRefusal(file); !refusal.isEmpty()) {
+        ShowMessage(refusal);
+        return;
+    }
+    if (dlg.BM) dlg.BM->Ask(file, session.mp->Position(), StatusText(1));
+}
+
+void TfrmMain::tvDblClick() {
+    session.GoToSelectedBookmark();
+}
+
+void TfrmMain::cmdRenameClick() {
+    bookmarks.RenameSelected();
+}
+
+void TfrmMain::mnuDelBMClick() {
+    bookmarks.DeleteSelected();
+}
+
+void TfrmMain::cmdCompactClick() {
+    bookmarks.Compact();
+}
+
+void TfrmMain::mnuImportClick() {
+    if (bookmarks.LongOperationRunning() || !dlg.Import) return;
+    if (app.StorePath.isEmpty()) {
+        ShowMessage(
+            QStringLiteral("Bookmarks cannot be saved until the data folder can be created."));
+        return;
+    }
+    dlg.Import->show();
+    dlg.Import->raise();
+    dlg.Import->activateWindow();
+}
+
+void TfrmMain::cmdTagEditorClick() {
+    if (bookmarks.LongOperationRunning() || !dlg.Edit) return;
+    const QString file = TrimCtl(session.FileText());
+    if (!file.isEmpty()) {
+        dlg.Edit->OpenOn(file);
+        return;
+    }
+    if (!tree.Selected().isEmpty()) {
+        mnuEditTagClick();
+        return;
+    }
+    dlg.Edit->TargetName.clear();
+    dlg.Edit->Open();
+}
+
+void TfrmMain::mnuEditTagClick() {
+    if (bookmarks.LongOperationRunning() || !dlg.Edit) return;
+    TBookmarkTree::Node* node = tree.Focused();
+    if (!node) return;
+    dlg.Edit->TargetName.clear();
+    const TBookmarkTree::Node* source =
+        node->IsBookmark() ? node : (node->Children.empty() ? nullptr : node->Children.front());
+    QString file;
+    if (source) {
+        try {
+            const TBookmark bm = bookmarks.BookmarkFromNode(source);
+            if (bm.Valid) file = bm.Rec.FilePath;
+        } catch (const std::exception&) {
+            // An unreadable store only means the editor opens where it was.
+        }
+    }
+    if (file.isEmpty())
+        dlg.Edit->Open();
+    else
+        dlg.Edit->OpenOn(file);
 }

@@ -1,45 +1,41 @@
-// Bookmark commands: create, go, rename, delete, compact, repoint.
+#include "bookmarks/bookmarkcommands.h"
 
-#include "app/application.h"
-#include "app/dialogs.h"
-#include "app/tfrmmain.h"
-#include "bookmarks/bookmark.h"
-#include "bookmarks/tfrmbm.h"
-#include "bookmarks/tfrmimport.h"
-#include "bookmarks/tfrmmissing.h"
-#include "bookmarks/treefile.h"
-#include "playback/bmhistory.h"
-#include "playback/mediaplayer.h"
 #include "tags/mp3.h"
-#include "tags/tfrmedit.h"
+#include "util/appstate.h"
+#include "util/dialogs.h"
 #include "util/errors.h"
 #include "util/options.h"
 
-#include <QAction>
-#include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QLabel>
-#include <QMenu>
-#include <QPushButton>
 #include <QScopedValueRollback>
-#include <QTreeWidget>
+#include <QSet>
+#include <exception>
 
 namespace {
 
 const QString kNoDataFolder =
     QStringLiteral("Bookmarks cannot be saved until the data folder can be created.");
 
+// Events run at the first step and then every 30 ms: often enough for a
+// responsive window, rarely enough not to cost more than the work.
+const int kEventsEveryMs = 30;
+const int kFileEventsEveryMs = 100;
+
 } // namespace
 
-std::function<bool()> TfrmMain::throttledEvents() {
-    // Events run at the first step and then every 30 ms: often enough for a
-    // responsive window, rarely enough not to cost more than the work.
+TBookmarkCommands::TBookmarkCommands(TAppState& appState, TBookmarkTree& bookmarkTree,
+                                     QObject* parent)
+    : QObject(parent), app(appState), tree(bookmarkTree) {}
+
+std::function<bool()> TBookmarkCommands::ThrottledEvents() {
     auto timer = std::make_shared<QElapsedTimer>();
     return [timer] {
-        if (!timer->isValid() || timer->elapsed() >= 30) {
+        if (!timer->isValid() || timer->elapsed() >= kEventsEveryMs) {
             QCoreApplication::processEvents();
             timer->start();
         }
@@ -49,97 +45,223 @@ std::function<bool()> TfrmMain::throttledEvents() {
 
 // ---------------------------------------------------------------- long operations
 
-TfrmMain::TLongOperation::TLongOperation(TfrmMain* window, const QString& caption)
-    : w(window), previousCaption(window->windowTitle()) {
-    if (w->longOperations++ == 0) w->lockCommands(true);
-    w->setWindowTitle(caption);
+TBookmarkCommands::TLongOperation::TLongOperation(TBookmarkCommands& commands,
+                                                  const QString& caption)
+    : c(commands), previousCaption(commands.app.Caption()) {
+    if (c.longOperations++ == 0) emit c.BusyChanged(true);
+    c.app.SetCaption(caption);
 }
 
-TfrmMain::TLongOperation::~TLongOperation() {
-    if (--w->longOperations > 0) {
-        w->setWindowTitle(previousCaption);
+TBookmarkCommands::TLongOperation::~TLongOperation() {
+    if (--c.longOperations > 0) {
+        c.app.SetCaption(previousCaption);
         return;
     }
-    w->lockCommands(false);
-    w->setWindowTitle(QStringLiteral("Narrabel"));
+    emit c.BusyChanged(false);
+    c.app.SetCaption(QStringLiteral("Narrabel"));
 }
 
-void TfrmMain::lockCommands(bool lock) {
-    if (!lock) {
-        for (const auto& [widget, enabled] : lockedWidgets)
-            if (widget) widget->setEnabled(enabled);
-        for (const auto& [action, enabled] : lockedActions)
-            if (action) action->setEnabled(enabled);
-        lockedWidgets.clear();
-        lockedActions.clear();
+// ---------------------------------------------------------------- records
+
+void TBookmarkCommands::writeBookmark(TBookmark& bm, const TMP3Rec* tag) {
+    TWriteContext ctx;
+    ctx.Closing = app.Closing;
+    // A bookmark made while a delete runs is no part of it: it is described as always.
+    ctx.Deleting = Deleting && bm.Rec.RecNo != 0;
+    ctx.AlwaysInsert = AppOptions().AlwaysInsert;
+    ctx.AutoExtra = AppOptions().AutoExtra;
+    ctx.EditList = app.EditList.get();
+    if (DescriptionNeeded(bm.Rec, ctx)) {
+        if (tag) {
+            ctx.Tag = *tag;
+        } else {
+            ReadTag(bm.Rec.FilePath);
+            ctx.Tag = CurrentTag();
+        }
+    }
+    QString error;
+    if (!WriteBookmark(bm, app.StorePath, ctx, &error)) throw NarrabelError(error);
+}
+
+void TBookmarkCommands::markDeleted(TBookmark& bm) {
+    QString error;
+    if (!MarkDeleted(bm, app.StorePath, QDateTime::currentDateTime(), &error))
+        throw NarrabelError(error);
+}
+
+TBookmark TBookmarkCommands::BookmarkFromNode(const Node* node) const {
+    if (!node) return TBookmark();
+    return TBookmark(app.StorePath, NodeRecordNumber(node->Text));
+}
+
+// ---------------------------------------------------------------- the tree
+
+QString TBookmarkCommands::ApplyNameMap(const QString& name) {
+    if (app.DataFolder.isEmpty()) return name;
+    // The map is read again only when the file changed.
+    static QString cachedPath;
+    static QDateTime cachedTime;
+    static qint64 cachedSize = -1;
+    static TNameMap cached;
+    const QString path = app.DataFile(MapFileName());
+    QFileInfo fi(path);
+    if (!fi.exists()) return name;
+    if (path != cachedPath || fi.lastModified() != cachedTime || fi.size() != cachedSize) {
+        cached = TNameMap::Load(path);
+        cachedPath = path;
+        cachedTime = fi.lastModified();
+        cachedSize = fi.size();
+    }
+    return cached.Apply(name);
+}
+
+void TBookmarkCommands::AppendNameMap(const QString& oldName, const QString& newName) {
+    if (app.DataFolder.isEmpty()) return;
+    QString error;
+    if (!::AppendNameMap(app.DataFile(MapFileName()), oldName, newName, &error))
+        throw NarrabelError(error);
+}
+
+QString TBookmarkCommands::outerNameOf(const QString& path, const TMP3Rec* tag) {
+    if (BatchAdding) {
+        auto it = batchNames.constFind(path);
+        if (it != batchNames.constEnd()) return *it;
+    }
+    QString name;
+    if (tag) {
+        name = tag->Artist;
+    } else {
+        ReadTag(path);
+        name = CurrentTag().Artist;
+    }
+    if (name.isEmpty()) name = path;
+    name = ApplyNameMap(name);
+    if (BatchAdding) batchNames.insert(path, name);
+    return name;
+}
+
+void TBookmarkCommands::AddBookmarkNode(const TBookmarkRec& rec, const TMP3Rec* tag) {
+    const QString name = outerNameOf(rec.FilePath, tag);
+    const bool sortNow = !BatchAdding;
+    Node* outer = tree.FindOuterNode(name);
+    if (!outer) outer = tree.AddAuthor(name, sortNow);
+    tree.AddBookmark(outer, BookmarkNodeText(rec.Description, rec.RecNo), sortNow);
+    if (sortNow) SaveTreeFile();
+}
+
+TBookmarkCommands::Node* TBookmarkCommands::LatestChildNode(Node* outer) {
+    if (!outer || outer->Children.empty()) return nullptr;
+    QStringList texts;
+    texts.reserve(int(outer->Children.size()));
+    for (const Node* child : outer->Children)
+        texts << child->Text;
+    const int64_t n = BookmarkIndex(app.StorePath).LatestChildRecord(texts);
+    // Only this author's bookmarks, by the number their texts end in: a text
+    // anywhere else may still hold that number from before a compaction.
+    for (Node* child : outer->Children)
+        if (NodeRecordNumber(child->Text) == n) return child;
+    return nullptr;
+}
+
+void TBookmarkCommands::SelectNodeByText(const QString& text) {
+    if (Node* node = tree.FindByText(text)) tree.Select(node);
+}
+
+void TBookmarkCommands::SaveTreeFile() {
+    if (app.DataFolder.isEmpty()) return;
+    const QString path = app.DataFile(TreeFileName());
+    if (treeIncomplete) {
+        // The partial tree would hide the rest of the store at every start; an
+        // older file would lack this change. Without one, the next start builds
+        // the tree from the store, which holds every change.
+        QFile::remove(path);
         return;
     }
-    QList<QWidget*> widgets{cmdRename, cmdDelBM, cmdCompact, cmdImport, cmdTagEditor};
-    if (frmImport) widgets << frmImport->cmdOk;
-    if (frmMissing) widgets << frmMissing->cmdRepoint << frmMissing->cmdDelete;
-    // The tag editor deletes files with their bookmarks and renames them.
-    if (frmEdit) widgets << frmEdit;
-    for (QWidget* widget : widgets) {
-        lockedWidgets.append({widget, !widget->testAttribute(Qt::WA_ForceDisabled)});
-        widget->setEnabled(false);
+    QString error;
+    if (!::SaveTreeFile(path, tree.Lines(), &error)) {
+        // An older file would bring back a tree without this change at the next
+        // start; without one, the next start builds the tree from the store.
+        QFile::remove(path);
+        throw NarrabelError(error);
     }
-    for (QAction* action : pop->actions()) {
-        static const QStringList names{"mnuRename", "mnuDelBM", "mnuCompact", "mnuImport",
-                                       "mnuEditTag"};
-        if (!names.contains(action->objectName())) continue;
-        lockedActions.append({action, action->isEnabled()});
-        action->setEnabled(false);
+}
+
+void TBookmarkCommands::LoadTree() {
+    if (app.StorePath.isEmpty() || !QFileInfo::exists(app.StorePath)) return;
+    QVector<TTreeLine> lines;
+    if (LoadTreeFile(app.DataFile(TreeFileName()), lines)) {
+        tree.Load(lines);
+        treeIncomplete = false;
+        BookmarkIndex(app.StorePath); // paid once at start-up rather than by the first Browse
+        return;
     }
+    tree.Clear();
+    treeIncomplete = true; // until every record has been read
+    // The walk stops at the records that were there when it began: a bookmark
+    // made meanwhile adds its own node and must not come back a second time.
+    const int64_t count = StoreRecordCount(app.StorePath);
+    bool stopped = false, read = false;
+    QString error;
+    {
+        TLongOperation op(*this, QStringLiteral("Narrabel - Building tree view..."));
+        QScopedValueRollback<bool> batch(BatchAdding, true);
+        batchNames.clear();
+        const auto step = ThrottledEvents();
+        int64_t place = 0;
+        read = ForEachRecord(
+            app.StorePath,
+            [&](const TBookmarkRec& rec) {
+                if (++place > count) return false;
+                step();
+                if (app.Closing) {
+                    stopped = true;
+                    return false;
+                }
+                if (!rec.Deleted()) AddBookmarkNode(rec);
+                return true;
+            },
+            &error);
+        batchNames.clear();
+    }
+    if (stopped) return; // no tree file: the next start builds the tree again
+    tree.Sort();
+    if (read) {
+        treeIncomplete = false;
+        SaveTreeFile();
+        BookmarkIndex(app.StorePath);
+    } else {
+        // A tree file of what could be read would hide the rest at every start.
+        ShowDefaultError(error);
+    }
+    emit TreeRebuilt();
+}
+
+void TBookmarkCommands::removeNode(Node* node) {
+    // Every bookmark node that leaves the tree by the user's Delete has its
+    // record marked deleted first.
+    if (Deleting) {
+        for (Node* child : node->Children) {
+            TBookmark bm = BookmarkFromNode(child);
+            if (bm.Valid) markDeleted(bm);
+        }
+        if (node->IsBookmark()) {
+            TBookmark bm = BookmarkFromNode(node);
+            if (bm.Valid) markDeleted(bm);
+        }
+    }
+    tree.Remove(node);
 }
 
 // ---------------------------------------------------------------- commands
 
-QString TfrmMain::BookmarkRefusal(const QString& path) const {
-    if (StorePath.isEmpty()) return kNoDataFolder;
+QString TBookmarkCommands::BookmarkRefusal(const QString& path) const {
+    if (app.StorePath.isEmpty()) return kNoDataFolder;
     if (!PathFitsStore(path)) return PathTooLongMessage();
     return {};
 }
 
-// Stores a bookmark record with the main window's flags and switches.
-static void writeBookmark(TfrmMain* w, TBookmark& bm) {
-    TWriteContext ctx;
-    ctx.Closing = w->Closing;
-    // A bookmark made while a delete runs is no part of it: it is described as always.
-    ctx.Deleting = w->Deleting && bm.Rec.RecNo != 0;
-    ctx.AlwaysInsert = AppOptions().AlwaysInsert;
-    ctx.AutoExtra = AppOptions().AutoExtra;
-    ctx.EditList = w->EditList.get();
-    if (DescriptionNeeded(bm.Rec, ctx)) {
-        ReadTag(bm.Rec.FilePath);
-        ctx.Tag = CurrentTag();
-    }
-    QString error;
-    if (!WriteBookmark(bm, w->StorePath, ctx, &error)) throw NarrabelError(error);
-}
-
-static void markDeleted(TfrmMain* w, TBookmark& bm) {
-    QString error;
-    if (!MarkDeleted(bm, w->StorePath, QDateTime::currentDateTime(), &error))
-        throw NarrabelError(error);
-}
-
-void TfrmMain::cmdBookmarkClick() {
-    const QString file = cmbFile->currentText();
-    if (file.isEmpty() || !QFileInfo(file).isFile()) {
-        ShowMessage(QStringLiteral("Please open a valid media file."));
-        return;
-    }
-    if (const QString refusal = BookmarkRefusal(file); !refusal.isEmpty()) {
-        ShowMessage(refusal);
-        return;
-    }
-    frmBM->pnlPos->setText(FormatThousands(QString::number(mp->Position())) + QStringLiteral(" (") +
-                           StatusText(1) + QStringLiteral(")"));
-    frmBM->pnlFile->setText(ExtractFileName(file));
-    frmBM->exec();
-}
-
-void TfrmMain::SaveNewBookmark(const QString& path, int32_t position, const QString& description) {
+void TBookmarkCommands::SaveNewBookmark(const QString& path, int32_t position,
+                                        const QString& description) {
     if (const QString refusal = BookmarkRefusal(path); !refusal.isEmpty())
         throw NarrabelError(refusal);
     TBookmark bm;
@@ -147,15 +269,22 @@ void TfrmMain::SaveNewBookmark(const QString& path, int32_t position, const QStr
     bm.Rec.FilePath = path;
     bm.Rec.Description = CutUtf8(description, TBookmarkRec::PathCapacity);
     bm.Rec.Position = position;
-    writeBookmark(this, bm);
-    AddBookmarkNode(bm.Rec);
+    // One read of the tag serves the description and the author.
+    TMP3Rec tag;
+    const TMP3Rec* read = nullptr;
+    if (!app.Closing) {
+        ReadTag(path);
+        tag = CurrentTag();
+        read = &tag;
+    }
+    writeBookmark(bm, read);
+    AddBookmarkNode(bm.Rec, read);
     if (!BatchAdding) SelectNodeByText(BookmarkNodeText(bm.Rec.Description, bm.Rec.RecNo));
-    PlayedSinceMark = false;
-    LastMarkTime = QDateTime::currentDateTime();
+    emit BookmarkStored();
 }
 
-QString TfrmMain::FindOrAddStartBookmark(const QString& path, TStartBookmark* outcome,
-                                         QString* refusal) {
+QString TBookmarkCommands::FindOrAddStartBookmark(const QString& path, TStartBookmark* outcome,
+                                                  QString* refusal) {
     TStartBookmark ignored;
     TStartBookmark& out = outcome ? *outcome : ignored;
     out = TStartBookmark::NotStored;
@@ -165,25 +294,23 @@ QString TfrmMain::FindOrAddStartBookmark(const QString& path, TStartBookmark* ou
         return {};
     }
     // The last node in tree order whose record names this file wins; the
-    // store's index and the node cache stand in for reading every record.
+    // store's index and the tree's lookups stand in for reading every record.
     QString result;
-    if (QFileInfo::exists(StorePath)) {
-        const TBookmarkIndex& index = BookmarkIndex(StorePath);
-        if (!treeCachesValid) rebuildTreeCaches();
-        QTreeWidgetItem* best = nullptr;
+    if (QFileInfo::exists(app.StorePath)) {
+        const TBookmarkIndex& index = BookmarkIndex(app.StorePath);
+        Node* best = nullptr;
         QPair<int, int> bestPos(-1, -1);
         for (int32_t recNo : index.LiveRecordsOf(path)) {
-            QTreeWidgetItem* node = nodeByRecNo.value(recNo, nullptr);
-            if (!node || !node->parent()) continue;
-            const QPair<int, int> pos(tv->indexOfTopLevelItem(node->parent()),
-                                      node->parent()->indexOfChild(node));
+            Node* node = tree.FindByRecNo(recNo);
+            if (!node || !node->Parent) continue;
+            const QPair<int, int> pos(tree.IndexOf(node->Parent), tree.IndexOf(node));
             if (pos > bestPos) {
                 bestPos = pos;
                 best = node;
             }
         }
         if (best) {
-            if (const TBookmarkRec* rec = index.At(::NodeRecordNumber(best->text(0))))
+            if (const TBookmarkRec* rec = index.At(NodeRecordNumber(best->Text)))
                 result = rec->Description;
         }
     }
@@ -196,164 +323,78 @@ QString TfrmMain::FindOrAddStartBookmark(const QString& path, TStartBookmark* ou
     return {};
 }
 
-void TfrmMain::tvDblClick() {
-    GoToSelectedBookmark();
-}
-
-void TfrmMain::GoToSelectedBookmark() {
-    QTreeWidgetItem* node = tv->currentItem();
-    if (!node || !node->isSelected()) {
-        const auto sel = tv->selectedItems();
-        if (sel.isEmpty()) return;
-        node = sel.first();
-    }
-    AskBookmarkProgress();
-    if (!IsBookmarkNode(node)) {
-        node = LatestChildNode(node);
-        if (!node) return;
-        tv->clearSelection();
-        tv->setCurrentItem(node);
-        node->setSelected(true);
-    }
-    std::unique_ptr<TBookmark> bm = BookmarkFromNode(node);
-    // A node whose record was deleted is a leftover, never a file to look for.
-    if (!bm->Valid || bm->Rec.Deleted()) {
-        ShowMessage(QStringLiteral("lookup failed: ") + node->text(0));
-        return;
-    }
-    if (QFileInfo(bm->Rec.FilePath).isFile()) {
-        cmbFile->setEditText(bm->Rec.FilePath);
-        OpenCurrentFile();
-        PlayFrom(bm->Rec.Position);
-        History->AddBookmark(*bm);
-        return;
-    }
-    // The audio file has gone: repoint, delete or leave this bookmark.
-    SetStatus(0, QStringLiteral("Error"));
-    frmMissing->Fill(bm->Rec.FilePath, bm->Rec.Stamp, bm->Rec.Position);
-    switch (frmMissing->Ask()) {
-    case TfrmMissing::Ignore:
-        break;
-    case TfrmMissing::Repoint: {
-        std::optional<QString> chosen =
-            Dlg().OpenFile(this, QStringLiteral("Open"), ExtractFilePath(bm->Rec.FilePath),
-                           DlgOpenFilter(), AppOptions().MoreFormats ? 2 : 1);
-        if (!chosen) break;
-        if (!PathFitsStore(*chosen)) {
-            ShowMessage(PathTooLongMessage());
-            break;
-        }
-        bm->Rec.FilePath = *chosen;
-        writeBookmark(this, *bm);
-        GoToSelectedBookmark();
-        break;
-    }
-    case TfrmMissing::Delete: {
-        markDeleted(this, *bm);
-        QTreeWidgetItem* parent = node->parent();
-        const bool only = parent && parent->childCount() == 1;
-        // The author goes with its only bookmark; the store keeps the record marked.
-        delete (only ? parent : node);
-        noteTreeChanged();
-        SaveTreeFile();
-        break;
-    }
-    }
-}
-
-void TfrmMain::cmdRenameClick() {
+void TBookmarkCommands::RenameSelected() {
     if (LongOperationRunning()) return;
-    QTreeWidgetItem* node = tv->currentItem();
-    if (!node || !node->isSelected()) return;
-    if (IsBookmarkNode(node)) {
-        std::unique_ptr<TBookmark> bm = BookmarkFromNode(node);
-        if (!bm->Valid || bm->Rec.Deleted()) {
-            ShowMessage(QStringLiteral("lookup failed: ") + node->text(0));
+    Node* node = tree.CurrentSelected();
+    if (!node) return;
+    if (node->IsBookmark()) {
+        TBookmark bm = BookmarkFromNode(node);
+        if (!bm.Valid || bm.Rec.Deleted()) {
+            ShowMessage(QStringLiteral("lookup failed: ") + node->Text);
             return;
         }
         std::optional<QString> entry =
-            Dlg().Input(this, QStringLiteral("Rename Bookmark"),
-                        QStringLiteral("Alias/Description"), bm->Rec.Description);
-        if (!entry) return;
-        bm->Rec.Description = CutUtf8(*entry, TBookmarkRec::PathCapacity);
-        writeBookmark(this, *bm);
-        QTreeWidgetItem* parent = node->parent();
-        parent->removeChild(node);
-        node->setText(0, BookmarkNodeText(bm->Rec.Description, bm->Rec.RecNo));
-        insertSorted(parent, node);
-        noteTreeChanged();
-        tv->setCurrentItem(node);
-        node->setSelected(true);
+            Dlg().Input(QStringLiteral("Rename Bookmark"), QStringLiteral("Alias/Description"),
+                        bm.Rec.Description);
+        if (!entry || !tree.Contains(node)) return;
+        bm.Rec.Description = CutUtf8(*entry, TBookmarkRec::PathCapacity);
+        writeBookmark(bm);
+        tree.SetText(node, BookmarkNodeText(bm.Rec.Description, bm.Rec.RecNo));
+        tree.Select(node, false);
         SaveTreeFile();
         return;
     }
-    std::optional<QString> entry = Dlg().Input(this, QStringLiteral("Rename outer node"),
-                                               QStringLiteral("Artist/Author"), node->text(0));
-    if (!entry || entry->trimmed().isEmpty()) return;
-    AppendNameMap(node->text(0), *entry);
-    const int index = tv->indexOfTopLevelItem(node);
-    tv->takeTopLevelItem(index);
-    node->setText(0, *entry);
-    insertSorted(nullptr, node);
-    noteTreeChanged();
-    tv->setCurrentItem(node);
-    node->setSelected(true);
+    std::optional<QString> entry = Dlg().Input(QStringLiteral("Rename outer node"),
+                                               QStringLiteral("Artist/Author"), node->Text);
+    if (!entry || entry->trimmed().isEmpty() || !tree.Contains(node)) return;
+    AppendNameMap(node->Text, *entry);
+    tree.SetText(node, *entry);
+    tree.Select(node, false);
     SaveTreeFile();
 }
 
-void TfrmMain::tvDeletion(QTreeWidgetItem* node) {
-    if (!Deleting || !IsBookmarkNode(node)) return;
-    std::unique_ptr<TBookmark> bm = BookmarkFromNode(node);
-    if (bm->Valid) markDeleted(this, *bm);
-}
-
-void TfrmMain::mnuDelBMClick() {
+void TBookmarkCommands::DeleteSelected() {
     if (LongOperationRunning()) return;
-    QList<QTreeWidgetItem*> selected = tv->selectedItems();
+    const QList<Node*> selected = tree.Selected();
     if (selected.isEmpty()) return;
     if (!AskYesNo(QStringLiteral("Delete selected item(s)?"))) return;
     QString reselect;
-    QTreeWidgetItem* focused = tv->currentItem();
-    if (!focused || !focused->isSelected()) focused = selected.last();
-    {
-        QTreeWidgetItem* parent = focused->parent();
-        const int i = parent ? parent->indexOfChild(focused) : tv->indexOfTopLevelItem(focused);
-        QTreeWidgetItem* prev =
-            i > 0 ? (parent ? parent->child(i - 1) : tv->topLevelItem(i - 1)) : nullptr;
-        if (prev)
-            reselect = prev->text(0);
-        else if (parent)
-            reselect = parent->text(0);
+    Node* focused = tree.CurrentSelected();
+    if (!focused) focused = selected.last();
+    if (tree.Contains(focused)) {
+        const int i = tree.IndexOf(focused);
+        const std::vector<Node*>& siblings =
+            focused->Parent ? focused->Parent->Children : tree.Authors();
+        if (i > 0)
+            reselect = siblings[size_t(i) - 1]->Text;
+        else if (focused->Parent)
+            reselect = focused->Parent->Text;
     }
     {
-        TLongOperation op(this, QStringLiteral("Narrabel - Removing tree items..."));
+        TLongOperation op(*this, QStringLiteral("Narrabel - Removing tree items..."));
         QScopedValueRollback<bool> deleting(Deleting, true);
         // What goes is fixed now: the selected nodes with the bookmarks of the
         // selected authors. A bookmark made meanwhile is not among them and keeps
         // its author (nodes are only ever added while this runs).
-        const QSet<QTreeWidgetItem*> chosen(selected.begin(), selected.end());
+        const QSet<Node*> chosen(selected.begin(), selected.end());
         struct Target {
-            QTreeWidgetItem* node;
-            QList<QTreeWidgetItem*> children; // an author's bookmarks when the delete began
+            Node* node;
+            std::vector<Node*> children; // an author's bookmarks when the delete began
         };
-        QList<Target> targets;
-        for (QTreeWidgetItem* node : AllNodes()) {
-            if (!chosen.contains(node) || (node->parent() && chosen.contains(node->parent())))
-                continue;
-            Target t{node, {}};
-            for (int i = 0; i < node->childCount(); ++i)
-                t.children.append(node->child(i));
-            targets.append(t);
+        std::vector<Target> targets;
+        for (Node* node : tree.AllNodes()) {
+            if (!chosen.contains(node) || (node->Parent && chosen.contains(node->Parent))) continue;
+            targets.push_back({node, node->Children});
         }
-        const auto step = throttledEvents();
-        for (int i = int(targets.size()) - 1; i >= 0; --i) {
+        const auto step = ThrottledEvents();
+        for (auto t = targets.rbegin(); t != targets.rend(); ++t) {
             step();
-            const Target& t = targets[i];
-            if (t.node->childCount() == t.children.size()) {
-                removeNode(t.node);
+            if (!tree.Contains(t->node)) continue;
+            if (t->node->Children.size() == t->children.size()) {
+                removeNode(t->node);
             } else {
-                for (QTreeWidgetItem* child : t.children)
-                    removeNode(child);
+                for (Node* child : t->children)
+                    if (tree.Contains(child)) removeNode(child);
             }
         }
     }
@@ -361,29 +402,29 @@ void TfrmMain::mnuDelBMClick() {
     if (!reselect.isEmpty()) SelectNodeByText(reselect);
 }
 
-void TfrmMain::cmdCompactClick() {
+void TBookmarkCommands::Compact() {
     if (LongOperationRunning()) return;
-    if (StorePath.isEmpty()) {
+    if (app.StorePath.isEmpty()) {
         ShowMessage(kNoDataFolder);
         return;
     }
     if (!AskYesNo(QStringLiteral("Rebuild database and tree view (application remains usable)?")))
         return;
     CompactStore();
-    if (!Closing) ShowMessage(QStringLiteral("Finished compacting bookmarks."));
+    if (!app.Closing) ShowMessage(QStringLiteral("Finished compacting bookmarks."));
 }
 
-void TfrmMain::CompactStore() {
-    if (StorePath.isEmpty() || !QFileInfo::exists(StorePath)) return;
-    TLongOperation op(this, QStringLiteral("Narrabel - Compacting bookmarks..."));
-    const QString treeFile = DataFolder + TreeFileName();
+void TBookmarkCommands::CompactStore() {
+    if (app.StorePath.isEmpty() || !QFileInfo::exists(app.StorePath)) return;
+    TLongOperation op(*this, QStringLiteral("Narrabel - Compacting bookmarks..."));
+    const QString treeFile = app.DataFile(TreeFileName());
     QString error;
     // The tree file names records by their old numbers: it goes before the
     // renumbered store takes the old one's place.
-    const TCompactResult r = ::CompactStore(StorePath, DataFolder + QStringLiteral("!.tmp"),
-                                            throttledEvents(), &error, {treeFile});
+    const TCompactResult r = ::CompactStore(app.StorePath, app.DataFile(QStringLiteral("!.tmp")),
+                                            ThrottledEvents(), &error, {treeFile});
     if (r == TCompactResult::Failed) {
-        // The store is as it was, and so is the tree on screen: keep it on disk.
+        // The store is as it was, and so is the tree: keep it on disk.
         try {
             if (!QFileInfo::exists(treeFile)) SaveTreeFile();
         } catch (const std::exception&) {
@@ -391,91 +432,133 @@ void TfrmMain::CompactStore() {
         }
         throw NarrabelError(error);
     }
-    tv->clear();
-    noteTreeChanged();
+    tree.Clear();
     LoadTree();
 }
 
-void TfrmMain::RepointBookmarks(const QString& oldPath, const QString& newPath) {
-    if (!HasLiveBookmarks(StorePath, oldPath)) return;
-    TLongOperation op(this, QStringLiteral("Narrabel - Repointing bookmarks..."));
+void TBookmarkCommands::RepointBookmarks(const QString& oldPath, const QString& newPath) {
+    if (!HasLiveBookmarks(app.StorePath, oldPath)) return;
+    TLongOperation op(*this, QStringLiteral("Narrabel - Repointing bookmarks..."));
     QString error;
-    if (::RepointBookmarks(StorePath, oldPath, newPath, throttledEvents(), &error) < 0)
+    if (::RepointBookmarks(app.StorePath, oldPath, newPath, ThrottledEvents(), &error) < 0)
         throw NarrabelError(error);
 }
 
-void TfrmMain::AppendNameMap(const QString& oldName, const QString& newName) {
-    if (DataFolder.isEmpty()) return;
-    QString error;
-    if (!::AppendNameMap(DataFolder + MapFileName(), oldName, newName, &error))
-        throw NarrabelError(error);
-}
-
-void TfrmMain::mnuImportClick() {
-    if (LongOperationRunning()) return;
-    if (StorePath.isEmpty()) {
-        ShowMessage(kNoDataFolder);
-        return;
-    }
-    frmImport->show();
-    frmImport->raise();
-    frmImport->activateWindow();
-}
-
-void TfrmMain::cmdTagEditorClick() {
-    if (LongOperationRunning()) return;
-    const QString file = TrimCtl(cmbFile->currentText());
-    if (!file.isEmpty()) {
-        frmEdit->OpenOn(file);
-        return;
-    }
-    if (!tv->selectedItems().isEmpty()) {
-        mnuEditTagClick();
-        return;
-    }
-    frmEdit->TargetName.clear();
-    frmEdit->Open();
-}
-
-void TfrmMain::mnuEditTagClick() {
-    if (LongOperationRunning()) return;
-    QTreeWidgetItem* node = tv->currentItem();
-    if (!node || !node->isSelected()) {
-        const auto sel = tv->selectedItems();
-        if (sel.isEmpty()) return;
-        node = sel.first();
-    }
-    frmEdit->TargetName.clear();
-    QTreeWidgetItem* source = IsBookmarkNode(node) ? node : node->child(0);
-    QString file;
-    if (source) {
-        try {
-            std::unique_ptr<TBookmark> bm = BookmarkFromNode(source);
-            if (bm->Valid) file = bm->Rec.FilePath;
-        } catch (const std::exception&) {
-            // An unreadable store only means the editor opens where it was.
-        }
-    }
-    if (file.isEmpty())
-        frmEdit->Open();
-    else
-        frmEdit->OpenOn(file);
-}
-
-void TfrmMain::DeleteBookmarksOfFile(const QString& path) {
-    QList<QTreeWidgetItem*> order = AllNodes();
-    for (int i = order.size() - 1; i >= 0; --i) {
-        QTreeWidgetItem* node = order[i];
-        if (IsBookmarkNode(node)) {
-            std::unique_ptr<TBookmark> bm = BookmarkFromNode(node);
-            if (bm->Valid && bm->Rec.FilePath == path) {
-                markDeleted(this, *bm);
-                delete node;
+void TBookmarkCommands::DeleteBookmarksOfFile(const QString& path) {
+    const std::vector<Node*> order = tree.AllNodes();
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        Node* node = *it;
+        if (node->IsBookmark()) {
+            TBookmark bm = BookmarkFromNode(node);
+            if (bm.Valid && bm.Rec.FilePath == path) {
+                markDeleted(bm);
+                tree.Remove(node);
             }
-        } else if (node->childCount() == 0) {
-            delete node; // an author left without bookmarks
+        } else if (node->Children.empty()) {
+            tree.Remove(node); // an author left without bookmarks
         }
     }
-    noteTreeChanged();
     SaveTreeFile();
+}
+
+bool TBookmarkCommands::RepointMissing(TBookmark& bookmark, const QString& newPath) {
+    if (!PathFitsStore(newPath)) {
+        ShowMessage(PathTooLongMessage());
+        return false;
+    }
+    bookmark.Rec.FilePath = newPath;
+    writeBookmark(bookmark);
+    return true;
+}
+
+void TBookmarkCommands::DeleteMissing(TBookmark& bookmark, Node* node) {
+    markDeleted(bookmark);
+    if (!tree.Contains(node)) return;
+    Node* parent = node->Parent;
+    const bool only = parent && parent->Children.size() == 1;
+    // The author goes with its only bookmark; the store keeps the record marked.
+    tree.Remove(only ? parent : node);
+    SaveTreeFile();
+}
+
+// ---------------------------------------------------------------- import
+
+void TBookmarkCommands::scanFolder(const QString& folder, const TImportHooks& hooks,
+                                   TImportCounts& counts, QString& skippedReason,
+                                   const TScanStep& step) {
+    if ((hooks.Stop && hooks.Stop()) || app.Closing) return;
+    QDir::setCurrent(folder);
+    step(folder, QString());
+    const QString base = folder.endsWith('/') ? folder : folder + '/';
+    QDir dir(folder);
+    dir.setSorting(QDir::Unsorted);
+    // Linked folders are not followed: a link back up the tree would never end.
+    dir.setFilter(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (const QString& name : dir.entryList()) {
+        scanFolder(base + name, hooks, counts, skippedReason, step);
+        QDir::setCurrent(folder);
+    }
+    dir.setFilter(QDir::Files);
+    for (const QString& name : dir.entryList()) {
+        const QString path = base + name;
+        if (!IsPlayableFile(path)) continue;
+        TStartBookmark outcome;
+        QString refusal;
+        FindOrAddStartBookmark(path, &outcome, &refusal);
+        if (outcome == TStartBookmark::Added) {
+            ++counts.New;
+        } else if (outcome == TStartBookmark::NotStored) {
+            ++counts.Skipped;
+            skippedReason = refusal;
+        }
+        ++counts.Files;
+        step(folder, name);
+    }
+}
+
+TBookmarkCommands::TImportCounts TBookmarkCommands::Import(const QString& folder,
+                                                           const TImportHooks& hooks,
+                                                           QString* skippedReason) {
+    TImportCounts counts;
+    QString skipped;
+    std::exception_ptr failure;
+    {
+        TLongOperation op(*this, QStringLiteral("Narrabel - Importing bookmarks..."));
+        QScopedValueRollback<bool> batch(BatchAdding, true);
+        batchNames.clear();
+        const QString oldCurrent = QDir::currentPath();
+        QString current = folder, last;
+        QElapsedTimer sinceEvents;
+        // Events run where each folder begins, and within a long folder every
+        // 100 ms, so that the window stays responsive and Cancel is heard.
+        const TScanStep step = [&](const QString& in, const QString& file) {
+            current = in;
+            if (!file.isNull()) {
+                last = file;
+                if (sinceEvents.isValid() && sinceEvents.elapsed() < kFileEventsEveryMs) return;
+            }
+            if (hooks.Progress) hooks.Progress(current, last, counts);
+            QCoreApplication::processEvents();
+            sinceEvents.start();
+        };
+        try {
+            scanFolder(folder, hooks, counts, skipped, step);
+        } catch (...) {
+            failure = std::current_exception(); // reported once the tree is in order
+        }
+        batchNames.clear();
+        QDir::setCurrent(oldCurrent);
+        if (hooks.Progress) hooks.Progress(current, last, counts);
+    }
+    // The bookmarks stored so far are in the tree: it is sorted and saved
+    // however the scan ended, so they are there at the next start too.
+    tree.Sort();
+    try {
+        SaveTreeFile();
+    } catch (...) {
+        if (!failure) throw;
+    }
+    if (failure) std::rethrow_exception(failure);
+    if (skippedReason) *skippedReason = skipped;
+    return counts;
 }

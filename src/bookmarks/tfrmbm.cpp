@@ -1,9 +1,9 @@
 #include "bookmarks/tfrmbm.h"
 
-#include "app/application.h"
-#include "app/tfrmmain.h"
-#include "app/widgets.h"
-#include "playback/mediaplayer.h"
+#include "bookmarks/bookmarkcommands.h"
+#include "playback/session.h"
+#include "ui/widgets.h"
+#include "util/qorext.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,8 +14,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TfrmBM::TfrmBM(QWidget* parent) : QDialog(parent) {
-    WindowCreationLog() << QStringLiteral("TfrmBM");
+TfrmBM::TfrmBM(TBookmarkCommands& commands, TListeningSession& listening, QWidget* parent)
+    : QDialog(parent), bookmarks(commands), session(listening) {
     setObjectName(QStringLiteral("frmBM"));
     setWindowTitle(QStringLiteral("New Bookmark"));
     setModal(true);
@@ -49,10 +49,16 @@ void TfrmBM::showEvent(QShowEvent* e) {
     edtDesc->setFocus();
 }
 
+void TfrmBM::Ask(const QString& file, int32_t position, const QString& elapsed) {
+    pnlPos->setText(FormatThousands(QString::number(position)) + QStringLiteral(" (") + elapsed +
+                    QStringLiteral(")"));
+    pnlFile->setText(ExtractFileName(file));
+    exec();
+}
+
 void TfrmBM::cmdOkClick() {
     // The position at this moment, not the one shown when the dialog opened.
-    frmMain->SaveNewBookmark(frmMain->cmbFile->currentText(), frmMain->mp->Position(),
-                             edtDesc->text());
-    if (chkResume->isChecked()) frmMain->SaveResumePoint();
+    bookmarks.SaveNewBookmark(session.FileText(), session.mp->Position(), edtDesc->text());
+    if (chkResume->isChecked()) session.SaveResumePoint();
     accept();
 }

@@ -1,17 +1,22 @@
 #pragma once
 
 #include <QDialog>
+#include <cstdint>
 
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class TBookmarkCommands;
+class TListeningSession;
 
 // New Bookmark: names a bookmark at the playing position.
 class TfrmBM : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmBM(QWidget* parent = nullptr);
+    TfrmBM(TBookmarkCommands& bookmarks, TListeningSession& session, QWidget* parent = nullptr);
+    // Shows the dialog for file at position (elapsed: the time panel's text).
+    void Ask(const QString& file, int32_t position, const QString& elapsed);
     void cmdOkClick();
 
     QLabel* pnlFile = nullptr;
@@ -23,4 +28,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* e) override;
+
+private:
+    TBookmarkCommands& bookmarks;
+    TListeningSession& session;
 };

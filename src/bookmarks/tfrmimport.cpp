@@ -1,14 +1,14 @@
 #include "bookmarks/tfrmimport.h"
 
-#include "app/application.h"
-#include "app/dialogs.h"
-#include "app/tfrmmain.h"
-#include "app/widgets.h"
+#include "bookmarks/bookmarkcommands.h"
+#include "ui/widgets.h"
+#include "util/dialogs.h"
 #include "util/qorext.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -27,8 +27,8 @@ const int kChooserWidth = 321;
 const int kScanWidth = 550;
 } // namespace
 
-TfrmImport::TfrmImport(QWidget* parent) : QDialog(parent) {
-    WindowCreationLog() << QStringLiteral("TfrmImport");
+TfrmImport::TfrmImport(TBookmarkCommands& commands, QWidget* parent)
+    : QDialog(parent), bookmarks(commands) {
     setObjectName(QStringLiteral("frmImport"));
     setWindowTitle(QStringLiteral("Import"));
     // Cannot be closed from its title bar: only Cancel or the end of a scan close it.
@@ -108,8 +108,15 @@ QString TfrmImport::SelectedFolder() const {
     return stv->SelectedFolder();
 }
 
+void TfrmImport::SetBusy(bool isBusy) {
+    if (isBusy == busy) return;
+    busy = isBusy;
+    if (busy) okEnabled = !cmdOk->testAttribute(Qt::WA_ForceDisabled);
+    cmdOk->setEnabled(!busy && okEnabled);
+}
+
 void TfrmImport::cmdOkClick() {
-    if (frmMain->LongOperationRunning()) return;
+    if (bookmarks.LongOperationRunning()) return;
     const QString folder = SelectedFolder();
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
         ShowMessage(QStringLiteral("Please select a starting folder."));
@@ -142,92 +149,58 @@ void TfrmImport::cmdCancelImportClick() {
     if (AskYesNo(QStringLiteral("Cancel?"))) StopRequested = true;
 }
 
-void TfrmImport::increment(QLabel* label, const QString& prefix) {
-    const int64_t n = ParseLooseInt(label->text()) + 1;
-    label->setText(prefix + FormatThousands(QString::number(n)));
+void TfrmImport::showChooser() {
+    pnlPrg->hide();
+    lblChoose->show();
+    cmdOk->show();
+    cmdCancel->show();
+    stv->setFixedWidth(kChooserWidth);
+    adjustSize();
+    scanning = false;
 }
 
 void TfrmImport::ImportFolder() {
     const QString folder = SelectedFolder();
-    const QString oldCurrent = QDir::currentPath();
     lblFiles->setText(QStringLiteral("Files: 0"));
     lblNew->setText(QStringLiteral("New: 0"));
     lblSkipped->setText(QStringLiteral("Skipped: 0"));
-    struct Restore {
-        TfrmImport* w;
-        QString current;
-        ~Restore() {
-            // Whatever ended the scan, the window returns to its chooser and
-            // the process to the folder it was in.
-            w->pnlPrg->hide();
-            w->lblChoose->show();
-            w->cmdOk->show();
-            w->cmdCancel->show();
-            w->stv->setFixedWidth(kChooserWidth);
-            w->adjustSize();
-            w->scanning = false;
-            QDir::setCurrent(current);
+    TBookmarkCommands::TImportHooks hooks;
+    hooks.Stop = [this] { return StopRequested; };
+    // The scan is shown as it goes: its file and the counts, and its folder in
+    // the chooser, which is costly to move, a few times a second.
+    QString shownFolder;
+    QElapsedTimer sinceMoved;
+    hooks.Progress = [&](const QString& in, const QString& file,
+                         const TBookmarkCommands::TImportCounts& counts) {
+        shownFolder = in;
+        if (!sinceMoved.isValid() || sinceMoved.elapsed() >= 100) {
+            SelectFolder(in);
+            sinceMoved.start();
         }
+        pnlFile->setText(file);
+        lblFiles->setText(QStringLiteral("Files: ") +
+                          FormatThousands(QString::number(counts.Files)));
+        lblNew->setText(QStringLiteral("New: ") + FormatThousands(QString::number(counts.New)));
+        lblSkipped->setText(QStringLiteral("Skipped: ") +
+                            FormatThousands(QString::number(counts.Skipped)));
     };
-    std::exception_ptr failure;
-    {
-        TfrmMain::TLongOperation op(frmMain, QStringLiteral("Narrabel - Importing bookmarks..."));
-        QScopedValueRollback<bool> batch(frmMain->BatchAdding, true);
-        Restore restore{this, oldCurrent};
-        scanning = true;
-        try {
-            ScanFolder(folder);
-        } catch (...) {
-            failure = std::current_exception(); // reported once the tree is in order
-        }
-    }
-    // The bookmarks stored so far are in the tree: it is sorted and saved
-    // however the scan ended, so they are there at the next start too.
-    if (StopRequested && !failure) ShowMessage(QStringLiteral("Process stopped."));
-    StopRequested = false;
-    frmMain->tv->collapseAll();
-    frmMain->tv->sortItems(0, Qt::AscendingOrder);
-    hide();
-    if (!skippedReason.isEmpty() && !failure) ShowMessage(skippedReason); // once per import
-    skippedReason.clear();
+    scanning = true;
+    QString skippedReason;
     try {
-        frmMain->SaveTreeFile();
+        bookmarks.Import(folder, hooks, &skippedReason);
     } catch (...) {
-        if (!failure) throw;
+        // Whatever ended the scan, the window returns to its chooser and closes.
+        StopRequested = false;
+        showChooser();
+        hide();
+        throw;
     }
-    if (failure) std::rethrow_exception(failure);
-}
-
-void TfrmImport::ScanFolder(const QString& folder) {
-    if (StopRequested || frmMain->Closing) return;
-    QDir::setCurrent(folder);
-    SelectFolder(folder);
-    QCoreApplication::processEvents();
-    const QString base = folder.endsWith('/') ? folder : folder + '/';
-    QDir dir(folder);
-    dir.setSorting(QDir::Unsorted);
-    // Linked folders are not followed: a link back up the tree would never end.
-    dir.setFilter(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
-    for (const QString& name : dir.entryList()) {
-        ScanFolder(base + name);
-        QDir::setCurrent(folder);
-    }
-    dir.setFilter(QDir::Files);
-    for (const QString& name : dir.entryList()) {
-        const QString path = base + name;
-        if (!IsPlayableFile(path)) continue;
-        pnlFile->setText(name);
-        TfrmMain::TStartBookmark outcome;
-        QString refusal;
-        frmMain->FindOrAddStartBookmark(path, &outcome, &refusal);
-        if (outcome == TfrmMain::TStartBookmark::Added)
-            increment(lblNew, QStringLiteral("New: "));
-        else if (outcome == TfrmMain::TStartBookmark::NotStored) {
-            increment(lblSkipped, QStringLiteral("Skipped: "));
-            skippedReason = refusal;
-        }
-        increment(lblFiles, QStringLiteral("Files: "));
-    }
+    SelectFolder(shownFolder);
+    showChooser();
+    if (StopRequested) ShowMessage(QStringLiteral("Process stopped."));
+    StopRequested = false;
+    hide();
+    if (!skippedReason.isEmpty()) ShowMessage(skippedReason); // once per import
 }
 
 void TfrmImport::closeEvent(QCloseEvent* e) {

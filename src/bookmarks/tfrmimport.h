@@ -4,6 +4,7 @@
 
 class QLabel;
 class QPushButton;
+class TBookmarkCommands;
 class TFolderTree;
 class QWidget;
 
@@ -11,13 +12,14 @@ class QWidget;
 class TfrmImport : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmImport(QWidget* parent = nullptr);
+    explicit TfrmImport(TBookmarkCommands& bookmarks, QWidget* parent = nullptr);
+    // While a long operation runs, no import can start.
+    void SetBusy(bool busy);
 
     void cmdOkClick();
     void cmdCancelClick();
     void cmdCancelImportClick();
     void ImportFolder();
-    void ScanFolder(const QString& folder);
     // Selects a folder in the chooser (and scrolls it into view).
     void SelectFolder(const QString& path);
     QString SelectedFolder() const;
@@ -40,7 +42,9 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
-    void increment(QLabel* label, const QString& prefix);
+    void showChooser();
+    TBookmarkCommands& bookmarks;
     bool scanning = false;
-    QString skippedReason; // why files were skipped, said once at the end
+    bool busy = false;
+    bool okEnabled = true;
 };

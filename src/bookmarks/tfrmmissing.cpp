@@ -1,7 +1,6 @@
 #include "bookmarks/tfrmmissing.h"
 
-#include "app/application.h"
-#include "app/widgets.h"
+#include "ui/widgets.h"
 #include "util/qorext.h"
 
 #include <QFormLayout>
@@ -12,7 +11,6 @@
 #include <QVBoxLayout>
 
 TfrmMissing::TfrmMissing(QWidget* parent) : QDialog(parent) {
-    WindowCreationLog() << QStringLiteral("TfrmMissing");
     setObjectName(QStringLiteral("frmMissing"));
     setWindowTitle(QStringLiteral("Missing Audio Source"));
     setModal(true);
@@ -67,4 +65,9 @@ TfrmMissing::Answer TfrmMissing::Ask() {
     cmdIgnore->setFocus();
     const int r = exec();
     return r == Repoint ? Repoint : r == Delete ? Delete : Ignore;
+}
+
+void TfrmMissing::SetBusy(bool busy) {
+    cmdRepoint->setEnabled(!busy);
+    cmdDelete->setEnabled(!busy);
 }

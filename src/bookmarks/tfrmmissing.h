@@ -16,6 +16,8 @@ public:
     void Fill(const QString& path, const QString& stamp, int32_t position);
     // Shows the dialog modally; closing it any other way counts as Ignore.
     Answer Ask();
+    // While a long operation runs, a bookmark can be neither repointed nor deleted.
+    void SetBusy(bool busy);
 
     QLabel* pnlSrc = nullptr;
     QLabel* pnlTime = nullptr;

@@ -1,7 +1,5 @@
 #include "diag/tfrmabout.h"
 
-#include "app/application.h"
-
 #include <QDialogButtonBox>
 #include <QFrame>
 #include <QLabel>
@@ -9,7 +7,6 @@
 #include <QVBoxLayout>
 
 TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
-    WindowCreationLog() << QStringLiteral("TfrmAbout");
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Narrabel"));
     setModal(true);

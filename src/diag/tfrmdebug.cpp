@@ -1,9 +1,8 @@
 #include "diag/tfrmdebug.h"
 
-#include "app/application.h"
-#include "app/tfrmmain.h"
-#include "app/widgets.h"
 #include "bookmarks/bookmark.h"
+#include "ui/widgets.h"
+#include "util/appstate.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -13,8 +12,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-TfrmDebug::TfrmDebug(QWidget* parent) : QDialog(parent) {
-    WindowCreationLog() << QStringLiteral("TfrmDebug");
+TfrmDebug::TfrmDebug(const TAppState& appState, QWidget* parent) : QDialog(parent), app(appState) {
     setObjectName(QStringLiteral("frmDebug"));
     setWindowTitle(QStringLiteral("Debug"));
     setSizeGripEnabled(true);
@@ -59,7 +57,7 @@ TfrmDebug::TfrmDebug(QWidget* parent) : QDialog(parent) {
 
 void TfrmDebug::cmdDataClick() {
     QString store = StorePath;
-    if (store.isEmpty() && frmMain) store = frmMain->StorePath;
+    if (store.isEmpty()) store = app.StorePath;
     mem->clear();
     if (store.isEmpty()) return;
     // Read errors are not reported: the listing simply ends.

@@ -7,16 +7,17 @@
 class QPlainTextEdit;
 class QPushButton;
 class QWidget;
+class TAppState;
 
 class TfrmDebug : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmDebug(QWidget* parent = nullptr);
+    explicit TfrmDebug(const TAppState& app, QWidget* parent = nullptr);
 
-    // Lists the store named by StorePath (the main window's when empty).
+    // Lists the store named by StorePath (the program's store when empty).
     void cmdDataClick();
     void cmdCloseClick();
-    // The store listed by "&Data"; empty means the main window's StorePath.
+    // The store listed by "&Data"; empty means the program's store.
     QString StorePath;
 
     QWidget* pnlTop = nullptr;
@@ -29,5 +30,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    const TAppState& app;
     bool centred = false;
 };

@@ -611,7 +611,7 @@ struct TMediaPlayer::Impl {
     }
 };
 
-TMediaPlayer::TMediaPlayer(QObject* parent) : QObject(parent), d(std::make_unique<Impl>()) {
+TMediaPlayer::TMediaPlayer(QObject* parent) : TPlayerDevice(parent), d(std::make_unique<Impl>()) {
     d->q = this;
     EnsureGst();
     WarmUpOnce();

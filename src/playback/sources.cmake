@@ -1,19 +1,16 @@
 # Sources of src/playback.
 target_sources(narrabel_core PRIVATE
-    src/playback/bmhistory.cpp
-    src/playback/optionsfile.cpp
+    src/playback/bmhistory.cpp src/playback/bmhistory.h
+    src/playback/optionsfile.cpp src/playback/optionsfile.h
+    src/playback/playerdevice.h
+    src/playback/session.cpp src/playback/session.h
 )
 if(NOT NARRABEL_CORE_ONLY)
+    target_sources(narrabel_sound PRIVATE
+        src/playback/audiomixer.cpp src/playback/audiomixer.h
+        src/playback/mediaplayer.cpp src/playback/mediaplayer.h
+    )
     target_sources(narrabel_gui PRIVATE
-        src/playback/playbackcontrol.cpp
-        src/playback/resumepoint.cpp
-        src/playback/speed.cpp
-        src/playback/historynav.cpp
-        src/playback/volumecontrol.cpp
-        src/playback/keyboard.cpp
-        src/playback/mainoptions.cpp
-        src/playback/mediaplayer.cpp
-        src/playback/audiomixer.cpp
-        src/playback/tfrmoptions.cpp
+        src/playback/tfrmoptions.cpp src/playback/tfrmoptions.h
     )
 endif()

@@ -1,9 +1,7 @@
 #include "playback/tfrmoptions.h"
 
-#include "app/application.h"
-#include "app/dialogs.h"
-#include "app/tfrmmain.h"
-#include "app/widgets.h"
+#include "ui/widgets.h"
+#include "util/dialogs.h"
 #include "util/options.h"
 
 #include <QCheckBox>
@@ -34,7 +32,6 @@ QCheckBox* makeCheck(QWidget* parent, const char* name, const TCheckProps& props
 } // namespace
 
 TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
-    WindowCreationLog() << QStringLiteral("TfrmOptions");
     setObjectName(QStringLiteral("frmOptions"));
     setWindowTitle(QStringLiteral("Options"));
     kept = TOptionsFile::Designed();
@@ -47,6 +44,7 @@ TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
     pnlFont->setAlignment(Qt::AlignCenter);
     pnlFont->setMinimumHeight(33);
     pnlFont->setFont(designedTreeFont());
+    treeFont = pnlFont->font();
     pnlFont->setText(kept.Panel.Caption);
     lblTVFont->setBuddy(pnlFont);
     cmdFont = new QPushButton(QStringLiteral("Set &Font"), this);
@@ -177,16 +175,17 @@ void TfrmOptions::showEvent(QShowEvent* event) {
 
 void TfrmOptions::FormActivate() {
     // Names the tree's font; the panel keeps its own.
-    const QFont tree = frmMain && frmMain->tv ? frmMain->tv->font() : pnlFont->font();
-    pnlFont->setText(tree.family() + QStringLiteral(" - ") + QString::number(FontPoints(tree)));
+    pnlFont->setText(treeFont.family() + QStringLiteral(" - ") +
+                     QString::number(FontPoints(treeFont)));
 }
 
 void TfrmOptions::cmdFontClick() {
-    const std::optional<QFont> chosen = Dlg().ChooseFont(this, pnlFont->font(), 36);
+    const std::optional<QString> chosen = Dlg().ChooseFont(pnlFont->font().toString(), 36);
     if (!chosen) return;
-    const int points = FontPoints(*chosen);
+    QFont f;
+    if (!f.fromString(*chosen)) return;
+    const int points = FontPoints(f);
     if (points < 1 || points > 36) return; // the dialog allows no larger size
-    QFont f = *chosen;
     f.setPixelSize(-HeightFromPoints(points));
     pnlFont->setFont(f);
     pnlFont->setText(f.family() + QStringLiteral(" - ") + QString::number(points));
@@ -199,7 +198,8 @@ void TfrmOptions::cmdCloseClick() {
 }
 
 void TfrmOptions::FormClose() {
-    if (frmMain && frmMain->tv) frmMain->tv->setFont(pnlFont->font());
+    treeFont = pnlFont->font();
+    emit TreeFontChosen(treeFont);
 }
 
 void TfrmOptions::done(int result) {

@@ -23,6 +23,8 @@ public:
     void SetOptions(const TOptionsFile& options);
     // The font panel's font: the tree font from now on.
     QFont PanelFont() const;
+    // The tree's font as the main window uses it, named when the window opens.
+    void SetTreeFont(const QFont& font) { treeFont = font; }
 
     static QFont FontFromProps(const TFontProps& props);
     static TFontProps PropsFromFont(const QFont& font);
@@ -42,6 +44,10 @@ public:
     QCheckBox* chkMoreFormats = nullptr;
     QPushButton* cmdClose = nullptr;
 
+signals:
+    // The window closed with this font for the tree.
+    void TreeFontChosen(const QFont& font);
+
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -50,5 +56,6 @@ protected:
 private:
     void syncSwitches();
     TOptionsFile kept;
+    QFont treeFont;
     bool centred = false;
 };

@@ -1,12 +1,9 @@
 #include "rename/tfrmpreview.h"
 
-#include "app/application.h"
-#include "app/dialogs.h"
-#include "app/tfrmmain.h"
 #include "rename/tfrmrename.h"
+#include "util/dialogs.h"
 #include "util/errors.h"
 #include "util/qorext.h"
-#include "util/shellopen.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -33,15 +30,12 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text) 
 } // namespace
 
 TfrmPreview::TfrmPreview(QWidget* parent) : QDialog(parent) {
-    WindowCreationLog() << QStringLiteral("TfrmPreview");
     setObjectName(QStringLiteral("frmPreview"));
     setWindowTitle(QStringLiteral("Mass Rename - Build, Preview, Apply"));
     setModal(true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setWindowFlag(Qt::WindowMaximizeButtonHint, true);
 
-    DataFolder = [] { return frmMain ? frmMain->DataFolder : QString(); };
-    Closing = [] { return frmMain && frmMain->Closing; };
     OpenLog = [](const QString& path) { ShellOpen(path); };
 
     auto* lay = new QVBoxLayout(this);
@@ -112,7 +106,7 @@ TfrmPreview::TfrmPreview(QWidget* parent) : QDialog(parent) {
 }
 
 TfrmRename* TfrmPreview::Source() const {
-    return RenameWindow ? RenameWindow : frmRename;
+    return RenameWindow;
 }
 
 void TfrmPreview::SetStatus(const QString& text) {

@@ -41,10 +41,10 @@ public:
     const std::vector<TRenameAction>& Rows() const { return rows; }
     TMassRenameLog LastLog;
 
-    // Where the settings come from; nullptr: the program's frmRename.
+    // Where the settings come from.
     TfrmRename* RenameWindow = nullptr;
-    // Seams with working defaults: the main window's data folder and Closing
-    // flag, the clock, and opening the log with the desktop's viewer.
+    // What the program hands in: the data folder and its Closing flag; seams
+    // with working defaults: the clock, and opening the log with the desktop's viewer.
     std::function<QString()> DataFolder;
     std::function<bool()> Closing;
     std::function<QDateTime()> Now;

@@ -1,13 +1,11 @@
 #include "rename/tfrmrename.h"
 
-#include "app/application.h"
-#include "app/dialogs.h"
-#include "app/tfrmmain.h"
-#include "app/widgets.h"
 #include "bookmarks/bookmark.h"
 #include "rename/tfrmpreview.h"
 #include "tags/fillrules.h"
 #include "tags/id3v2/id3v2.h"
+#include "ui/widgets.h"
+#include "util/dialogs.h"
 #include "util/qorext.h"
 
 #include <QCheckBox>
@@ -34,7 +32,6 @@ QString CleanFolder(const QString& folder) {
 } // namespace
 
 TfrmRename::TfrmRename(QWidget* parent) : QDialog(parent) {
-    WindowCreationLog() << QStringLiteral("TfrmRename");
     setObjectName(QStringLiteral("frmRename"));
     setWindowTitle(QStringLiteral("Rename File(s)"));
     setModal(true);
@@ -47,12 +44,6 @@ TfrmRename::TfrmRename(QWidget* parent) : QDialog(parent) {
         if (!path.isEmpty() && CurrentTag().FileName == path && TagStore().FileName() == path)
             source.CutShort = FieldsCutShort(TagStore());
         return source;
-    };
-    Repoint = [](const QString& oldPath, const QString& newPath) {
-        if (frmMain) frmMain->FileRenamed(oldPath, newPath);
-    };
-    HasBookmarks = [](const QString& path) {
-        return frmMain && HasLiveBookmarks(frmMain->StorePath, path);
     };
 
     auto* lay = new QVBoxLayout(this);
@@ -193,10 +184,9 @@ void TfrmRename::cmb1Change() {
 
 void TfrmRename::cmdOkClick() {
     if (MassMode()) {
-        TfrmPreview* preview = Preview ? Preview : frmPreview;
-        if (preview) {
-            preview->RenameWindow = this;
-            preview->exec();
+        if (Preview) {
+            Preview->RenameWindow = this;
+            Preview->exec();
         }
         accept();
         return;

@@ -73,13 +73,13 @@ public:
     QString Extension; // for new names, without "."; "mp3" when shown empty
     TRenameStatus LastStatus = TRenameStatus::Ok;
 
-    // Seams with working defaults: the shared tag record, the main window's
-    // FileRenamed (bookmarks and remembered paths follow) and bookmark store, and
-    // the program's mass rename window.
+    // Where the tags come from (the shared tag record by default), and what the
+    // program hands in: how bookmarks and remembered paths follow a rename,
+    // whether a file has bookmarks, and the mass rename window.
     std::function<TNameSource(const QString& path, bool read)> TagSource;
     std::function<void(const QString& oldPath, const QString& newPath)> Repoint;
     std::function<bool(const QString& path)> HasBookmarks;
-    TfrmPreview* Preview = nullptr; // nullptr: the program's frmPreview
+    TfrmPreview* Preview = nullptr;
 
     TFolderTree* stv = nullptr;
     QComboBox* cmb1 = nullptr;

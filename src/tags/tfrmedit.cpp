@@ -1,18 +1,18 @@
 #include "tags/tfrmedit.h"
 
-#include "app/application.h"
-#include "app/dialogs.h"
-#include "app/tfrmmain.h"
-#include "app/widgets.h"
 #include "bookmarks/bookmark.h"
+#include "bookmarks/bookmarkcommands.h"
+#include "playback/session.h"
 #include "rename/massrename.h"
 #include "rename/tfrmrename.h"
 #include "tags/mp3.h"
 #include "tags/tfrmfill.h"
 #include "tags/writetag.h"
+#include "ui/widgets.h"
+#include "util/appstate.h"
+#include "util/dialogs.h"
 #include "util/options.h"
 #include "util/qorext.h"
-#include "util/shellopen.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -40,8 +40,9 @@ TChgRec& TfrmEdit::CopyBuffer() {
     return buffer;
 }
 
-TfrmEdit::TfrmEdit(QWidget* parent) : QDialog(parent) {
-    WindowCreationLog() << QStringLiteral("TfrmEdit");
+TfrmEdit::TfrmEdit(TAppState& appState, TBookmarkCommands& commands, TListeningSession& listening,
+                   QWidget* parent)
+    : QDialog(parent), app(appState), bookmarks(commands), session(listening) {
     setObjectName(QStringLiteral("frmEdit"));
     setWindowTitle(QString::fromLatin1(kCaption));
     setModal(false);
@@ -160,6 +161,22 @@ TfrmEdit::TfrmEdit(QWidget* parent) : QDialog(parent) {
         if (!refilling) lstClick();
     });
     connect(lst, &QListWidget::itemDoubleClicked, this, [this] { lstDblClick(); });
+}
+
+void TfrmEdit::SetDialogs(TfrmFill* fillWindow, TfrmRename* renameWindow) {
+    fill = fillWindow;
+    rename = renameWindow;
+}
+
+void TfrmEdit::SetBusy(bool isBusy) {
+    if (isBusy == busy) return;
+    busy = isBusy;
+    if (busy) {
+        enabledBeforeBusy = !testAttribute(Qt::WA_ForceDisabled);
+        setEnabled(false);
+    } else {
+        setEnabled(enabledBeforeBusy);
+    }
 }
 
 void TfrmEdit::setCaption(const QString& text) {
@@ -305,7 +322,7 @@ void TfrmEdit::cmdUpdateClick() {
     t.Year = edtYear->text();
     t.Genre = edtGenre->text();
     t.Comment = edtComment->text();
-    WriteTag(path);
+    WriteTag(session, path);
 }
 
 void TfrmEdit::copyRecord() {
@@ -376,12 +393,13 @@ void TfrmEdit::fillFromFileInfo() {
     const QString path = SelectedPath();
     if (path.isEmpty()) return;
     const QString name = lst->currentItem()->text();
-    frmFill->Prepare(name.left(name.size() - 4), Folder());
-    if (frmFill->exec() == QDialog::Rejected) return;
-    edtArtist->setText(frmFill->pnlArtist->text());
-    edtAlbum->setText(frmFill->pnlAlbum->text());
-    edtTrack->setText(frmFill->pnlTrack->text());
-    edtTitle->setText(frmFill->pnlTTitle->text());
+    if (!fill) return;
+    const std::optional<TFillResult> proposal = fill->Ask(name.left(name.size() - 4), Folder());
+    if (!proposal) return;
+    edtArtist->setText(proposal->Artist);
+    edtAlbum->setText(proposal->Album);
+    edtTrack->setText(proposal->Track);
+    edtTitle->setText(proposal->Title);
     cmdUpdateClick();
 }
 
@@ -401,7 +419,7 @@ void TfrmEdit::copyDownwards() {
     try {
         for (int i = start + 1; i < lst->count(); ++i) {
             QCoreApplication::processEvents();
-            if (frmMain && frmMain->Closing) break; // the program is ending
+            if (app.Closing) break; // the program is ending
             refilling = true;
             lst->setCurrentRow(i);
             refilling = false;
@@ -416,7 +434,7 @@ void TfrmEdit::copyDownwards() {
             t.Comment = b.Comment;
             ++n;
             t.Track = n >= 0 && n < 10 ? QStringLiteral("0%1").arg(n) : QString::number(n);
-            WriteTag(path);
+            WriteTag(session, path);
         }
     } catch (...) {
         // Any error ends the run quietly; the files done so far keep their tags.
@@ -434,7 +452,7 @@ void TfrmEdit::copyDownwards() {
 }
 
 void TfrmEdit::editAutolistEntry() {
-    TSuperStringList* list = frmMain->EditList.get();
+    TSuperStringList* list = app.EditList.get();
     if (!list || list->isEmpty()) {
         ShowMessage(QStringLiteral("The autolist is empty."));
         return;
@@ -461,6 +479,7 @@ void TfrmEdit::editAutolistEntry() {
 }
 
 void TfrmEdit::renameFiles(bool mass) {
+    if (!rename) return;
     if (!mass) {
         const QString path = SelectedPath();
         if (path.isEmpty()) return;
@@ -473,14 +492,14 @@ void TfrmEdit::renameFiles(bool mass) {
         // The new name comes from the shared tag record: make sure it holds this
         // file's tag and not one read meanwhile for a bookmark.
         ReadTag(path);
-        frmRename->SetSingle(path, FieldFromRight(ExtractFileName(path), 1, '.'));
+        rename->SetSingle(path, FieldFromRight(ExtractFileName(path), 1, '.'));
     } else {
-        frmRename->SetMass();
-        if (QFileInfo(Folder()).isDir()) frmRename->SelectFolder(Folder());
+        rename->SetMass();
+        if (QFileInfo(Folder()).isDir()) rename->SelectFolder(Folder());
     }
-    frmRename->exec();
-    if (!mass && frmRename->Outcome() == QLatin1String("ok")) {
-        if (QListWidgetItem* it = lst->currentItem()) it->setText(frmRename->NewName());
+    rename->exec();
+    if (!mass && rename->Outcome() == QLatin1String("ok")) {
+        if (QListWidgetItem* it = lst->currentItem()) it->setText(rename->NewName());
     } else {
         stvChange();
     }
@@ -497,11 +516,11 @@ void TfrmEdit::deleteFileAndBookmarks() {
         ShowMessage(QStringLiteral("Cannot delete ") + path);
         return;
     }
-    if (frmMain->cmbFile->currentText() == path) {
-        frmMain->cmbFile->setEditText(QString());
-        frmMain->OpenCurrentFile();
+    if (session.FileText() == path) {
+        session.SetFileText(QString());
+        session.OpenCurrentFile();
     }
-    frmMain->DeleteBookmarksOfFile(path);
+    bookmarks.DeleteBookmarksOfFile(path);
     const int row = lst->currentRow();
     delete lst->takeItem(row);
     if (lst->count() > 0) {

@@ -7,7 +7,12 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QSplitter;
+class TAppState;
+class TBookmarkCommands;
 class TFolderTree;
+class TListeningSession;
+class TfrmFill;
+class TfrmRename;
 class QWidget;
 
 // The seven tag fields the editor copies and pastes between files.
@@ -40,7 +45,13 @@ public:
         cmdDeleteFile,
     };
 
-    explicit TfrmEdit(QWidget* parent = nullptr);
+    TfrmEdit(TAppState& app, TBookmarkCommands& bookmarks, TListeningSession& session,
+             QWidget* parent = nullptr);
+    // The dialogs the editor opens; created after it, handed over once.
+    void SetDialogs(TfrmFill* fill, TfrmRename* rename);
+    // While a long operation runs, the editor (which deletes and renames files
+    // with their bookmarks) rests.
+    void SetBusy(bool busy);
 
     // Shows the window, or brings it forward, on TargetName (the main window's way in).
     void Open();
@@ -95,6 +106,13 @@ private:
     void deleteFileAndBookmarks();
     void fillFromFileInfo();
     void setCaption(const QString& text);
+    TAppState& app;
+    TBookmarkCommands& bookmarks;
+    TListeningSession& session;
+    TfrmFill* fill = nullptr;
+    TfrmRename* rename = nullptr;
+    bool busy = false;
+    bool enabledBeforeBusy = true;
     QString listFolder; // the folder lst shows, ending in "/"
     bool refilling = false;
     bool placed = false;

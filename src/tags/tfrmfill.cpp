@@ -1,7 +1,6 @@
 #include "tags/tfrmfill.h"
 
-#include "app/application.h"
-#include "app/widgets.h"
+#include "ui/widgets.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -13,10 +12,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-namespace {} // namespace
-
 TfrmFill::TfrmFill(QWidget* parent) : QDialog(parent) {
-    WindowCreationLog() << QStringLiteral("TfrmFill");
     setObjectName(QStringLiteral("frmFill"));
     setWindowTitle(QStringLiteral("Fill tags from file info"));
     setModal(true);
@@ -93,6 +89,12 @@ void TfrmFill::Prepare(const QString& fileName, const QString& folder) {
     pnlFolder->setText(folder);
     for (QLabel* p : {pnlArtist, pnlAlbum, pnlTrack, pnlTTitle})
         p->clear();
+}
+
+std::optional<TFillResult> TfrmFill::Ask(const QString& fileName, const QString& folder) {
+    Prepare(fileName, folder);
+    if (exec() == QDialog::Rejected) return std::nullopt;
+    return Proposal();
 }
 
 TFillPattern TfrmFill::Pattern() const {

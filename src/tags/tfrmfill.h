@@ -3,18 +3,14 @@
 // one file from its name and folder, live, by a naming pattern and a folder rule.
 // The window never touches the file; the tag editor takes the proposal.
 //
-// How the tag editor drives it:
-//   frmFill->Prepare(nameWithoutExtension, folderPath); // sets pnlFile and pnlFolder,
-//                                                       // empties the four outputs
-//   if (frmFill->exec() != QDialog::Rejected) {         // closed with "&Ok"
-//       edtArtist <- pnlArtist->text(), edtAlbum <- pnlAlbum->text(),
-//       edtTrack <- pnlTrack->text(), edtTitle <- pnlTTitle->text(); then save
-//   }
-// The pattern, delimiter and folder rule keep the user's last choice for the run.
+// The tag editor asks it with Ask(nameWithoutExtension, folderPath) and takes
+// the proposal it returns (nothing when cancelled). The pattern, delimiter and
+// folder rule keep the user's last choice for the run.
 
 #include "tags/fillrules.h"
 
 #include <QDialog>
+#include <optional>
 
 class QComboBox;
 class QLabel;
@@ -24,6 +20,10 @@ class TfrmFill : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmFill(QWidget* parent = nullptr);
+
+    // Shows the window for a file (name without extension, folder path as the
+    // editor's folder tree gives it); the proposal when closed with "&Ok".
+    std::optional<TFillResult> Ask(const QString& fileName, const QString& folder);
 
     // Sets the inputs (file name without extension, folder path as the editor's
     // folder tree gives it) and empties the outputs.

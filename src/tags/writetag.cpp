@@ -1,23 +1,16 @@
 // Writing the tag record back, with the player stepping aside for the write.
 #include "tags/writetag.h"
 
-#include "app/application.h"
-#include "app/dialogs.h"
-#include "app/tfrmmain.h"
-#include "playback/mediaplayer.h"
+#include "playback/session.h"
 #include "tags/mp3.h"
+#include "util/dialogs.h"
 
-void WriteTag(const QString& path) {
-    int32_t position = 0;
-    TMediaPlayer* mp = frmMain ? frmMain->mp : nullptr;
+void WriteTag(TListeningSession& session, const QString& path) {
     // The audio may move inside the file, so a player reading it lets go first.
-    if (mp && mp->Mode() == TMediaPlayer::mpPlaying && mp->FileName() == path) {
-        position = mp->Position();
-        mp->Close();
-    }
+    const int32_t position = session.ReleaseFile(path);
     if (SaveCurrentTag(path) >= 256) {
         ShowMessage(QStringLiteral("Error saving tag info."));
         return;
     }
-    if (position != 0) frmMain->PlayFrom(position);
+    if (position != 0) session.PlayFrom(position);
 }

@@ -2,7 +2,8 @@
 
 #include <QString>
 
-// Writes CurrentTag into path, closing the player for the write when it is
-// playing that file and playing on afterwards; shows "Error saving tag info."
-// on failure.
-void WriteTag(const QString& path);
+class TListeningSession;
+
+// Writes CurrentTag into path; a player playing that file steps aside for the
+// write and plays on afterwards. Shows "Error saving tag info." on failure.
+void WriteTag(TListeningSession& session, const QString& path);

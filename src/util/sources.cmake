@@ -1,7 +1,8 @@
+# Sources of src/util: helpers every layer may use (QtCore only).
 target_sources(narrabel_core PRIVATE
-    src/util/qorext.cpp
-    src/util/options.cpp
+    src/util/appstate.cpp src/util/appstate.h
+    src/util/dialogs.cpp src/util/dialogs.h
+    src/util/errors.h
+    src/util/options.cpp src/util/options.h
+    src/util/qorext.cpp src/util/qorext.h
 )
-if(NOT NARRABEL_CORE_ONLY)
-    target_sources(narrabel_gui PRIVATE src/util/shellopen.cpp)
-endif()

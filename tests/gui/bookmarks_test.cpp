@@ -1,6 +1,6 @@
 #include "app/application.h"
+#include "app/program.h"
 #include "app/tfrmmain.h"
-#include "app/widgets.h"
 #include "bookmarks/bookmark.h"
 #include "bookmarks/tfrmbm.h"
 #include "bookmarks/tfrmimport.h"
@@ -10,6 +10,7 @@
 #include "support/guitestsupport.h"
 #include "support/mp3fixture.h"
 #include "tags/tfrmedit.h"
+#include "ui/widgets.h"
 #include "util/options.h"
 
 #include <QAction>
@@ -133,16 +134,16 @@ protected:
         node->setSelected(true);
     }
     // Clicks a button of the next modal dialog once it is shown.
-    static void clickWhenShown(QWidget* dialog, QPushButton* button) {
+    void clickWhenShown(QWidget* dialog, QPushButton* button) {
         WhenShown(dialog, [button] { button->click(); });
     }
-    static QAction* menuItem(const char* name) {
+    QAction* menuItem(const char* name) {
         for (QAction* a : frmMain->pop->actions())
             if (a->objectName() == QLatin1String(name)) return a;
         return nullptr;
     }
     // The controls that a long operation makes unavailable, with their state.
-    static QStringList lockedCommands() {
+    QStringList lockedCommands() {
         QStringList out;
         const QList<QWidget*> widgets{
             frmMain->cmdRename,     frmMain->cmdDelBM,     frmMain->cmdCompact,
@@ -157,7 +158,7 @@ protected:
     int nodesOf(int recNo) const {
         int n = 0;
         for (QTreeWidgetItem* node : frmMain->AllNodes())
-            n += node->parent() && TfrmMain::NodeRecordNumber(node->text(0)) == recNo;
+            n += node->parent() && NodeRecordNumber(node->text(0)) == recNo;
         return n;
     }
 };
@@ -197,7 +198,7 @@ TEST_F(BookmarksTest, BookmarksSitUnderTheirMappedAuthor) {
         DropBookmarkIndexes();
         const QString path = book("tagged.mp3", Mp3Tags{c.artist, "Book", "3", "Part"});
         StartProgram();
-        frmMain->SaveNewBookmark(path, 576487, "");
+        bookmarks->SaveNewBookmark(path, 576487, "");
         ASSERT_EQ(frmMain->tv->topLevelItemCount(), 1) << c.artist;
         EXPECT_EQ(frmMain->tv->topLevelItem(0)->text(0),
                   c.expectedOuter ? QString(c.expectedOuter) : path)
@@ -220,11 +221,11 @@ TEST_F(BookmarksTest, GoOnAnAuthorGoesToItsLatestBookmark) {
     StartProgram();
     ASSERT_EQ(frmMain->tv->topLevelItemCount(), 1);
     select(frmMain->tv->topLevelItem(0));
-    frmMain->GoToSelectedBookmark();
+    session->GoToSelectedBookmark();
     EXPECT_EQ(frmMain->tv->currentItem(), nodeEndingIn(1));
     EXPECT_EQ(frmMain->cmbFile->currentText(), a);
     EXPECT_EQ(frmMain->StatusText(0), "Playing");
-    frmMain->PlayedSinceMark = false; // no resume question at the end of the test
+    session->PlayedSinceMark = false; // no resume question at the end of the test
 }
 
 TEST_F(BookmarksTest, TheTreeMenusTagEditorOpensTheSelectedBookmarksFile) {
@@ -263,14 +264,14 @@ TEST_F(BookmarksTest, ATreeFileIsLoadedAsItStands) {
 TEST_F(BookmarksTest, StartBookmarkOnlyForAFileWithoutBookmarks) {
     StartProgram();
     const QString a = book("a.mp3");
-    EXPECT_EQ(frmMain->FindOrAddStartBookmark(a), "");
+    EXPECT_EQ(bookmarks->FindOrAddStartBookmark(a), "");
     ASSERT_EQ(StoreRecordCount(store()), 1);
     TBookmark first(store(), 1);
     EXPECT_EQ(first.Rec.Position, 1);
     EXPECT_TRUE(first.Rec.Description.contains(" [START]"));
     EXPECT_TRUE(first.Rec.Description.endsWith(" {00:00} [00000001]"));
     // A second look finds it and stores nothing.
-    EXPECT_EQ(frmMain->FindOrAddStartBookmark(a), first.Rec.Description);
+    EXPECT_EQ(bookmarks->FindOrAddStartBookmark(a), first.Rec.Description);
     EXPECT_EQ(StoreRecordCount(store()), 1);
     // The node is selected and the tree file saved.
     ASSERT_NE(frmMain->tv->currentItem(), nullptr);
@@ -289,7 +290,7 @@ TEST_F(BookmarksTest, CreateStoresANamedBookmarkAndTheResumePoint) {
     StartProgram();
     const QString a = book("a.mp3");
     frmMain->cmbFile->setEditText(a);
-    WhenShown(frmBM, [] {
+    WhenShown(frmBM, [this] {
         EXPECT_EQ(frmBM->pnlFile->text(), "a.mp3");
         EXPECT_TRUE(frmBM->edtDesc->text().isEmpty());
         frmBM->edtDesc->setText("Chapter 3");
@@ -302,7 +303,7 @@ TEST_F(BookmarksTest, CreateStoresANamedBookmarkAndTheResumePoint) {
     EXPECT_TRUE(bm.Rec.Description.startsWith("Chapter 3 {00:00} [00000001]"));
     EXPECT_EQ(frmMain->tv->currentItem()->text(0), bm.Rec.Description);
     EXPECT_TRUE(QFile::exists(dataFolder() + "Narrabel.rsm"));
-    EXPECT_FALSE(frmMain->PlayedSinceMark);
+    EXPECT_FALSE(session->PlayedSinceMark);
 }
 
 TEST_F(BookmarksTest, DeletingAnAuthorMarksAllItsBookmarksAndSelectsThePreviousAuthor) {
@@ -323,7 +324,7 @@ TEST_F(BookmarksTest, DeletingAnAuthorMarksAllItsBookmarksAndSelectsThePreviousA
     EXPECT_EQ(frmMain->tv->topLevelItemCount(), 1);
     EXPECT_EQ(frmMain->tv->currentItem()->text(0), a); // the previous author
     EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
-    EXPECT_FALSE(frmMain->Deleting);
+    EXPECT_FALSE(bookmarks->Deleting);
 }
 
 TEST_F(BookmarksTest, DeleteAnsweredNoChangesNothing) {
@@ -371,7 +372,7 @@ TEST_F(BookmarksTest, RenameABookmarkAndAnAuthor) {
     EXPECT_EQ(nodeEndingIn(1)->parent()->text(0), "New Author");
     EXPECT_EQ(ReadAll(dataFolder() + "Narrabel.map"), (a + "___New Author\r\n").toUtf8());
     // Later bookmarks of the old author go to the renamed node.
-    frmMain->SaveNewBookmark(a, 500, "later");
+    bookmarks->SaveNewBookmark(a, 500, "later");
     EXPECT_EQ(frmMain->tv->topLevelItemCount(), 1);
     EXPECT_EQ(frmMain->tv->topLevelItem(0)->childCount(), 2);
 }
@@ -394,11 +395,11 @@ TEST_F(BookmarksTest, MissingSourceAnswers) {
 
     // Ignore leaves everything as it was.
     select(nodeEndingIn(1));
-    WhenShown(frmMissing, [] {
+    WhenShown(frmMissing, [this] {
         EXPECT_EQ(frmMissing->pnlPos->text(), "576487 (09:36)");
         frmMissing->cmdIgnore->click();
     });
-    frmMain->GoToSelectedBookmark();
+    session->GoToSelectedBookmark();
     EXPECT_EQ(frmMain->StatusText(0), "Error");
     EXPECT_EQ(TBookmark(store(), 1).Rec.FilePath, gone);
 
@@ -406,16 +407,16 @@ TEST_F(BookmarksTest, MissingSourceAnswers) {
     select(nodeEndingIn(1));
     clickWhenShown(frmMissing, frmMissing->cmdRepoint);
     dialogs->AnswerFile(other);
-    frmMain->GoToSelectedBookmark();
+    session->GoToSelectedBookmark();
     EXPECT_EQ(TBookmark(store(), 1).Rec.FilePath, other);
     EXPECT_EQ(TBookmark(store(), 2).Rec.FilePath, gone);
     EXPECT_EQ(frmMain->cmbFile->currentText(), other);
-    frmMain->PlayedSinceMark = false; // no resume question at the end of the test
+    session->PlayedSinceMark = false; // no resume question at the end of the test
 
     // Delete the other bookmark of the missing file: node gone, record marked.
     select(nodeEndingIn(2));
     clickWhenShown(frmMissing, frmMissing->cmdDelete);
-    frmMain->GoToSelectedBookmark();
+    session->GoToSelectedBookmark();
     EXPECT_TRUE(TBookmark(store(), 2).Rec.Deleted());
     EXPECT_EQ(nodeEndingIn(2), nullptr);
     EXPECT_NE(nodeEndingIn(1), nullptr);
@@ -437,7 +438,7 @@ TEST_F(BookmarksTest, ImportCountsPlayableFilesAndAddsEachOnce) {
     EXPECT_EQ(frmImport->lblFiles->text(), "Files: 1");
     EXPECT_EQ(frmImport->lblNew->text(), "New: 1");
     EXPECT_FALSE(frmImport->isVisible());
-    EXPECT_FALSE(frmMain->BatchAdding);
+    EXPECT_FALSE(bookmarks->BatchAdding);
     run(); // again: counted, nothing added
     EXPECT_EQ(frmImport->lblFiles->text(), "Files: 1");
     EXPECT_EQ(frmImport->lblNew->text(), "New: 0");
@@ -487,7 +488,7 @@ TEST_F(BookmarksTest, NothingChangesTheTreeUnderARunningDelete) {
         menuItem("mnuDelBM")->trigger();
         menuItem("mnuCompact")->trigger();
         frmMain->cmdCompactClick();
-        frmMain->SaveNewBookmark(a, 3000, "made meanwhile");
+        bookmarks->SaveNewBookmark(a, 3000, "made meanwhile");
     });
     frmMain->mnuDelBMClick();
     ASSERT_TRUE(pressed);
@@ -503,7 +504,7 @@ TEST_F(BookmarksTest, NothingChangesTheTreeUnderARunningDelete) {
     EXPECT_EQ(StoreRecordCount(store()), 7);
     EXPECT_TRUE(lockedCommands().isEmpty());
     EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
-    EXPECT_FALSE(frmMain->Deleting);
+    EXPECT_FALSE(bookmarks->Deleting);
 }
 
 TEST_F(BookmarksTest, ATreeFileThatCannotBeDeletedStopsTheCompaction) {
@@ -545,10 +546,10 @@ TEST_F(BookmarksTest, GoOnAnAuthorAfterCompactionPlaysItsOwnBookmark) {
     ASSERT_EQ(frmMain->tv->topLevelItemCount(), 2);
     ASSERT_TRUE(frmMain->tv->topLevelItem(0)->child(0)->text(0).contains("[00000002]"));
     select(frmMain->tv->topLevelItem(1));
-    frmMain->GoToSelectedBookmark();
+    session->GoToSelectedBookmark();
     EXPECT_EQ(frmMain->cmbFile->currentText(), b);
     EXPECT_EQ(frmMain->tv->currentItem(), frmMain->tv->topLevelItem(1)->child(0));
-    frmMain->PlayedSinceMark = false; // no resume question at the end of the test
+    session->PlayedSinceMark = false; // no resume question at the end of the test
 }
 
 TEST_F(BookmarksTest, ABookmarkMadeDuringARebuildHasOneNode) {
@@ -570,14 +571,14 @@ TEST_F(BookmarksTest, ABookmarkMadeDuringARebuildHasOneNode) {
     });
     probe.start(0);
     frmMain->show();
-    ASSERT_TRUE(WaitFor([] { return frmMain->Activated; }));
+    ASSERT_TRUE(WaitFor([this] { return frmMain->Activated; }));
     probe.stop();
     ASSERT_TRUE(created);
     ASSERT_EQ(StoreRecordCount(store()), 301);
     EXPECT_EQ(nodesOf(301), 1);
     EXPECT_EQ(frmMain->AllNodes().size(), 2 + 301);
     EXPECT_EQ(ReadAll(dataFolder() + "Narrabel.tv").count("[00000301]"), 1);
-    EXPECT_FALSE(frmMain->BatchAdding);
+    EXPECT_FALSE(bookmarks->BatchAdding);
     EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
 }
 
@@ -614,8 +615,8 @@ TEST_F(BookmarksTest, ATreeRebuildThatEndsEarlyIsNeverSavedAsTheTree) {
         ASSERT_TRUE(interrupted);
         ASSERT_LT(frmMain->AllNodes().size(), 2 + StoreRecordCount(store()));
         // Later changes go to the store; the partial tree never becomes the tree file.
-        if (!frmMain->Closing) frmMain->SaveNewBookmark(book("c.mp3"), 500, "later");
-        frmMain->SaveTreeFile();
+        if (!app->Closing) bookmarks->SaveNewBookmark(book("c.mp3"), 500, "later");
+        bookmarks->SaveTreeFile();
         EXPECT_FALSE(QFile::exists(treeFile));
         CloseProgram();
     }
@@ -651,12 +652,12 @@ TEST_F(BookmarksTest, AnImportEndedByAWriteErrorStillPutsTheTreeInOrder) {
     // The import is over: window closed, batch adding off, commands back.
     EXPECT_FALSE(frmImport->isVisible());
     EXPECT_TRUE(frmImport->cmdOk->isVisibleTo(frmImport));
-    EXPECT_FALSE(frmMain->BatchAdding);
+    EXPECT_FALSE(bookmarks->BatchAdding);
     EXPECT_TRUE(lockedCommands().isEmpty());
     EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
     EXPECT_TRUE(ReadAll(dataFolder() + "Narrabel.tv").contains("[00000001]"));
     // Bookmarks made later are sorted in and saved as always.
-    frmMain->SaveNewBookmark(book("c.mp3"), 500, "later");
+    bookmarks->SaveNewBookmark(book("c.mp3"), 500, "later");
     CloseProgram();
     StartProgram();
     EXPECT_EQ(frmMain->tv->topLevelItemCount(), 2);
@@ -680,7 +681,7 @@ TEST_F(BookmarksTest, AFileWhosePathDoesNotFitPlaysButIsNeverBookmarked) {
     const QString tooLong = "The path of this file is too long to bookmark (254 bytes at most).";
     frmMain->cmdBookmarkClick(); // Create: says so, no dialog
     EXPECT_EQ(dialogs->TextsOf("message"), QStringList({tooLong}));
-    frmMain->PlayedSinceMark = false;
+    session->PlayedSinceMark = false;
     frmMain->mnuImportClick();
     frmImport->SelectFolder(folder);
     frmImport->cmdOkClick();
@@ -697,13 +698,13 @@ TEST_F(BookmarksTest, WithoutADataFolderFilesPlayAndBookmarkCommandsSaySo) {
     WriteAll(home + "/Documents", "not a folder");
     const QString a = book("a.mp3");
     StartProgram();
-    ASSERT_TRUE(frmMain->DataFolder.isEmpty());
+    ASSERT_TRUE(app->DataFolder.isEmpty());
     dialogs->asked.clear();
     dialogs->AnswerFile(a);
     QTest::mouseClick(frmMain->cmdBrowse, Qt::LeftButton);
     EXPECT_EQ(frmMain->StatusText(0), "Playing");
     EXPECT_TRUE(dialogs->TextsOf("message").isEmpty());
-    frmMain->PlayedSinceMark = false;
+    session->PlayedSinceMark = false;
     frmMain->cmdBookmarkClick();
     frmMain->mnuImportClick();
     frmMain->cmdCompactClick();
@@ -728,7 +729,7 @@ TEST_F(BookmarksTest, EveryCloseStepRunsWhenAnEarlierOneFails) {
     QDir().mkpath(dataFolder() + "Narrabel.tvs"); // the selection cannot be saved
     dialogs->AnswerFile(a);
     QTest::mouseClick(frmMain->cmdBrowse, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([] { return frmMain->mp->Position() > 0; }));
+    ASSERT_TRUE(WaitFor([this] { return mp->Position() > 0; }));
     dialogs->AnswerConfirm(true); // update the resume point
     EXPECT_TRUE(frmMain->close());
     EXPECT_EQ(dialogs->TextsOf("confirm"), QStringList({"Update Resume point before exiting?"}));
@@ -759,10 +760,10 @@ TEST_F(BookmarksTest, AStateFileThatCannotBeWrittenKeepsItsOldContents) {
     rlimit tight = saved;
     tight.rlim_cur = 1;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
-    frmMain->AddRecentFile();                                       // .hst: ignored
-    EXPECT_THROW(frmMain->AppendNameMap("A", "B"), std::exception); // .map
-    EXPECT_THROW(frmMain->SaveResumePoint(), std::exception);       // .rsm
-    frmMain->History->Add("/new.mp3", 1);
+    session->AddRecentFile();                                         // .hst: ignored
+    EXPECT_THROW(bookmarks->AppendNameMap("A", "B"), std::exception); // .map
+    EXPECT_THROW(session->SaveResumePoint(), std::exception);         // .rsm
+    session->History->Add("/new.mp3", 1);
     EXPECT_TRUE(frmMain->close()); // .nbh, .edt, .tvs (and the options)
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);

@@ -2,6 +2,7 @@
 // go-to-offset and the sound bite's timed exit.
 
 #include "app/application.h"
+#include "app/program.h"
 #include "app/tfrmmain.h"
 #include "playback/bmhistory.h"
 #include "playback/mediaplayer.h"
@@ -37,7 +38,7 @@ protected:
     }
     static QString Mp3(const char* name) { return files->filePath(QString(name) + ".mp3"); }
     void finish() {
-        if (frmMain) frmMain->PlayedSinceMark = false; // no resume question at teardown
+        if (frmMain) session->PlayedSinceMark = false; // no resume question at teardown
     }
     static QTemporaryDir* files;
 };
@@ -48,14 +49,14 @@ TEST(ResumePosition, StartsTwoAndAHalfSecondsEarlierButNotBeforeTenMs) {
     const std::pair<int32_t, int32_t> cases[] = {{2000, 10},     {2510, 10}, {2511, 11},
                                                  {60000, 57500}, {0, 10},    {-5, 10}};
     for (auto [pos, expected] : cases)
-        EXPECT_EQ(TfrmMain::ResumePositionFor(pos), expected) << pos;
+        EXPECT_EQ(TListeningSession::ResumePositionFor(pos), expected) << pos;
 }
 
 TEST_F(ComebackTest, CloseSavesTheResumePointAndTheNextStartOffersIt) {
     StartProgram({Mp3("one"), "6000"});
-    ASSERT_TRUE(WaitFor([] { return frmMain->mp->Mode() == TMediaPlayer::mpPlaying; }));
-    frmMain->mp->Pause();
-    const int32_t at = frmMain->mp->Position();
+    ASSERT_TRUE(WaitFor([this] { return mp->Mode() == TMediaPlayer::mpPlaying; }));
+    mp->Pause();
+    const int32_t at = mp->Position();
     dialogs->AnswerConfirm(true);
     CloseProgram();
     EXPECT_EQ(dialogs->TextsOf("confirm"), QStringList({"Update Resume point before exiting?"}));
@@ -69,9 +70,9 @@ TEST_F(ComebackTest, CloseSavesTheResumePointAndTheNextStartOffersIt) {
     EXPECT_TRUE(frmMain->cmdResume->isEnabled());
     EXPECT_EQ(frmMain->cmdResume->toolTip(), "one.mp3");
     QTest::mouseClick(frmMain->cmdResume, Qt::LeftButton);
-    EXPECT_EQ(frmMain->mp->Mode(), TMediaPlayer::mpPlaying);
-    EXPECT_NEAR(frmMain->mp->Position(), at - 2500, 300);
-    EXPECT_EQ(frmMain->History->Entries.last().mid(12), Mp3("one"));
+    EXPECT_EQ(mp->Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_NEAR(mp->Position(), at - 2500, 300);
+    EXPECT_EQ(session->History->Entries.last().mid(12), Mp3("one"));
     finish();
 }
 
@@ -80,9 +81,9 @@ TEST_F(ComebackTest, AResumeLineThatIsNoNumberResumesAtTheStart) {
     WriteAll(dataFolder() + "Narrabel.rsm", (Mp3("two") + "\r\n\r\n").toUtf8());
     StartProgram();
     frmMain->cmdResumeClick();
-    EXPECT_EQ(frmMain->mp->Mode(), TMediaPlayer::mpPlaying);
-    EXPECT_LT(frmMain->mp->Position(), 400);
-    EXPECT_EQ(frmMain->History->Entries.last(), "000000000000" + Mp3("two"));
+    EXPECT_EQ(mp->Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_LT(mp->Position(), 400);
+    EXPECT_EQ(session->History->Entries.last(), "000000000000" + Mp3("two"));
     finish();
 }
 
@@ -91,8 +92,8 @@ TEST_F(ComebackTest, AResumeFileThatNoLongerOpensPlaysNothingAndSaysNothing) {
     WriteAll(dataFolder() + "Narrabel.rsm", "/no/such/book.mp3\r\n5000\r\n");
     StartProgram();
     frmMain->cmdResumeClick();
-    EXPECT_NE(frmMain->mp->Mode(), TMediaPlayer::mpPlaying);
-    EXPECT_FALSE(frmMain->tmr->isActive());
+    EXPECT_NE(mp->Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_FALSE(session->tmr->isActive());
     EXPECT_TRUE(dialogs->asked.empty());
 }
 
@@ -102,31 +103,31 @@ TEST_F(ComebackTest, SteppingBackTwiceThenBrowsingAppendsAtTheEnd) {
         dialogs->AnswerFile(Mp3(name));
         frmMain->cmdBrowseClick();
     }
-    ASSERT_EQ(frmMain->History->Entries.size(), 3);
+    ASSERT_EQ(session->History->Entries.size(), 3);
     EXPECT_EQ(frmMain->cmdPrev->toolTip(), "two.mp3");
     frmMain->cmdPrevClick();
     frmMain->cmdPrevClick();
-    EXPECT_EQ(frmMain->History->Cursor, 0);
+    EXPECT_EQ(session->History->Cursor, 0);
     EXPECT_EQ(frmMain->cmbFile->currentText(), Mp3("one"));
-    EXPECT_EQ(frmMain->mp->Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_EQ(mp->Mode(), TMediaPlayer::mpPlaying);
     EXPECT_EQ(frmMain->cmdNext->toolTip(), "two.mp3");
     EXPECT_EQ(frmMain->cmdPrev->toolTip(), "beginning of bookmark history");
-    frmMain->PlayedSinceMark = false; // no "Bookmark progress?" before the switch
+    session->PlayedSinceMark = false; // no "Bookmark progress?" before the switch
 
     dialogs->AnswerFile(Mp3("two"));
     frmMain->cmdBrowseClick();
     // Entries after the cursor stay; the new one goes to the end and the cursor with it.
-    ASSERT_GE(frmMain->History->Entries.size(), 4);
-    EXPECT_EQ(frmMain->History->Cursor, frmMain->History->Entries.size() - 1);
-    EXPECT_EQ(frmMain->History->Entries.last().mid(12), Mp3("two"));
+    ASSERT_GE(session->History->Entries.size(), 4);
+    EXPECT_EQ(session->History->Cursor, session->History->Entries.size() - 1);
+    EXPECT_EQ(session->History->Entries.last().mid(12), Mp3("two"));
     EXPECT_EQ(frmMain->cmdNext->toolTip(), "end of bookmark history");
     finish();
 }
 
 TEST_F(ComebackTest, GoToOffsetAnswers) {
     StartProgram({Mp3("one"), "0"});
-    ASSERT_TRUE(WaitFor([] { return frmMain->mp->Mode() == TMediaPlayer::mpPlaying; }));
-    const int32_t length = frmMain->mp->Length();
+    ASSERT_TRUE(WaitFor([this] { return mp->Mode() == TMediaPlayer::mpPlaying; }));
+    const int32_t length = mp->Length();
     struct Case {
         QString answer;
         int32_t playsFrom; // -1: refused
@@ -140,7 +141,7 @@ TEST_F(ComebackTest, GoToOffsetAnswers) {
         {QString::number(length + 1), -1},
     };
     for (const Case& c : cases) {
-        frmMain->PlayFrom(3000);
+        session->PlayFrom(3000);
         dialogs->asked.clear();
         dialogs->AnswerInput(c.answer);
         frmMain->mnuGoOffsetClick();
@@ -150,32 +151,32 @@ TEST_F(ComebackTest, GoToOffsetAnswers) {
         if (c.playsFrom < 0) {
             EXPECT_EQ(dialogs->TextsOf("message"),
                       QStringList({c.answer + " is not a valid value."}));
-            EXPECT_NEAR(frmMain->mp->Position(), 3000, 400) << c.answer.toStdString();
+            EXPECT_NEAR(mp->Position(), 3000, 400) << c.answer.toStdString();
         } else {
             EXPECT_TRUE(dialogs->TextsOf("message").isEmpty()) << c.answer.toStdString();
-            EXPECT_NEAR(frmMain->mp->Position(), c.playsFrom, 300) << c.answer.toStdString();
+            EXPECT_NEAR(mp->Position(), c.playsFrom, 300) << c.answer.toStdString();
         }
     }
     // Cancelled: nothing moves.
-    frmMain->PlayFrom(3000);
+    session->PlayFrom(3000);
     dialogs->AnswerInput(std::nullopt);
     frmMain->mnuGoOffsetClick();
-    EXPECT_NEAR(frmMain->mp->Position(), 3000, 400);
+    EXPECT_NEAR(mp->Position(), 3000, 400);
     finish();
 }
 
 TEST_F(ComebackTest, ASoundBitePlaysAndClosesByItself) {
     StartProgram({Mp3("one"), "900", "2"});
-    ASSERT_TRUE(WaitFor([] { return frmMain->mp->Mode() == TMediaPlayer::mpPlaying; }));
-    EXPECT_GE(frmMain->mp->Position(), 850);
+    ASSERT_TRUE(WaitFor([this] { return mp->Mode() == TMediaPlayer::mpPlaying; }));
+    EXPECT_GE(mp->Position(), 850);
     // The file box holds the file; it goes neither to the recent list nor to the history.
     EXPECT_EQ(frmMain->cmbFile->currentText(), Mp3("one"));
     EXPECT_EQ(frmMain->cmbFile->count(), 0);
-    EXPECT_TRUE(frmMain->History->Entries.isEmpty());
+    EXPECT_TRUE(session->History->Entries.isEmpty());
     EXPECT_TRUE(WaitFor(
-        [] { return frmMain->windowTitle() == "Narrabel - exiting in 1 seconds..."; }, 3000));
-    EXPECT_TRUE(WaitFor([] { return !frmMain->isVisible(); }, 3000));
-    EXPECT_TRUE(frmMain->Closing);
+        [this] { return frmMain->windowTitle() == "Narrabel - exiting in 1 seconds..."; }, 3000));
+    EXPECT_TRUE(WaitFor([this] { return !frmMain->isVisible(); }, 3000));
+    EXPECT_TRUE(app->Closing);
     EXPECT_TRUE(dialogs->asked.empty()); // never the resume question
     EXPECT_TRUE(QFile::exists(dataFolder() + "Narrabel.opt"));
 }

@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/program.h"
 #include "app/tfrmmain.h"
 #include "bookmarks/bookmark.h"
 #include "diag/tfrmdebug.h"
@@ -32,7 +33,7 @@ protected:
         bm.Rec.Description = desc;
         TWriteContext ctx;
         ctx.Now = QDateTime(QDate(2024, 1, 1), QTime(10, 0));
-        ASSERT_TRUE(WriteBookmark(bm, frmMain->StorePath, ctx));
+        ASSERT_TRUE(WriteBookmark(bm, app->StorePath, ctx));
     }
 };
 
@@ -55,15 +56,15 @@ TEST_F(DebugView, ListsEveryRecordAndReplacesTheListing) {
     frmDebug->show();
     clickData(); // no store yet
     EXPECT_TRUE(lines().isEmpty());
-    WriteAll(frmMain->StorePath, {});
+    WriteAll(app->StorePath, {});
     clickData();
     EXPECT_TRUE(lines().isEmpty());
 
     addBookmark("/books/a.mp3", 576487, "alias");
     addBookmark(QString(254, 'p'), 1, QString(240, 'd'));
-    TBookmark gone(frmMain->StorePath, 1);
-    ASSERT_TRUE(MarkDeleted(gone, frmMain->StorePath, QDateTime(QDate(2024, 1, 2), QTime(8, 5))));
-    QFile f(frmMain->StorePath);
+    TBookmark gone(app->StorePath, 1);
+    ASSERT_TRUE(MarkDeleted(gone, app->StorePath, QDateTime(QDate(2024, 1, 2), QTime(8, 5))));
+    QFile f(app->StorePath);
     ASSERT_TRUE(f.open(QIODevice::Append));
     f.write(QByteArray(100, 'x')); // a torn record is not listed
     f.close();
@@ -76,7 +77,7 @@ TEST_F(DebugView, ListsEveryRecordAndReplacesTheListing) {
                                 " - alias {09:36} [00000001] {09:36} [00000001]"))
         << l[0].toStdString();
     EXPECT_TRUE(l[0].endsWith("Narrabel bookmarks"));
-    const QString desc2 = TBookmark(frmMain->StorePath, 2).Rec.Description;
+    const QString desc2 = TBookmark(app->StorePath, 2).Rec.Description;
     ASSERT_EQ(desc2.size(), 254);
     EXPECT_EQ(l[1], "00000002 - 000000000001 - 20240101 10:00 - " + QString(254, 'p') + " - " +
                         desc2 + "Narrabel bookmarks");

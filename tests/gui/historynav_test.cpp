@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/program.h"
 #include "app/tfrmmain.h"
 #include "playback/bmhistory.h"
 #include "support/guitestsupport.h"
@@ -23,7 +24,7 @@ TEST_F(HistoryNav, EmptyHistoryHints) {
     EXPECT_EQ(next()->toolTip(), "no history yet");
     QTest::mouseClick(prev(), Qt::LeftButton);
     QTest::mouseClick(next(), Qt::LeftButton);
-    EXPECT_EQ(frmMain->History->Cursor, -1);
+    EXPECT_EQ(session->History->Cursor, -1);
 }
 
 TEST_F(HistoryNav, StoredHistoryAndButtons) {
@@ -31,25 +32,25 @@ TEST_F(HistoryNav, StoredHistoryAndButtons) {
     WriteAll(dataFolder() + "Narrabel.nbh", "000000000001/books/one.mp3\r\n000000000834/books/"
                                             "two.mp3\r\n000000000001/books/three.mp3\r\n");
     StartProgram();
-    ASSERT_EQ(frmMain->History->Entries.size(), 3);
-    EXPECT_EQ(frmMain->History->Cursor, 2); // on the last stored entry
+    ASSERT_EQ(session->History->Entries.size(), 3);
+    EXPECT_EQ(session->History->Cursor, 2); // on the last stored entry
     EXPECT_EQ(prev()->toolTip(), "two.mp3");
     EXPECT_EQ(next()->toolTip(), "end of bookmark history");
 
     QTest::mouseClick(prev(), Qt::LeftButton);
-    EXPECT_EQ(frmMain->History->Cursor, 1);
+    EXPECT_EQ(session->History->Cursor, 1);
     EXPECT_EQ(prev()->toolTip(), "one.mp3");
     EXPECT_EQ(next()->toolTip(), "three.mp3");
     QTest::mouseClick(prev(), Qt::LeftButton);
     QTest::mouseClick(prev(), Qt::LeftButton); // nowhere further back
-    EXPECT_EQ(frmMain->History->Cursor, 0);
+    EXPECT_EQ(session->History->Cursor, 0);
     // These files do not exist: each Play press after a step reports the closed device.
     EXPECT_EQ(dialogs->TextsOf("message"),
               QStringList({"No MCI device open", "No MCI device open"}));
     EXPECT_EQ(prev()->toolTip(), "beginning of bookmark history");
 
     // An append (a Browse, a Go) refreshes the hints at once.
-    frmMain->History->Add("/books/four.mp3", 1);
+    session->History->Add("/books/four.mp3", 1);
     EXPECT_EQ(prev()->toolTip(), "three.mp3");
     EXPECT_EQ(next()->toolTip(), "end of bookmark history");
     CloseProgram();

@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/program.h"
 #include "app/tfrmmain.h"
 #include "playback/optionsfile.h"
 #include "playback/tfrmoptions.h"
@@ -27,7 +28,7 @@ protected:
     }
     void openDialog() {
         QTest::mouseClick(frmMain->findChild<QPushButton*>("cmdOptions"), Qt::LeftButton);
-        ASSERT_TRUE(WaitFor([] { return frmOptions->isVisible(); }));
+        ASSERT_TRUE(WaitFor([this] { return frmOptions->isVisible(); }));
     }
     QFont treeFont() const { return frmMain->tv->font(); }
 };
@@ -70,7 +71,7 @@ TEST_F(Options, NoFileKeepsTheDesignedTreeFont) {
     frmOptions->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frmOptions));
     QTest::keyClick(frmOptions, Qt::Key_Escape);
-    EXPECT_FALSE(frmMain->Closing);
+    EXPECT_FALSE(app->Closing);
     EXPECT_FALSE(frmOptions->isVisible());
     EXPECT_EQ(treeFont().pixelSize(), 13); // closing without a choice changes nothing
     CloseProgram();

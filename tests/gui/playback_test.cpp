@@ -2,13 +2,15 @@
 // real files on the test run's null sink.
 
 #include "app/application.h"
+#include "app/program.h"
 #include "app/tfrmmain.h"
-#include "app/widgets.h"
 #include "bookmarks/bookmark.h"
 #include "bookmarks/tfrmbm.h"
 #include "playback/bmhistory.h"
 #include "playback/mediaplayer.h"
 #include "support/guitestsupport.h"
+#include "ui/qtdialogs.h"
+#include "ui/widgets.h"
 #include "util/options.h"
 
 #include "playerfixtures.h"
@@ -54,7 +56,7 @@ protected:
     void TearDown() override {
         AppOptions() = TOptions();
         // Closing after playing asks about the resume point; not the subject here.
-        if (frmMain) frmMain->PlayedSinceMark = false;
+        if (frmMain) session->PlayedSinceMark = false;
         WindowsTest::TearDown();
     }
     static QString Long() { return files->filePath("long.mp3"); }
@@ -69,24 +71,24 @@ protected:
         w()->cmbFile->setEditText(text);
         emit w()->cmbFile->lineEdit()->textEdited(text);
     }
-    int Mode() const { return w()->mp->Mode(); }
+    int Mode() const { return mp->Mode(); }
     // Starts the program with a file on its command line and waits until it
     // plays and its length is known.
     void StartPlaying(const QString& file, int32_t from) {
         StartProgram({file, QString::number(from)});
         ASSERT_TRUE(WaitFor([this] { return Mode() == TMediaPlayer::mpPlaying; }));
-        ASSERT_TRUE(WaitFor([this] { return !w()->mp->LengthPending(); }));
+        ASSERT_TRUE(WaitFor([this] { return !mp->LengthPending(); }));
     }
     // Create Bookmark as its button does; the file the new bookmark was stored for.
     QString CreateBookmark() const {
         QString shown;
-        WhenShown(frmBM, [&shown] {
+        WhenShown(frmBM, [this, &shown] {
             shown = frmBM->pnlFile->text();
             frmBM->chkResume->setChecked(false);
             frmBM->cmdOk->click();
         });
         w()->cmdBookmarkClick();
-        const QString stored = w()->BookmarkFromNode(w()->tv->currentItem())->Rec.FilePath;
+        const QString stored = w()->BookmarkFromNode(w()->tv->currentItem()).Rec.FilePath;
         EXPECT_EQ(shown, ExtractFileName(stored)) << "the dialog named the file it stores";
         return stored;
     }
@@ -119,7 +121,7 @@ TEST_F(PlaybackTest, PlayWithAnEmptyFileBoxDoesNothing) {
     QTest::mouseClick(w()->cmdPlay, Qt::LeftButton); // hidden panel: the handler alone
     EXPECT_EQ(Caption(), "&Play");
     EXPECT_EQ(w()->StatusText(0), "Stopped");
-    EXPECT_FALSE(w()->tmr->isActive());
+    EXPECT_FALSE(session->tmr->isActive());
     EXPECT_EQ(Mode(), TMediaPlayer::mpNotReady);
     EXPECT_TRUE(dialogs->asked.empty());
 }
@@ -132,7 +134,7 @@ TEST_F(PlaybackTest, ControlsAreSetUpAsDesigned) {
     EXPECT_EQ(w()->sbPos->pageStep(), 10000);
     EXPECT_EQ(w()->sbPos->toolTip(), "File position (right-click to go to an exact position)");
     EXPECT_EQ(w()->cmbFile->maxVisibleItems(), 32);
-    EXPECT_EQ(w()->tmr->interval(), 1000);
+    EXPECT_EQ(session->tmr->interval(), 1000);
     EXPECT_FALSE(w()->pnlPlay->isVisible());
 }
 
@@ -142,11 +144,11 @@ TEST_F(PlaybackTest, CommandLineFilePlaysFromItsSeekPointAndTheTimerMovesTheBars
     EXPECT_EQ(Caption(), "&Pause");
     EXPECT_EQ(w()->StatusText(0), "Playing");
     EXPECT_EQ(w()->StatusText(2), "long.mp3");
-    EXPECT_TRUE(w()->tmr->isActive());
-    EXPECT_TRUE(w()->PlayedSinceMark);
-    EXPECT_GE(w()->mp->Position(), 850);
-    EXPECT_LT(w()->mp->Position(), 2500);
-    const int32_t length = w()->mp->Length();
+    EXPECT_TRUE(session->tmr->isActive());
+    EXPECT_TRUE(session->PlayedSinceMark);
+    EXPECT_GE(mp->Position(), 850);
+    EXPECT_LT(mp->Position(), 2500);
+    const int32_t length = mp->Length();
     EXPECT_NEAR(length, 40000, 100);
     EXPECT_EQ(w()->sbPos->maximum(), length);
     EXPECT_EQ(w()->prg->maximum(), length);
@@ -155,7 +157,7 @@ TEST_F(PlaybackTest, CommandLineFilePlaysFromItsSeekPointAndTheTimerMovesTheBars
     // machine may deliver a tick late, so the panel may skip a second).
     ASSERT_TRUE(WaitFor([this] { return w()->StatusText(1) >= "00:02"; }, 6000))
         << w()->StatusText(1).toStdString();
-    EXPECT_NEAR(w()->sbPos->value(), w()->mp->Position(), 1100);
+    EXPECT_NEAR(w()->sbPos->value(), mp->Position(), 1100);
     EXPECT_EQ(w()->prg->value(), w()->sbPos->value());
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying) << "the timer's own bar move must not jump";
     EXPECT_TRUE(dialogs->asked.empty());
@@ -182,31 +184,31 @@ TEST_F(PlaybackTest, PlayAndPauseSwapCaptionsPanelsAndTheTimer) {
     EXPECT_EQ(Caption(), "&Play");
     EXPECT_EQ(w()->StatusText(0), "Paused");
     EXPECT_EQ(Mode(), TMediaPlayer::mpPaused);
-    EXPECT_FALSE(w()->tmr->isActive());
-    const int32_t paused = w()->mp->Position();
+    EXPECT_FALSE(session->tmr->isActive());
+    const int32_t paused = mp->Position();
 
     QTest::mouseClick(w()->cmdPlay, Qt::LeftButton);
     EXPECT_EQ(Caption(), "&Pause");
     EXPECT_EQ(w()->StatusText(0), "Playing");
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
-    EXPECT_TRUE(w()->tmr->isActive());
-    EXPECT_NEAR(w()->mp->Position(), paused, 100) << "resumed where it paused";
+    EXPECT_TRUE(session->tmr->isActive());
+    EXPECT_NEAR(mp->Position(), paused, 100) << "resumed where it paused";
 }
 
 TEST_F(PlaybackTest, AFilePlayedToItsEndShowsStoppedAndPlayStartsAgainFromZero) {
     StartPlaying(Short(), 1500);
     ASSERT_TRUE(WaitFor([this] { return w()->StatusText(0) == "Stopped"; }, 5000));
     EXPECT_EQ(Caption(), "&Play");
-    EXPECT_FALSE(w()->tmr->isActive());
+    EXPECT_FALSE(session->tmr->isActive());
     EXPECT_EQ(w()->StatusText(1), "00:02");
-    EXPECT_EQ(w()->mp->Position(), w()->mp->Length());
+    EXPECT_EQ(mp->Position(), mp->Length());
 
     QTest::mouseClick(w()->cmdPlay, Qt::LeftButton);
     EXPECT_EQ(Caption(), "&Pause");
     EXPECT_EQ(w()->StatusText(0), "Playing");
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
-    EXPECT_LT(w()->mp->Position(), 500) << "starts again from 0";
-    EXPECT_TRUE(w()->tmr->isActive());
+    EXPECT_LT(mp->Position(), 500) << "starts again from 0";
+    EXPECT_TRUE(session->tmr->isActive());
 }
 
 TEST_F(PlaybackTest, DroppingThePositionBarWhilePlayingJumps) {
@@ -214,44 +216,44 @@ TEST_F(PlaybackTest, DroppingThePositionBarWhilePlayingJumps) {
     QScrollBar* bar = w()->sbPos;
     bar->setSliderDown(true);
     bar->setSliderPosition(25000);
-    EXPECT_LT(w()->mp->Position(), 5000) << "dragging alone does not jump";
+    EXPECT_LT(mp->Position(), 5000) << "dragging alone does not jump";
     bar->setSliderDown(false); // the drop
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
-    EXPECT_NEAR(w()->mp->Position(), 25000, 300);
+    EXPECT_NEAR(mp->Position(), 25000, 300);
     EXPECT_EQ(w()->StatusText(0), "Playing");
 
     // A click in the trough moves the bar by a page and jumps too.
     bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
-    EXPECT_NEAR(w()->mp->Position(), bar->value(), 300);
+    EXPECT_NEAR(mp->Position(), bar->value(), 300);
 }
 
 TEST_F(PlaybackTest, MovingThePositionBarWhilePausedOrStoppedLeavesPlaybackAlone) {
     StartPlaying(Long(), 5000);
     QTest::mouseClick(w()->cmdPlay, Qt::LeftButton); // pause
-    const int32_t paused = w()->mp->Position();
+    const int32_t paused = mp->Position();
     w()->sbPos->setValue(30000);
     EXPECT_EQ(Mode(), TMediaPlayer::mpPaused);
-    EXPECT_NEAR(w()->mp->Position(), paused, 50);
+    EXPECT_NEAR(mp->Position(), paused, 50);
     QTest::mouseClick(w()->cmdPlay, Qt::LeftButton); // play: from the device's own place
-    EXPECT_NEAR(w()->mp->Position(), paused, 150);
+    EXPECT_NEAR(mp->Position(), paused, 150);
 
     // Opened, not yet played (stopped): the bar moves, the device does not.
     Type(Short());
     ASSERT_EQ(Mode(), TMediaPlayer::mpStopped);
     w()->sbPos->setValue(1500);
     EXPECT_EQ(Mode(), TMediaPlayer::mpStopped);
-    EXPECT_EQ(w()->mp->Position(), 0);
+    EXPECT_EQ(mp->Position(), 0);
 }
 
 TEST_F(PlaybackTest, OpenCurrentFileWithAnEmptyBoxOrABrokenFile) {
     StartPlaying(Long(), 0);
-    const int32_t length = w()->mp->Length();
+    const int32_t length = mp->Length();
 
     // A file that cannot be opened: no message, device closed, bar at 0,
     // maxima, caption and file panel as they were.
     Type(Broken()); // the change handler tries to open it
-    EXPECT_FALSE(w()->OpenCurrentFile());
-    EXPECT_FALSE(w()->mp->IsOpen());
+    EXPECT_FALSE(session->OpenCurrentFile());
+    EXPECT_FALSE(mp->IsOpen());
     EXPECT_TRUE(w()->pnlPlay->isVisible());
     EXPECT_EQ(w()->sbPos->value(), 0);
     EXPECT_EQ(w()->sbPos->maximum(), length);
@@ -266,11 +268,11 @@ TEST_F(PlaybackTest, OpenCurrentFileWithAnEmptyBoxOrABrokenFile) {
     EXPECT_EQ(Caption(), "&Play");
     QTest::mouseClick(w()->cmdPlay, Qt::LeftButton);
     EXPECT_EQ(dialogs->TextsOf("message"), QStringList({"No MCI device open"}));
-    EXPECT_FALSE(w()->tmr->isActive());
+    EXPECT_FALSE(session->tmr->isActive());
 
     // Emptying the file box returns to "no file".
     w()->cmbFile->setEditText(QString());
-    EXPECT_TRUE(w()->OpenCurrentFile());
+    EXPECT_TRUE(session->OpenCurrentFile());
     EXPECT_FALSE(w()->pnlPlay->isVisible());
     EXPECT_EQ(w()->sbPos->maximum(), 0);
     EXPECT_EQ(w()->sbPos->value(), 0);
@@ -290,7 +292,7 @@ TEST_F(PlaybackTest, TypingAnExistingFileOpensItWithoutPlaying) {
     EXPECT_EQ(Caption(), "&Play");
     EXPECT_EQ(w()->StatusText(2), "short.mp3");
     EXPECT_EQ(w()->StatusText(0), "Stopped") << "panel 0 waits for the next tick";
-    EXPECT_FALSE(w()->tmr->isActive());
+    EXPECT_FALSE(session->tmr->isActive());
 }
 
 TEST_F(PlaybackTest, BrowseOpensThePickedFileAndPlaysItFromZero) {
@@ -304,10 +306,10 @@ TEST_F(PlaybackTest, BrowseOpensThePickedFileAndPlaysItFromZero) {
         dialogs->AnswerFile(std::nullopt); // cancelled: nothing happens
         QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
         EXPECT_EQ(dialogs->lastFilterIndex, c.filterIndex);
-        EXPECT_EQ(dialogs->lastFilter, TfrmMain::DlgOpenFilter());
+        EXPECT_EQ(dialogs->lastFilter, TListeningSession::DlgOpenFilter());
     }
     EXPECT_EQ(Mode(), TMediaPlayer::mpNotReady);
-    EXPECT_EQ(TfrmMain::DlgOpenFilter(),
+    EXPECT_EQ(TListeningSession::DlgOpenFilter(),
               "MP3 files (*.mp3)|*.mp3|All supported formats (mp3,wav,avi,mpg/mpeg,mid/midi)|"
               "*.mp3;*.wav;*.avi;*.mpg;*.mpeg;*.mid;*.midi|All files (not advised)|*.*");
 
@@ -316,7 +318,7 @@ TEST_F(PlaybackTest, BrowseOpensThePickedFileAndPlaysItFromZero) {
     EXPECT_EQ(w()->cmbFile->currentText(), Long());
     EXPECT_EQ(w()->cmbFile->findText(Long()), 0) << "goes into the recent list";
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
-    EXPECT_LT(w()->mp->Position(), 500);
+    EXPECT_LT(mp->Position(), 500);
     EXPECT_EQ(Caption(), "&Pause");
     EXPECT_EQ(w()->StatusText(0), "Playing");
     EXPECT_EQ(w()->StatusText(2), "long.mp3");
@@ -343,7 +345,7 @@ TEST_F(PlaybackTest, BrowseGivesANewFileOneStartBookmarkAndGoesToItNextTime) {
     QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
     EXPECT_EQ(bookmarkNodes().size(), 1) << "a start bookmark";
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
-    EXPECT_LT(w()->mp->Position(), 500);
+    EXPECT_LT(mp->Position(), 500);
 
     dialogs->AnswerFile(Short());
     QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
@@ -355,7 +357,7 @@ TEST_F(PlaybackTest, BrowseGivesANewFileOneStartBookmarkAndGoesToItNextTime) {
     EXPECT_EQ(bookmarkNodes().size(), 2) << "no second start bookmark";
     EXPECT_EQ(w()->StatusText(2), "long.mp3");
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
-    EXPECT_LT(w()->mp->Position(), 500);
+    EXPECT_LT(mp->Position(), 500);
     EXPECT_EQ(Caption(), "&Pause");
     EXPECT_TRUE(dialogs->TextsOf("message").isEmpty());
 }
@@ -368,7 +370,7 @@ TEST_F(PlaybackTest, PickingARecentFilePlaysItFromZero) {
     emit static_cast<TFileBox*>(w()->cmbFile)->rowPicked();
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
     EXPECT_EQ(w()->StatusText(2), "long.mp3");
-    EXPECT_LT(w()->mp->Position(), 500);
+    EXPECT_LT(mp->Position(), 500);
     EXPECT_EQ(Caption(), "&Pause");
 }
 
@@ -416,23 +418,23 @@ TEST_F(PlaybackTest, BookmarkProgressIsAskedOnlyWhenItsConditionsHold) {
             Type(Short());
             ASSERT_EQ(Mode(), TMediaPlayer::mpStopped);
         } else if (Mode() != TMediaPlayer::mpPlaying) {
-            w()->PlayFrom(0);
+            session->PlayFrom(0);
         }
         if (c.pause) QTest::mouseClick(w()->cmdPlay, Qt::LeftButton);
-        w()->PlayedSinceMark = c.playedSinceMark;
+        session->PlayedSinceMark = c.playedSinceMark;
         const QDateTime mark = QDateTime::currentDateTime().addMSecs(-c.secondsAgo * 100);
-        w()->LastMarkTime = mark;
+        session->LastMarkTime = mark;
         dialogs->asked.clear();
         if (c.asked) dialogs->AnswerConfirm(false);
-        w()->AskBookmarkProgress();
+        session->AskBookmarkProgress();
         EXPECT_EQ(dialogs->TextsOf("confirm"),
                   c.asked ? QStringList({"Bookmark progress?"}) : QStringList())
             << c.what;
         if (c.playedSinceMark) {
-            EXPECT_GE(w()->LastMarkTime.msecsTo(QDateTime::currentDateTime()), 0) << c.what;
-            EXPECT_LT(w()->LastMarkTime.msecsTo(QDateTime::currentDateTime()), 2000) << c.what;
+            EXPECT_GE(session->LastMarkTime.msecsTo(QDateTime::currentDateTime()), 0) << c.what;
+            EXPECT_LT(session->LastMarkTime.msecsTo(QDateTime::currentDateTime()), 2000) << c.what;
         } else {
-            EXPECT_EQ(w()->LastMarkTime, mark) << c.what << ": unchanged";
+            EXPECT_EQ(session->LastMarkTime, mark) << c.what << ": unchanged";
         }
         EXPECT_FALSE(dialogs->Pending()) << c.what;
     }
@@ -440,7 +442,7 @@ TEST_F(PlaybackTest, BookmarkProgressIsAskedOnlyWhenItsConditionsHold) {
 
 TEST_F(PlaybackTest, BrowseAsksAboutProgressBeforeSwitching) {
     StartPlaying(Long(), 0);
-    w()->LastMarkTime = QDateTime::currentDateTime().addSecs(-60);
+    session->LastMarkTime = QDateTime::currentDateTime().addSecs(-60);
     dialogs->AnswerFile(Short());
     dialogs->AnswerConfirm(false);
     QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
@@ -467,7 +469,7 @@ TEST_F(PlaybackTest, TheFileBoxNamesTheFileThatPlaysWhateverTheWheelOrArrowsDo) 
     Wheel(box, -120);
     EXPECT_FALSE(box->hasFocus());
     EXPECT_EQ(box->currentText(), Long());
-    EXPECT_EQ(w()->mp->FileName(), Long());
+    EXPECT_EQ(mp->FileName(), Long());
     EXPECT_EQ(CreateBookmark(), Long());
 
     // With the focus, the wheel or an arrow key picks the row it reaches, from
@@ -497,7 +499,7 @@ TEST_F(PlaybackTest, TheFileBoxNamesTheFileThatPlaysWhateverTheWheelOrArrowsDo) 
         else
             Wheel(box, s.angle);
         EXPECT_EQ(box->currentText(), s.plays) << s.how;
-        EXPECT_EQ(w()->mp->FileName(), s.plays) << s.how;
+        EXPECT_EQ(mp->FileName(), s.plays) << s.how;
         EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying) << s.how;
         EXPECT_EQ(w()->StatusText(2), ExtractFileName(s.plays)) << s.how;
         EXPECT_EQ(CreateBookmark(), s.plays) << s.how;
@@ -510,16 +512,16 @@ TEST_F(PlaybackTest, AThumbHeldThroughATickStaysWhereItIsAndTheDropJumps) {
     QScrollBar* bar = w()->sbPos;
     QObject tickWatch;
     int ticks = 0;
-    QObject::connect(w()->tmr, &QTimer::timeout, &tickWatch, [&ticks] { ++ticks; });
+    QObject::connect(session->tmr, &QTimer::timeout, &tickWatch, [&ticks] { ++ticks; });
     bar->setSliderDown(true);
     bar->setSliderPosition(25000);
     ASSERT_TRUE(WaitFor([&ticks] { return ticks >= 1; }, 3000));
     EXPECT_EQ(bar->sliderPosition(), 25000) << "the tick left the held thumb alone";
     EXPECT_GT(w()->prg->value(), 0) << "the progress bar still follows";
-    EXPECT_LT(w()->mp->Position(), 5000);
+    EXPECT_LT(mp->Position(), 5000);
     bar->setSliderDown(false); // the drop
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
-    EXPECT_NEAR(w()->mp->Position(), 25000, 300);
+    EXPECT_NEAR(mp->Position(), 25000, 300);
 }
 
 TEST_F(PlaybackTest, ListeningStartedByPlayPrevOrNextAsksToKeepItsPlace) {
@@ -535,15 +537,15 @@ TEST_F(PlaybackTest, ListeningStartedByPlayPrevOrNextAsksToKeepItsPlace) {
          }},
         {"Prev",
          [this] {
-             w()->History->Add(Long(), 1);
-             w()->History->Add(Short(), 1);
+             session->History->Add(Long(), 1);
+             session->History->Add(Short(), 1);
              w()->cmdPrevClick();
          }},
         {"Next",
          [this] {
-             w()->History->Add(Short(), 1);
-             w()->History->Add(Long(), 1);
-             w()->History->GoPrev();
+             session->History->Add(Short(), 1);
+             session->History->Add(Long(), 1);
+             session->History->GoPrev();
              w()->cmdNextClick();
          }},
     };
@@ -551,14 +553,14 @@ TEST_F(PlaybackTest, ListeningStartedByPlayPrevOrNextAsksToKeepItsPlace) {
         StartProgram();
         c.start();
         ASSERT_EQ(Mode(), TMediaPlayer::mpPlaying) << c.how;
-        EXPECT_EQ(w()->mp->FileName(), Long()) << c.how;
-        ASSERT_TRUE(WaitFor([this] { return w()->mp->Position() > 300; })) << c.how;
-        EXPECT_TRUE(w()->PlayedSinceMark) << c.how;
+        EXPECT_EQ(mp->FileName(), Long()) << c.how;
+        ASSERT_TRUE(WaitFor([this] { return mp->Position() > 300; })) << c.how;
+        EXPECT_TRUE(session->PlayedSinceMark) << c.how;
 
         // Switching files after a while offers to bookmark the progress ...
-        w()->LastMarkTime = QDateTime::currentDateTime().addSecs(-60);
+        session->LastMarkTime = QDateTime::currentDateTime().addSecs(-60);
         dialogs->AnswerConfirm(false);
-        w()->AskBookmarkProgress();
+        session->AskBookmarkProgress();
         // ... and closing offers to keep the place.
         dialogs->AnswerConfirm(false);
         CloseProgram();
@@ -573,12 +575,12 @@ TEST_F(PlaybackTest, ListeningStartedByPlayPrevOrNextAsksToKeepItsPlace) {
 TEST_F(PlaybackTest, AJumpThatFailsToOpenLeavesNoStartPointForTheNextFile) {
     StartProgram();
     Type(Broken());
-    EXPECT_THROW(w()->PlayFrom(20000), std::exception);
+    EXPECT_THROW(session->PlayFrom(20000), std::exception);
     Type(Long()); // opens it, plays nothing
     ASSERT_EQ(Mode(), TMediaPlayer::mpStopped);
     w()->cmdPlayClick();
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
-    EXPECT_LT(w()->mp->Position(), 1000) << "from its own start, not the failed jump's point";
+    EXPECT_LT(mp->Position(), 1000) << "from its own start, not the failed jump's point";
 }
 
 TEST_F(PlaybackTest, ALongFileIsMeasuredWithoutHoldingUpTheWindow) {
@@ -586,16 +588,16 @@ TEST_F(PlaybackTest, ALongFileIsMeasuredWithoutHoldingUpTheWindow) {
     StartProgram();
     Type(LongStretch("stretch1.mp3"));
     // The window got its file back at once; the frames are counted elsewhere.
-    ASSERT_TRUE(w()->mp->LengthPending());
+    ASSERT_TRUE(mp->LengthPending());
     EXPECT_TRUE(w()->pnlPlay->isVisible());
     w()->cmdPlayClick();
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
-    ASSERT_TRUE(WaitFor([this] { return !w()->mp->LengthPending(); }, 60000));
-    EXPECT_EQ(w()->mp->Length(), exact);
+    ASSERT_TRUE(WaitFor([this] { return !mp->LengthPending(); }, 60000));
+    EXPECT_EQ(mp->Length(), exact);
     EXPECT_EQ(w()->sbPos->maximum(), exact);
     EXPECT_EQ(w()->prg->maximum(), exact);
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
-    EXPECT_LT(w()->mp->Position(), 5000);
+    EXPECT_LT(mp->Position(), 5000);
 
     // A file replaced, or closed, before its count ends never gets that count.
     struct Case {
@@ -610,23 +612,23 @@ TEST_F(PlaybackTest, ALongFileIsMeasuredWithoutHoldingUpTheWindow) {
     int n = 2;
     for (const Case& c : cases) {
         Type(LongStretch(QStringLiteral("stretch%1.mp3").arg(n++)));
-        ASSERT_TRUE(w()->mp->LengthPending()) << c.what;
+        ASSERT_TRUE(mp->LengthPending()) << c.what;
         w()->cmbFile->setEditText(c.next);
-        w()->OpenCurrentFile();
+        session->OpenCurrentFile();
         // Every count has ended (or been called off) and said what it had to.
         ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(60000)) << c.what;
         QCoreApplication::processEvents();
         EXPECT_EQ(w()->sbPos->maximum(), c.max) << c.what;
         EXPECT_EQ(w()->prg->maximum(), std::max(c.max, 1)) << c.what;
         if (!c.next.isEmpty()) {
-            EXPECT_EQ(w()->mp->Length(), c.max) << c.what;
+            EXPECT_EQ(mp->Length(), c.max) << c.what;
         }
     }
 
     // Closing the program with a count under way: the count is called off and
     // never reports to the window that is gone.
     Type(LongStretch(QStringLiteral("stretch%1.mp3").arg(n)));
-    ASSERT_TRUE(w()->mp->LengthPending());
+    ASSERT_TRUE(mp->LengthPending());
     CloseProgram();
     EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(60000));
     QCoreApplication::processEvents();
@@ -634,7 +636,8 @@ TEST_F(PlaybackTest, ALongFileIsMeasuredWithoutHoldingUpTheWindow) {
 
 TEST_F(PlaybackTest, TheOpenDialogShowsEachFileTypeOnce) {
     StartProgram();
-    InstallDialogs(nullptr); // the real dialog this time
+    QtDialogs real;
+    InstallDialogs(&real); // the real dialog this time
     QStringList shown;
     QString selected;
     QTimer::singleShot(0, [&] {
@@ -654,7 +657,8 @@ TEST_F(PlaybackTest, TheOpenDialogShowsEachFileTypeOnce) {
                                   "All supported formats (mp3,wav,avi,mpg/mpeg,mid/midi)",
                                   "All files (not advised)"}));
     EXPECT_EQ(selected, "All supported formats (mp3,wav,avi,mpg/mpeg,mid/midi)");
-    EXPECT_EQ(ToQtNameFilters(TfrmMain::DlgOpenFilter()).last(), "All files (not advised) (*)")
+    EXPECT_EQ(ToQtNameFilters(TListeningSession::DlgOpenFilter()).last(),
+              "All files (not advised) (*)")
         << "every file, names without a dot too";
     EXPECT_EQ(Mode(), TMediaPlayer::mpNotReady);
 }
@@ -692,18 +696,18 @@ TEST_F(PlaybackTest, SpeedKeysStepTheRateInTheWholeWindowAndItHoldsAcrossFiles) 
 
     // Chosen before any file and kept through every reopening: the file's own
     // time runs twice as fast as the clock.
-    w()->SetSpeed(2.0);
+    session->SetSpeed(2.0);
     Type(Long());
     w()->cmdPlayClick();
-    w()->PlayFrom(4000);
+    session->PlayFrom(4000);
     // The sound output may take a moment to start running.
-    ASSERT_TRUE(WaitFor([this] { return w()->mp->Position() >= 4500; }, 10000));
+    ASSERT_TRUE(WaitFor([this] { return mp->Position() >= 4500; }, 10000));
     QElapsedTimer clock;
     clock.start();
-    const int32_t from = w()->mp->Position();
+    const int32_t from = mp->Position();
     QTest::qWait(2500);
-    EXPECT_NEAR(double(w()->mp->Position() - from) / double(clock.elapsed()), 2.0, 0.3);
-    EXPECT_DOUBLE_EQ(w()->Speed(), 2.0);
+    EXPECT_NEAR(double(mp->Position() - from) / double(clock.elapsed()), 2.0, 0.3);
+    EXPECT_DOUBLE_EQ(session->Speed(), 2.0);
 }
 
 TEST_F(PlaybackTest, AFirstStartHasTheIconAndAnEmptyTreeSaysWhatToDoUntilItHasANode) {

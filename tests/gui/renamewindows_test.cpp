@@ -1,12 +1,13 @@
 #include "app/application.h"
+#include "app/program.h"
 #include "app/tfrmmain.h"
-#include "app/widgets.h"
 #include "bookmarks/bookmark.h"
 #include "playback/mediaplayer.h"
 #include "rename/tfrmpreview.h"
 #include "rename/tfrmrename.h"
 #include "support/guitestsupport.h"
 #include "support/mp3fixture.h"
+#include "ui/widgets.h"
 #include "util/errors.h"
 #include "util/qorext.h"
 
@@ -513,10 +514,10 @@ class RenameInProgramTest : public WindowsTest {
 protected:
     // Runs action from the event loop once the program's preview waits for the
     // user's review (its search may be running when it is first shown).
-    static void WhenReviewing(std::function<void()> action) {
+    void WhenReviewing(std::function<void()> action) {
         auto* timer = new QTimer();
         auto deadline = std::make_shared<QDeadlineTimer>(10000);
-        QObject::connect(timer, &QTimer::timeout, [timer, action, deadline] {
+        QObject::connect(timer, &QTimer::timeout, [this, timer, action, deadline] {
             const bool ready = frmPreview->isVisible() && !frmPreview->Busy() &&
                                frmPreview->cmdProceed->isVisible();
             if (!ready && !deadline->hasExpired()) return;
@@ -547,7 +548,7 @@ TEST_F(RenameInProgramTest, MassRenameUsesTheProgramsWindowsAndDataFolder) {
     frmRename->chkPreview->setChecked(false);
     frmRename->SetMass();
     frmRename->SelectFolder(tmp->path());
-    QTimer::singleShot(0, [] { frmRename->cmdOkClick(); });
+    QTimer::singleShot(0, [this] { frmRename->cmdOkClick(); });
     frmRename->exec();
     EXPECT_TRUE(QFile::exists(tmp->path() + "/Au.mp3"));
     ASSERT_EQ(opened.size(), 1);
@@ -561,7 +562,7 @@ TEST_F(RenameInProgramTest, SingleRenameRepointsLiveRecordsOfExactlyThatPath) {
     const QString old = tmp->path() + "/old.mp3";
     WriteAll(old, "X");
     const QString other = tmp->path() + "/Old.mp3"; // another letter case: another file
-    const QString store = frmMain->StorePath;
+    const QString store = app->StorePath;
     ASSERT_FALSE(store.isEmpty());
     TWriteContext ctx;
     for (const QString& path : {old, other, old}) {
@@ -584,7 +585,7 @@ TEST_F(RenameInProgramTest, SingleRenameRepointsLiveRecordsOfExactlyThatPath) {
     };
     frmRename->SetSingle(old, "mp3");
     frmRename->SelectFolder(tmp->path());
-    QTimer::singleShot(0, [] { frmRename->cmdOkClick(); });
+    QTimer::singleShot(0, [this] { frmRename->cmdOkClick(); });
     frmRename->exec();
     EXPECT_EQ(frmRename->Outcome(), "ok");
     EXPECT_EQ(frmRename->NewName(), "Au-Ti.mp3");
@@ -606,7 +607,6 @@ TEST_F(RenameInProgramTest, MassRenameOfThePlayingFileKeepsItPlayingAndEverythin
     const QString track = MakeMp3(tmp->path() + "/track.mp3", {"Au", "Bk", "02", "Chapter"}, 1200);
     const QString renamed = tmp->path() + "/Au-Bk-02-Chapter.mp3";
     BrowseAndMark({other, track});
-    TMediaPlayer* mp = frmMain->mp;
     QStringList opened;
     frmPreview->OpenLog = [&](const QString& path) { opened << path; };
     frmRename->chkPreview->setChecked(false);
@@ -623,7 +623,7 @@ TEST_F(RenameInProgramTest, MassRenameOfThePlayingFileKeepsItPlayingAndEverythin
             namesWhileRepointing << mp->FileName() << frmMain->cmbFile->currentText();
     });
     probe.start(0);
-    QTimer::singleShot(0, [] { frmRename->cmdOkClick(); });
+    QTimer::singleShot(0, [this] { frmRename->cmdOkClick(); });
     frmRename->exec();
     probe.stop();
     EXPECT_EQ(namesWhileRepointing, QStringList({renamed, renamed}));
@@ -636,14 +636,14 @@ TEST_F(RenameInProgramTest, MassRenameOfThePlayingFileKeepsItPlayingAndEverythin
     ExpectPathFollowed(track, renamed);
     // The real store: the start bookmark and "mark" both moved.
     QStringList paths;
-    ForEachRecord(frmMain->StorePath, [&](const TBookmarkRec& r) {
+    ForEachRecord(app->StorePath, [&](const TBookmarkRec& r) {
         paths << r.FilePath;
         return true;
     });
     EXPECT_EQ(paths.count(renamed), 2);
     EXPECT_FALSE(paths.contains(track));
     EXPECT_TRUE(dialogs->TextsOf("message").isEmpty());
-    frmMain->PlayedSinceMark = false;
+    session->PlayedSinceMark = false;
 }
 
 TEST_F(RenameInProgramTest, NewPathsTheStoreCannotHoldAreRefusedForFilesWithBookmarks) {
@@ -666,11 +666,11 @@ TEST_F(RenameInProgramTest, NewPathsTheStoreCannotHoldAreRefusedForFilesWithBook
         return r;
     };
     ASSERT_EQ(longMarked.toUtf8().size(), 300);
-    frmMain->SaveNewBookmark(marked, 1500, "kept");
-    const QByteArray storeBefore = ReadAll(frmMain->StorePath);
-    auto single = [](const QString& path) {
+    bookmarks->SaveNewBookmark(marked, 1500, "kept");
+    const QByteArray storeBefore = ReadAll(app->StorePath);
+    auto single = [this](const QString& path) {
         frmRename->SetSingle(path, "mp3");
-        QTimer::singleShot(0, [] { frmRename->cmdOkClick(); });
+        QTimer::singleShot(0, [this] { frmRename->cmdOkClick(); });
         frmRename->exec();
         return frmRename->Outcome();
     };
@@ -680,7 +680,7 @@ TEST_F(RenameInProgramTest, NewPathsTheStoreCannotHoldAreRefusedForFilesWithBook
               QStringList({"Operation failed (files in use, illegal chars...)"}));
     EXPECT_TRUE(QFile::exists(marked));
     EXPECT_FALSE(QFile::exists(longMarked));
-    EXPECT_EQ(ReadAll(frmMain->StorePath), storeBefore);
+    EXPECT_EQ(ReadAll(app->StorePath), storeBefore);
     // Without bookmarks nothing is lost: the long path is fine.
     EXPECT_EQ(single(plain), "ok");
     EXPECT_TRUE(QFile::exists(longPlain));
@@ -698,13 +698,13 @@ TEST_F(RenameInProgramTest, NewPathsTheStoreCannotHoldAreRefusedForFilesWithBook
                                                  " (new path too long for its bookmarks)");
         frmPreview->cmdProceed->click();
     });
-    QTimer::singleShot(0, [] { frmRename->cmdOkClick(); });
+    QTimer::singleShot(0, [this] { frmRename->cmdOkClick(); });
     frmRename->exec();
     ASSERT_EQ(opened.size(), 1);
     EXPECT_TRUE(
         ReadAll(opened[0]).contains("Result : ERROR - new path too long for its bookmarks\r\n"));
     EXPECT_TRUE(QFile::exists(marked));
-    EXPECT_EQ(ReadAll(frmMain->StorePath), storeBefore);
+    EXPECT_EQ(ReadAll(app->StorePath), storeBefore);
 }
 
 TEST_F(RenameInProgramTest, NamesFromTagTextReadInPartAreProposedUnticked) {
@@ -744,7 +744,7 @@ TEST_F(RenameInProgramTest, NamesFromTagTextReadInPartAreProposedUnticked) {
         EXPECT_EQ(hints.value("03.mp3"), "New Name: Tolstoy-Vojna i mir-03-Tri.mp3");
         frmPreview->cmdProceed->click();
     });
-    QTimer::singleShot(0, [] { frmRename->cmdOkClick(); });
+    QTimer::singleShot(0, [this] { frmRename->cmdOkClick(); });
     frmRename->exec();
     EXPECT_EQ(opened.size(), 1);
     EXPECT_TRUE(QFile::exists(cyrillic)); // the names that still carry the titles

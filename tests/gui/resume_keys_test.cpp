@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/program.h"
 #include "app/tfrmmain.h"
 #include "bookmarks/tfrmbm.h"
 #include "diag/tfrmdebug.h"
@@ -24,9 +25,9 @@ class ResumeKeysTest : public WindowsTest {};
 
 TEST_F(ResumeKeysTest, RecentFilesKeepThirtyNewestFirstAndIgnoreLetterCase) {
     StartProgram();
-    auto add = [](const QString& path) {
+    auto add = [this](const QString& path) {
         frmMain->cmbFile->setEditText(path);
-        frmMain->AddRecentFile();
+        session->AddRecentFile();
     };
     for (int i = 1; i <= 30; ++i)
         add(QStringLiteral("/books/f%1.mp3").arg(i));
@@ -75,15 +76,15 @@ TEST_F(ResumeKeysTest, GoToOffsetWithoutAFileAsksNothing) {
 
 TEST_F(ResumeKeysTest, TimedExitCountsDownAndClosesWithoutTheResumeQuestion) {
     StartProgram({"/no/such.mp3", "0", "3"});
-    frmMain->PlayedSinceMark = true; // would ask about the resume point on a normal close
+    session->PlayedSinceMark = true; // would ask about the resume point on a normal close
     frmMain->tmrTimer();
     EXPECT_EQ(frmMain->windowTitle(), "Narrabel - exiting in 2 seconds...");
     frmMain->tmrTimer();
     EXPECT_EQ(frmMain->windowTitle(), "Narrabel - exiting in 1 seconds...");
-    EXPECT_FALSE(frmMain->Closing);
+    EXPECT_FALSE(app->Closing);
     frmMain->tmrTimer();
-    EXPECT_TRUE(frmMain->Closing);
-    EXPECT_TRUE(WaitFor([] { return !frmMain->isVisible(); }));
+    EXPECT_TRUE(app->Closing);
+    EXPECT_TRUE(WaitFor([this] { return !frmMain->isVisible(); }));
     EXPECT_TRUE(dialogs->asked.empty());
     // The close handler still saved the run's state.
     EXPECT_TRUE(QFile::exists(dataFolder() + "Narrabel.edt"));
@@ -107,13 +108,13 @@ TEST_F(ResumeKeysTest, KeysActOnTheTreeOnlyFromTheTreeAndInsertFromAnywhere) {
     const QString book = testsupport::MakeMp3(home + "/book.mp3", {"Author", "Book"});
     StartProgram();
     frmMain->cmbFile->setEditText(book);
-    frmMain->SaveNewBookmark(book, 10, "mark");
+    bookmarks->SaveNewBookmark(book, 10, "mark");
     QTreeWidgetItem* node = frmMain->tv->currentItem();
     ASSERT_TRUE(node && TfrmMain::IsBookmarkNode(node));
     // Every New Bookmark dialog is counted and cancelled.
     int bookmarkDialogs = 0;
     QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&bookmarkDialogs] {
+    QObject::connect(&closer, &QTimer::timeout, [this, &bookmarkDialogs] {
         if (frmBM->isVisible()) {
             ++bookmarkDialogs;
             frmBM->reject();
@@ -155,18 +156,18 @@ TEST_F(ResumeKeysTest, KeysActOnTheTreeOnlyFromTheTreeAndInsertFromAnywhere) {
         ASSERT_TRUE(c.focus->hasFocus()) << c.what;
         dialogs->asked.clear();
         bookmarkDialogs = 0;
-        const qsizetype visits = frmMain->History->Entries.size();
+        const qsizetype visits = session->History->Entries.size();
         if (c.deletes) dialogs->AnswerConfirm(false);
         for (int i = 0; i < c.presses; ++i)
             QTest::keyClick(c.focus, Qt::Key(c.key));
         EXPECT_EQ(dialogs->TextsOf("confirm"),
                   c.deletes ? QStringList({"Delete selected item(s)?"}) : QStringList())
             << c.what;
-        EXPECT_EQ(frmMain->History->Entries.size(), visits + (c.goes ? 1 : 0)) << c.what;
+        EXPECT_EQ(session->History->Entries.size(), visits + (c.goes ? 1 : 0)) << c.what;
         EXPECT_EQ(bookmarkDialogs, c.dialogs) << c.what;
         EXPECT_FALSE(dialogs->Pending()) << c.what;
     }
-    frmMain->PlayedSinceMark = false; // the resume question is not the subject
+    session->PlayedSinceMark = false; // the resume question is not the subject
 }
 
 TEST_F(ResumeKeysTest, TreeKeysOnlyWhileTheTreeHasTheFocus) {
@@ -193,10 +194,10 @@ TEST_F(EscapeTest, EscClosesTheMainWindowButNotFromADialog) {
     dialog->show();
     QTest::keyClick(dialog, Qt::Key_Escape);
     EXPECT_TRUE(frmMain->isVisible());
-    EXPECT_FALSE(frmMain->Closing);
+    EXPECT_FALSE(app->Closing);
     dialog->hide();
     QTest::keyClick(frmMain->tv, Qt::Key_Escape);
-    EXPECT_TRUE(frmMain->Closing);
+    EXPECT_TRUE(app->Closing);
     EXPECT_FALSE(frmMain->isVisible());
 }
 

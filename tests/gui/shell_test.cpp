@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/program.h"
 #include "app/tfrmmain.h"
 #include "diag/tfrmabout.h"
 #include "support/guitestsupport.h"
@@ -23,9 +24,10 @@ class ShellTest : public WindowsTest {};
 
 TEST_F(ShellTest, CreatesEveryWindowOnceInOrderWithItsCaption) {
     StartProgram({}, false);
-    EXPECT_EQ(WindowCreationLog(), QStringList({"TfrmMain", "TfrmBM", "TfrmEdit", "TfrmImport",
-                                                "TfrmMissing", "TfrmAbout", "TfrmDebug", "TfrmFill",
-                                                "TfrmOptions", "TfrmRename", "TfrmPreview"}));
+    EXPECT_EQ(
+        program->CreationOrder,
+        QStringList({"TfrmMain", "TfrmBM", "TfrmEdit", "TfrmImport", "TfrmMissing", "TfrmAbout",
+                     "TfrmDebug", "TfrmFill", "TfrmOptions", "TfrmRename", "TfrmPreview"}));
     EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
     EXPECT_EQ(QApplication::applicationName(), "Narrabel");
     // The window system gets each caption as it stands: with a display name of
@@ -71,14 +73,15 @@ TEST_F(ShellTest, MainWindowHasItsDesignedControls) {
             EXPECT_EQ(w->text(), b.caption) << b.name;
         }
     }
-    for (const char* n : {"cmbFile", "pnlPlay", "tv", "sb", "sbPos", "prg", "tbVolume", "tmr"})
+    for (const char* n : {"cmbFile", "pnlPlay", "tv", "sb", "sbPos", "prg", "tbVolume"})
         EXPECT_NE(frmMain->findChild<QObject*>(n), nullptr) << n;
+    EXPECT_EQ(session->tmr->objectName(), "tmr"); // the session's one-second timer
     EXPECT_EQ(frmMain->StatusText(0), "Stopped");
     EXPECT_EQ(frmMain->StatusText(1), "00:00");
     EXPECT_EQ(frmMain->StatusText(2), "");
     EXPECT_FALSE(frmMain->pnlPlay->isVisible());
-    EXPECT_EQ(frmMain->tmr->interval(), 1000);
-    EXPECT_FALSE(frmMain->tmr->isActive());
+    EXPECT_EQ(session->tmr->interval(), 1000);
+    EXPECT_FALSE(session->tmr->isActive());
     QStringList menu;
     for (QAction* a : frmMain->pop->actions())
         menu << (a->isSeparator() ? "-" : a->text());
@@ -90,8 +93,8 @@ TEST_F(ShellTest, MainWindowHasItsDesignedControls) {
 TEST_F(ShellTest, CreatesTheDataFolderAndActivatesOnce) {
     StartProgram();
     EXPECT_TRUE(QDir(dataFolder()).exists());
-    EXPECT_EQ(frmMain->DataFolder, dataFolder());
-    EXPECT_EQ(frmMain->StorePath, dataFolder() + "Narrabel.nbm");
+    EXPECT_EQ(app->DataFolder, dataFolder());
+    EXPECT_EQ(app->StorePath, dataFolder() + "Narrabel.nbm");
     EXPECT_TRUE(frmMain->Activated);
     EXPECT_FALSE(frmMain->cmdResume->isEnabled());
     // A later activation (after a dialog) does no start-up work again.
@@ -109,8 +112,8 @@ TEST_F(ShellTest, DataFolderThatCannotBeMadeIsReportedAndNothingIsSaved) {
     StartProgram();
     ASSERT_EQ(dialogs->asked.size(), 1u);
     EXPECT_TRUE(dialogs->asked[0].text.contains("Cannot create the data folder"));
-    EXPECT_TRUE(frmMain->DataFolder.isEmpty());
-    frmMain->EditList->append("/x.mp3");
+    EXPECT_TRUE(app->DataFolder.isEmpty());
+    app->EditList->append("/x.mp3");
     EXPECT_TRUE(frmMain->close());
     EXPECT_FALSE(QFile::exists(home + "/Documents/Narrabel/Narrabel.edt"));
 }
@@ -140,30 +143,30 @@ TEST_F(ShellTest, AutolistSurvivesCloseAndRestart) {
     QDir().mkpath(dataFolder());
     WriteAll(dataFolder() + "Narrabel.edt", "/one.mp3\n/two.mp3\n");
     StartProgram();
-    EXPECT_EQ(*frmMain->EditList, QStringList({"/one.mp3", "/two.mp3"}));
-    frmMain->EditList->append("/three.mp3");
+    EXPECT_EQ(*app->EditList, QStringList({"/one.mp3", "/two.mp3"}));
+    app->EditList->append("/three.mp3");
     CloseProgram();
     EXPECT_EQ(ReadAll(dataFolder() + "Narrabel.edt"),
               QByteArray("/one.mp3\r\n/two.mp3\r\n/three.mp3\r\n"));
     StartProgram();
-    EXPECT_EQ(frmMain->EditList->size(), 3);
+    EXPECT_EQ(app->EditList->size(), 3);
 }
 
 TEST_F(ShellTest, CloseDuringTreeWorkAnsweredNoSavesNothing) {
     StartProgram();
-    frmMain->EditList->append("/x.mp3");
+    app->EditList->append("/x.mp3");
     frmMain->setWindowTitle("Narrabel - Building tree view...");
     dialogs->AnswerConfirm(false);
     EXPECT_FALSE(frmMain->close());
     EXPECT_EQ(dialogs->TextsOf("confirm"),
               QStringList({"The tree view will be incomplete if you exit now; quit anyway and "
                            "repair next time?"}));
-    EXPECT_FALSE(frmMain->Closing);
+    EXPECT_FALSE(app->Closing);
     EXPECT_FALSE(QFile::exists(dataFolder() + "Narrabel.edt"));
     // The second close, answered Yes, goes through and saves.
     dialogs->AnswerConfirm(true);
     EXPECT_TRUE(frmMain->close());
-    EXPECT_TRUE(frmMain->Closing);
+    EXPECT_TRUE(app->Closing);
     EXPECT_TRUE(QFile::exists(dataFolder() + "Narrabel.edt"));
 }
 
@@ -191,10 +194,10 @@ TEST_F(ShellTest, CommandLineIsReadLeniently) {
     };
     for (const auto& c : cases) {
         StartProgram(c.args, false);
-        EXPECT_EQ(frmMain->ParamRec.MediaFile, c.file);
-        EXPECT_EQ(frmMain->ParamRec.SeekPoint, c.seek) << c.args.join(' ').toStdString();
-        EXPECT_EQ(frmMain->ParamRec.PlaySeconds, c.seconds);
-        EXPECT_EQ(frmMain->ExitCountdown, c.seconds);
+        EXPECT_EQ(session->ParamRec.MediaFile, c.file);
+        EXPECT_EQ(session->ParamRec.SeekPoint, c.seek) << c.args.join(' ').toStdString();
+        EXPECT_EQ(session->ParamRec.PlaySeconds, c.seconds);
+        EXPECT_EQ(session->ExitCountdown, c.seconds);
         CloseProgram();
     }
 }
@@ -218,7 +221,7 @@ TEST_F(ShellTest, UncaughtErrorEndsTheCommandInOneMessageBox) {
 
 TEST_F(ShellTest, AboutBoxShowsProductAndCommandLineHelp) {
     StartProgram();
-    QTimer::singleShot(0, [] {
+    QTimer::singleShot(0, [this] {
         EXPECT_TRUE(frmAbout->isVisible());
         EXPECT_TRUE(frmAbout->isModal());
         QStringList texts;

@@ -1,7 +1,7 @@
 // The ID3 tag editor: opening it from the main window, saving, the command list.
 #include "app/application.h"
+#include "app/program.h"
 #include "app/tfrmmain.h"
-#include "app/widgets.h"
 #include "bookmarks/bookmark.h"
 #include "playback/bmhistory.h"
 #include "playback/mediaplayer.h"
@@ -12,6 +12,7 @@
 #include "tags/mp3.h"
 #include "tags/tfrmedit.h"
 #include "tags/tfrmfill.h"
+#include "ui/widgets.h"
 #include "util/options.h"
 
 #include <QComboBox>
@@ -197,12 +198,12 @@ TEST_F(TagEditorTest, OpensOnTheFirstBookmarkOfASelectedAuthor) {
     QDir().mkpath(home + "/elsewhere");
     MakeMp3(home + "/elsewhere/other.mp3", {});
     StartProgram();
-    frmMain->SaveNewBookmark(second, 5000, "");
-    frmMain->SaveNewBookmark(first, 5000, "");
+    bookmarks->SaveNewBookmark(second, 5000, "");
+    bookmarks->SaveNewBookmark(first, 5000, "");
     ASSERT_EQ(frmMain->tv->topLevelItemCount(), 1);
     QTreeWidgetItem* author = frmMain->tv->topLevelItem(0);
     ASSERT_EQ(author->childCount(), 2);
-    EXPECT_EQ(frmMain->BookmarkFromNode(author->child(0))->Rec.FilePath, first);
+    EXPECT_EQ(frmMain->BookmarkFromNode(author->child(0)).Rec.FilePath, first);
 
     frmEdit->MoveToFolder(home + "/elsewhere"); // the editor was left elsewhere
     frmMain->cmbFile->setEditText("");
@@ -378,10 +379,10 @@ TEST_F(TagEditorTest, AutolistOpensTheLastIncompleteFile) {
         frmEdit->Open();
         dialogs->asked.clear();
         AppOptions().AutoExtra = c.autoExtra;
-        frmMain->EditList->clear();
-        frmMain->EditList->append(c.list);
+        app->EditList->clear();
+        app->EditList->append(c.list);
         run(TfrmEdit::cmdAutolist);
-        EXPECT_EQ(QStringList(*frmMain->EditList), c.left) << c.list.join(',').toStdString();
+        EXPECT_EQ(QStringList(*app->EditList), c.left) << c.list.join(',').toStdString();
         if (c.opened) {
             EXPECT_TRUE(dialogs->asked.empty());
             EXPECT_EQ(frmEdit->Folder(), books);
@@ -404,7 +405,7 @@ TEST_F(TagEditorTest, FillFromFileInfoFillsAndSaves) {
         frmEdit->MoveToFolder(folder);
         frmEdit->Open();
         frmEdit->edtGenre->setText("Speech"); // typed, kept by the fill
-        WhenShown(frmFill, [ok] {
+        WhenShown(frmFill, [this, ok] {
             EXPECT_EQ(frmFill->pnlFile->text(), "Author Name - Book Title - 03 - Chapter Name");
             frmFill->cmbFolder->setCurrentIndex(4);
             (ok ? frmFill->cmdOk : frmFill->cmdCancel)->click();
@@ -426,10 +427,10 @@ TEST_F(TagEditorTest, RenameFileRepointsBookmarksAndRenamesTheEntry) {
     const QString old = book("track.mp3", {"Author", "Book", "01", "Chapter"});
     const QString other = book("a-other.mp3", {"Author", "Book", "02", "Other"});
     StartProgram();
-    frmMain->SaveNewBookmark(old, 1500, "mark");
+    bookmarks->SaveNewBookmark(old, 1500, "mark");
     openOnBooks("track.mp3");
-    frmMain->SaveNewBookmark(other, 1500, ""); // reads another file's tag meanwhile
-    WhenShown(frmRename, [] {
+    bookmarks->SaveNewBookmark(other, 1500, ""); // reads another file's tag meanwhile
+    WhenShown(frmRename, [this] {
         EXPECT_EQ(frmRename->pnlOldName->text(), "track.mp3");
         EXPECT_FALSE(frmRename->stv->isEnabled());
         frmRename->cmdOk->click();
@@ -455,14 +456,14 @@ TEST_F(TagEditorTest, RenameFileRepointsBookmarksAndRenamesTheEntry) {
             frmMain->tv->setCurrentItem(n);
             n->setSelected(true);
         }
-    frmMain->GoToSelectedBookmark();
+    session->GoToSelectedBookmark();
     EXPECT_EQ(frmMain->cmbFile->currentText(), renamed);
-    EXPECT_EQ(frmMain->mp->Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_EQ(mp->Mode(), TMediaPlayer::mpPlaying);
     EXPECT_TRUE(dialogs->asked.empty()); // no missing-source question
-    frmMain->PlayedSinceMark = false;
+    session->PlayedSinceMark = false;
 
     // A mass rename reloads the list from the folder.
-    WhenShown(frmRename, [] {
+    WhenShown(frmRename, [this] {
         EXPECT_EQ(frmRename->pnlOldName->text(), "<multiple files>");
         EXPECT_TRUE(frmRename->stv->isEnabled());
         frmRename->cmdCancel->click();
@@ -478,14 +479,14 @@ TEST_F(TagEditorTest, RenameActsOnlyOnTheSelectedFile) {
     const QString one = MakeMp3(books + "/One/01.mp3", {"Au", "Bk", "01", "One"});
     const QString two = MakeMp3(books + "/Two/01.mp3", {"Au", "Bk", "01", "Two"});
     StartProgram();
-    frmMain->SaveNewBookmark(one, 1500, "one");
+    bookmarks->SaveNewBookmark(one, 1500, "one");
     const QByteArray storeBefore = ReadAll(store());
     auto filesIn = [](const QString& folder) { return QDir(folder).entryList(QDir::Files); };
 
     // A rename prepared in One leaves the rename window's folder tree there.
     frmEdit->MoveToFolder(books + "/One");
     frmEdit->Open();
-    WhenShown(frmRename, [] { frmRename->cmdCancel->click(); });
+    WhenShown(frmRename, [this] { frmRename->cmdCancel->click(); });
     run(TfrmEdit::cmdRenameFile);
     // Two's file is selected, then Two is renamed behind the program's back.
     frmEdit->MoveToFolder(books + "/Two");
@@ -519,7 +520,7 @@ TEST_F(TagEditorTest, OpeningOnAFileThatIsNotThereSelectsNothing) {
     QDir().mkpath(books + "/Two");
     const QString two = MakeMp3(books + "/Two/01.mp3", {"Au", "Bk", "02", "Two"});
     StartProgram();
-    frmMain->SaveNewBookmark(two, 1500, "two");
+    bookmarks->SaveNewBookmark(two, 1500, "two");
     ASSERT_TRUE(QDir(books).rename("Two", "Three")); // in a file manager
     QTreeWidgetItem* node = nullptr;
     for (QTreeWidgetItem* n : frmMain->AllNodes())
@@ -560,7 +561,6 @@ TEST_F(TagEditorTest, RenamingThePlayingFileKeepsItPlayingAndEverythingFollows) 
     const QString renamed = books + "/Author-Book-02-Chapter.mp3";
     StartProgram();
     BrowseAndMark({other, track});
-    TMediaPlayer* mp = frmMain->mp;
     TSuperStringList resume;
     ASSERT_TRUE(resume.LoadFromFile(dataFolder() + "Narrabel.rsm"));
     ASSERT_EQ(resume.value(0), track);
@@ -568,7 +568,7 @@ TEST_F(TagEditorTest, RenamingThePlayingFileKeepsItPlayingAndEverythingFollows) 
     frmMain->cmdTagEditorClick();
     ASSERT_EQ(selected(), "track.mp3");
     const int32_t before = mp->Position();
-    WhenShown(frmRename, [] { frmRename->cmdOk->click(); });
+    WhenShown(frmRename, [this] { frmRename->cmdOk->click(); });
     run(TfrmEdit::cmdRenameFile);
     ASSERT_TRUE(QFile::exists(renamed));
     EXPECT_EQ(selected(), "Author-Book-02-Chapter.mp3");
@@ -598,7 +598,6 @@ TEST_F(TagEditorTest, RenamingThePlayingFileKeepsItPlayingAndEverythingFollows) 
     EXPECT_EQ(saved.value(0), renamed);
     EXPECT_GT(saved.value(1).toInt(), 2000); // 2.5 s before where listening stopped
     frmMain->cmdResumeClick();
-    mp = frmMain->mp;
     EXPECT_EQ(frmMain->cmbFile->currentText(), renamed);
     EXPECT_EQ(mp->Mode(), TMediaPlayer::mpPlaying);
     EXPECT_GE(mp->Position(), saved.value(1).toInt() - 50);
@@ -609,12 +608,12 @@ TEST_F(TagEditorTest, RenamingThePlayingFileKeepsItPlayingAndEverythingFollows) 
     frmMain->cmdNextClick();
     EXPECT_EQ(frmMain->cmbFile->currentText(), renamed);
     EXPECT_EQ(mp->Mode(), TMediaPlayer::mpPlaying);
-    frmMain->PlayedSinceMark = false;
-    frmMain->GoToSelectedBookmark();
+    session->PlayedSinceMark = false;
+    session->GoToSelectedBookmark();
     EXPECT_EQ(frmMain->cmbFile->currentText(), renamed);
     EXPECT_EQ(mp->Mode(), TMediaPlayer::mpPlaying);
     EXPECT_TRUE(dialogs->TextsOf("message").isEmpty()); // no missing-source question
-    frmMain->PlayedSinceMark = false;
+    session->PlayedSinceMark = false;
 }
 
 TEST_F(TagEditorTest, RenameFromATagReadInPartAsksFirst) {
@@ -625,7 +624,7 @@ TEST_F(TagEditorTest, RenameFromATagReadInPartAsksFirst) {
         openOnBooks("01 Глава первая.mp3");
         ASSERT_EQ(selected(), "01 Глава первая.mp3");
         dialogs->AnswerConfirm(yes);
-        WhenShown(frmRename, [yes] {
+        WhenShown(frmRename, [this, yes] {
             EXPECT_EQ(frmRename->pnlNewName->text(), "01.mp3");
             frmRename->cmdOk->click();
             if (!yes) { // back to the window, which may leave the field out
@@ -646,10 +645,10 @@ TEST_F(TagEditorTest, DeleteAsksThenRemovesFileBookmarksAndEmptyAuthors) {
     const QString b = book("b.mp3", {"Author", "Book", "02", "Two"});
     const QString c = book("c.mp3", {"Loner", "Solo", "01", "Only"});
     StartProgram();
-    frmMain->SaveNewBookmark(a, 1500, "a1");
-    frmMain->SaveNewBookmark(b, 1500, "b1");
-    frmMain->SaveNewBookmark(a, 2500, "a2");
-    frmMain->SaveNewBookmark(c, 1500, "c1");
+    bookmarks->SaveNewBookmark(a, 1500, "a1");
+    bookmarks->SaveNewBookmark(b, 1500, "b1");
+    bookmarks->SaveNewBookmark(a, 2500, "a2");
+    bookmarks->SaveNewBookmark(c, 1500, "c1");
     openOnBooks("a.mp3");
     // Answered No: nothing changes.
     const QByteArray storeBefore = ReadAll(store());
@@ -674,14 +673,14 @@ TEST_F(TagEditorTest, DeleteAsksThenRemovesFileBookmarksAndEmptyAuthors) {
 
     // The file that is open in the main window: the player lets go first.
     frmMain->cmbFile->setEditText(c);
-    const bool opened = frmMain->OpenCurrentFile();
+    const bool opened = session->OpenCurrentFile();
     frmEdit->SelectName("c.mp3");
     dialogs->AnswerConfirm(true);
     run(TfrmEdit::cmdDeleteFile);
     EXPECT_FALSE(QFile::exists(c));
     EXPECT_EQ(frmMain->cmbFile->currentText(), "");
     if (opened) {
-        EXPECT_FALSE(frmMain->mp->IsOpen());
+        EXPECT_FALSE(mp->IsOpen());
         EXPECT_EQ(frmMain->StatusText(0), "Stopped");
         EXPECT_EQ(frmMain->StatusText(1), "00:00");
     }

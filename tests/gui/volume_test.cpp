@@ -2,6 +2,7 @@
 // pactl; and without a server, or with one that never answers.
 
 #include "app/application.h"
+#include "app/program.h"
 #include "app/tfrmmain.h"
 #include "playback/audiomixer.h"
 #include "support/guitestsupport.h"
@@ -160,7 +161,7 @@ TEST_F(VolumeTest, NoServerGivesZeroAndMovingTheBarChangesNothing) {
     {
         ServerOverride server("unix:" + nowhere.filePath("no-such-socket"));
         StartProgram();
-        EXPECT_FALSE(frmMain->Mixer->IsOpen());
+        EXPECT_FALSE(program->Mixer.IsOpen());
         EXPECT_EQ(bar()->value(), 0);
         bar()->setValue(40000);
         EXPECT_EQ(SinkVolumes(), QList<int>({30000, 30000}));

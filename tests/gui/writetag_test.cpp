@@ -1,5 +1,6 @@
 // WriteTag: the message on failure and the player stepping aside for the write.
 #include "app/application.h"
+#include "app/program.h"
 #include "app/tfrmmain.h"
 #include "playback/mediaplayer.h"
 #include "support/guitestsupport.h"
@@ -26,7 +27,7 @@ TEST_F(WriteTagTest, WritesFieldsWithoutMessage) {
     const QString p = Copy("mutagen/silence-44-s.mp3");
     ReadTag(p);
     CurrentTag().Album = "New album";
-    WriteTag(p);
+    WriteTag(*session, p);
     EXPECT_TRUE(dialogs->asked.empty());
     ReadTag(p);
     EXPECT_EQ(CurrentTag().Album, "New album");
@@ -38,13 +39,13 @@ TEST_F(WriteTagTest, FailureShowsTheOneMessage) {
     ReadTag(p);
     const QByteArray before = ReadAll(p);
     CurrentTag().Title = QString::fromUtf8("日本語");
-    WriteTag(p);
+    WriteTag(*session, p);
     EXPECT_EQ(dialogs->TextsOf("message"), QStringList({"Error saving tag info."}));
     EXPECT_EQ(ReadAll(p), before);
 
     CurrentTag().Title = "ok";
     QFile::setPermissions(p, QFile::ReadOwner);
-    WriteTag(p);
+    WriteTag(*session, p);
     EXPECT_EQ(dialogs->TextsOf("message").size(), 2);
     EXPECT_EQ(ReadAll(p), before);
 }
@@ -52,7 +53,6 @@ TEST_F(WriteTagTest, FailureShowsTheOneMessage) {
 TEST_F(WriteTagTest, PlayingFileIsClosedForTheWriteAndPlaysOn) {
     StartProgram({}, false);
     const QString p = Copy("mutagen/silence-44-s.mp3");
-    TMediaPlayer* mp = frmMain->mp;
     if (!mp) GTEST_SKIP() << "no player device";
     mp->SetFileName(p);
     try {
@@ -65,7 +65,7 @@ TEST_F(WriteTagTest, PlayingFileIsClosedForTheWriteAndPlaysOn) {
         GTEST_SKIP() << "player did not start";
     ReadTag(p);
     CurrentTag().Title = QString(6000, 'x'); // the tag grows: the audio moves
-    WriteTag(p);
+    WriteTag(*session, p);
     EXPECT_TRUE(dialogs->asked.empty());
     EXPECT_TRUE(WaitFor([&] { return mp->Mode() == TMediaPlayer::mpPlaying; }));
     EXPECT_GT(mp->Position(), 100);

@@ -1,10 +1,12 @@
 #include "support/guitestsupport.h"
 
 #include "app/application.h"
+#include "app/program.h"
 #include "app/tfrmmain.h"
 #include "bookmarks/bookmark.h"
 #include "playback/bmhistory.h"
 #include "playback/mediaplayer.h"
+#include "playback/session.h"
 
 #include <QComboBox>
 #include <QDeadlineTimer>
@@ -40,17 +42,17 @@ std::optional<ScriptedDialogs::Answer> ScriptedDialogs::next(Answer::Kind kind, 
     return a;
 }
 
-void ScriptedDialogs::Message(QWidget*, const QString& title, const QString& text) {
+void ScriptedDialogs::Message(const QString& title, const QString& text) {
     asked.push_back({QStringLiteral("message"), title, text});
 }
 
-bool ScriptedDialogs::Confirm(QWidget*, const QString& title, const QString& text) {
+bool ScriptedDialogs::Confirm(const QString& title, const QString& text) {
     asked.push_back({QStringLiteral("confirm"), title, text});
     auto a = next(Answer::Yes, "confirm", text);
     return a && a->yes;
 }
 
-std::optional<QString> ScriptedDialogs::Input(QWidget*, const QString& title, const QString& prompt,
+std::optional<QString> ScriptedDialogs::Input(const QString& title, const QString& prompt,
                                               const QString& initial) {
     asked.push_back({QStringLiteral("input"), title, prompt});
     lastFolder = initial;
@@ -58,9 +60,8 @@ std::optional<QString> ScriptedDialogs::Input(QWidget*, const QString& title, co
     return a ? a->text : std::nullopt;
 }
 
-std::optional<QString> ScriptedDialogs::OpenFile(QWidget*, const QString& title,
-                                                 const QString& folder, const QString& filter,
-                                                 int filterIndex) {
+std::optional<QString> ScriptedDialogs::OpenFile(const QString& title, const QString& folder,
+                                                 const QString& filter, int filterIndex) {
     asked.push_back({QStringLiteral("open"), title, filter});
     lastFolder = folder;
     lastFilter = filter;
@@ -69,18 +70,19 @@ std::optional<QString> ScriptedDialogs::OpenFile(QWidget*, const QString& title,
     return a ? a->text : std::nullopt;
 }
 
-std::optional<QString> ScriptedDialogs::ChooseFolder(QWidget*, const QString& title,
-                                                     const QString& folder) {
+std::optional<QString> ScriptedDialogs::ChooseFolder(const QString& title, const QString& folder) {
     asked.push_back({QStringLiteral("folder"), title, folder});
     lastFolder = folder;
     auto a = next(Answer::Text, "folder", title);
     return a ? a->text : std::nullopt;
 }
 
-std::optional<QFont> ScriptedDialogs::ChooseFont(QWidget*, const QFont& initial, int maxPointSize) {
-    asked.push_back({QStringLiteral("font"), initial.family(), QString::number(maxPointSize)});
-    auto a = next(Answer::Font, "font", initial.family());
-    return a ? a->font : std::nullopt;
+std::optional<QString> ScriptedDialogs::ChooseFont(const QString& initial, int maxPointSize) {
+    QFont start;
+    start.fromString(initial);
+    asked.push_back({QStringLiteral("font"), start.family(), QString::number(maxPointSize)});
+    auto a = next(Answer::Font, "font", start.family());
+    return a ? a->text : std::nullopt;
 }
 
 void EnsureApplication() {
@@ -114,17 +116,49 @@ void WindowsTest::TearDown() {
 }
 
 void WindowsTest::StartProgram(const QStringList& args, bool show) {
-    CreateWindows(args);
+    program = std::make_unique<TProgram>(args);
+    app = &program->App;
+    tree = &program->Tree;
+    bookmarks = &program->Bookmarks;
+    session = &program->Session;
+    mp = &program->Player;
+    frmMain = program->Main;
+    frmBM = program->BM;
+    frmEdit = program->Edit;
+    frmImport = program->Import;
+    frmMissing = program->Missing;
+    frmAbout = program->About;
+    frmDebug = program->Debug;
+    frmFill = program->Fill;
+    frmOptions = program->Options;
+    frmRename = program->Rename;
+    frmPreview = program->Preview;
     if (show) {
         frmMain->show();
-        WaitFor([] { return frmMain->Activated; });
+        WaitFor([this] { return frmMain->Activated; });
     }
 }
 
 void WindowsTest::CloseProgram() {
-    if (!frmMain) return;
-    if (!frmMain->Closing) frmMain->close();
-    DestroyWindows();
+    if (!program) return;
+    if (!app->Closing) frmMain->close();
+    program.reset();
+    app = nullptr;
+    tree = nullptr;
+    bookmarks = nullptr;
+    session = nullptr;
+    mp = nullptr;
+    frmMain = nullptr;
+    frmBM = nullptr;
+    frmEdit = nullptr;
+    frmImport = nullptr;
+    frmMissing = nullptr;
+    frmAbout = nullptr;
+    frmDebug = nullptr;
+    frmFill = nullptr;
+    frmOptions = nullptr;
+    frmRename = nullptr;
+    frmPreview = nullptr;
     QCoreApplication::processEvents();
 }
 
@@ -168,18 +202,17 @@ void WindowsTest::BrowseAndMark(const QStringList& files) {
         dialogs->AnswerFile(f);
         frmMain->cmdBrowseClick();
     }
-    TMediaPlayer* mp = frmMain->mp;
     ASSERT_TRUE(
-        WaitFor([mp] { return mp->Mode() == TMediaPlayer::mpPlaying && mp->Position() > 1500; }));
-    frmMain->SaveNewBookmark(files.last(), mp->Position(), "mark");
-    frmMain->SaveResumePoint();
+        WaitFor([this] { return mp->Mode() == TMediaPlayer::mpPlaying && mp->Position() > 1500; }));
+    bookmarks->SaveNewBookmark(files.last(), mp->Position(), "mark");
+    session->SaveResumePoint();
 }
 
 void WindowsTest::ExpectPathFollowed(const QString& was, const QString& now) {
     TfrmMain* w = frmMain;
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->cmbFile->currentText(), now);
-    EXPECT_EQ(w->mp->FileName(), now);
+    EXPECT_EQ(mp->FileName(), now);
     EXPECT_EQ(w->StatusText(2), ExtractFileName(now));
     QStringList rows;
     for (int i = 0; i < w->cmbFile->count(); ++i)
@@ -189,17 +222,17 @@ void WindowsTest::ExpectPathFollowed(const QString& was, const QString& now) {
     EXPECT_TRUE(hst.LoadFromFile(dataFolder() + "Narrabel.hst"));
     EXPECT_EQ(QStringList(hst), rows);
     QStringList visited;
-    for (const QString& line : w->History->Entries)
+    for (const QString& line : session->History->Entries)
         visited << TBMHistory::EntryPath(line);
     EXPECT_TRUE(visited.contains(now) && !visited.contains(was))
         << visited.join('\n').toStdString();
     TSuperStringList nbh;
     EXPECT_TRUE(nbh.LoadFromFile(dataFolder() + "Narrabel.nbh"));
-    EXPECT_EQ(QStringList(nbh), w->History->Entries);
+    EXPECT_EQ(QStringList(nbh), session->History->Entries);
     TSuperStringList rsm;
     EXPECT_TRUE(rsm.LoadFromFile(dataFolder() + "Narrabel.rsm"));
     EXPECT_EQ(rsm.value(0), now);
     QTreeWidgetItem* node = w->tv->currentItem();
     ASSERT_TRUE(node && node->isSelected() && TfrmMain::IsBookmarkNode(node));
-    EXPECT_EQ(w->BookmarkFromNode(node)->Rec.FilePath, now);
+    EXPECT_EQ(w->BookmarkFromNode(node).Rec.FilePath, now);
 }

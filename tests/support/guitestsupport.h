@@ -2,13 +2,33 @@
 // GUI test support: one offscreen application per test program, scripted
 // answers for every dialog, and a fresh set of windows per test.
 
-#include "app/dialogs.h"
 #include "support/testsupport.h"
+#include "util/dialogs.h"
 
+#include <QFont>
 #include <QStringList>
 #include <deque>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
+
+class TAppState;
+class TBookmarkCommands;
+class TBookmarkTree;
+class TListeningSession;
+class TMediaPlayer;
+class TProgram;
+class TfrmAbout;
+class TfrmBM;
+class TfrmDebug;
+class TfrmEdit;
+class TfrmFill;
+class TfrmImport;
+class TfrmMain;
+class TfrmMissing;
+class TfrmOptions;
+class TfrmPreview;
+class TfrmRename;
 
 struct AskedQuestion {
     QString kind; // "message", "confirm", "input", "open", "folder", "font"
@@ -23,15 +43,16 @@ public:
     ScriptedDialogs() { InstallDialogs(this); }
     ~ScriptedDialogs() override { InstallDialogs(nullptr); }
 
-    void AnswerConfirm(bool yes) { answers.push_back({Answer::Yes, yes, {}, {}}); }
+    void AnswerConfirm(bool yes) { answers.push_back({Answer::Yes, yes, {}}); }
     void AnswerInput(const std::optional<QString>& text) {
-        answers.push_back({Answer::Text, false, text, {}});
+        answers.push_back({Answer::Text, false, text});
     }
     void AnswerFile(const std::optional<QString>& path) {
-        answers.push_back({Answer::Text, false, path, {}});
+        answers.push_back({Answer::Text, false, path});
     }
     void AnswerFont(const std::optional<QFont>& font) {
-        answers.push_back({Answer::Font, false, {}, font});
+        answers.push_back(
+            {Answer::Font, false, font ? std::optional<QString>(font->toString()) : std::nullopt});
     }
     // Messages need no answer; they are only recorded.
 
@@ -44,22 +65,20 @@ public:
     QString lastFilter;
     int lastFilterIndex = 0;
 
-    void Message(QWidget*, const QString& title, const QString& text) override;
-    bool Confirm(QWidget*, const QString& title, const QString& text) override;
-    std::optional<QString> Input(QWidget*, const QString& title, const QString& prompt,
+    void Message(const QString& title, const QString& text) override;
+    bool Confirm(const QString& title, const QString& text) override;
+    std::optional<QString> Input(const QString& title, const QString& prompt,
                                  const QString& initial) override;
-    std::optional<QString> OpenFile(QWidget*, const QString& title, const QString& folder,
+    std::optional<QString> OpenFile(const QString& title, const QString& folder,
                                     const QString& filter, int filterIndex) override;
-    std::optional<QString> ChooseFolder(QWidget*, const QString& title,
-                                        const QString& folder) override;
-    std::optional<QFont> ChooseFont(QWidget*, const QFont& initial, int maxPointSize) override;
+    std::optional<QString> ChooseFolder(const QString& title, const QString& folder) override;
+    std::optional<QString> ChooseFont(const QString& initial, int maxPointSize) override;
 
 private:
     struct Answer {
         enum Kind { Yes, Text, Font } kind;
         bool yes;
-        std::optional<QString> text;
-        std::optional<QFont> font;
+        std::optional<QString> text; // a font as QFont::toString() gives it
     };
     std::deque<Answer> answers;
     // The next answer if it is of the kind asked; nothing (and a failure) otherwise.
@@ -72,8 +91,9 @@ bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 5000);
 // Makes the QApplication (offscreen) for the whole test program.
 void EnsureApplication();
 
-// Creates every window with the given command line, under a fresh HOME whose
-// documents folder is <home>/Documents. Destroys them in TearDown.
+// Starts the program (its parts and every window) with the given command line,
+// under a fresh HOME whose documents folder is <home>/Documents, and ends it in
+// TearDown. The windows and parts are reached through the program.
 class WindowsTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -98,6 +118,25 @@ protected:
     void ExpectPathFollowed(const QString& was, const QString& now);
     QString home;
     ScriptedDialogs* dialogs = nullptr;
+
+    // The running program and, for short, its parts (null while none runs).
+    std::unique_ptr<TProgram> program;
+    TAppState* app = nullptr;
+    TBookmarkTree* tree = nullptr;
+    TBookmarkCommands* bookmarks = nullptr;
+    TListeningSession* session = nullptr;
+    TMediaPlayer* mp = nullptr;
+    TfrmMain* frmMain = nullptr;
+    TfrmBM* frmBM = nullptr;
+    TfrmEdit* frmEdit = nullptr;
+    TfrmImport* frmImport = nullptr;
+    TfrmMissing* frmMissing = nullptr;
+    TfrmAbout* frmAbout = nullptr;
+    TfrmDebug* frmDebug = nullptr;
+    TfrmFill* frmFill = nullptr;
+    TfrmOptions* frmOptions = nullptr;
+    TfrmRename* frmRename = nullptr;
+    TfrmPreview* frmPreview = nullptr;
 
 private:
     std::unique_ptr<QTemporaryDir> homeDir;

@@ -1,0 +1,60 @@
+#pragma once
+// What the listening session needs of a player device: one file at a time,
+// opened, played, paused and moved through, with every position and length in
+// milliseconds. The sound library's player is the one the program uses.
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+
+class TPlayerDevice : public QObject {
+    Q_OBJECT
+public:
+    enum TMPModes : int {
+        mpNotReady = 0,
+        mpStopped = 1,
+        mpPlaying = 2,
+        mpRecording = 3,
+        mpSeeking = 4,
+        mpPaused = 5,
+        mpOpen = 6,
+    };
+    static constexpr double MinRate = 0.5;
+    static constexpr double MaxRate = 3.0;
+
+    using QObject::QObject;
+
+    virtual void SetFileName(const QString& path) = 0;
+    virtual QString FileName() const = 0;
+    // Opens the file; throws NarrabelError with the decoder's message.
+    virtual void Open() = 0;
+    // Does nothing when nothing is open.
+    virtual void Close() = 0;
+    // Play, Pause, Resume, SetPosition and Length throw when nothing is open.
+    virtual void Play() = 0;
+    virtual void Pause() = 0;
+    virtual void Resume() = 0;
+    virtual int32_t Position() const = 0;
+    // Seeking stops a playing device (it stays open, stopped at the new place).
+    virtual void SetPosition(int32_t ms) = 0;
+    // The next Play starts here; an Open that fails forgets it.
+    virtual void SetStartPos(int32_t ms) = 0;
+    virtual int32_t Length() const = 0;
+    // The length is still being measured (LengthKnown follows).
+    virtual bool LengthPending() const = 0;
+    // Never throws.
+    virtual int Mode() const = 0;
+    virtual bool IsOpen() const = 0;
+    // Listening speed (1.0 = as recorded), clamped to MinRate-MaxRate; it holds
+    // for every file opened later.
+    virtual void SetRate(double rate) = 0;
+    virtual double Rate() const = 0;
+    // The last error the decoder reported while playing (empty when none).
+    virtual QString LastError() const = 0;
+
+signals:
+    // The device reached the end of the file (it is stopped there now).
+    void Finished();
+    // The open file's length is known: at Open, or later once it was measured.
+    void LengthKnown(int32_t ms);
+};

@@ -1,8 +1,0 @@
-#include "util/shellopen.h"
-
-#include <QDesktopServices>
-#include <QUrl>
-
-void ShellOpen(const QString& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-}
