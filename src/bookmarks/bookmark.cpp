@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -76,15 +77,12 @@ struct FileStamp {
 };
 
 FileStamp stampOf(const QString& path) {
-    std::error_code ec;
-    const std::filesystem::path p(path.toStdString());
+    // One look at the file: it is asked before every lookup and after every write.
     FileStamp s;
-    auto size = std::filesystem::file_size(p, ec);
-    if (ec) return s;
-    auto t = std::filesystem::last_write_time(p, ec);
-    if (ec) return s;
-    s.size = int64_t(size);
-    s.mtime = int64_t(t.time_since_epoch().count());
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return s;
+    s.size = int64_t(st.st_size);
+    s.mtime = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return s;
 }
 
@@ -316,12 +314,20 @@ bool PathFitsStore(const QString& path) {
 }
 
 QString DescriptionDateTime(const QDateTime& when) {
+    // The locale's formats are worked out once per locale: an import composes
+    // thousands of descriptions.
+    static QString cachedLocale, dateFormat, timeFormat;
     const QLocale loc = QLocale::system();
-    // The long time format may name the time zone; the descriptions never did.
-    QString tf = loc.timeFormat(QLocale::LongFormat);
-    tf.remove(QRegularExpression(QStringLiteral("\\s*\\bt+\\b\\s*")));
-    return loc.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-           loc.toString(when.time(), tf.trimmed());
+    if (loc.name() != cachedLocale || dateFormat.isEmpty()) {
+        // The long time format may name the time zone; the descriptions never did.
+        QString tf = loc.timeFormat(QLocale::LongFormat);
+        tf.remove(QRegularExpression(QStringLiteral("\\s*\\bt+\\b\\s*")));
+        timeFormat = tf.trimmed();
+        dateFormat = loc.dateFormat(QLocale::ShortFormat);
+        cachedLocale = loc.name();
+    }
+    return loc.toString(when.date(), dateFormat) + QLatin1Char(' ') +
+           loc.toString(when.time(), timeFormat);
 }
 
 bool DescriptionNeeded(const TBookmarkRec& rec, const TWriteContext& ctx) {
@@ -360,10 +366,11 @@ namespace {
 void addToAutolist(const TBookmarkRec& rec, const TWriteContext& ctx) {
     if (!ctx.EditList) return;
     const TMP3Rec& t = ctx.Tag;
-    const bool listed = ctx.EditList->contains(rec.FilePath);
+    // Asked only when the file would be listed: the autolist may be long.
+    const auto listed = [&] { return ctx.EditList->contains(rec.FilePath); };
     if (t.Artist.isEmpty() || t.Album.isEmpty()) {
-        if (!listed) ctx.EditList->append(rec.FilePath);
-    } else if ((t.Track.isEmpty() || t.Title.isEmpty()) && ctx.AutoExtra && !listed) {
+        if (!listed()) ctx.EditList->append(rec.FilePath);
+    } else if ((t.Track.isEmpty() || t.Title.isEmpty()) && ctx.AutoExtra && !listed()) {
         // Listed once only: every write of such a file would add it again.
         ctx.EditList->append(rec.FilePath);
     }
