@@ -35,7 +35,10 @@ bool UsesCutShortField(const TNamePattern& pattern, unsigned cutShort);
 // then "." and the extension.
 QString JoinNameFields(const QString (&values)[4], const QString& delim, const QString& ext);
 
-// The new name of a file whose tag is tag (name only, no folder).
+// The new name of a file whose tag is tag (name only, no folder). A track
+// "n/total" gives n; "/" and NUL, which no name here may hold, become "-"; a
+// name longer than a folder entry may be (255 bytes) loses the end of the part
+// before the extension.
 QString ComposeName(const TMP3Rec& tag, const TNamePattern& pattern, const QString& ext);
 
 // The pattern itself as a name, for showing what a mass rename will do:
