@@ -1,6 +1,7 @@
 // narrabel-tag read FILE
 // narrabel-tag write FILE [--artist T] [--album T] [--track T] [--title T]
 //                         [--year T] [--genre T] [--comment T]
+// Texts are UTF-8, in the arguments and in the JSON printed.
 #include "tags/id3v2/id3v2.h"
 #include "tags/mp3.h"
 

@@ -23,10 +23,10 @@ struct TNameSource {
     unsigned CutShort;
 };
 
-// The fields whose frame the tag object holds but whose text it could not decode
-// in full: cut short at a character the 8-bit texts cannot hold, emptied by a
-// bad character, or in an unknown encoding or encrypted. ReadTag leaves the
-// frames of the file it read in the tag object, so this tells what that read lost.
+// The fields whose frame the tag object holds but whose text it could not decode:
+// emptied by malformed text (a control character, a bad byte order mark, a lone
+// surrogate, invalid UTF-8), in an unknown encoding, or encrypted. ReadTag leaves
+// the frames of the file it read in the tag object, so this tells what that read lost.
 unsigned FieldsCutShort(Tid3v2tag& tag);
 // Whether a name composed with pattern takes any of the fields in cutShort.
 bool UsesCutShortField(const TNamePattern& pattern, unsigned cutShort);

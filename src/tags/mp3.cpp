@@ -93,13 +93,10 @@ int SaveCurrentTag(const QString& path) {
         if (tag.FileName() != path) return id3ErrNoFile;
     }
     LastRead() = TMP3Rec();
-    // Only the fields the caller changed are written: the read is 8-bit and
-    // keeps one value of a frame, so writing an unchanged field back would
-    // lose what it could not show. Every other frame stays as it was.
+    // Only the fields the caller changed are written: the read keeps one value
+    // of a frame and trims it, so writing an unchanged field back would lose
+    // what it did not show. Every other frame stays as it was, byte for byte.
     auto changed = [&](QString TMP3Rec::*f) { return r.*f != shown.*f; };
-    // ISO-8859-1 is all a written frame can hold; refuse before anything changes.
-    for (const TTagField& f : TagFields)
-        if (changed(f.Field) && !id3v2::IsLatin1(r.*f.Field)) return id3ErrNotLatin1;
     const struct {
         const char* id;
         QString TMP3Rec::*field;

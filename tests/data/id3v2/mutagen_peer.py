@@ -5,12 +5,17 @@
              header with CRC, no padding and a lot of padding) in front of
              known audio bytes; prints JSON: [{file, audioOffset, texts}].
   read FILE  prints what mutagen reads from each file as JSON.
-  keep DIR   writes tags with what the 8-bit tag record cannot show (Cyrillic,
-             typographic dashes, UTF-16 and UTF-8, multi-value version 4
-             frames, two-line comments, TDRC) and frames with flags it must
+  keep DIR   writes tags that hold more than the tag record shows (Cyrillic
+             and typographic dashes in UTF-16 and UTF-8, multi-value version 4
+             frames, two-line comments, TDRC) and frames with flags a save must
              carry through (encrypted, grouped, compressed); prints JSON
              {name: file}.
   dump FILE  prints every frame mutagen reads from each file as JSON.
+  world DIR  writes tags in Polish, Russian, Greek, Japanese and Arabic with an
+             emoji outside the Basic Multilingual Plane, in versions 3 and 4,
+             in every Unicode encoding (UTF-16 with BOM, UTF-16BE, UTF-8; in a
+             version 3 tag the last two as some programs write them), plain
+             and unsynchronised; prints JSON like make.
 """
 import hashlib
 import json
@@ -34,6 +39,19 @@ TEXTS = {
     "COMM": "C\u00f6mment",
 }
 
+
+# Texts beyond ISO-8859-1, one script or more per field.
+WORLD = {
+    "TPE1": "Stanis\u0142aw Lem",  # Polish
+    "TALB": "\u0412\u043e\u0439\u043d\u0430 \u0438 \u043c\u0438\u0440",  # Russian
+    # Greek, Japanese and an emoji (a surrogate pair in UTF-16)
+    "TIT2": "\u039f\u03b4\u03cd\u03c3\u03c3\u03b5\u03b9\u03b1 \u2014 "
+            "\u543e\u8f29\u306f\u732b\u3067\u3042\u308b \U0001F600",
+    "TRCK": "3/12",
+    "TYER": "1999",
+    "TCON": "\u0631\u0648\u0627\u064a\u0629",  # Arabic
+    "COMM": "\u0623\u0644\u0641 \u0644\u064a\u0644\u0629 \U0001F4DA\nsecond line",
+}
 
 def synchsafe(v):
     return bytes([(v >> 21) & 0x7F, (v >> 14) & 0x7F, (v >> 7) & 0x7F, v & 0x7F])
@@ -184,6 +202,30 @@ def keep(d):
     return made
 
 
+def write_world(path, version, enc, variant):
+    """One file with the WORLD texts; a version 3 tag in UTF-16BE or UTF-8
+    gets mutagen's version 4 frames under version 3 frame headers."""
+    with open(path, "wb") as f:
+        f.write(AUDIO)
+    tags = ID3()
+    for key, value in WORLD.items():
+        if key == "COMM":
+            tags.add(COMM(encoding=enc, lang="eng", desc="", text=value))
+        else:
+            tags.add(getattr(sys.modules["mutagen.id3"], key)(encoding=enc, text=value))
+    native = version == 4 or enc == Encoding.UTF16
+    tags.save(path, v2_version=version if native else 4)
+    if not native:
+        head, body, audio = split(path)
+        frames, padding = frames_of(4, body)
+        body = b"".join(frame_bytes(3, fid, fl, payload) for fid, fl, payload in frames)
+        body += b"\0" * padding
+        with open(path, "wb") as f:
+            f.write(b"ID3\x03\x00" + head[5:6] + synchsafe(len(body)) + body + audio)
+    if variant == "unsync":
+        rebuild(path, version, variant)
+
+
 def dump(path):
     try:
         tags = ID3(path, translate=False)
@@ -226,6 +268,16 @@ def main():
                         rebuild(path, version, variant)
                     r = read(path)
                     made.append({"file": path, "audio": len(AUDIO), "mutagen": r})
+        print(json.dumps(made))
+    elif sys.argv[1] == "world":
+        d = sys.argv[2]
+        made = []
+        for version in (3, 4):
+            for enc in (Encoding.UTF16, Encoding.UTF16BE, Encoding.UTF8):
+                for variant in ("plain", "unsync"):
+                    path = os.path.join(d, "w_v%d_e%d_%s.mp3" % (version, int(enc), variant))
+                    write_world(path, version, enc, variant)
+                    made.append({"file": path, "audio": len(AUDIO), "mutagen": read(path)})
         print(json.dumps(made))
     elif sys.argv[1] == "keep":
         print(json.dumps(keep(sys.argv[2])))
