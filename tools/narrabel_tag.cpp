@@ -114,7 +114,8 @@ int Write(const QString& path, int argc, char** argv) {
     const int rc = SaveCurrentTag(path);
     std::printf("%d\n", rc);
     if (rc >= 256) {
-        std::fputs("Error saving tag info.\n", stderr);
+        std::fprintf(stderr, "Error saving tag info.\n%s\n",
+                     SaveFailureCause(path, rc).toUtf8().constData());
         return 1;
     }
     return 0;

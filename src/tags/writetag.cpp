@@ -15,8 +15,9 @@ void WriteTag(const QString& path) {
         position = mp->Position();
         mp->Close();
     }
-    if (SaveCurrentTag(path) >= 256) {
-        ShowMessage(QStringLiteral("Error saving tag info."));
+    const int rc = SaveCurrentTag(path);
+    if (rc >= 256) {
+        ShowMessage(QStringLiteral("Error saving tag info.\n") + SaveFailureCause(path, rc));
         return;
     }
     if (position != 0) frmMain->PlayFrom(position);

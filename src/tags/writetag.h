@@ -4,5 +4,5 @@
 
 // Writes CurrentTag into path, closing the player for the write when it is
 // playing that file and playing on afterwards; shows "Error saving tag info."
-// on failure.
+// and the cause on a second line on failure.
 void WriteTag(const QString& path);

@@ -91,7 +91,7 @@ TEST_F(NarrabelTag, WriteReplacesGivenFieldsOnly) {
     QFile::setPermissions(p, QFile::ReadOwner);
     w = Exec({"write", p, "--artist", "Other"});
     EXPECT_EQ(w.exit, 1);
-    EXPECT_EQ(w.err.trimmed(), "Error saving tag info.");
+    EXPECT_EQ(w.err.trimmed(), "Error saving tag info.\nThe file is read-only.");
     EXPECT_EQ(testsupport::ReadAll(p), before);
 }
 

@@ -32,7 +32,7 @@ TEST_F(WriteTagTest, WritesFieldsWithoutMessage) {
     EXPECT_EQ(CurrentTag().Album, "New album");
 }
 
-TEST_F(WriteTagTest, FailureShowsTheOneMessage) {
+TEST_F(WriteTagTest, FailureShowsTheMessageAndItsCause) {
     StartProgram({}, false);
     const QString p = Copy("mutagen/silence-44-s.mp3");
     // Any script is saved.
@@ -47,7 +47,8 @@ TEST_F(WriteTagTest, FailureShowsTheOneMessage) {
     CurrentTag().Title = "ok";
     QFile::setPermissions(p, QFile::ReadOwner);
     WriteTag(p);
-    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({"Error saving tag info."}));
+    EXPECT_EQ(dialogs->TextsOf("message"),
+              QStringList({"Error saving tag info.\nThe file is read-only."}));
     EXPECT_EQ(ReadAll(p), before);
 }
 
