@@ -16,6 +16,10 @@
              in every Unicode encoding (UTF-16 with BOM, UTF-16BE, UTF-8; in a
              version 3 tag the last two as some programs write them), plain
              and unsynchronised; prints JSON like make.
+  books DIR  writes playable sample books by authors in five scripts:
+             DIR/<Author>/<Book>/<NN> - <Title>.mp3 (silent MPEG audio, TRCK
+             "n/total"); prints JSON [{file, version, encoding, TPE1, TALB,
+             TRCK, TIT2}].
 """
 import hashlib
 import json
@@ -52,6 +56,26 @@ WORLD = {
     "TCON": "\u0631\u0648\u0627\u064a\u0629",  # Arabic
     "COMM": "\u0623\u0644\u0641 \u0644\u064a\u0644\u0629 \U0001F4DA\nsecond line",
 }
+
+BOOKS = [
+    # author, book, parts, version, encoding
+    ("Stanis\u0142aw Lem", "Solaris", ["Przybysz", "Solary\u015bci", "S\u0142o\u0144ce"], 3,
+     Encoding.UTF16),
+    ("\u041b\u0435\u0432 \u0422\u043e\u043b\u0441\u0442\u043e\u0439",
+     "\u0412\u043e\u0439\u043d\u0430 \u0438 \u043c\u0438\u0440",
+     ["\u0413\u043b\u0430\u0432\u0430 \u043f\u0435\u0440\u0432\u0430\u044f",
+      "\u0413\u043b\u0430\u0432\u0430 \u0432\u0442\u043e\u0440\u0430\u044f"], 4, Encoding.UTF8),
+    ("\u038c\u03bc\u03b7\u03c1\u03bf\u03c2", "\u039f\u03b4\u03cd\u03c3\u03c3\u03b5\u03b9\u03b1",
+     ["\u03a1\u03b1\u03c8\u03c9\u03b4\u03af\u03b1 \u03b1", "\u03a1\u03b1\u03c8\u03c9\u03b4\u03af\u03b1 \u03b2"],
+     4, Encoding.UTF16),
+    ("\u590f\u76ee\u6f31\u77f3", "\u543e\u8f29\u306f\u732b\u3067\u3042\u308b",
+     ["\u4e00", "\u4e8c \U0001F431"], 3, Encoding.UTF16),
+    ("\u0646\u062c\u064a\u0628 \u0645\u062d\u0641\u0648\u0638",
+     "\u0627\u0644\u062b\u0644\u0627\u062b\u064a\u0629",
+     ["\u0628\u064a\u0646 \u0627\u0644\u0642\u0635\u0631\u064a\u0646",
+      "\u0642\u0635\u0631 \u0627\u0644\u0634\u0648\u0642"], 4, Encoding.UTF16BE),
+]
+
 
 def synchsafe(v):
     return bytes([(v >> 21) & 0x7F, (v >> 14) & 0x7F, (v >> 7) & 0x7F, v & 0x7F])
@@ -226,6 +250,32 @@ def write_world(path, version, enc, variant):
         rebuild(path, version, variant)
 
 
+def silent_audio(seconds):
+    # MPEG-1 Layer III, 128 kbit/s, 44.1 kHz: 417 bytes and 1152 samples a frame.
+    return (b"\xff\xfb\x90\x64" + bytes(413)) * int(seconds * 44100 / 1152)
+
+
+def books(root):
+    made = []
+    audio = silent_audio(20)
+    for author, book, parts, version, enc in BOOKS:
+        folder = os.path.join(root, author, book)
+        os.makedirs(folder, exist_ok=True)
+        for n, title in enumerate(parts, 1):
+            path = os.path.join(folder, "%02d - %s.mp3" % (n, title))
+            with open(path, "wb") as f:
+                f.write(audio)
+            texts = {"TPE1": author, "TALB": book, "TRCK": "%d/%d" % (n, len(parts)),
+                     "TIT2": title}
+            tags = ID3()
+            for key, value in texts.items():
+                tags.add(getattr(sys.modules["mutagen.id3"], key)(encoding=enc, text=value))
+            tags.add(TCON(encoding=enc, text="Audiobook"))
+            tags.save(path, v2_version=version)
+            made.append(dict(file=path, version=version, encoding=int(enc), **texts))
+    return made
+
+
 def dump(path):
     try:
         tags = ID3(path, translate=False)
@@ -279,6 +329,8 @@ def main():
                     write_world(path, version, enc, variant)
                     made.append({"file": path, "audio": len(AUDIO), "mutagen": read(path)})
         print(json.dumps(made))
+    elif sys.argv[1] == "books":
+        print(json.dumps(books(sys.argv[2])))
     elif sys.argv[1] == "keep":
         print(json.dumps(keep(sys.argv[2])))
     elif sys.argv[1] == "dump":
