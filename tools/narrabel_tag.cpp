@@ -1,6 +1,7 @@
 // narrabel-tag read FILE
 // narrabel-tag write FILE [--artist T] [--album T] [--track T] [--title T]
 //                         [--year T] [--genre T] [--comment T]
+// Texts are UTF-8, in the arguments and in the JSON printed.
 #include "tags/id3v2/id3v2.h"
 #include "tags/mp3.h"
 
@@ -113,7 +114,8 @@ int Write(const QString& path, int argc, char** argv) {
     const int rc = SaveCurrentTag(path);
     std::printf("%d\n", rc);
     if (rc >= 256) {
-        std::fputs("Error saving tag info.\n", stderr);
+        std::fprintf(stderr, "Error saving tag info.\n%s\n",
+                     SaveFailureCause(path, rc).toUtf8().constData());
         return 1;
     }
     return 0;

@@ -1,7 +1,23 @@
 #include "rename/composename.h"
 
+#include "bookmarks/bookmark.h"
 #include "tags/fillrules.h"
 #include "tags/id3v2/id3v2.h"
+#include "util/qorext.h"
+
+namespace {
+
+// Longest name a folder entry may have, in bytes of its UTF-8 form.
+constexpr int kNameMax = 255;
+
+// A track as names show it: "1/12" (track and total) names track 1, padded
+// as a read track is.
+QString TrackForName(const QString& track) {
+    const int slash = track.indexOf(QLatin1Char('/'));
+    return slash < 0 ? track : ZeroPadTo(track.left(slash), 2);
+}
+
+} // namespace
 
 QString JoinNameFields(const QString (&values)[4], const QString& delim, const QString& ext) {
     QString name;
@@ -23,7 +39,7 @@ QString ComposeName(const TMP3Rec& tag, const TNamePattern& pattern, const QStri
             values[i] = tag.Album;
             break;
         case ffTrack:
-            values[i] = tag.Track;
+            values[i] = TrackForName(tag.Track);
             break;
         case ffTitle:
             values[i] = tag.Title;
@@ -32,7 +48,19 @@ QString ComposeName(const TMP3Rec& tag, const TNamePattern& pattern, const QStri
             break;
         }
     }
-    return JoinNameFields(values, pattern.Delim, ext);
+    QString name = JoinNameFields(values, pattern.Delim, ext);
+    // What cannot stand in a name here becomes "-", so the name proposed is
+    // the name given.
+    for (QChar& c : name)
+        if (c == QLatin1Char('/') || c.unicode() == 0) c = QLatin1Char('-');
+    // Too long for a folder entry: the part before the extension is cut,
+    // never inside a character.
+    if (name.size() > kNameMax / 3 && name.toUtf8().size() > kNameMax) {
+        const QString tail = QLatin1Char('.') + ext;
+        name = CutUtf8(name.left(name.size() - tail.size()), kNameMax - int(tail.toUtf8().size())) +
+               tail;
+    }
+    return name;
 }
 
 QString ComposePatternName(const TNamePattern& pattern, const QString& ext) {

@@ -23,10 +23,10 @@ struct TNameSource {
     unsigned CutShort;
 };
 
-// The fields whose frame the tag object holds but whose text it could not decode
-// in full: cut short at a character the 8-bit texts cannot hold, emptied by a
-// bad character, or in an unknown encoding or encrypted. ReadTag leaves the
-// frames of the file it read in the tag object, so this tells what that read lost.
+// The fields whose frame the tag object holds but whose text it could not decode:
+// emptied by malformed text (a control character, a bad byte order mark, a lone
+// surrogate, invalid UTF-8), in an unknown encoding, or encrypted. ReadTag leaves
+// the frames of the file it read in the tag object, so this tells what that read lost.
 unsigned FieldsCutShort(Tid3v2tag& tag);
 // Whether a name composed with pattern takes any of the fields in cutShort.
 bool UsesCutShortField(const TNamePattern& pattern, unsigned cutShort);
@@ -35,7 +35,10 @@ bool UsesCutShortField(const TNamePattern& pattern, unsigned cutShort);
 // then "." and the extension.
 QString JoinNameFields(const QString (&values)[4], const QString& delim, const QString& ext);
 
-// The new name of a file whose tag is tag (name only, no folder).
+// The new name of a file whose tag is tag (name only, no folder). A track
+// "n/total" gives n; "/" and NUL, which no name here may hold, become "-"; a
+// name longer than a folder entry may be (255 bytes) loses the end of the part
+// before the extension.
 QString ComposeName(const TMP3Rec& tag, const TNamePattern& pattern, const QString& ext);
 
 // The pattern itself as a name, for showing what a mass rename will do:

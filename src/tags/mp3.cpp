@@ -4,6 +4,12 @@
 #include "tags/id3v2/id3v2.h"
 #include "util/qorext.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
 TMP3Rec& CurrentTag() {
     static TMP3Rec rec;
     return rec;
@@ -93,13 +99,10 @@ int SaveCurrentTag(const QString& path) {
         if (tag.FileName() != path) return id3ErrNoFile;
     }
     LastRead() = TMP3Rec();
-    // Only the fields the caller changed are written: the read is 8-bit and
-    // keeps one value of a frame, so writing an unchanged field back would
-    // lose what it could not show. Every other frame stays as it was.
+    // Only the fields the caller changed are written: the read keeps one value
+    // of a frame and trims it, so writing an unchanged field back would lose
+    // what it did not show. Every other frame stays as it was, byte for byte.
     auto changed = [&](QString TMP3Rec::*f) { return r.*f != shown.*f; };
-    // ISO-8859-1 is all a written frame can hold; refuse before anything changes.
-    for (const TTagField& f : TagFields)
-        if (changed(f.Field) && !id3v2::IsLatin1(r.*f.Field)) return id3ErrNotLatin1;
     const struct {
         const char* id;
         QString TMP3Rec::*field;
@@ -125,4 +128,56 @@ int SaveCurrentTag(const QString& path) {
         tag.SetComment(comm, QString(), QStringLiteral("None"));
     }
     return tag.SaveToFile(QStringLiteral("="), 255, 255, -1);
+}
+
+namespace {
+
+QString CodeText(int code) {
+    return QStringLiteral("0x") + QString::number(code, 16).toUpper().rightJustified(4, '0');
+}
+
+// Read-only as a save sees it: the owner's write bit is clear, or we may not
+// write (so it holds for root too).
+bool NotWritable(const QByteArray& native) {
+    struct stat st;
+    return ::stat(native.constData(), &st) == 0 &&
+           (!(st.st_mode & S_IWUSR) || ::access(native.constData(), W_OK) != 0);
+}
+
+} // namespace
+
+QString SaveFailureCause(const QString& path, int code) {
+    const Tid3v2tag& tag = TagStore();
+    switch (code & 0xFF00) {
+    case id3ErrDamaged: {
+        // The load says what is wrong with the tag; the save only that it was.
+        const int load = tag.LoadResult() >= 256 ? tag.LoadResult() : code;
+        return QStringLiteral("The tag is damaged (result code %1).").arg(CodeText(load));
+    }
+    case id3ErrVersion:
+        return QStringLiteral("The tag's version (ID3v2.%1) cannot be written.").arg(tag.Version());
+    case id3ErrTooLarge:
+        return QStringLiteral("The tag is too large to be written.");
+    case id3ErrNoFrames:
+        return QStringLiteral("There is no tag field left to write.");
+    default:
+        break;
+    }
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st;
+    if (::lstat(native.constData(), &st) != 0) return QStringLiteral("The file no longer exists.");
+    if (NotWritable(native)) return QStringLiteral("The file is read-only.");
+    if (code == id3ErrReadOnly && QFileInfo(path).fileName().startsWith(QLatin1Char('.')))
+        return QStringLiteral("The file is hidden (its name starts with \".\").");
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    if (NotWritable(folder)) return QStringLiteral("The file's folder is read-only.");
+    // A write that failed with (almost) no room left: no tag text needs a megabyte.
+    struct statvfs fs;
+    if (::statvfs(folder.constData(), &fs) == 0) {
+        const uint64_t blocks = ::geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
+        if (blocks * uint64_t(fs.f_frsize) < (uint64_t(1) << 20))
+            return QStringLiteral("The disk is full.");
+    }
+    if (code == id3ErrNoFile) return QStringLiteral("The file cannot be opened.");
+    return QStringLiteral("The file could not be written (result code %1).").arg(CodeText(code));
 }

@@ -41,3 +41,7 @@ TMP3Rec ReadTagWith(Tid3v2tag& tag, const QString& path);
 // keeps the date and time after them. Returns the save's result code (256 or more is a
 // failure). No message and no player handling: see WriteTag.
 int SaveCurrentTag(const QString& path);
+// Why SaveCurrentTag(path) failed with code, in words for the user: the file
+// or its folder is read-only, the file is gone, the disk is full, the tag is
+// damaged (with the load's result code), ...
+QString SaveFailureCause(const QString& path, int code);

@@ -8,8 +8,9 @@
 void WriteTag(TListeningSession& session, const QString& path) {
     // The audio may move inside the file, so a player reading it lets go first.
     const int32_t position = session.ReleaseFile(path);
-    if (SaveCurrentTag(path) >= 256) {
-        ShowMessage(QStringLiteral("Error saving tag info."));
+    const int rc = SaveCurrentTag(path);
+    if (rc >= 256) {
+        ShowMessage(QStringLiteral("Error saving tag info.\n") + SaveFailureCause(path, rc));
         return;
     }
     if (position != 0) session.PlayFrom(position);

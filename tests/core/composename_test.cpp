@@ -45,13 +45,27 @@ TEST(ComposeName, Table) {
         {"empty middle values leave no double delimiter", Tag("", "Book", "", "Ch"),
          Pattern(0, 1, 2, 3, " - "), "mp3", "Book - Ch.mp3"},
         {"reordered", full, Pattern(2, 3, 0, 1, "&"), "mp3", "03&Chapter&Author&Book.mp3"},
-        {"tag text kept as is", Tag("AC/DC", "", "", ""), Pattern(0, 1, 2, 3, "-"), "mp3",
-         "AC/DC.mp3"},
+        // Names hold what the tags hold, except what no name here may hold.
+        {"slashes become dashes", Tag("AC/DC", "", "", "x"), Pattern(0, 1, 2, 3, "/"), "mp3",
+         "AC-DC-x.mp3"},
+        {"track of a total", Tag("Lem", "", "1/12", ""), Pattern(0, 2, 4, 4, "-"), "mp3",
+         "Lem-01.mp3"},
+        {"track 12/20, and an empty one before its total", Tag("", "12/20", "/20", ""),
+         Pattern(1, 2, 4, 4, "-"), "mp3", "12-20-00.mp3"},
+        {"any script", Tag("Stanisław Lem", "Солярис", "02/04", "東京 😀"),
+         Pattern(0, 1, 2, 3, " - "), "mp3", "Stanisław Lem - Солярис - 02 - 東京 😀.mp3"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ComposeName(c.tag, c.pattern, QString::fromUtf8(c.ext)),
                   QString::fromUtf8(c.expected))
             << c.what;
+    TMP3Rec odd = full;
+    odd.Title = QStringLiteral("a") + QChar(0) + "b";
+    EXPECT_EQ(ComposeName(odd, Pattern(3, 4, 4, 4, "-"), "mp3"), "a-b.mp3");
+    // A name past 255 bytes loses the end before its extension, never half a character.
+    odd.Title = QString(200, QChar(0x4E2D));
+    EXPECT_EQ(ComposeName(odd, Pattern(3, 4, 4, 4, "-"), "mp3"),
+              QString(83, QChar(0x4E2D)) + ".mp3"); // 249 + 4 bytes
 }
 
 TEST(ComposeName, PatternPreview) {

@@ -114,19 +114,4 @@ inline std::vector<SavedCase> MakeSavedCases(const QString& dir) {
     return out;
 }
 
-// The text a reader of 8-bit strings gets from a peer's value.
-inline QString EightBit(const QString& s) {
-    QString out;
-    for (QChar c : s) {
-        if (c.unicode() > 0xFF) break;
-        out.append(c);
-    }
-    int b = 0, e = out.size();
-    while (b < e && out[b].unicode() <= 32)
-        ++b;
-    while (e > b && out[e - 1].unicode() <= 32)
-        --e;
-    return out.mid(b, e - b);
-}
-
 } // namespace id3test

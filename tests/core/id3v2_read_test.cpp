@@ -254,7 +254,16 @@ TEST_F(Id3Read, TextDecoding) {
          QByteArray("\1\xFF\xFE"
                     "a\0\x01\x01z\0",
                     9),
-         txtNot8Bit, "a"},
+         txtOk, QString::fromUtf8("aāz")},
+        {"utf16 pair", QByteArray("\1\xFE\xFF\xD8\x3D\xDE\x00\0!", 9), txtOk,
+         QString::fromUtf8("😀!")},
+        {"utf16 lone high surrogate",
+         QByteArray("\1\xFF\xFE"
+                    "a\0\x3D\xD8z\0",
+                    9),
+         txtControlChar, ""},
+        {"utf16 lone low surrogate", QByteArray("\2\0a\xDE\x00", 5), txtControlChar, ""},
+        {"utf16 high surrogate at the end", QByteArray("\2\0a\xD8\x3D", 5), txtControlChar, ""},
         {"utf16 control",
          QByteArray("\1\xFF\xFE"
                     "a\0\x0A\0",
@@ -267,9 +276,16 @@ TEST_F(Id3Read, TextDecoding) {
          txtOk, "a"},
         {"utf16be", QByteArray("\2\0a\0\xE9", 5), txtOk, "a" + e},
         {"utf8 latin1 range", QByteArray("\3caf\xC3\xA9", 6), txtOk, "caf" + e},
-        {"utf8 beyond latin1", QByteArray("\3a\xC4\x80z", 5), txtNot8Bit, "a"},
+        {"utf8 beyond latin1", QByteArray("\3a\xC4\x80z", 5), txtOk, QString::fromUtf8("aĀz")},
+        {"utf8 three and four bytes", QByteArray("\3\xE6\x97\xA5\xF0\x9F\x98\x80\0x", 10), txtOk,
+         QString::fromUtf8("日😀")},
         {"utf8 truncated pair", QByteArray("\3a\xC3", 3), txtControlChar, ""},
-        {"utf8 stray continuation", QByteArray("\3a\xA9", 3), txtOk, QString("a") + QChar(0x29)},
+        {"utf8 truncated triple", QByteArray("\3a\xE6\x97", 4), txtControlChar, ""},
+        {"utf8 stray continuation", QByteArray("\3a\xA9", 3), txtControlChar, ""},
+        {"utf8 overlong", QByteArray("\3a\xC0\xAF", 4), txtControlChar, ""},
+        {"utf8 encoded surrogate", QByteArray("\3a\xED\xA0\x80", 5), txtControlChar, ""},
+        {"utf8 beyond U+10FFFF", QByteArray("\3a\xF4\x90\x80\x80", 6), txtControlChar, ""},
+        {"utf8 latin1 byte", QByteArray("\3caf\xE9", 5), txtControlChar, ""},
         {"utf8 control", QByteArray("\3a\x05", 3), txtControlChar, ""},
         {"utf16le without BOM (9)",
          QByteArray("\x09"
@@ -324,20 +340,37 @@ TEST_F(Id3Read, TextFrameAccessRules) {
     EXPECT_EQ(tag.SetTextFrame("TIT2", ""), txtDeleted);
     EXPECT_EQ(tag.GetTextFrame("TIT2", t), txtOk);
     EXPECT_EQ(t, "second");
-    EXPECT_EQ(tag.SetTextFrame("TIT2", QString::fromUtf8("\u0100")), txtNot8Bit);
+    // Beyond ISO-8859-1: UTF-16 with a byte order mark in version 3, UTF-8 in version 4.
+    EXPECT_EQ(tag.SetTextFrame("TIT2", QString::fromUtf8("Ā😀")), txtOk);
+    EXPECT_EQ(tag.Frames().GetData(1),
+              std::vector<uint8_t>({1, 0xFF, 0xFE, 0x00, 0x01, 0x3D, 0xD8, 0x00, 0xDE}));
     EXPECT_EQ(tag.GetTextFrame("TIT2", t), txtOk);
-    EXPECT_EQ(t, "second");
+    EXPECT_EQ(t, QString::fromUtf8("Ā😀"));
+    ASSERT_EQ(tag.LoadFromFile(Put(Tag(4, FrameV4("TIT2", id3test::Text("t")))), 0), 0);
+    EXPECT_EQ(tag.SetTextFrame("TIT2", QString::fromUtf8("Ā")), txtOk);
+    EXPECT_EQ(tag.Frames().GetData(1), std::vector<uint8_t>({3, 0xC4, 0x80}));
+    COMM w;
+    w.Language = "ENG";
+    w.Description = QString::fromLatin1("d\xE9");
+    w.Text = QString::fromUtf8("Część\n2");
+    EXPECT_EQ(tag.SetComment(w, "", "None"), txtOk);
+    EXPECT_EQ(tag.Frames().GetData(2),
+              std::vector<uint8_t>({3, 'E', 'N', 'G', 'd', 0xC3, 0xA9, 0, 'C', 'z', 0xC4, 0x99,
+                                    0xC5, 0x9B, 0xC4, 0x87, '\n', '2'}));
+    COMM r;
+    EXPECT_EQ(tag.GetComment(r, QString::fromLatin1("d\xE9"), "ENG"), txtOk);
+    EXPECT_EQ(r.Text, w.Text);
 }
 
 TEST_F(Id3Read, Comments) {
     auto comm = [](const QByteArray& d) { return FrameV3("COMM", d); };
     const QByteArray body = comm(QByteArray("\0engdesc\0with desc", 18)) +
-                            comm(QByteArray("\1deu\xFF\xFE\0\0\xFF\xFEt\0\xE9\0", 14)) +
+                            comm(QByteArray("\1deu\xFF\xFE\0\0\xFF\xFEt\0\n\0\xE9\0", 16)) +
                             comm(QByteArray("\0fra\0third", 10));
     ASSERT_EQ(tag.LoadFromFile(Put(Tag(3, body)), 0), 0);
     COMM c;
     EXPECT_EQ(tag.GetComment(c, "", "None"), txtOk);
-    EXPECT_EQ(c.Text, QString::fromLatin1("t\xE9"));
+    EXPECT_EQ(c.Text, QString::fromLatin1("t\n\xE9")); // line breaks pass in every encoding
     EXPECT_EQ(c.Language, "deu");
     EXPECT_EQ(c.Encoding, 1);
     EXPECT_EQ(tag.GetComment(c, "", "fra"), txtOk);
@@ -366,7 +399,7 @@ TEST_F(Id3Read, Comments) {
 }
 
 TEST_F(Id3Read, UndecodableCommentDoesNotHideLaterOnes) {
-    const QByteArray body = FrameV3("COMM", QByteArray("\1eng\xFF\xFE\0\x4E\0\0\xFF\xFEx\0", 14)) +
+    const QByteArray body = FrameV3("COMM", QByteArray("\1eng\xFF\xFE\0\xD8\0\0\xFF\xFEx\0", 14)) +
                             FrameV3("COMM", QByteArray("\0eng\0real", 9));
     ASSERT_EQ(tag.LoadFromFile(Put(Tag(3, body)), 0), 0);
     COMM c;

@@ -267,6 +267,104 @@ TEST_F(Id3Write, PaddingModes) {
     }
 }
 
+TEST_F(Id3Write, PaddingWhenFramesAndAudioEndOnABlock) {
+    // The alignment rule's two edges: no padding when the frames and the audio
+    // already end on the next block, a whole block when they end on an earlier one.
+    const struct {
+        const char* name;
+        QByteArray start; // old tag, then audio of 4000 bytes
+        int titleLength;
+        uint32_t padding;
+    } cases[] = {
+        {"new tag ends the first block", QByteArray(), 75, 0}, // 4000 + 10 + 86
+        {"shrunk tag ends an earlier block", Tag(3, FrameV3("TIT2", id3test::Text("x")), 8170),
+         4171, 4096}, // 4000 + 10 + 4182 = 2 blocks
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray audio = Audio(4000, 3);
+        const QString p = Put(c.start + audio);
+        Tid3v2tag t;
+        t.LoadFromFile(p, 0);
+        ASSERT_EQ(t.SetTextFrame("TIT2", QString(c.titleLength, 'b')), txtOk);
+        ASSERT_EQ(t.SaveToFile("=", 3, 0, -1), 0);
+        EXPECT_EQ(t.PaddingSize(), c.padding);
+        const QByteArray frame = FrameV3("TIT2", id3test::Text(QByteArray(c.titleLength, 'b')));
+        EXPECT_EQ(ReadAll(p), Header(3, 0, 0, uint32_t(frame.size()) + c.padding) + frame +
+                                  QByteArray(int(c.padding), 0) + audio);
+        Tid3v2tag again;
+        ASSERT_EQ(again.LoadFromFile(p, 0), 0);
+        EXPECT_EQ(again.PaddingSize(), c.padding);
+        EXPECT_EQ(again.Frames().Count(), 1);
+    }
+}
+
+TEST_F(Id3Write, UnsyncOfALargeFrameEndingInFF) {
+    // The last 0xFF of a frame gets its zero too: other readers refuse a frame
+    // that ends "unsafe", and a zero after it would be taken for that zero.
+    QByteArray priv("owner");
+    priv.append('\0');
+    for (int k = 0; k < 300; ++k)
+        priv.append(char(k % 3 == 0 ? 0xFF : k % 3 == 1 ? 0xE7 : 0x00));
+    priv.append(char(0xFF));
+    for (int ver : {3, 4}) {
+        SCOPED_TRACE(ver);
+        auto frame = [&](const char* id, const QByteArray& d, int format) {
+            return ver == 3 ? FrameV3(id, d) : FrameV4(id, d, 0, format);
+        };
+        const QString p = Put(
+            Tag(ver, frame("PRIV", priv, 0) + frame("TIT2", id3test::Text("t"), 0)) + Audio(64));
+        ASSERT_EQ(tag.LoadFromFile(p, 0), 0);
+        tag.SetUnsynchronisation(true);
+        tag.SetPaddingMode(0);
+        tag.SetPaddingSize(16);
+        ASSERT_EQ(tag.SaveToFile("=", 255, 255, -1), 0);
+        // Version 3 unsynchronises each frame whole, version 4 each frame's data.
+        const QByteArray body = ver == 3
+                                    ? UnsyncBytes(frame("PRIV", priv, 0)) +
+                                          UnsyncBytes(frame("TIT2", id3test::Text("t"), 0))
+                                    : frame("PRIV", UnsyncBytes(priv), ffUnsync) +
+                                          frame("TIT2", UnsyncBytes(id3test::Text("t")), ffUnsync);
+        EXPECT_EQ(ReadAll(p), Header(ver, 0, 0x80, uint32_t(body.size() + 16)) + body +
+                                  QByteArray(16, 0) + Audio(64));
+        Tid3v2tag again;
+        ASSERT_EQ(again.LoadFromFile(p, 0), 0);
+        again.Frames().RemoveUnsync(1);
+        EXPECT_EQ(again.Frames().GetData(1), std::vector<uint8_t>(priv.begin(), priv.end()));
+    }
+}
+
+TEST_F(Id3Write, GroupedFrameKeepsItsGroupWhenRewritten) {
+    // A grouped frame nobody changed, rewritten for version 4 or for
+    // unsynchronisation: its flag goes with its group byte.
+    const QByteArray grouped = QByteArray("\x07", 1) + id3test::Text("Grouped");
+    const struct {
+        const char* name;
+        QByteArray start;
+        bool unsync;
+    } cases[] = {
+        {"version 3 saved as 4", Tag(3, FrameV3("TALB", grouped, 0, 0x20)), false},
+        {"version 3 saved as 4, unsynchronised", Tag(3, FrameV3("TALB", grouped, 0, 0x20)), true},
+        {"version 4 unsynchronised", Tag(4, FrameV4("TALB", grouped, 0, 0x40)), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString p = Put(c.start + Audio(100));
+        Tid3v2tag t;
+        ASSERT_EQ(t.LoadFromFile(p, 0), 0);
+        t.SetUnsynchronisation(c.unsync);
+        ASSERT_EQ(t.SaveToFile("=", 4, 0, -1), 0);
+        Tid3v2tag again;
+        ASSERT_EQ(again.LoadFromFile(p, 0), 0);
+        ASSERT_EQ(again.Frames().Count(), 1);
+        EXPECT_EQ(again.Frames().Entry(1).FileFlags[fbFormat] & 0x40, 0x40);
+        EXPECT_EQ(again.Frames().GetGroupID(1), 7);
+        QString text;
+        EXPECT_EQ(again.GetTextFrame("TALB", text), txtOk);
+        EXPECT_EQ(text, "Grouped");
+    }
+}
+
 TEST_F(Id3Write, RefusalsLeaveFileUntouched) {
     const QByteArray original = Tag(3, FrameV3("TIT2", id3test::Text("t"))) + Audio(200);
     struct Case {

@@ -4,8 +4,12 @@
 #include "tags/id3v2/id3v2.h"
 #include "tags/mp3.h"
 
+#include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <iostream>
+#include <sched.h>
+#include <sys/mount.h>
 
 using namespace id3test;
 using testsupport::ReadAll;
@@ -49,11 +53,11 @@ TEST_F(Mp3Record, FieldsAreTrimmedAndTrackPadded) {
         {"UTF-8 album", FrameV3("TALB", QByteArray("\3caf\xC3\xA9", 6)), &TMP3Rec::Album,
          QString::fromUtf8("café")},
         {"year", FrameV3("TYER", id3test::Text("1999")), &TMP3Rec::Year, "1999"},
-        {"title cut at U+0100",
+        {"title beyond U+00FF",
          FrameV3("TIT2", QByteArray("\1\xFF\xFE"
                                     "a\0\x00\x01",
                                     7)),
-         &TMP3Rec::Title, "a"},
+         &TMP3Rec::Title, QString::fromUtf8("aĀ")},
         {"comment with empty description second",
          FrameV3("COMM", QByteArray("\0engd\0first", 11)) +
              FrameV3("COMM", QByteArray("\0xyz\0second", 11)),
@@ -78,14 +82,14 @@ TEST_F(Mp3Record, SaveWritesFieldsAndKeepsOtherFrames) {
     TMP3Rec& r = CurrentTag();
     r.Artist = QString::fromUtf8("Zoë");
     r.Album.clear();
-    r.Title = "Chapter";
+    r.Title = QString::fromUtf8("Rozdział 😀");
     r.Comment = "note";
     ASSERT_LT(SaveCurrentTag(p), 256);
     EXPECT_EQ(ReadAll(p).right(audio.size()), audio);
     ReadTag(p);
     EXPECT_EQ(CurrentTag().Artist, QString::fromUtf8("Zoë"));
     EXPECT_TRUE(CurrentTag().Album.isEmpty());
-    EXPECT_EQ(CurrentTag().Title, "Chapter");
+    EXPECT_EQ(CurrentTag().Title, QString::fromUtf8("Rozdział 😀"));
     EXPECT_EQ(CurrentTag().Comment, "note");
     EXPECT_EQ(CurrentTag().Track, "00");
     const TFrameIndex& fr = TagStore().Frames();
@@ -96,6 +100,15 @@ TEST_F(Mp3Record, SaveWritesFieldsAndKeepsOtherFrames) {
     }
     EXPECT_TRUE(apic);
     EXPECT_FALSE(talb);
+    // ISO-8859-1 where it fits, else UTF-8 in this version 4 tag.
+    for (int i = 1; i <= fr.Count(); ++i) {
+        if (fr.GetID(i) == "TPE1") {
+            EXPECT_EQ(fr.GetData(i), std::vector<uint8_t>({0, 'Z', 'o', 0xEB}));
+        }
+        if (fr.GetID(i) == "TIT2") {
+            EXPECT_EQ(fr.GetData(i)[0], 3);
+        }
+    }
     // The comment goes out as ISO-8859-1, language ENG, empty description.
     COMM c;
     EXPECT_EQ(TagStore().GetComment(c, "", "ENG"), txtOk);
@@ -212,17 +225,26 @@ TEST_F(Mp3Record, EmptyFileGetsATag) {
     EXPECT_EQ(CurrentTag().Title, "other");
 }
 
-TEST_F(Mp3Record, RefusedSavesLeaveTheFileUntouched) {
+// A file system of its own, small enough to fill: a tmpfs in a mount namespace
+// of this process (root only; false where that cannot be had).
+bool MountSmallDisk(const QString& at) {
+    return ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           ::mount("tmpfs", QFile::encodeName(at).constData(), "tmpfs", 0, "size=256k") == 0;
+}
+
+TEST_F(Mp3Record, RefusedSavesLeaveTheFileUntouchedAndSayWhy) {
     const QByteArray original = Tag(3, FrameV3("TIT2", id3test::Text("t"))) + Audio(100);
     struct {
         const char* name;
         std::function<void(const QString&)> change;
+        const char* cause;
     } cases[] = {
-        {"text beyond ISO-8859-1",
-         [](const QString&) { CurrentTag().Title = QString::fromUtf8("日本"); }},
         {"made read-only after reading",
-         [](const QString& p) { QFile::setPermissions(p, QFile::ReadOwner); }},
-        {"file removed after reading", [](const QString& p) { QFile::remove(p); }},
+         [](const QString& p) { QFile::setPermissions(p, QFile::ReadOwner); },
+         "The file is read-only."},
+        {"file removed after reading", [](const QString& p) { QFile::remove(p); },
+         "The file no longer exists."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -230,7 +252,9 @@ TEST_F(Mp3Record, RefusedSavesLeaveTheFileUntouched) {
         ReadTag(p);
         CurrentTag().Artist = "x";
         c.change(p);
-        EXPECT_GE(SaveCurrentTag(p), 256);
+        const int rc = SaveCurrentTag(p);
+        EXPECT_GE(rc, 256);
+        EXPECT_EQ(SaveFailureCause(p, rc), c.cause);
         if (QFile::exists(p)) {
             EXPECT_EQ(ReadAll(p), original);
         }
@@ -242,6 +266,48 @@ TEST_F(Mp3Record, RefusedSavesLeaveTheFileUntouched) {
     CurrentTag().Title = "x";
     EXPECT_EQ(SaveCurrentTag(v22), id3ErrVersion);
     EXPECT_EQ(ReadAll(v22), before);
+    EXPECT_EQ(SaveFailureCause(v22, id3ErrVersion),
+              "The tag's version (ID3v2.2) cannot be written.");
+
+    // A damaged tag names what the load found.
+    const QString bad = Put(
+        Tag(3, FrameV3("TIT2", id3test::Text("t")) + FrameV3("T-T2", "x")) + Audio(10), "bad.mp3");
+    ReadTag(bad);
+    CurrentTag().Title = "x";
+    const int damaged = SaveCurrentTag(bad);
+    EXPECT_EQ(damaged, id3ErrDamaged);
+    EXPECT_EQ(SaveFailureCause(bad, damaged), "The tag is damaged (result code 0x2100).");
+
+    // A folder that cannot be written (a save that needs to write beside the file).
+    const QString sub = dir->path() + "/ro";
+    QDir().mkpath(sub);
+    const QString inRo = Put(original, "ro/a.mp3");
+    QFile::setPermissions(sub, QFile::ReadOwner | QFile::ExeOwner);
+    EXPECT_EQ(SaveFailureCause(inRo, id3ErrWrite), "The file's folder is read-only.");
+    QFile::setPermissions(sub, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(SaveFailureCause(inRo, id3ErrWrite),
+              "The file could not be written (result code 0x0400).");
+
+    // A full disk: the tag cannot grow, and the file is as it was.
+    const QString disk = dir->path() + "/disk";
+    QDir().mkpath(disk);
+    if (!MountSmallDisk(disk)) {
+        std::cout << "[ NOTE ] no small file system here: the full-disk case is not run\n";
+        return;
+    }
+    const QString full = Put(original, "disk/full.mp3");
+    QFile filler(disk + "/filler");
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    while (filler.write(QByteArray(4096, 'f')) == 4096 && filler.flush()) {
+    }
+    filler.close();
+    ReadTag(full);
+    CurrentTag().Title = QString(9000, 'x');
+    const int rc = SaveCurrentTag(full);
+    EXPECT_GE(rc, 256);
+    EXPECT_EQ(SaveFailureCause(full, rc), "The disk is full.");
+    EXPECT_EQ(ReadAll(full), original);
+    ::umount(QFile::encodeName(disk).constData());
 }
 
 } // namespace

@@ -79,10 +79,19 @@ TEST_F(NarrabelTag, WriteReplacesGivenFieldsOnly) {
     EXPECT_EQ(o["version"].toInt(), 4);
     EXPECT_EQ(testsupport::ReadAll(p).right(500), Audio(500));
 
+    // UTF-8 in the arguments and in the JSON.
+    w = Exec({"write", p, "--artist", QString::fromUtf8("日本 😀")});
+    EXPECT_EQ(w.exit, 0);
+    const QByteArray read = Exec({"read", p}).out;
+    EXPECT_TRUE(read.contains("\"artist\": \"日本 😀\""));
+    EXPECT_EQ(QJsonDocument::fromJson(read).object()["artist"].toString(),
+              QString::fromUtf8("日本 😀"));
+
     const QByteArray before = testsupport::ReadAll(p);
-    w = Exec({"write", p, "--artist", QString::fromUtf8("日本")});
+    QFile::setPermissions(p, QFile::ReadOwner);
+    w = Exec({"write", p, "--artist", "Other"});
     EXPECT_EQ(w.exit, 1);
-    EXPECT_EQ(w.err.trimmed(), "Error saving tag info.");
+    EXPECT_EQ(w.err.trimmed(), "Error saving tag info.\nThe file is read-only.");
     EXPECT_EQ(testsupport::ReadAll(p), before);
 }
 

@@ -207,7 +207,9 @@ TEST_F(RenameWindowsTest, PreviewFollowsThePatternInBothModes) {
 
 TEST_F(RenameWindowsTest, SingleRenameRenamesAndRepoints) {
     const QString old = Make("old.mp3", "AUDIO");
-    current.Artist = "Author";
+    // A "/" in a tag and a track of a total: the name shown is the name given.
+    current.Artist = "AC/DC";
+    current.Track = "1/12";
     current.Title = "Chapter";
     rename->SetSingle(root + "/old.mp3", FieldFromRight("old.mp3", 1, '.'));
     rename->SelectFolder(root);
@@ -215,10 +217,10 @@ TEST_F(RenameWindowsTest, SingleRenameRenamesAndRepoints) {
     QTest::mouseClick(rename->cmdOk, Qt::LeftButton);
     EXPECT_FALSE(rename->isVisible());
     EXPECT_EQ(rename->Outcome(), "ok");
-    EXPECT_EQ(rename->pnlNewName->text(), "Author-Chapter.mp3");
+    EXPECT_EQ(rename->pnlNewName->text(), "AC-DC-01-Chapter.mp3");
     EXPECT_FALSE(QFile::exists(old));
-    EXPECT_EQ(ReadAll(root + "/Author-Chapter.mp3"), "AUDIO");
-    EXPECT_EQ(repointed, QStringList({old + " -> " + root + "/Author-Chapter.mp3"}));
+    EXPECT_EQ(ReadAll(root + "/AC-DC-01-Chapter.mp3"), "AUDIO");
+    EXPECT_EQ(repointed, QStringList({old + " -> " + root + "/AC-DC-01-Chapter.mp3"}));
     EXPECT_TRUE(dialogs.asked.empty());
 }
 
@@ -232,7 +234,7 @@ TEST_F(RenameWindowsTest, SingleRenameRefusals) {
         const char* forcedName; // typed over the preview when set
     } cases[] = {
         {"existing target", "Taken", nullptr},
-        {"slash in the tag", "AC/DC", nullptr},
+        {"slash in the name", "x", "AC/DC-Name.mp3"},
         {"dot dot", "x", ".."},
         {"dot", "x", "."},
         {"NUL", "x", "a\0b"},
@@ -712,13 +714,16 @@ TEST_F(RenameInProgramTest, NamesFromTagTextReadInPartAreProposedUnticked) {
     auto tmp = testsupport::MakeTempDir();
     const QString folder = tmp->path() + "/Война и мир";
     QDir().mkpath(folder);
-    // Text beyond the 8-bit range ends the read (nothing is left of these), and a
-    // control character empties it; the third tag reads in full.
+    // A lone surrogate or a control character makes a title unreadable (nothing
+    // is left of it); the other tags read in full, in any script.
     const QString cyrillic =
-        MakeMp3(folder + "/01 Глава первая.mp3", {"Толстой", "Война и мир", "01", "Глава первая"});
+        MakeMp3(folder + "/01 Глава первая.mp3",
+                {"Толстой", "Война и мир", "01", "Глава" + QString(QChar(0xD800)) + "первая"});
     const QString control = MakeMp3(folder + "/02 Глава вторая.mp3",
                                     {"Tolstoy", "Vojna i mir", "02", "Glava\x01vtoraya"});
     const QString fine = MakeMp3(folder + "/03.mp3", {"Tolstoy", "Vojna i mir", "03", "Tri"});
+    const QString fourth =
+        MakeMp3(folder + "/04.mp3", {"Толстой", "Война и мир", "4/12", "Глава четвёртая"});
     QStringList opened;
     frmPreview->OpenLog = [&](const QString& path) { opened << path; };
     frmRename->Extension = "mp3";
@@ -736,11 +741,12 @@ TEST_F(RenameInProgramTest, NamesFromTagTextReadInPartAreProposedUnticked) {
             hints[old] = lv->toolTip();
         }
         using Row = QPair<QString, bool>;
-        EXPECT_EQ(rows.value("01 Глава первая.mp3"), Row("01.mp3", false));
+        EXPECT_EQ(rows.value("01 Глава первая.mp3"), Row("Толстой-Война и мир-01.mp3", false));
         EXPECT_EQ(rows.value("02 Глава вторая.mp3"), Row("Tolstoy-Vojna i mir-02.mp3", false));
         EXPECT_EQ(rows.value("03.mp3"), Row("Tolstoy-Vojna i mir-03-Tri.mp3", true));
+        EXPECT_EQ(rows.value("04.mp3"), Row("Толстой-Война и мир-04-Глава четвёртая.mp3", true));
         EXPECT_EQ(hints.value("01 Глава первая.mp3"),
-                  "New Name: 01.mp3 (tag text not fully readable)");
+                  "New Name: Толстой-Война и мир-01.mp3 (tag text not fully readable)");
         EXPECT_EQ(hints.value("03.mp3"), "New Name: Tolstoy-Vojna i mir-03-Tri.mp3");
         frmPreview->cmdProceed->click();
     });
@@ -751,6 +757,8 @@ TEST_F(RenameInProgramTest, NamesFromTagTextReadInPartAreProposedUnticked) {
     EXPECT_TRUE(QFile::exists(control));
     EXPECT_FALSE(QFile::exists(fine));
     EXPECT_TRUE(QFile::exists(folder + "/Tolstoy-Vojna i mir-03-Tri.mp3"));
+    EXPECT_FALSE(QFile::exists(fourth));
+    EXPECT_TRUE(QFile::exists(folder + "/Толстой-Война и мир-04-Глава четвёртая.mp3"));
 }
 
 } // namespace

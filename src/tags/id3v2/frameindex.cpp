@@ -445,30 +445,143 @@ bool Inflate(const uint8_t* in, size_t size, size_t limit, std::vector<uint8_t>&
 }
 
 namespace {
-// One UTF-16 code unit stream (encodings 1, 2 and 9).
-uint8_t DecodeUtf16(const uint8_t* p, size_t n, bool bigEndian, QString& text, size_t& used) {
-    size_t k = 0;
-    for (; k + 1 < n; k += 2) {
-        const uint16_t u =
-            bigEndian ? uint16_t(p[k] << 8 | p[k + 1]) : uint16_t(p[k + 1] << 8 | p[k]);
+
+// Decoded text goes straight into a QString sized up front: no encoding gives
+// more UTF-16 code units than it has bytes.
+struct TextOut {
+    QString& s;
+    QChar* p;
+    qsizetype n = 0;
+    TextOut(QString& text, size_t bytes) : s(text) {
+        s.resize(qsizetype(bytes));
+        p = s.data();
+    }
+    void put(char16_t u) { p[n++] = QChar(u); }
+    void finish(bool ok) {
+        if (!ok) n = 0;
+        s.truncate(n);
+        // A long frame whose text ended early keeps no room for the rest.
+        if (s.capacity() > 2 * n + 256) s.squeeze();
+    }
+};
+
+bool Surrogate(uint16_t u) {
+    return u >= 0xD800 && u <= 0xDFFF;
+}
+
+// One UTF-16 code unit stream (encodings 1, 2 and 9). cut says the byte limit,
+// not the data, ends p: a pair it splits ends the text before it.
+uint8_t DecodeUtf16(const uint8_t* p, size_t n, bool bigEndian, bool multiLine, bool cut,
+                    TextOut& out, size_t& used) {
+    auto unit = [&](size_t k) {
+        return bigEndian ? uint16_t(p[k] << 8 | p[k + 1]) : uint16_t(p[k + 1] << 8 | p[k]);
+    };
+    for (size_t k = 0; k + 1 < n; k += 2) {
+        const uint16_t u = unit(k);
+        if (u >= 32 && !Surrogate(u)) {
+            out.put(u);
+            continue;
+        }
         if (u == 0) {
             used = k + 2;
             return txtOk;
         }
         if (u < 32) {
-            text.clear();
-            used = k + 2;
-            return txtControlChar;
+            if (multiLine && (u == 10 || u == 13)) {
+                out.put(u);
+                continue;
+            }
+        } else if (u <= 0xDBFF) {
+            // A high surrogate with a low one after it is one character.
+            if (k + 3 < n) {
+                const uint16_t low = unit(k + 2);
+                if (low >= 0xDC00 && low <= 0xDFFF) {
+                    out.put(u);
+                    out.put(low);
+                    k += 2;
+                    continue;
+                }
+            } else if (cut) {
+                used = k;
+                return txtOk;
+            }
         }
-        if (u > 255) {
-            used = k + 2;
-            return txtNot8Bit;
-        }
-        text.append(QChar(u));
+        // A control character or a lone surrogate: the text is not valid.
+        used = k + 2;
+        return txtControlChar;
     }
     used = n;
     return txtOk;
 }
+
+// UTF-8 (encoding 3): only well-formed sequences; an overlong form, an encoded
+// surrogate, a stray continuation byte or a sequence the data ends inside makes
+// the text invalid.
+uint8_t DecodeUtf8(const uint8_t* p, size_t n, bool multiLine, bool cut, TextOut& out,
+                   size_t& used) {
+    size_t k = 0;
+    while (k < n) {
+        const uint8_t b = p[k];
+        if (b >= 32 && b < 0x80) {
+            out.put(b);
+            ++k;
+            continue;
+        }
+        if (b < 32) {
+            ++k;
+            if (b == 0) break;
+            if (multiLine && (b == 10 || b == 13)) {
+                out.put(b);
+                continue;
+            }
+            used = k;
+            return txtControlChar;
+        }
+        size_t len;
+        uint32_t cp;
+        uint8_t lo = 0x80, hi = 0xBF; // the range of the second byte
+        if (b >= 0xC2 && b <= 0xDF) {
+            len = 2;
+            cp = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            len = 3;
+            cp = b & 0x0F;
+            if (b == 0xE0) lo = 0xA0;
+            if (b == 0xED) hi = 0x9F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            len = 4;
+            cp = b & 0x07;
+            if (b == 0xF0) lo = 0x90;
+            if (b == 0xF4) hi = 0x8F;
+        } else {
+            used = k + 1;
+            return txtControlChar;
+        }
+        if (len > n - k) {
+            if (cut) break;
+            used = n;
+            return txtControlChar;
+        }
+        for (size_t j = 1; j < len; ++j) {
+            const uint8_t c = p[k + j];
+            if (c < (j == 1 ? lo : 0x80) || c > (j == 1 ? hi : 0xBF)) {
+                used = k + j;
+                return txtControlChar;
+            }
+            cp = cp << 6 | (c & 0x3F);
+        }
+        if (cp >= 0x10000) {
+            out.put(char16_t(0xD7C0 + (cp >> 10)));
+            out.put(char16_t(0xDC00 | (cp & 0x3FF)));
+        } else {
+            out.put(char16_t(cp));
+        }
+        k += len;
+    }
+    used = k;
+    return txtOk;
+}
+
 } // namespace
 
 uint8_t DecodeText(const uint8_t* data, size_t size, size_t start, size_t limit, uint8_t encoding,
@@ -478,26 +591,24 @@ uint8_t DecodeText(const uint8_t* data, size_t size, size_t start, size_t limit,
     if (encoding > 3 && encoding != 9) return txtBadEncoding;
     if (start >= size) return txtEmpty;
     size_t n = size - start;
-    if (limit && limit < n) n = limit;
+    const bool cut = limit && limit < n;
+    if (cut) n = limit;
     const uint8_t* p = data + start;
     size_t used = n;
     uint8_t rc = txtOk;
-    text.reserve(int(std::min<size_t>(n, 1024)));
+    TextOut out(text, n);
     switch (encoding) {
     case 0: {
         size_t k = 0;
         for (; k < n; ++k) {
             const uint8_t b = p[k];
             if (b < 32 && !(multiLine && (b == 10 || b == 13))) {
-                text.append(QChar(char16_t(b)));
-                if (!multiLine && b != 0 && b != 10 && b != 13) {
-                    text.clear();
-                    rc = txtControlChar;
-                }
+                out.put(b);
+                if (!multiLine && b != 0 && b != 10 && b != 13) rc = txtControlChar;
                 ++k;
                 break;
             }
-            text.append(QChar(char16_t(b)));
+            out.put(b);
         }
         used = k;
         break;
@@ -508,54 +619,20 @@ uint8_t DecodeText(const uint8_t* data, size_t size, size_t start, size_t limit,
             rc = txtControlChar;
             break;
         }
-        const bool be = p[0] == 0xFE;
         size_t u = 0;
-        rc = DecodeUtf16(p + 2, n - 2, be, text, u);
+        rc = DecodeUtf16(p + 2, n - 2, p[0] == 0xFE, multiLine, cut, out, u);
         used = 2 + u;
         break;
     }
     case 2:
-    case 9: {
-        rc = DecodeUtf16(p, n, encoding == 2, text, used);
+    case 9:
+        rc = DecodeUtf16(p, n, encoding == 2, multiLine, cut, out, used);
+        break;
+    case 3:
+        rc = DecodeUtf8(p, n, multiLine, cut, out, used);
         break;
     }
-    case 3: {
-        size_t k = 0;
-        while (k < n) {
-            const uint8_t b = p[k];
-            if (b < 32) {
-                ++k;
-                if (b != 0) {
-                    text.clear();
-                    rc = txtControlChar;
-                }
-                break;
-            }
-            if (b < 0x80) {
-                text.append(QChar(char16_t(b)));
-                ++k;
-            } else if (b < 0xC0) {
-                text.append(QChar(char16_t(b & 0x3F)));
-                ++k;
-            } else if (b <= 0xC3) {
-                if (k + 1 >= n) {
-                    text.clear();
-                    rc = txtControlChar;
-                    k = n;
-                    break;
-                }
-                text.append(QChar(char16_t(((b & 0x03) << 6) | (p[k + 1] & 0x3F))));
-                k += 2;
-            } else {
-                rc = txtNot8Bit;
-                ++k;
-                break;
-            }
-        }
-        used = k;
-        break;
-    }
-    }
+    out.finish(rc == txtOk);
     if (consumed) *consumed = used;
     return rc;
 }
@@ -564,6 +641,11 @@ bool IsLatin1(const QString& text) {
     for (QChar c : text)
         if (c.unicode() > 0xFF) return false;
     return true;
+}
+
+uint8_t TextEncodingFor(const QString& text, uint8_t version) {
+    if (IsLatin1(text)) return 0;
+    return version == 4 ? 3 : 1;
 }
 
 } // namespace id3v2

@@ -406,15 +406,21 @@ void AppendEncoded(std::vector<uint8_t>& out, const QString& s, uint8_t enc, boo
             out.push_back(0xFF);
             out.push_back(0xFE);
         }
-        for (QChar c : s) {
-            const uint16_t u = c.unicode();
-            if (enc == 1) {
-                out.push_back(uint8_t(u));
-                out.push_back(uint8_t(u >> 8));
-            } else {
-                out.push_back(uint8_t(u >> 8));
-                out.push_back(uint8_t(u));
+        const qsizetype n = s.size();
+        for (qsizetype k = 0; k < n; ++k) {
+            uint16_t u = s[k].unicode();
+            // A lone surrogate would make the frame unreadable: it goes as U+FFFD.
+            if (QChar::isHighSurrogate(u) && k + 1 < n && s[k + 1].isLowSurrogate()) {
+                const uint16_t low = s[++k].unicode();
+                for (uint16_t v : {u, low}) {
+                    out.push_back(uint8_t(enc == 1 ? v : v >> 8));
+                    out.push_back(uint8_t(enc == 1 ? v >> 8 : v));
+                }
+                continue;
             }
+            if (QChar::isSurrogate(u)) u = 0xFFFD;
+            out.push_back(uint8_t(enc == 1 ? u : u >> 8));
+            out.push_back(uint8_t(enc == 1 ? u >> 8 : u));
         }
         if (terminate) {
             out.push_back(0);
@@ -451,7 +457,6 @@ uint8_t Tid3v2tag::GetTextFrame(const QString& id, QString& text) {
 
 uint8_t Tid3v2tag::SetTextFrame(const QString& id, const QString& text) {
     if (!ValidTextID(id)) return txtBadID;
-    if (!IsLatin1(text)) return txtNot8Bit;
     int i = FindID(frames, id);
     if (i && text.isEmpty()) {
         frames.DeleteFrame(i);
@@ -462,8 +467,9 @@ uint8_t Tid3v2tag::SetTextFrame(const QString& id, const QString& text) {
         i = frames.AddFrame(id);
         if (!i) return txtBadID;
     }
-    std::vector<uint8_t> d(1, 0);
-    AppendEncoded(d, text, 0, false);
+    const uint8_t enc = TextEncodingFor(text, version);
+    std::vector<uint8_t> d(1, enc);
+    AppendEncoded(d, text, enc, false);
     setPlainData(i, d);
     return txtOk;
 }
@@ -514,7 +520,9 @@ uint8_t Tid3v2tag::SetComment(const COMM& rec, const QString& description,
     const QString lang = rec.Language.left(3);
     for (QChar c : lang)
         if (c.unicode() < 32 || c.unicode() > 0xFF) return txtBadLanguage;
-    if (rec.Encoding == 0 && (!IsLatin1(rec.Description) || !IsLatin1(rec.Text))) return txtNot8Bit;
+    // ISO-8859-1 asked for texts it cannot hold: the tag's Unicode encoding.
+    const uint8_t enc =
+        rec.Encoding == 0 ? TextEncodingFor(rec.Description + rec.Text, version) : rec.Encoding;
     int i = findComment(description, language, nullptr, nullptr);
     if (i && rec.Text.isEmpty()) {
         frames.DeleteFrame(i);
@@ -525,11 +533,11 @@ uint8_t Tid3v2tag::SetComment(const COMM& rec, const QString& description,
         i = frames.AddFrame(QStringLiteral("COMM"));
     }
     std::vector<uint8_t> d;
-    d.push_back(rec.Encoding);
+    d.push_back(enc);
     for (int k = 0; k < 3; ++k)
         d.push_back(k < lang.size() ? uint8_t(lang[k].unicode()) : uint8_t(' '));
-    AppendEncoded(d, rec.Description, rec.Encoding, true);
-    AppendEncoded(d, rec.Text, rec.Encoding, false);
+    AppendEncoded(d, rec.Description, enc, true);
+    AppendEncoded(d, rec.Text, enc, false);
     setPlainData(i, d);
     return txtOk;
 }

@@ -3,8 +3,9 @@
 // offset of a file into a frame list, gives access to text and comment frames,
 // and saves the list back in place, moving the audio inside the same file.
 //
-// Texts are 8-bit: decoding keeps U+0000..U+00FF and hands them over as QString;
-// writing stores ISO-8859-1.
+// Texts are Unicode in every ID3v2 encoding. A changed text is written as
+// ISO-8859-1 when it fits, else as UTF-16 with a byte order mark (version 3) or
+// UTF-8 (version 4); frames nobody changed keep their bytes.
 
 #include <QString>
 #include <cstdint>
@@ -25,8 +26,6 @@ enum : uint16_t {
     id3ErrNoHeader = 0x1000,
     id3ErrVersion = 0x1100,
     id3ErrRevision = 0x1200,
-    // A text to write holds a character that ISO-8859-1 cannot store.
-    id3ErrNotLatin1 = 0x1300,
     id3ErrFileTooShort = 0x2000,
     id3ErrFrameID = 0x2100,
     id3ErrTooLarge = 0x2200,
@@ -49,7 +48,7 @@ enum : uint8_t {
     txtNotFound = 1,
     txtEmpty = 2,
     txtBadID = 3,
-    txtNot8Bit = 4,
+    txtNot8Bit = 4, // no longer given: every encoding decodes all of Unicode
     txtBadEncoding = 5,
     txtBadCommEncoding = 6,
     txtBadLanguage = 7,
@@ -384,11 +383,16 @@ private:
 namespace id3v2 {
 // Decodes text from data[start..] (limit 0 = to the end) in an ID3v2 encoding.
 // multiLine lets line breaks through. consumed receives the bytes used including
-// the terminator. Returns a text result code.
+// the terminator. Returns a text result code; malformed input (a control
+// character, a bad byte order mark, a lone surrogate, invalid UTF-8) gives
+// txtControlChar and an empty text.
 uint8_t DecodeText(const uint8_t* data, size_t size, size_t start, size_t limit, uint8_t encoding,
                    bool multiLine, QString& text, size_t* consumed);
 // True when every character of text fits ISO-8859-1.
 bool IsLatin1(const QString& text);
+// The encoding a changed text is written in: 0 (ISO-8859-1) when it fits, else
+// 1 (UTF-16 with a byte order mark) in a version 3 tag and 3 (UTF-8) in version 4.
+uint8_t TextEncodingFor(const QString& text, uint8_t version);
 // The file attributes that forbid saving: read-only (not writable by us) or hidden.
 bool FileIsReadOnly(const QString& path);
 } // namespace id3v2

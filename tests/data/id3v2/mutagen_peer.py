@@ -5,12 +5,21 @@
              header with CRC, no padding and a lot of padding) in front of
              known audio bytes; prints JSON: [{file, audioOffset, texts}].
   read FILE  prints what mutagen reads from each file as JSON.
-  keep DIR   writes tags with what the 8-bit tag record cannot show (Cyrillic,
-             typographic dashes, UTF-16 and UTF-8, multi-value version 4
-             frames, two-line comments, TDRC) and frames with flags it must
+  keep DIR   writes tags that hold more than the tag record shows (Cyrillic
+             and typographic dashes in UTF-16 and UTF-8, multi-value version 4
+             frames, two-line comments, TDRC) and frames with flags a save must
              carry through (encrypted, grouped, compressed); prints JSON
              {name: file}.
   dump FILE  prints every frame mutagen reads from each file as JSON.
+  world DIR  writes tags in Polish, Russian, Greek, Japanese and Arabic with an
+             emoji outside the Basic Multilingual Plane, in versions 3 and 4,
+             in every Unicode encoding (UTF-16 with BOM, UTF-16BE, UTF-8; in a
+             version 3 tag the last two as some programs write them), plain
+             and unsynchronised; prints JSON like make.
+  books DIR  writes playable sample books by authors in five scripts:
+             DIR/<Author>/<Book>/<NN> - <Title>.mp3 (silent MPEG audio, TRCK
+             "n/total"); prints JSON [{file, version, encoding, TPE1, TALB,
+             TRCK, TIT2}].
 """
 import hashlib
 import json
@@ -33,6 +42,39 @@ TEXTS = {
     "TCON": "(12)Other",
     "COMM": "C\u00f6mment",
 }
+
+
+# Texts beyond ISO-8859-1, one script or more per field.
+WORLD = {
+    "TPE1": "Stanis\u0142aw Lem",  # Polish
+    "TALB": "\u0412\u043e\u0439\u043d\u0430 \u0438 \u043c\u0438\u0440",  # Russian
+    # Greek, Japanese and an emoji (a surrogate pair in UTF-16)
+    "TIT2": "\u039f\u03b4\u03cd\u03c3\u03c3\u03b5\u03b9\u03b1 \u2014 "
+            "\u543e\u8f29\u306f\u732b\u3067\u3042\u308b \U0001F600",
+    "TRCK": "3/12",
+    "TYER": "1999",
+    "TCON": "\u0631\u0648\u0627\u064a\u0629",  # Arabic
+    "COMM": "\u0623\u0644\u0641 \u0644\u064a\u0644\u0629 \U0001F4DA\nsecond line",
+}
+
+BOOKS = [
+    # author, book, parts, version, encoding
+    ("Stanis\u0142aw Lem", "Solaris", ["Przybysz", "Solary\u015bci", "S\u0142o\u0144ce"], 3,
+     Encoding.UTF16),
+    ("\u041b\u0435\u0432 \u0422\u043e\u043b\u0441\u0442\u043e\u0439",
+     "\u0412\u043e\u0439\u043d\u0430 \u0438 \u043c\u0438\u0440",
+     ["\u0413\u043b\u0430\u0432\u0430 \u043f\u0435\u0440\u0432\u0430\u044f",
+      "\u0413\u043b\u0430\u0432\u0430 \u0432\u0442\u043e\u0440\u0430\u044f"], 4, Encoding.UTF8),
+    ("\u038c\u03bc\u03b7\u03c1\u03bf\u03c2", "\u039f\u03b4\u03cd\u03c3\u03c3\u03b5\u03b9\u03b1",
+     ["\u03a1\u03b1\u03c8\u03c9\u03b4\u03af\u03b1 \u03b1", "\u03a1\u03b1\u03c8\u03c9\u03b4\u03af\u03b1 \u03b2"],
+     4, Encoding.UTF16),
+    ("\u590f\u76ee\u6f31\u77f3", "\u543e\u8f29\u306f\u732b\u3067\u3042\u308b",
+     ["\u4e00", "\u4e8c \U0001F431"], 3, Encoding.UTF16),
+    ("\u0646\u062c\u064a\u0628 \u0645\u062d\u0641\u0648\u0638",
+     "\u0627\u0644\u062b\u0644\u0627\u062b\u064a\u0629",
+     ["\u0628\u064a\u0646 \u0627\u0644\u0642\u0635\u0631\u064a\u0646",
+      "\u0642\u0635\u0631 \u0627\u0644\u0634\u0648\u0642"], 4, Encoding.UTF16BE),
+]
 
 
 def synchsafe(v):
@@ -184,6 +226,56 @@ def keep(d):
     return made
 
 
+def write_world(path, version, enc, variant):
+    """One file with the WORLD texts; a version 3 tag in UTF-16BE or UTF-8
+    gets mutagen's version 4 frames under version 3 frame headers."""
+    with open(path, "wb") as f:
+        f.write(AUDIO)
+    tags = ID3()
+    for key, value in WORLD.items():
+        if key == "COMM":
+            tags.add(COMM(encoding=enc, lang="eng", desc="", text=value))
+        else:
+            tags.add(getattr(sys.modules["mutagen.id3"], key)(encoding=enc, text=value))
+    native = version == 4 or enc == Encoding.UTF16
+    tags.save(path, v2_version=version if native else 4)
+    if not native:
+        head, body, audio = split(path)
+        frames, padding = frames_of(4, body)
+        body = b"".join(frame_bytes(3, fid, fl, payload) for fid, fl, payload in frames)
+        body += b"\0" * padding
+        with open(path, "wb") as f:
+            f.write(b"ID3\x03\x00" + head[5:6] + synchsafe(len(body)) + body + audio)
+    if variant == "unsync":
+        rebuild(path, version, variant)
+
+
+def silent_audio(seconds):
+    # MPEG-1 Layer III, 128 kbit/s, 44.1 kHz: 417 bytes and 1152 samples a frame.
+    return (b"\xff\xfb\x90\x64" + bytes(413)) * int(seconds * 44100 / 1152)
+
+
+def books(root):
+    made = []
+    audio = silent_audio(20)
+    for author, book, parts, version, enc in BOOKS:
+        folder = os.path.join(root, author, book)
+        os.makedirs(folder, exist_ok=True)
+        for n, title in enumerate(parts, 1):
+            path = os.path.join(folder, "%02d - %s.mp3" % (n, title))
+            with open(path, "wb") as f:
+                f.write(audio)
+            texts = {"TPE1": author, "TALB": book, "TRCK": "%d/%d" % (n, len(parts)),
+                     "TIT2": title}
+            tags = ID3()
+            for key, value in texts.items():
+                tags.add(getattr(sys.modules["mutagen.id3"], key)(encoding=enc, text=value))
+            tags.add(TCON(encoding=enc, text="Audiobook"))
+            tags.save(path, v2_version=version)
+            made.append(dict(file=path, version=version, encoding=int(enc), **texts))
+    return made
+
+
 def dump(path):
     try:
         tags = ID3(path, translate=False)
@@ -227,6 +319,18 @@ def main():
                     r = read(path)
                     made.append({"file": path, "audio": len(AUDIO), "mutagen": r})
         print(json.dumps(made))
+    elif sys.argv[1] == "world":
+        d = sys.argv[2]
+        made = []
+        for version in (3, 4):
+            for enc in (Encoding.UTF16, Encoding.UTF16BE, Encoding.UTF8):
+                for variant in ("plain", "unsync"):
+                    path = os.path.join(d, "w_v%d_e%d_%s.mp3" % (version, int(enc), variant))
+                    write_world(path, version, enc, variant)
+                    made.append({"file": path, "audio": len(AUDIO), "mutagen": read(path)})
+        print(json.dumps(made))
+    elif sys.argv[1] == "books":
+        print(json.dumps(books(sys.argv[2])))
     elif sys.argv[1] == "keep":
         print(json.dumps(keep(sys.argv[2])))
     elif sys.argv[1] == "dump":
