@@ -18,13 +18,20 @@ import sys
 from pathlib import Path
 
 LAYERS = ["util", "core", "sound", "windows", "app", "tools"]
-LIBRARY_LAYER = {"narrabel_core": "core", "narrabel_sound": "sound", "narrabel_gui": "windows"}
+LIBRARY_LAYER = {
+    "narrabel_core": "core",
+    "narrabel_sound": "sound",
+    "narrabel_mpris": "app",
+    "narrabel_gui": "windows",
+}
+# Libraries that do not link QtWidgets.
+WIDGET_FREE = {"narrabel_core", "narrabel_sound", "narrabel_mpris"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 SOURCES = re.compile(r"target_sources\(\s*(\w+)\s+PRIVATE(.*?)\)", re.S)
 
 
 def layer_map(root):
-    layers = {}
+    layers, targets = {}, {}
     for cmake in sorted((root / "src").rglob("sources.cmake")):
         for target, files in SOURCES.findall(cmake.read_text()):
             for f in files.split():
@@ -34,7 +41,8 @@ def layer_map(root):
                 if layer == "core" and f.startswith("src/util/"):
                     layer = "util"
                 layers[f] = layer
-    return layers
+                targets[f] = target
+    return layers, targets
 
 
 def layer_of(path, layers):
@@ -88,7 +96,7 @@ def lines_of(path):
 def main():
     root = Path(sys.argv[1]).resolve()
     report = "--report" in sys.argv[2:]
-    layers = layer_map(root)
+    layers, targets = layer_map(root)
     files = sorted(
         str(p.relative_to(root))
         for d in ("src", "tools")
@@ -120,9 +128,7 @@ def main():
     if report:
         src_files = [f for f in files if f.startswith("src/")]
         total = sum(lines_of(root / f) for f in src_files)
-        quiet = sum(
-            lines_of(root / f) for f in src_files if layer_of(f, layers) in ("util", "core", "sound")
-        )
+        quiet = sum(lines_of(root / f) for f in src_files if targets.get(f) in WIDGET_FREE)
         by_layer = {}
         for f in src_files:
             by_layer[layer_of(f, layers)] = by_layer.get(layer_of(f, layers), 0) + lines_of(root / f)

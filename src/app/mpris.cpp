@@ -1,12 +1,10 @@
 #include "app/mpris.h"
 
-#include "app/tfrmmain.h"
 #include "playback/session.h"
 #include "tags/id3v2/id3v2.h"
 #include "tags/mp3.h"
 #include "util/appstate.h"
 
-#include <QApplication>
 #include <QCryptographicHash>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -55,8 +53,8 @@ double TMprisPlayer::MaximumRate() const {
     return TPlayerDevice::MaxRate;
 }
 
-TMpris::TMpris(TListeningSession& session, TfrmMain& window, TAppState& appState)
-    : s(session), w(window), app(appState) {
+TMpris::TMpris(TListeningSession& session, TAppState& appState, TMprisWindow window)
+    : s(session), app(appState), w(std::move(window)) {
     setObjectName(QStringLiteral("Mpris"));
     QDBusConnection bus = Bus();
     if (!bus.isConnected()) return;
@@ -85,7 +83,6 @@ TMpris::TMpris(TListeningSession& session, TfrmMain& window, TAppState& appState
     connect(&s, &TListeningSession::PlayCaptionChanged, this, &TMpris::refreshSoon);
     connect(&s, &TListeningSession::FileTextChanged, this, &TMpris::refreshSoon);
     connect(&s, &TListeningSession::HintsChanged, this, &TMpris::refreshSoon);
-    connect(&w, &TfrmMain::VolumeChanged, this, &TMpris::refreshSoon);
     Refresh();
 }
 
@@ -156,7 +153,7 @@ qlonglong TMpris::Position() const {
 }
 
 double TMpris::Volume() const {
-    return w.Volume() / 65535.0;
+    return w.Volume ? w.Volume() / 65535.0 : 0.0;
 }
 
 // Property writes wait for the event loop as the commands do: the volume goes
@@ -166,7 +163,9 @@ void TMpris::SetVolume(double volume) {
     if (!std::isfinite(volume)) return;
     // As if the bar were moved there: the master volume follows.
     const int value = int(std::lround(std::clamp(volume, 0.0, 1.0) * 65535));
-    later([this, value] { w.SetVolume(value); });
+    later([this, value] {
+        if (w.SetVolume) w.SetVolume(value);
+    });
 }
 
 double TMpris::Rate() const {
@@ -207,7 +206,7 @@ void TMpris::later(std::function<void()> step) {
         // What the window's own buttons cannot reach now, the bus cannot either:
         // nothing while a question or dialog is up, the window closing, or
         // another bus command still running (its handler may let events run).
-        if (app.Closing || QApplication::activeModalWidget() || running) return;
+        if (app.Closing || (w.DialogShown && w.DialogShown()) || running) return;
         const QScopedValueRollback<bool> busy(running, true);
         step();
         refreshSoon();
@@ -216,31 +215,31 @@ void TMpris::later(std::function<void()> step) {
 
 void TMpris::PlayPause() {
     later([this] {
-        if (CanPlay()) w.cmdPlayClick();
+        if (CanPlay()) s.PlayPause();
     });
 }
 
 void TMpris::Play() {
     later([this] {
-        if (CanPlay() && s.PlayCaption() == kPlay) w.cmdPlayClick();
+        if (CanPlay() && s.PlayCaption() == kPlay) s.PlayPause();
     });
 }
 
 void TMpris::Pause() {
     later([this] {
-        if (CanPlay() && s.PlayCaption() != kPlay) w.cmdPlayClick();
+        if (CanPlay() && s.PlayCaption() != kPlay) s.PlayPause();
     });
 }
 
 void TMpris::Next() {
     later([this] {
-        if (CanGoNext()) w.cmdNextClick();
+        if (CanGoNext()) s.Next();
     });
 }
 
 void TMpris::Previous() {
     later([this] {
-        if (CanGoPrevious()) w.cmdPrevClick();
+        if (CanGoPrevious()) s.Prev();
     });
 }
 
@@ -263,16 +262,15 @@ void TMpris::SetPosition(const QDBusObjectPath& track, qlonglong position) {
 
 void TMpris::Raise() {
     QTimer::singleShot(0, this, [this] {
-        if (w.isMinimized()) w.setWindowState(w.windowState() & ~Qt::WindowMinimized);
-        w.show();
-        w.raise();
-        w.activateWindow();
+        if (w.Raise) w.Raise();
     });
 }
 
 void TMpris::Quit() {
     // The normal close, with its questions.
-    later([this] { w.close(); });
+    later([this] {
+        if (w.Close) w.Close();
+    });
 }
 
 // ---- change notices -----------------------------------------------------------------

@@ -16,8 +16,16 @@
 
 class TAppState;
 class TListeningSession;
-class TfrmMain;
 
+// What the media controls need of the main window, handed in by the program.
+struct TMprisWindow {
+    std::function<void()> Raise;
+    std::function<void()> Close; // the normal close, with its questions
+    std::function<int()> Volume; // the volume bar, 0-65535
+    std::function<void(int)> SetVolume;
+    // A question or dialog is up: the window's own buttons cannot be reached now.
+    std::function<bool()> DialogShown;
+};
 class TMpris : public QObject {
     Q_OBJECT
 public:
@@ -25,7 +33,7 @@ public:
     static constexpr const char* ObjectPath = "/org/mpris/MediaPlayer2";
     static constexpr const char* PlayerInterface = "org.mpris.MediaPlayer2.Player";
 
-    TMpris(TListeningSession& session, TfrmMain& window, TAppState& app);
+    TMpris(TListeningSession& session, TAppState& app, TMprisWindow window);
     ~TMpris() override;
     // What the properties report, from the window's state.
     QString PlaybackStatus() const;
@@ -53,6 +61,8 @@ public:
 
     // Sends PropertiesChanged for whatever changed since the last call.
     void Refresh();
+    // Something the panels show may have changed (the volume bar moved).
+    void NoteChange() { refreshSoon(); }
 
 signals:
     void Seeked(qlonglong position);
@@ -64,8 +74,8 @@ private:
     QDBusObjectPath trackId() const;
 
     TListeningSession& s;
-    TfrmMain& w;
     TAppState& app;
+    TMprisWindow w;
     bool registered = false;
     bool running = false;     // a bus command's handler is running
     bool seekPending = false; // a jump to announce with Seeked

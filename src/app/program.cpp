@@ -13,6 +13,8 @@
 #include "tags/tfrmedit.h"
 #include "tags/tfrmfill.h"
 
+#include <QApplication>
+
 template <typename W> W* TProgram::created(W* window) {
     CreationOrder << QString::fromLatin1(window->metaObject()->className());
     return window;
@@ -22,31 +24,43 @@ TProgram::TProgram(const QStringList& args) {
     Main = created(new TfrmMain(App, Tree, Bookmarks, Session, Mixer, args));
     // The dialogs are children of the main window and go with it.
     BM = created(new TfrmBM(Bookmarks, Session, Main));
-    Edit = created(new TfrmEdit(App, Bookmarks, Session, Main));
+    Edit = created(new TfrmEdit(Editor, Main));
     Import = created(new TfrmImport(Bookmarks, Main));
     Missing = created(new TfrmMissing(Main));
     About = created(new TfrmAbout(Main));
     Debug = created(new TfrmDebug(App, Main));
     Fill = created(new TfrmFill(Main));
     Options = created(new TfrmOptions(Main));
-    Rename = created(new TfrmRename(Main));
-    Preview = created(new TfrmPreview(Main));
+    Rename = created(new TfrmRename(Renamer, Main));
+    Preview = created(new TfrmPreview(Renamer, Main));
     connectParts();
-    Mpris = new TMpris(Session, *Main, App);
+    TMprisWindow window;
+    window.Raise = [this] {
+        if (Main->isMinimized()) Main->setWindowState(Main->windowState() & ~Qt::WindowMinimized);
+        Main->show();
+        Main->raise();
+        Main->activateWindow();
+    };
+    window.Close = [this] { Main->close(); };
+    window.Volume = [this] { return Main->Volume(); };
+    window.SetVolume = [this](int value) { Main->SetVolume(value); };
+    window.DialogShown = [] { return QApplication::activeModalWidget() != nullptr; };
+    Mpris = new TMpris(Session, App, window);
+    QObject::connect(Main, &TfrmMain::VolumeChanged, Mpris, &TMpris::NoteChange);
 }
 
 void TProgram::connectParts() {
     Main->SetDialogs({BM, Edit, Import, About, Debug, Options});
     Edit->SetDialogs(Fill, Rename);
     Rename->Preview = Preview;
-    Rename->Repoint = [this](const QString& oldPath, const QString& newPath) {
+    Renamer.Repoint = [this](const QString& oldPath, const QString& newPath) {
         Session.FileRenamed(oldPath, newPath);
     };
-    Rename->HasBookmarks = [this](const QString& path) {
+    Renamer.HasBookmarks = [this](const QString& path) {
         return HasLiveBookmarks(App.StorePath, path);
     };
-    Preview->DataFolder = [this] { return App.DataFolder; };
-    Preview->Closing = [this] { return App.Closing; };
+    Renamer.DataFolder = [this] { return App.DataFolder; };
+    Renamer.Closing = [this] { return App.Closing; };
     Session.MakeBookmark = [this] { Main->cmdBookmarkClick(); };
     Session.AskMissing = [this](const TBookmarkRec& rec) {
         Missing->Fill(rec.FilePath, rec.Stamp, rec.Position);

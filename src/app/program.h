@@ -9,6 +9,8 @@
 #include "playback/audiomixer.h"
 #include "playback/mediaplayer.h"
 #include "playback/session.h"
+#include "rename/renamer.h"
+#include "tags/tageditor.h"
 #include "util/appstate.h"
 
 #include <QStringList>
@@ -40,6 +42,8 @@ public:
     TMediaPlayer Player;
     TAudioMixer Mixer;
     TListeningSession Session{App, Tree, Bookmarks, Player};
+    TTagEditor Editor{App, Bookmarks, Session};
+    TRenamer Renamer;
 
     TfrmMain* Main = nullptr;
     TfrmBM* BM = nullptr;

@@ -1,8 +1,6 @@
 #include "rename/tfrmpreview.h"
 
-#include "rename/tfrmrename.h"
 #include "util/dialogs.h"
-#include "util/errors.h"
 #include "util/qorext.h"
 
 #include <QCheckBox>
@@ -29,14 +27,12 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text) 
 
 } // namespace
 
-TfrmPreview::TfrmPreview(QWidget* parent) : QDialog(parent) {
+TfrmPreview::TfrmPreview(TRenamer& core, QWidget* parent) : QDialog(parent), renamer(core) {
     setObjectName(QStringLiteral("frmPreview"));
     setWindowTitle(QStringLiteral("Mass Rename - Build, Preview, Apply"));
     setModal(true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setWindowFlag(Qt::WindowMaximizeButtonHint, true);
-
-    OpenLog = [](const QString& path) { ShellOpen(path); };
 
     auto* lay = new QVBoxLayout(this);
     lay->setContentsMargins(0, 0, 0, 0);
@@ -105,8 +101,8 @@ TfrmPreview::TfrmPreview(QWidget* parent) : QDialog(parent) {
     resize(800, 500);
 }
 
-TfrmRename* TfrmPreview::Source() const {
-    return RenameWindow;
+bool TfrmPreview::closing() const {
+    return renamer.Closing && renamer.Closing();
 }
 
 void TfrmPreview::SetStatus(const QString& text) {
@@ -126,99 +122,59 @@ void TfrmPreview::FormActivate() {
     setWindowState(windowState() | Qt::WindowMaximized);
     ShowReviewButtons(false);
     // Run once the window is up, so that it paints and answers while searching.
-    if (!busy)
+    if (!renamer.Busy)
         QTimer::singleShot(0, this, [this] {
-            if (isVisible() && !busy) BuildList();
+            if (isVisible() && !renamer.Busy) BuildList();
         });
 }
 
 void TfrmPreview::BuildList() {
-    TfrmRename* source = Source();
-    if (!source || busy) return;
+    if (renamer.Busy) return;
     prg->setValue(0);
     lblMsg->setText(QStringLiteral("Searching..."));
     lv->clear();
-    rows.clear();
-    busy = true;
-
-    TMassRenameWalk walk;
-    walk.ReadTag = [source](const QString& path) { return source->TagOf(path, true); };
-    walk.HasBookmarks = source->HasBookmarks;
-    walk.Stop = [this] { return cancelRequested || (Closing && Closing()); };
-    walk.Status = [this](const QString& text) { SetStatus(text); };
-    walk.Found = [this](const TRenameAction& row) {
-        auto* item = new QTreeWidgetItem(lv, {row.OldPath, row.NewPath()});
-        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable |
-                       Qt::ItemNeverHasChildren);
-        item->setCheckState(0, row.Checked ? Qt::Checked : Qt::Unchecked);
-    };
-    rows = PlanMassRename(source->SelectedFolder(), source->Pattern(), source->Extension, walk);
-
-    busy = false;
-    cancelRequested = false;
+    renamer.BuildList(
+        [this](const TRenameAction& row) {
+            auto* item = new QTreeWidgetItem(lv, {row.OldPath, row.NewPath()});
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable |
+                           Qt::ItemNeverHasChildren);
+            item->setCheckState(0, row.Checked ? Qt::Checked : Qt::Unchecked);
+        },
+        [this](const QString& text) { SetStatus(text); });
     lblMsg->setText(QStringLiteral("Finished - verify checked items and click Proceed."));
-    if (!isVisible()) return;   // closed while searching: nothing more to do
-    if (Closing && Closing()) { // a program on its way out starts no renames
+    if (!isVisible()) return; // closed while searching: nothing more to do
+    if (closing()) {          // a program on its way out starts no renames
         done(QDialog::Rejected);
         return;
     }
-    if (source->chkPreview->isChecked())
+    if (renamer.PreviewFirst)
         ShowReviewButtons(true);
     else
         ApplyList();
 }
 
 void TfrmPreview::ApplyList() {
-    TfrmRename* source = Source();
-    if (!source || busy) return; // never two applies at once
-    busy = true;
-    // The apply cannot be interrupted; its buttons rest until it is done, and
-    // closing the window is refused meanwhile.
-    applying = true;
-    pnlTop->setEnabled(false);
-    prg->setRange(0, int(rows.size()));
+    if (renamer.Busy) return; // never two applies at once
+    std::vector<TRenameAction>& rows = renamer.Rows;
     for (size_t i = 0; i < rows.size(); ++i) {
         QTreeWidgetItem* item = lv->topLevelItem(int(i));
         rows[i].Checked = item && item->checkState(0) == Qt::Checked;
     }
-
-    TMassRenameApply apply;
-    // A failed repointing must not cost the rest of the apply or its log; the
-    // file was renamed by then, so the row counts as done and the error is shown
-    // once everything is saved.
-    QString repointError;
-    apply.Rename = [source, &repointError](const QString& oldPath, const QString& newPath) {
-        try {
-            return source->RenameAndRepoint(oldPath, newPath);
-        } catch (const std::exception& e) {
-            if (repointError.isEmpty()) repointError = QString::fromUtf8(e.what());
-            return true;
+    prg->setRange(0, int(rows.size()));
+    // The apply cannot be interrupted; its buttons rest until it is done, and
+    // closing the window is refused meanwhile.
+    pnlTop->setEnabled(false);
+    struct Idle { // however the apply ends
+        TfrmPreview* w;
+        ~Idle() {
+            w->pnlTop->setEnabled(true);
+            w->done(QDialog::Accepted);
         }
-    };
-    apply.Progress = [this](int index, const TRenameAction& row) {
+    } idle{this};
+    renamer.ApplyList([this](int index, const TRenameAction& row) {
         prg->setValue(index);
         SetStatus(ExtractFileName(row.OldPath));
-    };
-    apply.HasBookmarks = source->HasBookmarks;
-    apply.Now = Now;
-    {
-        struct Idle { // however the apply ends
-            TfrmPreview* w;
-            ~Idle() {
-                w->busy = false;
-                w->applying = false;
-                w->pnlTop->setEnabled(true);
-            }
-        } idle{this};
-        LastLog = ApplyMassRename(rows, DataFolder ? DataFolder() : QString(), apply);
-    }
-    if (LastLog.Saved && OpenLog) OpenLog(LastLog.Path);
-    done(QDialog::Accepted);
-    if (!LastLog.Saved)
-        throw NarrabelError(
-            QStringLiteral("The mass rename log could not be written to %1.").arg(LastLog.Path) +
-            (repointError.isEmpty() ? QString() : QStringLiteral("\n") + repointError));
-    if (!repointError.isEmpty()) throw NarrabelError(repointError);
+    });
 }
 
 void TfrmPreview::cmdProceedClick() {
@@ -252,8 +208,8 @@ void TfrmPreview::lvSelectItem(QTreeWidgetItem* item) {
     if (!item) return;
     QString hint = QStringLiteral("New Name: ") + ExtractFileName(item->text(1));
     const int i = lv->indexOfTopLevelItem(item);
-    if (i >= 0 && size_t(i) < rows.size()) {
-        const TRenameAction& row = rows[size_t(i)];
+    if (i >= 0 && size_t(i) < renamer.Rows.size()) {
+        const TRenameAction& row = renamer.Rows[size_t(i)];
         if (!row.SkipReason.isEmpty())
             hint += QStringLiteral(" (") + row.SkipReason + QStringLiteral(")");
         if (row.TagCutShort) hint += QStringLiteral(" (tag text not fully readable)");
@@ -262,12 +218,12 @@ void TfrmPreview::lvSelectItem(QTreeWidgetItem* item) {
 }
 
 void TfrmPreview::cmdCancelClick() {
-    if (applying) return; // an apply runs to its end
-    if (!busy) {
+    if (renamer.Applying) return; // an apply runs to its end
+    if (!renamer.Busy) {
         done(QDialog::Rejected);
         return;
     }
-    if (AskYesNo(QStringLiteral("Cancel?"))) cancelRequested = true;
+    if (AskYesNo(QStringLiteral("Cancel?"))) renamer.CancelRequested = true;
 }
 
 void TfrmPreview::reject() {
@@ -276,8 +232,7 @@ void TfrmPreview::reject() {
 
 // The proposals stay on show until the next search replaces them.
 void TfrmPreview::FormClose() {
-    busy = false;
-    cancelRequested = false;
+    renamer.CancelRequested = false;
 }
 
 void TfrmPreview::showEvent(QShowEvent* event) {
@@ -287,11 +242,11 @@ void TfrmPreview::showEvent(QShowEvent* event) {
 
 void TfrmPreview::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
-    if (!busy) FormClose();
+    if (!renamer.Busy) FormClose();
 }
 
 void TfrmPreview::closeEvent(QCloseEvent* event) {
-    if (busy) {
+    if (renamer.Busy) {
         event->ignore();
         cmdCancelClick(); // a search may be cancelled; an apply is not asked about
         return;

@@ -1,11 +1,8 @@
 #include "rename/tfrmrename.h"
 
-#include "bookmarks/bookmark.h"
 #include "rename/tfrmpreview.h"
 #include "tags/fillrules.h"
-#include "tags/id3v2/id3v2.h"
 #include "ui/widgets.h"
-#include "util/dialogs.h"
 #include "util/qorext.h"
 
 #include <QCheckBox>
@@ -22,29 +19,11 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
-namespace {
-
-QString CleanFolder(const QString& folder) {
-    QString f = QDir::cleanPath(folder);
-    return f.isEmpty() ? QStringLiteral("/") : f;
-}
-
-} // namespace
-
-TfrmRename::TfrmRename(QWidget* parent) : QDialog(parent) {
+TfrmRename::TfrmRename(TRenamer& core, QWidget* parent) : QDialog(parent), renamer(core) {
     setObjectName(QStringLiteral("frmRename"));
     setWindowTitle(QStringLiteral("Rename File(s)"));
     setModal(true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-
-    TagSource = [](const QString& path, bool read) {
-        if (read) ReadTag(path);
-        TNameSource source(CurrentTag());
-        // The tag object still holds the frames of that read: what it lost is known.
-        if (!path.isEmpty() && CurrentTag().FileName == path && TagStore().FileName() == path)
-            source.CutShort = FieldsCutShort(TagStore());
-        return source;
-    };
 
     auto* lay = new QVBoxLayout(this);
 
@@ -54,7 +33,7 @@ TfrmRename::TfrmRename(QWidget* parent) : QDialog(parent) {
     stvLabel->setBuddy(stv);
     connect(stv, &TFolderTree::folderChanged, this, [this] {
         const QString f = stv->SelectedFolder();
-        if (!f.isEmpty()) selectedFolder = f;
+        if (!f.isEmpty()) renamer.SelectFolder(f);
     });
     lay->addWidget(stvLabel);
     lay->addWidget(stv, 1);
@@ -94,6 +73,7 @@ TfrmRename::TfrmRename(QWidget* parent) : QDialog(parent) {
     for (QComboBox* c : {cmb1, cmb2, cmb3, cmb4})
         connect(c, &QComboBox::currentIndexChanged, this, [this] { cmb1Change(); });
     connect(cmbDelim, &QComboBox::editTextChanged, this, [this] { cmb1Change(); });
+    connect(chkPreview, &QCheckBox::toggled, this, [this](bool on) { renamer.PreviewFirst = on; });
     connect(cmdOk, &QPushButton::clicked, this, [this] { cmdOkClick(); });
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancelClick(); });
 
@@ -101,16 +81,14 @@ TfrmRename::TfrmRename(QWidget* parent) : QDialog(parent) {
 }
 
 void TfrmRename::SetSingle(const QString& path, const QString& extension) {
-    singlePath = path;
-    singleSource = TagOf(path, false);
+    renamer.SetSingle(path, extension);
     pnlOldName->setText(ExtractFileName(path));
-    Extension = extension;
-    outcome.clear();
     stv->setEnabled(false);
-    SelectFolder(ExtractFilePath(path)); // shown only; the path alone says what is renamed
+    stv->SelectFolder(renamer.Folder()); // shown only; the path alone says what is renamed
 }
 
 void TfrmRename::SetMass() {
+    renamer.SetMass();
     pnlOldName->setText(QStringLiteral("<multiple files>"));
     stv->setEnabled(true);
 }
@@ -120,18 +98,9 @@ QString TfrmRename::NewName() const {
 }
 
 bool TfrmRename::SelectFolder(const QString& folder) {
-    if (folder.isEmpty() || !QFileInfo(folder).isDir()) return false;
-    selectedFolder = CleanFolder(QFileInfo(folder).absoluteFilePath());
-    stv->SelectFolder(selectedFolder);
+    if (!renamer.SelectFolder(folder)) return false;
+    stv->SelectFolder(renamer.Folder());
     return true;
-}
-
-QString TfrmRename::SelectedFolder() const {
-    return selectedFolder;
-}
-
-bool TfrmRename::MassMode() const {
-    return stv->isEnabled();
 }
 
 TNamePattern TfrmRename::Pattern() const {
@@ -143,38 +112,13 @@ TNamePattern TfrmRename::Pattern() const {
     return p;
 }
 
-TNameSource TfrmRename::TagOf(const QString& path, bool read) {
-    return TagSource(path, read);
-}
-
-QString TfrmRename::ComposeName(const QString& path, bool readTags) {
-    return ::ComposeName(TagOf(path, readTags).Tag, Pattern(), Extension);
-}
-
-QString TfrmRename::GoneMessage(const QString& path) {
-    return QStringLiteral("This file no longer exists:\r\r") + path;
-}
-
-bool TfrmRename::RenameAndRepoint(const QString& oldPath, const QString& newPath) {
-    if (TooLongForBookmarks(oldPath, newPath, HasBookmarks)) {
-        LastStatus = TRenameStatus::TooLongForBookmarks;
-        return false;
-    }
-    LastStatus = RenameNoReplace(oldPath, newPath);
-    if (LastStatus != TRenameStatus::Ok) return false;
-    if (oldPath != newPath && Repoint) Repoint(oldPath, newPath);
-    return true;
-}
-
 void TfrmRename::UpdatePreview() {
-    if (MassMode())
-        pnlNewName->setText(ComposePatternName(Pattern(), Extension));
-    else
-        pnlNewName->setText(::ComposeName(singleSource.Tag, Pattern(), Extension));
+    renamer.Pattern = Pattern();
+    pnlNewName->setText(renamer.ProposedName());
 }
 
 void TfrmRename::FormActivate() {
-    if (Extension.isEmpty()) Extension = QStringLiteral("mp3");
+    if (renamer.Extension.isEmpty()) renamer.Extension = QStringLiteral("mp3");
     UpdatePreview();
 }
 
@@ -183,42 +127,20 @@ void TfrmRename::cmb1Change() {
 }
 
 void TfrmRename::cmdOkClick() {
-    if (MassMode()) {
-        if (Preview) {
-            Preview->RenameWindow = this;
-            Preview->exec();
-        }
+    renamer.Pattern = Pattern();
+    if (renamer.Mass) {
+        if (Preview) Preview->exec();
         accept();
         return;
     }
-    // Only the file the editor chose, wherever this window's folder tree stands.
-    const QString oldPath = singlePath;
-    const QString newPath = ExtractFilePath(oldPath) + pnlNewName->text();
-    if (oldPath.isEmpty() || !PathTaken(oldPath)) {
-        outcome.clear();
-        ShowMessage(GoneMessage(oldPath));
-        accept();
-        return;
-    }
-    if (UsesCutShortField(Pattern(), singleSource.CutShort) &&
-        !AskYesNo(QStringLiteral("The tag could not be read in full; rename anyway?")))
-        return; // back to the window: the pattern may leave that field out
-    bool renamed = false;
+    bool done = true;
     try {
-        renamed = RenameAndRepoint(oldPath, newPath);
+        done = renamer.RenameSingle(pnlNewName->text());
     } catch (...) {
-        // Only the repointing throws, so the file has its new name already.
-        outcome = QStringLiteral("ok");
         accept();
         throw;
     }
-    if (renamed) {
-        outcome = QStringLiteral("ok");
-    } else {
-        outcome.clear();
-        ShowMessage(QStringLiteral("Operation failed (files in use, illegal chars...)"));
-    }
-    accept();
+    if (done) accept();
 }
 
 void TfrmRename::cmdCancelClick() {

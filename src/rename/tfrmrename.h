@@ -1,6 +1,6 @@
 #pragma once
 // "Rename File(s)": renames one file, or every MP3 file below a root folder (through
-// the mass rename window), after its tags, and has the bookmarks repointed.
+// the mass rename window), after its tags; the work is the renamer's.
 //
 // How the tag editor drives it:
 //   Single rename of the selected file:
@@ -16,15 +16,11 @@
 //   Both: frmRename->exec();  // in mass mode "&Ok" runs the mass rename window
 //   Afterwards: a single rename with Outcome() == "ok" replaces the list entry by
 //     NewName(); anything else reloads the file list from the folder.
-// Which mode is running is told by stv->isEnabled(). The slots, delimiter, preview
-// option and extension keep their values for the run.
+// The slots, delimiter, preview option and extension keep their values for the run.
 
-#include "rename/composename.h"
-#include "rename/massrename.h"
-#include "tags/mp3.h"
+#include "rename/renamer.h"
 
 #include <QDialog>
-#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -36,33 +32,21 @@ class TfrmPreview;
 class TfrmRename : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmRename(QWidget* parent = nullptr);
+    explicit TfrmRename(TRenamer& renamer, QWidget* parent = nullptr);
 
     // The file to rename, by its full path; its tag is taken from CurrentTag now.
     void SetSingle(const QString& path, const QString& extension);
     void SetMass();
     // "ok" after the last single rename succeeded, else empty.
-    QString Outcome() const { return outcome; }
+    QString Outcome() const { return renamer.Outcome; }
     // The proposed new name (no folder), as pnlNewName shows it.
     QString NewName() const;
     // Moves stv to folder; false (nothing changed) when it does not exist.
     bool SelectFolder(const QString& folder);
     // The folder selected in stv, without trailing "/" (except "/").
-    QString SelectedFolder() const;
-    bool MassMode() const;
+    QString SelectedFolder() const { return renamer.Folder(); }
+    bool MassMode() const { return renamer.Mass; }
     TNamePattern Pattern() const;
-
-    // The new name (no folder) of path. With readTags the file's tag is read into
-    // CurrentTag first; otherwise CurrentTag is taken as it stands.
-    QString ComposeName(const QString& path, bool readTags);
-    // Renames within the file's folder, never over an existing file, nor a file with
-    // bookmarks to a path the store cannot hold; on success the bookmarks and every
-    // path the program remembers follow (Repoint).
-    bool RenameAndRepoint(const QString& oldPath, const QString& newPath);
-    // The tag of path (read first with read set), as ComposeName uses it.
-    TNameSource TagOf(const QString& path, bool read);
-    // The text shown when the file to rename is no longer there.
-    static QString GoneMessage(const QString& path);
 
     void UpdatePreview();
     void FormActivate();
@@ -70,15 +54,7 @@ public:
     void cmdOkClick();
     void cmdCancelClick();
 
-    QString Extension; // for new names, without "."; "mp3" when shown empty
-    TRenameStatus LastStatus = TRenameStatus::Ok;
-
-    // Where the tags come from (the shared tag record by default), and what the
-    // program hands in: how bookmarks and remembered paths follow a rename,
-    // whether a file has bookmarks, and the mass rename window.
-    std::function<TNameSource(const QString& path, bool read)> TagSource;
-    std::function<void(const QString& oldPath, const QString& newPath)> Repoint;
-    std::function<bool(const QString& path)> HasBookmarks;
+    // The mass rename window, shown by "&Ok" in mass mode.
     TfrmPreview* Preview = nullptr;
 
     TFolderTree* stv = nullptr;
@@ -97,8 +73,5 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QString selectedFolder;
-    QString outcome;
-    QString singlePath;       // the file a single rename acts on
-    TNameSource singleSource; // its tag, as it was when the rename was prepared
+    TRenamer& renamer;
 };

@@ -1,17 +1,10 @@
 #include "tags/tfrmedit.h"
 
-#include "bookmarks/bookmark.h"
-#include "bookmarks/bookmarkcommands.h"
-#include "playback/session.h"
-#include "rename/massrename.h"
 #include "rename/tfrmrename.h"
 #include "tags/mp3.h"
 #include "tags/tfrmfill.h"
-#include "tags/writetag.h"
 #include "ui/widgets.h"
-#include "util/appstate.h"
 #include "util/dialogs.h"
-#include "util/options.h"
 #include "util/qorext.h"
 
 #include <QAbstractItemView>
@@ -35,14 +28,7 @@ namespace {
 const char* const kCaption = "ID3 Tag Editor";
 } // namespace
 
-TChgRec& TfrmEdit::CopyBuffer() {
-    static TChgRec buffer;
-    return buffer;
-}
-
-TfrmEdit::TfrmEdit(TAppState& appState, TBookmarkCommands& commands, TListeningSession& listening,
-                   QWidget* parent)
-    : QDialog(parent), app(appState), bookmarks(commands), session(listening) {
+TfrmEdit::TfrmEdit(TTagEditor& core, QWidget* parent) : QDialog(parent), editor(core) {
     setObjectName(QStringLiteral("frmEdit"));
     setWindowTitle(QString::fromLatin1(kCaption));
     setModal(false);
@@ -206,7 +192,7 @@ void TfrmEdit::Open() {
 }
 
 void TfrmEdit::OpenOn(const QString& path) {
-    if (!copyingDown) {
+    if (!editor.CopyingDown) {
         if (MoveToFolder(ExtractFilePath(path))) {
             TargetName = ExtractFileName(path);
         } else {
@@ -219,7 +205,7 @@ void TfrmEdit::OpenOn(const QString& path) {
 }
 
 void TfrmEdit::FormActivate() {
-    if (TargetName.isEmpty() || copyingDown) return;
+    if (TargetName.isEmpty() || editor.CopyingDown) return;
     stvChange();
     if (!SelectName(TargetName)) SelectNothing();
 }
@@ -229,7 +215,7 @@ QString TfrmEdit::Folder() const {
 }
 
 bool TfrmEdit::MoveToFolder(const QString& folder) {
-    if (copyingDown || folder.isEmpty() || !QFileInfo(folder).isDir()) return false;
+    if (editor.CopyingDown || folder.isEmpty() || !QFileInfo(folder).isDir()) return false;
     return stv->SelectFolder(folder);
 }
 
@@ -240,7 +226,7 @@ QString TfrmEdit::SelectedPath() const {
 }
 
 void TfrmEdit::SelectNothing() {
-    if (copyingDown) return;
+    if (editor.CopyingDown) return;
     refilling = true;
     lst->setCurrentRow(-1);
     lst->clearSelection();
@@ -264,7 +250,7 @@ bool TfrmEdit::SelectName(const QString& name) {
 }
 
 void TfrmEdit::stvChange() {
-    if (copyingDown) return;
+    if (editor.CopyingDown) return;
     refilling = true;
     lst->clear();
     TSuperStringList files;
@@ -289,16 +275,22 @@ void TfrmEdit::lstClick() {
 
 void TfrmEdit::showTag() {
     const QString path = SelectedPath();
-    if (path.isEmpty()) return;
-    ReadTag(path);
-    const TMP3Rec& t = CurrentTag();
-    edtArtist->setText(t.Artist);
-    edtAlbum->setText(t.Album);
-    edtTitle->setText(t.Title);
-    edtTrack->setText(t.Track);
-    edtYear->setText(t.Year);
-    edtGenre->setText(t.Genre);
-    edtComment->setText(t.Comment);
+    if (!path.isEmpty()) showFields(editor.Read(path));
+}
+
+TChgRec TfrmEdit::fields() const {
+    return {edtArtist->text(), edtAlbum->text(), edtTrack->text(),   edtTitle->text(),
+            edtYear->text(),   edtGenre->text(), edtComment->text(), true};
+}
+
+void TfrmEdit::showFields(const TChgRec& r) {
+    edtArtist->setText(r.Artist);
+    edtAlbum->setText(r.Album);
+    edtTrack->setText(r.Track);
+    edtTitle->setText(r.Title);
+    edtYear->setText(r.Year);
+    edtGenre->setText(r.Genre);
+    edtComment->setText(r.Comment);
 }
 
 void TfrmEdit::lstDblClick() {
@@ -314,27 +306,11 @@ void TfrmEdit::cmdUpdateClick() {
         TfrmEdit* w;
         ~Restore() { w->setCaption(QString::fromLatin1(kCaption)); }
     } restore{this};
-    TMP3Rec& t = CurrentTag();
-    t.Artist = edtArtist->text();
-    t.Album = edtAlbum->text();
-    t.Title = edtTitle->text();
-    t.Track = edtTrack->text();
-    t.Year = edtYear->text();
-    t.Genre = edtGenre->text();
-    t.Comment = edtComment->text();
-    WriteTag(session, path);
+    editor.Save(path, fields());
 }
 
 void TfrmEdit::copyRecord() {
-    TChgRec& b = CopyBuffer();
-    b.Artist = edtArtist->text();
-    b.Album = edtAlbum->text();
-    b.Track = edtTrack->text();
-    b.Title = edtTitle->text();
-    b.Year = edtYear->text();
-    b.Genre = edtGenre->text();
-    b.Comment = edtComment->text();
-    b.HasData = true;
+    editor.CopyBuffer = fields();
 }
 
 void TfrmEdit::cmbCmdChange(int index) {
@@ -346,21 +322,12 @@ void TfrmEdit::cmbCmdChange(int index) {
     case cmdCopy:
         copyRecord();
         break;
-    case cmdPaste: {
-        const TChgRec& b = CopyBuffer();
-        if (!b.HasData) {
+    case cmdPaste:
+        if (editor.CopyBuffer.HasData)
+            showFields(editor.CopyBuffer);
+        else
             ShowMessage(QStringLiteral("Nothing has been copied yet."));
-            break;
-        }
-        edtArtist->setText(b.Artist);
-        edtAlbum->setText(b.Album);
-        edtTrack->setText(b.Track);
-        edtTitle->setText(b.Title);
-        edtYear->setText(b.Year);
-        edtGenre->setText(b.Genre);
-        edtComment->setText(b.Comment);
         break;
-    }
     case cmdFill:
         fillFromFileInfo();
         break;
@@ -396,10 +363,7 @@ void TfrmEdit::fillFromFileInfo() {
     if (!fill) return;
     const std::optional<TFillResult> proposal = fill->Ask(name.left(name.size() - 4), Folder());
     if (!proposal) return;
-    edtArtist->setText(proposal->Artist);
-    edtAlbum->setText(proposal->Album);
-    edtTrack->setText(proposal->Track);
-    edtTitle->setText(proposal->Title);
+    showFields(TTagEditor::WithProposal(fields(), *proposal));
     cmdUpdateClick();
 }
 
@@ -407,40 +371,19 @@ void TfrmEdit::copyDownwards() {
     const int start = lst->currentRow();
     if (SelectedPath().isEmpty() || start >= lst->count() - 1) return;
     copyRecord();
-    const TChgRec b = CopyBuffer();
-    int64_t n = ParseLooseInt(b.Track);
+    QStringList paths;
+    for (int i = start + 1; i < lst->count(); ++i)
+        paths << listFolder + lst->item(i)->text();
     setCaption(QStringLiteral("ID3 Tag Editor - Updating tags..."));
+    // The main window stays usable; the list must stay as it is meanwhile.
     stv->setEnabled(false);
     lst->setEnabled(false);
     pnlEdit->setEnabled(false);
-    // The main window stays usable; opening the editor from it must not swap
-    // the list under the loop.
-    copyingDown = true;
-    try {
-        for (int i = start + 1; i < lst->count(); ++i) {
-            QCoreApplication::processEvents();
-            if (app.Closing) break; // the program is ending
-            refilling = true;
-            lst->setCurrentRow(i);
-            refilling = false;
-            const QString path = SelectedPath();
-            ReadTag(path);
-            TMP3Rec& t = CurrentTag();
-            t.Artist = b.Artist;
-            t.Album = b.Album;
-            t.Title = b.Title;
-            t.Year = b.Year;
-            t.Genre = b.Genre;
-            t.Comment = b.Comment;
-            ++n;
-            t.Track = n >= 0 && n < 10 ? QStringLiteral("0%1").arg(n) : QString::number(n);
-            WriteTag(session, path);
-        }
-    } catch (...) {
-        // Any error ends the run quietly; the files done so far keep their tags.
-    }
-    refilling = false;
-    copyingDown = false;
+    editor.CopyDownwards(editor.CopyBuffer, paths, [this, start](int i) {
+        refilling = true;
+        lst->setCurrentRow(start + 1 + i);
+        refilling = false;
+    });
     stv->setEnabled(true);
     lst->setEnabled(true);
     pnlEdit->setEnabled(true);
@@ -452,28 +395,8 @@ void TfrmEdit::copyDownwards() {
 }
 
 void TfrmEdit::editAutolistEntry() {
-    TSuperStringList* list = app.EditList.get();
-    if (!list || list->isEmpty()) {
-        ShowMessage(QStringLiteral("The autolist is empty."));
-        return;
-    }
-    QString candidate;
-    while (!list->isEmpty()) {
-        candidate = list->takeLast();
-        if (!QFileInfo(candidate).isFile()) {
-            candidate.clear();
-            continue;
-        }
-        ReadTag(candidate);
-        const TMP3Rec& t = CurrentTag();
-        if (t.Artist.isEmpty() || t.Album.isEmpty() ||
-            (AppOptions().AutoExtra && (t.Track.isEmpty() || t.Title.isEmpty())))
-            break;
-    }
-    if (candidate.isEmpty()) {
-        ShowMessage(QStringLiteral("The autolist is empty."));
-        return;
-    }
+    const QString candidate = editor.NextAutolistEntry();
+    if (candidate.isEmpty()) return;
     MoveToFolder(ExtractFilePath(candidate));
     SelectName(ExtractFileName(candidate));
 }
@@ -485,7 +408,7 @@ void TfrmEdit::renameFiles(bool mass) {
         if (path.isEmpty()) return;
         // Gone meanwhile (its folder renamed, say): nothing else may take its place.
         if (!QFileInfo(path).isFile()) {
-            ShowMessage(TfrmRename::GoneMessage(path));
+            ShowMessage(TRenamer::GoneMessage(path));
             stvChange();
             return;
         }
@@ -507,22 +430,8 @@ void TfrmEdit::renameFiles(bool mass) {
 
 void TfrmEdit::deleteFileAndBookmarks() {
     const QString path = SelectedPath();
-    if (path.isEmpty()) return;
-    if (!AskYesNo(QStringLiteral("Delete this file and all related bookmarks?\r\r") + path)) return;
-    // The file goes first: when it stays, so do its bookmarks, its entry and the
-    // player (this system lets a file that is playing be deleted). A file that
-    // is gone already counts as deleted.
-    if (!QFile::remove(path) && PathTaken(path)) {
-        ShowMessage(QStringLiteral("Cannot delete ") + path);
-        return;
-    }
-    if (session.FileText() == path) {
-        session.SetFileText(QString());
-        session.OpenCurrentFile();
-    }
-    bookmarks.DeleteBookmarksOfFile(path);
-    const int row = lst->currentRow();
-    delete lst->takeItem(row);
+    if (path.isEmpty() || !editor.DeleteFileAndBookmarks(path)) return;
+    delete lst->takeItem(lst->currentRow());
     if (lst->count() > 0) {
         lst->setCurrentRow(0);
         showTag();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tags/tageditor.h"
+
 #include <QDialog>
 
 class QComboBox;
@@ -7,28 +9,14 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QSplitter;
-class TAppState;
-class TBookmarkCommands;
 class TFolderTree;
-class TListeningSession;
 class TfrmFill;
 class TfrmRename;
 class QWidget;
 
-// The seven tag fields the editor copies and pastes between files.
-struct TChgRec {
-    QString Artist;
-    QString Album;
-    QString Track;
-    QString Title;
-    QString Year;
-    QString Genre;
-    QString Comment;
-    bool HasData = false;
-};
-
 // ID3 Tag Editor: browse folders, edit the tags of MP3 files, and run the tag
-// commands (copy, paste, fill, number downwards, autolist, rename, delete).
+// commands (copy, paste, fill, number downwards, autolist, rename, delete),
+// which the tag editor's core carries out.
 class TfrmEdit : public QDialog {
     Q_OBJECT
 public:
@@ -45,8 +33,7 @@ public:
         cmdDeleteFile,
     };
 
-    TfrmEdit(TAppState& app, TBookmarkCommands& bookmarks, TListeningSession& session,
-             QWidget* parent = nullptr);
+    explicit TfrmEdit(TTagEditor& editor, QWidget* parent = nullptr);
     // The dialogs the editor opens; created after it, handed over once.
     void SetDialogs(TfrmFill* fill, TfrmRename* rename);
     // While a long operation runs, the editor (which deletes and renames files
@@ -78,7 +65,6 @@ public:
     void SelectNothing();
 
     QString TargetName;
-    static TChgRec& CopyBuffer();
 
     QWidget* pnlEdit = nullptr;
     QSplitter* spl = nullptr;
@@ -99,6 +85,9 @@ protected:
 
 private:
     void showTag();
+    // The boxes as a record, and back.
+    TChgRec fields() const;
+    void showFields(const TChgRec& r);
     void copyRecord();
     void copyDownwards();
     void editAutolistEntry();
@@ -106,9 +95,7 @@ private:
     void deleteFileAndBookmarks();
     void fillFromFileInfo();
     void setCaption(const QString& text);
-    TAppState& app;
-    TBookmarkCommands& bookmarks;
-    TListeningSession& session;
+    TTagEditor& editor;
     TfrmFill* fill = nullptr;
     TfrmRename* rename = nullptr;
     bool busy = false;
@@ -116,5 +103,4 @@ private:
     QString listFolder; // the folder lst shows, ending in "/"
     bool refilling = false;
     bool placed = false;
-    bool copyingDown = false; // the list must stay as it is meanwhile
 };

@@ -51,29 +51,30 @@ protected:
         data = tmp->path() + "/data/";
         QDir().mkpath(root);
         QDir().mkpath(data);
-        rename = std::make_unique<TfrmRename>();
-        preview = std::make_unique<TfrmPreview>();
+        renamer = std::make_unique<TRenamer>();
+        rename = std::make_unique<TfrmRename>(*renamer);
+        preview = std::make_unique<TfrmPreview>(*renamer);
         rename->Preview = preview.get();
-        preview->RenameWindow = rename.get();
-        rename->TagSource = [this](const QString& path, bool read) {
+        renamer->TagSource = [this](const QString& path, bool read) {
             if (read) {
                 reads << path;
                 current = tags.value(path);
             }
             return current;
         };
-        rename->Repoint = [this](const QString& from, const QString& to) {
+        renamer->Repoint = [this](const QString& from, const QString& to) {
             repointed << from + " -> " + to;
         };
-        preview->DataFolder = [this] { return data; };
-        preview->Closing = [] { return false; };
-        preview->OpenLog = [this](const QString& path) { opened << path; };
+        renamer->DataFolder = [this] { return data; };
+        renamer->Closing = [] { return false; };
+        renamer->OpenLog = [this](const QString& path) { opened << path; };
         auto clock = std::make_shared<QList<QDateTime>>(QList<QDateTime>{kStart, kEnd});
-        preview->Now = [clock] { return clock->isEmpty() ? kEnd : clock->takeFirst(); };
+        renamer->Now = [clock] { return clock->isEmpty() ? kEnd : clock->takeFirst(); };
     }
     void TearDown() override {
         preview.reset();
         rename.reset();
+        renamer.reset();
         EXPECT_FALSE(dialogs.Pending());
     }
 
@@ -96,7 +97,7 @@ protected:
     }
     // The rename window in mass mode on the books folder, for MP3 files.
     void SetMassOnRoot() {
-        rename->Extension = "mp3";
+        renamer->Extension = "mp3";
         rename->SetMass();
         rename->SelectFolder(root);
     }
@@ -122,6 +123,7 @@ protected:
     QMap<QString, TMP3Rec> tags;
     TMP3Rec current;
     QStringList reads, repointed, opened;
+    std::unique_ptr<TRenamer> renamer;
     std::unique_ptr<TfrmRename> rename;
     std::unique_ptr<TfrmPreview> preview;
 };
@@ -173,7 +175,7 @@ TEST_F(RenameWindowsTest, PreviewFollowsThePatternInBothModes) {
     Make("old.mp3");
     rename->SetSingle(root + "/old.mp3", FieldFromRight("old.mp3", 1, '.'));
     rename->SelectFolder(root);
-    EXPECT_EQ(rename->Extension, "mp3");
+    EXPECT_EQ(renamer->Extension, "mp3");
     EXPECT_FALSE(rename->stv->isEnabled());
     EXPECT_EQ(rename->SelectedFolder(), root);
     rename->show();
@@ -199,9 +201,9 @@ TEST_F(RenameWindowsTest, PreviewFollowsThePatternInBothModes) {
     // A name without an extension leaves the extension empty until shown.
     rename->SetSingle(root + "/noext", FieldFromRight("noext", 1, '.'));
     rename->SelectFolder(root);
-    EXPECT_EQ(rename->Extension, "");
+    EXPECT_EQ(renamer->Extension, "");
     rename->show();
-    EXPECT_EQ(rename->Extension, "mp3");
+    EXPECT_EQ(renamer->Extension, "mp3");
     rename->hide();
 }
 
@@ -371,7 +373,7 @@ TEST_F(RenameWindowsTest, ReviewTickAndApplyOverTwoFolders) {
     // A second run in the same minute keeps the first log.
     WriteAll(root + "/One/z.mp3", "Z");
     auto clock = std::make_shared<QList<QDateTime>>(QList<QDateTime>{kStart, kEnd});
-    preview->Now = [clock] { return clock->isEmpty() ? kEnd : clock->takeFirst(); };
+    renamer->Now = [clock] { return clock->isEmpty() ? kEnd : clock->takeFirst(); };
     OpenPreviewAndSearch();
     QTest::mouseClick(PreviewButton("cmdProceed"), Qt::LeftButton);
     EXPECT_EQ(opened.value(1), data + "MassRenameLog_20261208-1430_2.txt");
@@ -385,9 +387,9 @@ TEST_F(RenameWindowsTest, CancelDuringTheSearchAppliesWhatWasFoundWithoutPreview
     Make("top.mp3", "T");
     SetMassOnRoot();
     // The user presses Cancel while the first file's tag is being read.
-    auto inner = rename->TagSource;
+    auto inner = renamer->TagSource;
     bool pressed = false;
-    rename->TagSource = [&](const QString& path, bool read) {
+    renamer->TagSource = [&](const QString& path, bool read) {
         if (!pressed) {
             pressed = true;
             EXPECT_TRUE(preview->Busy());
@@ -424,8 +426,8 @@ TEST_F(RenameWindowsTest, CancelWhenIdleDiscardsAndCancelAnsweredNoGoesOn) {
     EXPECT_TRUE(dialogs.asked.empty());
 
     // Busy and answered No: the search runs to its end.
-    auto inner = rename->TagSource;
-    rename->TagSource = [&](const QString& path, bool read) {
+    auto inner = renamer->TagSource;
+    renamer->TagSource = [&](const QString& path, bool read) {
         preview->cmdCancelClick();
         return inner(path, read);
     };
@@ -441,7 +443,7 @@ TEST_F(RenameWindowsTest, EscAndCloseDuringAnApplyAreRefusedWithoutAsking) {
     MakeTagged("b.mp3", "B", "Bu", "", "", "");
     SetMassOnRoot();
     OpenPreviewAndSearch();
-    rename->Repoint = [this](const QString& from, const QString& to) {
+    renamer->Repoint = [this](const QString& from, const QString& to) {
         repointed << from + " -> " + to;
         QTest::keyClick(preview.get(), Qt::Key_Escape);
         preview->close();
@@ -462,9 +464,9 @@ TEST_F(RenameWindowsTest, ProgramClosingDuringTheSearchRenamesNothing) {
     Make("top.mp3", "T");
     SetMassOnRoot();
     bool closing = false;
-    preview->Closing = [&] { return closing; };
-    auto inner = rename->TagSource;
-    rename->TagSource = [&](const QString& path, bool read) {
+    renamer->Closing = [&] { return closing; };
+    auto inner = renamer->TagSource;
+    renamer->TagSource = [&](const QString& path, bool read) {
         closing = true;
         return inner(path, read);
     };
@@ -480,7 +482,7 @@ TEST_F(RenameWindowsTest, FailedRepointingKeepsTheApplyAndItsLog) {
     rename->chkPreview->setChecked(false);
     MakeTagged("a.mp3", "A", "Au", "", "", "");
     MakeTagged("b.mp3", "B", "Bu", "", "", "");
-    rename->Repoint = [](const QString&, const QString&) {
+    renamer->Repoint = [](const QString&, const QString&) {
         throw NarrabelError("store unwritable");
     };
     SetMassOnRoot();
@@ -540,13 +542,13 @@ TEST_F(RenameInProgramTest, MassRenameUsesTheProgramsWindowsAndDataFolder) {
     StartProgram();
     auto tmp = testsupport::MakeTempDir();
     WriteAll(tmp->path() + "/x.mp3", "X");
-    frmRename->TagSource = [](const QString&, bool) {
+    renamer->TagSource = [](const QString&, bool) {
         TMP3Rec r;
         r.Artist = "Au";
         return r;
     };
     QStringList opened;
-    frmPreview->OpenLog = [&](const QString& path) { opened << path; };
+    renamer->OpenLog = [&](const QString& path) { opened << path; };
     frmRename->chkPreview->setChecked(false);
     frmRename->SetMass();
     frmRename->SelectFolder(tmp->path());
@@ -579,7 +581,7 @@ TEST_F(RenameInProgramTest, SingleRenameRepointsLiveRecordsOfExactlyThatPath) {
     ASSERT_TRUE(gone.Valid);
     ASSERT_TRUE(MarkDeleted(gone, store, QDateTime::currentDateTime()));
 
-    frmRename->TagSource = [](const QString&, bool) {
+    renamer->TagSource = [](const QString&, bool) {
         TMP3Rec r;
         r.Artist = "Au";
         r.Title = "Ti";
@@ -610,9 +612,9 @@ TEST_F(RenameInProgramTest, MassRenameOfThePlayingFileKeepsItPlayingAndEverythin
     const QString renamed = tmp->path() + "/Au-Bk-02-Chapter.mp3";
     BrowseAndMark({other, track});
     QStringList opened;
-    frmPreview->OpenLog = [&](const QString& path) { opened << path; };
+    renamer->OpenLog = [&](const QString& path) { opened << path; };
     frmRename->chkPreview->setChecked(false);
-    frmRename->Extension = "mp3";
+    renamer->Extension = "mp3";
     frmRename->SetMass();
     frmRename->SelectFolder(tmp->path());
     const int32_t before = mp->Position();
@@ -662,7 +664,7 @@ TEST_F(RenameInProgramTest, NewPathsTheStoreCannotHoldAreRefusedForFilesWithBook
     const QString longPlain = folder + "/" + QString(room, 'b') + ".mp3";
     QMap<QString, QString> artists{
         {marked, QString(room, 'a')}, {plain, QString(room, 'b')}, {longPlain, QString(room, 'b')}};
-    frmRename->TagSource = [artists](const QString& path, bool) {
+    renamer->TagSource = [artists](const QString& path, bool) {
         TMP3Rec r;
         r.Artist = artists.value(path);
         return r;
@@ -689,7 +691,7 @@ TEST_F(RenameInProgramTest, NewPathsTheStoreCannotHoldAreRefusedForFilesWithBook
 
     // Mass rename: the row is marked in the preview and refused with its reason.
     QStringList opened;
-    frmPreview->OpenLog = [&](const QString& path) { opened << path; };
+    renamer->OpenLog = [&](const QString& path) { opened << path; };
     frmRename->chkPreview->setChecked(true);
     frmRename->SetMass();
     frmRename->SelectFolder(folder);
@@ -725,8 +727,8 @@ TEST_F(RenameInProgramTest, NamesFromTagTextReadInPartAreProposedUnticked) {
     const QString fourth =
         MakeMp3(folder + "/04.mp3", {"Толстой", "Война и мир", "4/12", "Глава четвёртая"});
     QStringList opened;
-    frmPreview->OpenLog = [&](const QString& path) { opened << path; };
-    frmRename->Extension = "mp3";
+    renamer->OpenLog = [&](const QString& path) { opened << path; };
+    renamer->Extension = "mp3";
     frmRename->SetMass();
     frmRename->SelectFolder(folder);
     WhenReviewing([&] {

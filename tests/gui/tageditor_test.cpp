@@ -70,7 +70,6 @@ protected:
         books = home + "/books";
         QDir().mkpath(books);
         AppOptions() = TOptions();
-        TfrmEdit::CopyBuffer() = TChgRec(); // a new run of the program
     }
     QString book(const QString& name, const Mp3Tags& tags = {}) {
         return MakeMp3(books + "/" + name, tags);
@@ -289,7 +288,7 @@ TEST_F(TagEditorTest, CopyDownwardsNumbersTheFilesBelow) {
     };
     StartProgram();
     for (const Case& c : cases) {
-        TfrmEdit::CopyBuffer() = TChgRec();
+        editor->CopyBuffer = TChgRec();
         QDir(books).removeRecursively();
         QDir().mkpath(books);
         for (int i = 1; i <= 5; ++i)
@@ -325,7 +324,7 @@ TEST_F(TagEditorTest, CopyDownwardsNumbersTheFilesBelow) {
         if (!last) {
             EXPECT_EQ(frmEdit->edtTrack->text(), c.tracksAfter[c.start + 1]);
         }
-        EXPECT_EQ(TfrmEdit::CopyBuffer().Track, last ? QString() : QString(c.track));
+        EXPECT_EQ(editor->CopyBuffer.Track, last ? QString() : QString(c.track));
     }
     EXPECT_TRUE(dialogs->asked.empty());
 }
@@ -493,7 +492,7 @@ TEST_F(TagEditorTest, RenameActsOnlyOnTheSelectedFile) {
     ASSERT_EQ(selected(), "01.mp3");
     ASSERT_TRUE(QDir(books).rename("Two", "Three"));
     run(TfrmEdit::cmdRenameFile);
-    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({TfrmRename::GoneMessage(two)}));
+    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({TRenamer::GoneMessage(two)}));
     EXPECT_EQ(filesIn(books + "/One"), QStringList({"01.mp3"}));
     EXPECT_EQ(filesIn(books + "/Three"), QStringList({"01.mp3"}));
     EXPECT_EQ(ReadAll(store()), storeBefore);
@@ -507,7 +506,7 @@ TEST_F(TagEditorTest, RenameActsOnlyOnTheSelectedFile) {
         frmRename->cmdOk->click();
     });
     run(TfrmEdit::cmdRenameFile);
-    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({TfrmRename::GoneMessage(one)}));
+    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({TRenamer::GoneMessage(one)}));
     EXPECT_EQ(frmRename->Outcome(), "");
     EXPECT_EQ(filesIn(books + "/One"), QStringList());
     EXPECT_EQ(filesIn(books), QStringList({"moved.mp3"}));

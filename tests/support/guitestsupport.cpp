@@ -122,6 +122,8 @@ void WindowsTest::StartProgram(const QStringList& args, bool show) {
     bookmarks = &program->Bookmarks;
     session = &program->Session;
     mp = &program->Player;
+    editor = &program->Editor;
+    renamer = &program->Renamer;
     frmMain = program->Main;
     frmBM = program->BM;
     frmEdit = program->Edit;
@@ -148,6 +150,8 @@ void WindowsTest::CloseProgram() {
     bookmarks = nullptr;
     session = nullptr;
     mp = nullptr;
+    editor = nullptr;
+    renamer = nullptr;
     frmMain = nullptr;
     frmBM = nullptr;
     frmEdit = nullptr;

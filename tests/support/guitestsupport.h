@@ -18,6 +18,8 @@ class TBookmarkTree;
 class TListeningSession;
 class TMediaPlayer;
 class TProgram;
+class TRenamer;
+class TTagEditor;
 class TfrmAbout;
 class TfrmBM;
 class TfrmDebug;
@@ -126,6 +128,8 @@ protected:
     TBookmarkCommands* bookmarks = nullptr;
     TListeningSession* session = nullptr;
     TMediaPlayer* mp = nullptr;
+    TTagEditor* editor = nullptr;
+    TRenamer* renamer = nullptr;
     TfrmMain* frmMain = nullptr;
     TfrmBM* frmBM = nullptr;
     TfrmEdit* frmEdit = nullptr;
