@@ -4,6 +4,7 @@
 #include "app/dialogs.h"
 #include "app/tfrmmain.h"
 #include "bookmarks/bookmark.h"
+#include "bookmarks/storejournal.h"
 #include "bookmarks/tfrmbm.h"
 #include "bookmarks/tfrmimport.h"
 #include "bookmarks/tfrmmissing.h"
@@ -142,6 +143,7 @@ void TfrmMain::cmdBookmarkClick() {
 void TfrmMain::SaveNewBookmark(const QString& path, int32_t position, const QString& description) {
     if (const QString refusal = BookmarkRefusal(path); !refusal.isEmpty())
         throw NarrabelError(refusal);
+    TStoreCommand command(StorePath); // the record and the tree file saved with its node
     TBookmark bm;
     bm.Rec.RecNo = 0;
     bm.Rec.FilePath = path;
@@ -249,6 +251,7 @@ void TfrmMain::GoToSelectedBookmark() {
         break;
     }
     case TfrmMissing::Delete: {
+        TStoreCommand command(StorePath);
         markDeleted(this, *bm);
         QTreeWidgetItem* parent = node->parent();
         const bool only = parent && parent->childCount() == 1;
@@ -276,6 +279,7 @@ void TfrmMain::cmdRenameClick() {
                         QStringLiteral("Alias/Description"), bm->Rec.Description);
         if (!entry) return;
         bm->Rec.Description = CutUtf8(*entry, TBookmarkRec::PathCapacity);
+        TStoreCommand command(StorePath);
         writeBookmark(this, *bm);
         QTreeWidgetItem* parent = node->parent();
         parent->removeChild(node);
@@ -312,6 +316,7 @@ void TfrmMain::mnuDelBMClick() {
     QList<QTreeWidgetItem*> selected = tv->selectedItems();
     if (selected.isEmpty()) return;
     if (!AskYesNo(QStringLiteral("Delete selected item(s)?"))) return;
+    TStoreCommand command(StorePath); // every record marked, and the tree file saved after
     QString reselect;
     QTreeWidgetItem* focused = tv->currentItem();
     if (!focused || !focused->isSelected()) focused = selected.last();
@@ -345,6 +350,12 @@ void TfrmMain::mnuDelBMClick() {
                 t.children.append(node->child(i));
             targets.append(t);
         }
+        // Their records are journalled at once: one sync, not one per record.
+        QVector<int32_t> records;
+        for (const Target& t : targets)
+            for (QTreeWidgetItem* n : QList<QTreeWidgetItem*>{t.node} + t.children)
+                if (IsBookmarkNode(n)) records << int32_t(::NodeRecordNumber(n->text(0)));
+        command.Preserve(records);
         const auto step = throttledEvents();
         for (int i = int(targets.size()) - 1; i >= 0; --i) {
             step();
@@ -463,6 +474,8 @@ void TfrmMain::mnuEditTagClick() {
 }
 
 void TfrmMain::DeleteBookmarksOfFile(const QString& path) {
+    TStoreCommand command(StorePath);
+    if (!StorePath.isEmpty()) command.Preserve(BookmarkIndex(StorePath).LiveRecordsOf(path));
     QList<QTreeWidgetItem*> order = AllNodes();
     for (int i = order.size() - 1; i >= 0; --i) {
         QTreeWidgetItem* node = order[i];

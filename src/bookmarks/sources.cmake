@@ -1,6 +1,7 @@
 # Sources of src/bookmarks.
 target_sources(narrabel_core PRIVATE
     src/bookmarks/bookmark.cpp
+    src/bookmarks/storejournal.cpp
     src/bookmarks/treefile.cpp
 )
 if(NOT NARRABEL_CORE_ONLY)

@@ -4,6 +4,7 @@
 #include "app/dialogs.h"
 #include "app/tfrmmain.h"
 #include "app/widgets.h"
+#include "bookmarks/storejournal.h"
 #include "util/qorext.h"
 
 #include <QCloseEvent>
@@ -169,6 +170,7 @@ void TfrmImport::ImportFolder() {
             QDir::setCurrent(current);
         }
     };
+    TStoreCommand command(frmMain->StorePath); // one sync for the import, its tree file included
     std::exception_ptr failure;
     {
         TfrmMain::TLongOperation op(frmMain, QStringLiteral("Narrabel - Importing bookmarks..."));
