@@ -126,3 +126,9 @@ int SaveCurrentTag(const QString& path) {
     }
     return tag.SaveToFile(QStringLiteral("="), 255, 255, -1);
 }
+
+QString SaveFailureMessage() {
+    const QString problem = TagStore().SaveProblem();
+    return QStringLiteral("Error saving tag info.") +
+           (problem.isEmpty() ? QString() : QStringLiteral("\n\n") + problem);
+}

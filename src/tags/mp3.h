@@ -41,3 +41,7 @@ TMP3Rec ReadTagWith(Tid3v2tag& tag, const QString& path);
 // keeps the date and time after them. Returns the save's result code (256 or more is a
 // failure). No message and no player handling: see WriteTag.
 int SaveCurrentTag(const QString& path);
+// What a failed SaveCurrentTag shows: "Error saving tag info.", followed by the
+// cause when the save knows more than its result code says (no room on the
+// disk for a new copy of the file, say).
+QString SaveFailureMessage();

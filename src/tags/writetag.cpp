@@ -16,7 +16,7 @@ void WriteTag(const QString& path) {
         mp->Close();
     }
     if (SaveCurrentTag(path) >= 256) {
-        ShowMessage(QStringLiteral("Error saving tag info."));
+        ShowMessage(SaveFailureMessage());
         return;
     }
     if (position != 0) frmMain->PlayFrom(position);
