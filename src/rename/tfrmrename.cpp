@@ -169,10 +169,12 @@ bool TfrmRename::RenameAndRepoint(const QString& oldPath, const QString& newPath
         LastStatus = TRenameStatus::TooLongForBookmarks;
         return false;
     }
-    LastStatus = RenameNoReplace(oldPath, newPath);
-    if (LastStatus != TRenameStatus::Ok) return false;
-    if (oldPath != newPath && Repoint) Repoint(oldPath, newPath);
-    return true;
+    // One step with the repointing: a run ending between the two is finished at the next start.
+    LastStatus = ::RenameAndRepoint(frmMain ? frmMain->StorePath : QString(), oldPath, newPath,
+                                    [this](const QString& from, const QString& to) {
+                                        if (Repoint) Repoint(from, to);
+                                    });
+    return LastStatus == TRenameStatus::Ok;
 }
 
 void TfrmRename::UpdatePreview() {
