@@ -7,6 +7,7 @@
 #include "playback/audiomixer.h"
 #include "playback/bmhistory.h"
 #include "playback/mediaplayer.h"
+#include "recovery/recovery.h"
 #include "util/errors.h"
 
 #include <QApplication>
@@ -342,6 +343,9 @@ void TfrmMain::FormCreate() {
         StorePath.clear();
     } else {
         StorePath = DataFolder + QStringLiteral("Narrabel.nbm");
+        // What a run that ended part way left half done is put right first.
+        if (const QString recovered = RecoverWrites(DataFolder); !recovered.isEmpty())
+            sbPanels[2]->setText(recovered);
         cmdResume->setEnabled(QFileInfo::exists(DataFolder + QStringLiteral("Narrabel.rsm")));
         History = std::make_unique<TBMHistory>(DataFolder + QStringLiteral("Narrabel.nbh"));
         TSuperStringList recent;

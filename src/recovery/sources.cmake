@@ -1,0 +1,4 @@
+# Sources of src/recovery.
+target_sources(narrabel_core PRIVATE
+    src/recovery/recovery.cpp
+)
