@@ -286,14 +286,12 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments().mid(1);
     if (args.size() >= 2 && args[0] == "recover") {
         const QString data = QDir(args[1]).absolutePath() + "/data/";
-        const QString said =
-            args.size() >= 3 ? RecoverFile(args[2], data) : RecoverWrites(data);
+        const QString said = args.size() >= 3 ? RecoverFile(args[2], data) : RecoverWrites(data);
         std::printf("%s\n", said.toUtf8().constData());
         return 0;
     }
     if (args.size() < 3 || (args[0] != "setup" && args[0] != "run" && args[0] != "op")) {
-        std::fputs("usage: crashdriver setup|run|op OP DIR [BOOKS] | recover DIR [FILE]\n",
-                   stderr);
+        std::fputs("usage: crashdriver setup|run|op OP DIR [BOOKS] | recover DIR [FILE]\n", stderr);
         return 2;
     }
     // "-tool" ops save as the command-line tool does: the journal beside the file.
@@ -304,8 +302,8 @@ int main(int argc, char** argv) {
     if (!op) Fail("no such operation: " + args[1]);
     Paths p;
     p.data = QDir(args[2]).absolutePath() + "/data/";
-    p.books = (args.size() >= 4 ? QDir(args[3]).absolutePath() : QDir(args[2]).absolutePath() +
-                                                                     "/books") +
+    p.books = (args.size() >= 4 ? QDir(args[3]).absolutePath()
+                                : QDir(args[2]).absolutePath() + "/books") +
               "/";
     Check(QDir().mkpath(p.data) && QDir().mkpath(p.books), "cannot make the folders");
     if (args[0] != "op") op->setUp(p);

@@ -334,6 +334,8 @@ public:
         // Write the file anew (the way that moves the audio) even where the
         // file system could insert or remove the space in place.
         bool ForceMove = false;
+        // The free space the save sees on the file's disk; -1: what the disk says.
+        int64_t FreeSpace = -1;
     };
     TSaveSeams Seams;
 

@@ -634,7 +634,9 @@ uint16_t Tid3v2tag::replaceFile(int fd, const QString& target, const struct stat
         return id3ErrNoSpace;
     };
     struct statvfs vfs;
-    if (::statvfs(QFile::encodeName(folder).constData(), &vfs) == 0) {
+    if (Seams.FreeSpace >= 0) {
+        if (uint64_t(Seams.FreeSpace) < newLen) return noSpace(uint64_t(Seams.FreeSpace));
+    } else if (::statvfs(QFile::encodeName(folder).constData(), &vfs) == 0) {
         const uint64_t free = uint64_t(vfs.f_bavail) * uint64_t(vfs.f_frsize);
         if (free < newLen) return noSpace(free);
     }
