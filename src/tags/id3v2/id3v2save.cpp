@@ -644,7 +644,8 @@ uint16_t Tid3v2tag::replaceFile(int fd, const QString& target, const struct stat
     const QString temp = NewTemporaryPath(path);
     const QByteArray nativeTemp = QFile::encodeName(temp);
     TJournalWriter journal;
-    if (!journal.Begin(SaveJournalPath(path), kReplaceSave, ReplacePayload(path, temp), {},
+    // Where a later look at target finds it (beside the link, for a link).
+    if (!journal.Begin(SaveJournalPath(target), kReplaceSave, ReplacePayload(path, temp), {},
                        &saveProblem))
         return id3ErrWrite;
     const int out = ::open(nativeTemp.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);

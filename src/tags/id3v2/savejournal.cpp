@@ -167,7 +167,9 @@ QString FolderJournalPath(const QString& folder) {
 
 QString SaveJournalPath(const QString& path) {
     const QString& folder = folderSetting();
-    return folder.isEmpty() ? SideJournalPath(path) : FolderJournalPath(folder);
+    // A data folder that went away meanwhile cannot hold it; the file's own folder can.
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) return SideJournalPath(path);
+    return FolderJournalPath(folder);
 }
 
 QString NewTemporaryPath(const QString& path) {

@@ -10,8 +10,9 @@
 // (and the audio's place) back, or removes the temporary.
 //
 // The journal lives in the journal folder (the data folder, set at start-up)
-// as "Narrabel.tag-journal"; without one (the command-line tool) it lives
-// beside the file as a hidden ".narrabel-<hash>.journal".
+// as "Narrabel.tag-journal"; without one (the command-line tool, or a data
+// folder gone meanwhile) it lives beside the file as a hidden
+// ".narrabel-<hash>.journal", where the next look at the file finds it.
 
 #include <QByteArray>
 #include <QString>
