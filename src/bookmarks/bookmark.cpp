@@ -382,9 +382,12 @@ bool store(TBookmark& bm, const QString& storePath, const QDateTime& now, QStrin
     // A command of its own unless the caller's command is open.
     TStoreCommand command(storePath);
     const FileStamp before = stampOf(storePath);
+    const bool existed = before.size >= 0;
     QFile f(storePath);
     if (!f.open(QIODevice::ReadWrite))
         return fail(error, ioError(QStringLiteral("Cannot open the bookmark store"), storePath, f));
+    // A store made now keeps its name through a power cut, like the records it gets.
+    if (!existed) SyncFolder(FolderOf(storePath));
     const int64_t count = f.size() / TBookmarkRec::Size;
     if (r.RecNo == 0) {
         if (count >= TBookmarkRec::MaxRecNo)
