@@ -39,7 +39,8 @@ static int takeWritten(int fd) {
 
 static void die(void) {
     syscall(SYS_kill, getpid(), SIGKILL);
-    for (;;) pause();
+    for (;;)
+        pause();
 }
 
 void narrabel_fault_arm(void) {
@@ -69,7 +70,8 @@ static int fault(void) {
     return calls == faultAt;
 }
 
-#define REAL(name) static __typeof__(name)* real_##name; \
+#define REAL(name)                                                                                 \
+    static __typeof__(name)* real_##name;                                                          \
     if (!real_##name) real_##name = (__typeof__(name)*)dlsym(RTLD_NEXT, #name)
 
 /* Data writes: cut in half in cut mode, else killed before. */
@@ -108,7 +110,8 @@ ssize_t pwrite64(int fd, const void* buf, size_t n, off_t at) {
 /* The first half of the bytes of an iovec list, as a list of its own. */
 static int halve(const struct iovec* iov, int count, struct iovec* out) {
     size_t total = 0;
-    for (int i = 0; i < count; ++i) total += iov[i].iov_len;
+    for (int i = 0; i < count; ++i)
+        total += iov[i].iov_len;
     size_t left = total / 2;
     int k = 0;
     for (int i = 0; i < count && left > 0 && k < 64; ++i) {
@@ -147,7 +150,10 @@ ssize_t pwritev(int fd, const struct iovec* iov, int count, off_t at) {
 }
 
 /* The other calls: killed before. */
-#define BEFORE() do { if (fault()) die(); } while (0)
+#define BEFORE()                                                                                   \
+    do {                                                                                           \
+        if (fault()) die();                                                                        \
+    } while (0)
 
 int ftruncate(int fd, off_t len) {
     REAL(ftruncate);
