@@ -2,9 +2,12 @@
 // narrabel-tag write FILE [--artist T] [--album T] [--track T] [--title T]
 //                         [--year T] [--genre T] [--comment T]
 // Texts are UTF-8, in the arguments and in the JSON printed.
+#include "recovery/recovery.h"
 #include "tags/id3v2/id3v2.h"
 #include "tags/mp3.h"
+#include "util/qorext.h"
 
+#include <QFileInfo>
 #include <QString>
 #include <cstdio>
 #include <cstring>
@@ -126,6 +129,12 @@ int Write(const QString& path, int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc < 3) return Usage();
     const QString path = QString::fromUtf8(argv[2]);
+    // A save of this file that a kill or a power cut cut short is undone
+    // first: the tool's own (its journal beside the file) and the program's.
+    const QString dataFolder = SpecialFolderPath(4) + QStringLiteral("Narrabel/");
+    const QString recovered =
+        RecoverFile(path, QFileInfo(dataFolder).isDir() ? dataFolder : QString());
+    if (!recovered.isEmpty()) std::fprintf(stderr, "%s\n", recovered.toUtf8().constData());
     if (std::strcmp(argv[1], "read") == 0 && argc == 3) return Read(path);
     if (std::strcmp(argv[1], "write") == 0) return Write(path, argc - 3, argv + 3);
     return Usage();

@@ -11,6 +11,7 @@
 #include "playback/optionsfile.h"
 #include "playback/session.h"
 #include "playback/tfrmoptions.h"
+#include "recovery/recovery.h"
 #include "tags/tfrmedit.h"
 #include "ui/widgets.h"
 #include "util/appstate.h"
@@ -390,13 +391,19 @@ void TfrmMain::ShowBusy(bool busy) {
 
 void TfrmMain::FormCreate() {
     Activated = Updating = false;
+    QString recovered;
     if (!app.ResolveDataFolder()) {
         // No state can be kept: say so once and run without saving anything.
         ShowMessage(QStringLiteral("Cannot create the data folder \"%1\"; nothing will be saved "
                                    "in this session.")
                         .arg(SpecialFolderPath(4) + QStringLiteral("Narrabel")));
+    } else {
+        // What a run that ended part way left half done is put right before
+        // anything reads the store, the tree, a state file or a tag.
+        recovered = RecoverWrites(app.DataFolder);
     }
     session.Start(args);
+    if (!recovered.isEmpty()) session.SetStatus(2, recovered);
 
     if (QScreen* screen = QApplication::primaryScreen())
         setGeometry(QRect(QPoint(0, 0), screen->availableGeometry().size()));

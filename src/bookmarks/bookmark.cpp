@@ -1,6 +1,8 @@
 #include "bookmarks/bookmark.h"
 
+#include "bookmarks/storejournal.h"
 #include "bookmarks/treefile.h"
+#include "util/journal.h"
 #include "util/qorext.h"
 
 #include <QDir>
@@ -19,6 +21,8 @@
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+
+static_assert(TBookmarkRec::Size == kStoreRecordSize, "the journal keeps whole records");
 
 namespace {
 
@@ -258,6 +262,16 @@ void DropBookmarkIndexes() {
     TIndexAccess::caches().clear();
 }
 
+void StoreChangedElsewhere(const QString& storePath) {
+    ++generations()[key(storePath)];
+    TIndexAccess::cacheOf(storePath).loaded = false;
+}
+
+namespace {
+// A store put back from its journal is read again by its index.
+const bool rollbacksFollowed = (SetStoreRolledBackHook(&StoreChangedElsewhere), true);
+} // namespace
+
 // ---------------------------------------------------------------- record
 
 QByteArray TBookmarkRec::ToBytes() const {
@@ -379,10 +393,15 @@ void addToAutolist(const TBookmarkRec& rec, const TWriteContext& ctx) {
 // Stage 2: suffixes, stamp, signature, and the 796 bytes at the record's place.
 bool store(TBookmark& bm, const QString& storePath, const QDateTime& now, QString* error) {
     TBookmarkRec& r = bm.Rec;
+    // A command of its own unless the caller's command is open.
+    TStoreCommand command(storePath);
     const FileStamp before = stampOf(storePath);
+    const bool existed = before.size >= 0;
     QFile f(storePath);
     if (!f.open(QIODevice::ReadWrite))
         return fail(error, ioError(QStringLiteral("Cannot open the bookmark store"), storePath, f));
+    // A store made now keeps its name through a power cut, like the records it gets.
+    if (!existed) SyncFolder(FolderOf(storePath));
     const int64_t count = f.size() / TBookmarkRec::Size;
     if (r.RecNo == 0) {
         if (count >= TBookmarkRec::MaxRecNo)
@@ -398,8 +417,9 @@ bool store(TBookmark& bm, const QString& storePath, const QDateTime& now, QStrin
     r.Stamp = now.toString(QStringLiteral("yyyyMMdd hh:mm"));
     r.Signature = signatureText();
     const QByteArray bytes = r.ToBytes();
-    if (!f.seek(int64_t(r.RecNo - 1) * TBookmarkRec::Size) || f.write(bytes) != bytes.size() ||
-        !f.flush())
+    const int64_t offset = int64_t(r.RecNo - 1) * TBookmarkRec::Size;
+    if (!PrepareStoreWrite(storePath, offset, bytes.size(), error)) return false;
+    if (!f.seek(offset) || f.write(bytes) != bytes.size() || !f.flush())
         return fail(error,
                     ioError(QStringLiteral("Cannot write the bookmark store"), storePath, f));
     f.close();
@@ -552,7 +572,13 @@ TCompactResult CompactStore(const QString& storePath, const QString& tmpPath, co
                             dst.error() != QFileDevice::NoError ? dst : src));
         return abandon(TCompactResult::Failed);
     }
-    ::fsync(dst.handle());
+    if (::fsync(dst.handle()) != 0) {
+        fail(error, ioError(QStringLiteral("Cannot compact the bookmark store"), storePath, dst));
+        return abandon(TCompactResult::Failed);
+    }
+    // Writes made meanwhile are in the copy; they are synced and their journal
+    // ends before the copy takes the store's place, which it would no longer fit.
+    if (!CheckpointStore(storePath, error)) return abandon(TCompactResult::Failed);
     // Nothing may keep the old numbers once the new store is in place: should
     // the program end right after the rename, the next start rebuilds the tree.
     for (const QString& file : derived) {
@@ -564,6 +590,7 @@ TCompactResult CompactStore(const QString& storePath, const QString& tmpPath, co
             return abandon(TCompactResult::Failed);
         }
     }
+    if (!derived.isEmpty()) SyncFolder(FolderOf(storePath));
     dst.close();
     src.close();
     // One rename replaces the store: there is never a moment without one.
@@ -575,6 +602,7 @@ TCompactResult CompactStore(const QString& storePath, const QString& tmpPath, co
         QFile::remove(tmpPath);
         return TCompactResult::Failed;
     }
+    SyncFolder(FolderOf(storePath));
     TIndexAccess::replaced(storePath, std::move(kept));
     return TCompactResult::Done;
 }
@@ -590,6 +618,10 @@ int RepointBookmarks(const QString& storePath, const QString& oldPath, const QSt
         fail(error, PathTooLongMessage());
         return -1;
     }
+    // One command for the batch: its records are journalled at once, and the
+    // store is synced once, at its end.
+    TStoreCommand command(storePath);
+    if (!command.Preserve(places, error)) return -1;
     QFile f(storePath);
     if (!f.open(QIODevice::ReadWrite)) {
         fail(error, ioError(QStringLiteral("Cannot open the bookmark store"), storePath, f));
@@ -609,6 +641,7 @@ int RepointBookmarks(const QString& storePath, const QString& oldPath, const QSt
         memset(bytes.data() + offPath, 0, 255);
         putShort(bytes.data() + offPath, TBookmarkRec::PathCapacity, r.FilePath);
         const FileStamp before = stampOf(storePath);
+        if (!PrepareStoreWrite(storePath, offset, bytes.size(), error)) return -1;
         if (!f.seek(offset) || f.write(bytes) != bytes.size() || !f.flush()) {
             fail(error, ioError(QStringLiteral("Cannot write the bookmark store"), storePath, f));
             return -1;

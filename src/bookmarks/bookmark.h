@@ -188,3 +188,7 @@ const TBookmarkIndex& BookmarkIndex(const QString& storePath);
 bool HasLiveBookmarks(const QString& storePath, const QString& path);
 // Forgets every cached index (tests, or after the data folder changed).
 void DropBookmarkIndexes();
+// The store was changed other than through this file (put back after a run
+// that ended part way): its index is read again at its next use, and a
+// compaction running meanwhile copies again.
+void StoreChangedElsewhere(const QString& storePath);

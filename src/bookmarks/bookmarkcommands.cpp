@@ -1,5 +1,6 @@
 #include "bookmarks/bookmarkcommands.h"
 
+#include "bookmarks/storejournal.h"
 #include "tags/mp3.h"
 #include "util/appstate.h"
 #include "util/dialogs.h"
@@ -264,6 +265,7 @@ void TBookmarkCommands::SaveNewBookmark(const QString& path, int32_t position,
                                         const QString& description) {
     if (const QString refusal = BookmarkRefusal(path); !refusal.isEmpty())
         throw NarrabelError(refusal);
+    TStoreCommand command(app.StorePath); // the record and the tree file saved with its node
     TBookmark bm;
     bm.Rec.RecNo = 0;
     bm.Rec.FilePath = path;
@@ -338,6 +340,7 @@ void TBookmarkCommands::RenameSelected() {
                         bm.Rec.Description);
         if (!entry || !tree.Contains(node)) return;
         bm.Rec.Description = CutUtf8(*entry, TBookmarkRec::PathCapacity);
+        TStoreCommand command(app.StorePath);
         writeBookmark(bm);
         tree.SetText(node, BookmarkNodeText(bm.Rec.Description, bm.Rec.RecNo));
         tree.Select(node, false);
@@ -358,6 +361,7 @@ void TBookmarkCommands::DeleteSelected() {
     const QList<Node*> selected = tree.Selected();
     if (selected.isEmpty()) return;
     if (!AskYesNo(QStringLiteral("Delete selected item(s)?"))) return;
+    TStoreCommand command(app.StorePath); // every record marked, and the tree file saved after
     QString reselect;
     Node* focused = tree.CurrentSelected();
     if (!focused) focused = selected.last();
@@ -386,6 +390,14 @@ void TBookmarkCommands::DeleteSelected() {
             if (!chosen.contains(node) || (node->Parent && chosen.contains(node->Parent))) continue;
             targets.push_back({node, node->Children});
         }
+        // Their records are journalled at once: one sync, not one per record.
+        QVector<int32_t> records;
+        for (const Target& t : targets) {
+            if (t.node->IsBookmark()) records << int32_t(NodeRecordNumber(t.node->Text));
+            for (const Node* child : t.children)
+                records << int32_t(NodeRecordNumber(child->Text));
+        }
+        command.Preserve(records);
         const auto step = ThrottledEvents();
         for (auto t = targets.rbegin(); t != targets.rend(); ++t) {
             step();
@@ -445,6 +457,9 @@ void TBookmarkCommands::RepointBookmarks(const QString& oldPath, const QString& 
 }
 
 void TBookmarkCommands::DeleteBookmarksOfFile(const QString& path) {
+    TStoreCommand command(app.StorePath);
+    if (!app.StorePath.isEmpty())
+        command.Preserve(BookmarkIndex(app.StorePath).LiveRecordsOf(path));
     const std::vector<Node*> order = tree.AllNodes();
     for (auto it = order.rbegin(); it != order.rend(); ++it) {
         Node* node = *it;
@@ -472,6 +487,7 @@ bool TBookmarkCommands::RepointMissing(TBookmark& bookmark, const QString& newPa
 }
 
 void TBookmarkCommands::DeleteMissing(TBookmark& bookmark, Node* node) {
+    TStoreCommand command(app.StorePath);
     markDeleted(bookmark);
     if (!tree.Contains(node)) return;
     Node* parent = node->Parent;
@@ -521,6 +537,7 @@ TBookmarkCommands::TImportCounts TBookmarkCommands::Import(const QString& folder
                                                            QString* skippedReason) {
     TImportCounts counts;
     QString skipped;
+    TStoreCommand command(app.StorePath); // one sync for the import, its tree file included
     std::exception_ptr failure;
     {
         TLongOperation op(*this, QStringLiteral("Narrabel - Importing bookmarks..."));

@@ -3,6 +3,7 @@ target_sources(narrabel_core PRIVATE
     src/bookmarks/bookmark.cpp src/bookmarks/bookmark.h
     src/bookmarks/bookmarkcommands.cpp src/bookmarks/bookmarkcommands.h
     src/bookmarks/bookmarktree.cpp src/bookmarks/bookmarktree.h
+    src/bookmarks/storejournal.cpp src/bookmarks/storejournal.h
     src/bookmarks/treefile.cpp src/bookmarks/treefile.h
 )
 if(NOT NARRABEL_CORE_ONLY)

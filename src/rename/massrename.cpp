@@ -1,6 +1,9 @@
 #include "rename/massrename.h"
 
 #include "bookmarks/bookmark.h"
+#include "playback/bmhistory.h"
+#include "util/errors.h"
+#include "util/journal.h"
 #include "util/qorext.h"
 
 #include <QDir>
@@ -186,6 +189,111 @@ TRenameStatus RenameNoReplace(const QString& oldPath, const QString& newPath) {
     default:
         return TRenameStatus::Failed;
     }
+}
+
+QString RenameJournalPath(const QString& storePath) {
+    return FolderOf(storePath) + QStringLiteral("/Narrabel.ren-journal");
+}
+
+namespace {
+
+constexpr char kRenameKind = 'N';
+
+// Lines equal to oldPath (or, for the resume point, its first line) take newPath.
+void FollowInList(const QString& file, const QString& oldPath, const QString& newPath,
+                  bool firstOnly) {
+    TSuperStringList lines;
+    if (!QFile::exists(file) || !lines.LoadFromFile(file)) return;
+    bool changed = false;
+    for (int i = 0; i < (firstOnly ? std::min<int>(1, lines.size()) : lines.size()); ++i)
+        if (lines[i] == oldPath) {
+            lines[i] = newPath;
+            changed = true;
+        }
+    if (changed) lines.SaveToFile(file);
+}
+
+} // namespace
+
+TRenameStatus RenameAndRepoint(
+    const QString& storePath, const QString& oldPath, const QString& newPath,
+    const std::function<void(const QString& oldPath, const QString& newPath)>& followRename) {
+    TJournalWriter intent;
+    if (!storePath.isEmpty() && oldPath != newPath && HasLiveBookmarks(storePath, oldPath)) {
+        const QString journal = RenameJournalPath(storePath);
+        // One left behind is finished (or dropped) first: there is room for one.
+        if (QFileInfo::exists(journal)) RecoverRename(storePath);
+        QByteArray payload;
+        PutBytes(payload, oldPath.toUtf8());
+        PutBytes(payload, newPath.toUtf8());
+        if (!intent.Begin(journal, kRenameKind, payload)) return TRenameStatus::Failed;
+    }
+    const TRenameStatus status = RenameNoReplace(oldPath, newPath);
+    if (status != TRenameStatus::Ok || oldPath == newPath) {
+        intent.End();
+        return status;
+    }
+    // The new name lasts before the bookmarks name it.
+    SyncFolder(FolderOf(newPath));
+    try {
+        if (followRename) {
+            followRename(oldPath, newPath);
+        } else {
+            QString error;
+            if (RepointBookmarks(storePath, oldPath, newPath, {}, &error) < 0)
+                throw NarrabelError(error);
+        }
+    } catch (...) {
+        // Reported to the user by the caller; the next start does not retry.
+        intent.End();
+        throw;
+    }
+    intent.End();
+    return TRenameStatus::Ok;
+}
+
+TRenameRecovery RecoverRename(const QString& storePath) {
+    TRenameRecovery r;
+    TJournalReader journal;
+    switch (journal.Open(RenameJournalPath(storePath))) {
+    case TJournalReader::None:
+        return r;
+    case TJournalReader::Busy:
+        r.Result = TRenameRecovery::Busy;
+        return r;
+    case TJournalReader::Torn:
+        journal.Remove(); // never whole, so the rename was never tried
+        r.Result = TRenameRecovery::Dropped;
+        return r;
+    case TJournalReader::Valid:
+        break;
+    }
+    TPayloadReader p{journal.Payload};
+    r.OldPath = QString::fromUtf8(p.Bytes());
+    r.NewPath = QString::fromUtf8(p.Bytes());
+    r.Result = TRenameRecovery::Dropped;
+    if (journal.Kind == kRenameKind && p.ok && !r.OldPath.isEmpty() && !r.NewPath.isEmpty() &&
+        PathTaken(r.NewPath) && !PathTaken(r.OldPath)) {
+        QString error;
+        if (RepointBookmarks(storePath, r.OldPath, r.NewPath, {}, &error) < 0) {
+            r.Result = TRenameRecovery::Failed;
+            r.Error = error;
+            return r; // the journal stays for the next start
+        }
+        const QString folder = FolderOf(storePath) + QLatin1Char('/');
+        FollowInList(folder + QStringLiteral("Narrabel.rsm"), r.OldPath, r.NewPath, true);
+        FollowInList(folder + QStringLiteral("Narrabel.hst"), r.OldPath, r.NewPath, false);
+        FollowInList(folder + QStringLiteral("Narrabel.edt"), r.OldPath, r.NewPath, false);
+        const QString nbh = folder + QStringLiteral("Narrabel.nbh");
+        if (QFile::exists(nbh)) {
+            TBMHistory history(nbh);
+            if (history.FollowRename(r.OldPath, r.NewPath)) history.Save();
+            history.Path.clear(); // saved above when it changed
+        }
+        r.Result = TRenameRecovery::Finished;
+    }
+    journal.Remove();
+    return r;
 }
 
 QString TRenameAction::NewPath() const {

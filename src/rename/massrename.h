@@ -38,6 +38,34 @@ TRenameStatus RenameNoReplace(const QString& oldPath, const QString& newPath);
 // True when something (a dangling link included) has that path.
 bool PathTaken(const QString& path);
 
+// Renames a file (RenameNoReplace) and brings its bookmarks along as one step.
+// When the store (storePath; empty: none) holds bookmarks of oldPath, the
+// intent (both paths) is journalled beside the store before the rename and
+// removed once they point at newPath, so that a run ending in between has the
+// bookmarks repointed at the next start (RecoverRename).
+// followRename runs once the file has its new name, to make the caller's
+// remembered paths follow and repoint the store (the main window's FileRenamed,
+// which shows its caption and lets events run meanwhile); unset, the store is
+// repointed here. Its exceptions pass on, after the intent is removed.
+TRenameStatus RenameAndRepoint(
+    const QString& storePath, const QString& oldPath, const QString& newPath,
+    const std::function<void(const QString& oldPath, const QString& newPath)>& followRename = {});
+
+// The intent journal of the store at storePath.
+QString RenameJournalPath(const QString& storePath);
+
+struct TRenameRecovery {
+    enum What { Nothing, Finished, Dropped, Busy, Failed };
+    What Result = Nothing;
+    QString OldPath, NewPath;
+    QString Error; // for Failed
+};
+// Finishes a rename a run left half done: when newPath exists and oldPath does
+// not, the store's bookmarks and the paths remembered in the data folder
+// (resume point, recent files, history, autolist) follow it; otherwise the
+// intent is dropped (the rename never happened).
+TRenameRecovery RecoverRename(const QString& storePath);
+
 enum class TRowResult { NotRun, Unticked, Ok, Skipped, Error };
 
 // One proposal of a mass rename.

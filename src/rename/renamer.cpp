@@ -1,5 +1,6 @@
 #include "rename/renamer.h"
 
+#include "bookmarks/bookmark.h"
 #include "tags/id3v2/id3v2.h"
 #include "tags/mp3.h"
 #include "util/dialogs.h"
@@ -64,10 +65,14 @@ bool TRenamer::RenameAndRepoint(const QString& oldPath, const QString& newPath) 
         LastStatus = TRenameStatus::TooLongForBookmarks;
         return false;
     }
-    LastStatus = RenameNoReplace(oldPath, newPath);
-    if (LastStatus != TRenameStatus::Ok) return false;
-    if (oldPath != newPath && Repoint) Repoint(oldPath, newPath);
-    return true;
+    // One step with the repointing: a run ending between the two is finished
+    // at the next start.
+    const QString data = DataFolder ? DataFolder() : QString();
+    LastStatus = ::RenameAndRepoint(data.isEmpty() ? QString() : data + StoreFileName(), oldPath,
+                                    newPath, [this](const QString& from, const QString& to) {
+                                        if (Repoint) Repoint(from, to);
+                                    });
+    return LastStatus == TRenameStatus::Ok;
 }
 
 bool TRenamer::RenameSingle(const QString& newName) {

@@ -148,6 +148,9 @@ bool NotWritable(const QByteArray& native) {
 
 QString SaveFailureCause(const QString& path, int code) {
     const Tid3v2tag& tag = TagStore();
+    // The save itself knows best what stopped it (no room for a new copy of
+    // the file, a folder it cannot write a new file into, ...).
+    if (!tag.SaveProblem().isEmpty()) return tag.SaveProblem();
     switch (code & 0xFF00) {
     case id3ErrDamaged: {
         // The load says what is wrong with the tag; the save only that it was.

@@ -1,5 +1,6 @@
 #include "util/qorext.h"
 
+#include "util/journal.h"
 #include "util/options.h"
 
 #include <QDir>
@@ -89,8 +90,11 @@ bool ReplaceFile(const QString& path, const QByteArray& data, QString* error) {
     // fail in the flush inside commit(), which renames the cut file over the
     // old one all the same. Not committed, the temporary file is removed.
     if (f.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && f.write(data) == data.size() &&
-        f.error() == QFileDevice::NoError && f.commit())
+        f.error() == QFileDevice::NoError && f.commit()) {
+        // The commit synced the file; the folder makes the new name last too.
+        SyncFolder(FolderOf(path));
         return true;
+    }
     if (error)
         *error = QStringLiteral("Cannot write \"%1\": %2")
                      .arg(QDir::toNativeSeparators(path), f.errorString());

@@ -1,4 +1,5 @@
 #include "bookmarks/bookmark.h"
+#include "bookmarks/storejournal.h"
 #include "bookmarks/treefile.h"
 #include "support/testsupport.h"
 #include "util/qorext.h"
@@ -8,6 +9,7 @@
 #include <QFileInfo>
 #include <QtEndian>
 #include <gtest/gtest.h>
+#include <utility>
 
 using namespace testsupport;
 
@@ -318,8 +320,11 @@ TEST_F(Store, MarkDeletedKeepsPlaceAndNumber) {
 }
 
 TEST_F(Store, ForEachRecordReadsInFileOrder) {
-    for (int i = 1; i <= 1200; ++i)
-        Add(QString("/f%1.mp3").arg(i), i);
+    {
+        TStoreCommand import(path); // one sync for the lot, as an import has
+        for (int i = 1; i <= 1200; ++i)
+            Add(QString("/f%1.mp3").arg(i), i);
+    }
     QVector<int32_t> seen;
     EXPECT_TRUE(ForEachRecord(path, [&](const TBookmarkRec& r) {
         seen.append(r.RecNo);
@@ -469,6 +474,28 @@ TEST_F(Store, RepointChangesLivePathsOnly) {
     EXPECT_TRUE(BookmarkIndex(path).LiveRecordsOf("/m/a.mp3").isEmpty());
     EXPECT_EQ(RepointBookmarks(path, "*", "/x.mp3"), 0);
     EXPECT_EQ(RepointBookmarks(dir->path() + "/none.nbm", "/a", "/b"), 0);
+}
+
+TEST_F(Store, RepointingLooksAgainAtEachRecordBeforeWritingIt) {
+    for (int i = 1; i <= 3; ++i)
+        Add("/m/a.mp3", i * 1000);
+    // Events run between records: meanwhile a later listed record is given
+    // another file (the missing-source dialog's repoint, say).
+    bool first = true;
+    auto step = [&] {
+        if (std::exchange(first, false)) {
+            TBookmark bm(path, 3);
+            bm.Rec.FilePath = "/m/other.mp3";
+            TWriteContext ctx;
+            ctx.Now = kNow;
+            EXPECT_TRUE(WriteBookmark(bm, path, ctx));
+        }
+        return true;
+    };
+    EXPECT_EQ(RepointBookmarks(path, "/m/a.mp3", "/m/b.mp3", step), 2);
+    EXPECT_EQ(TBookmark(path, 1).Rec.FilePath, "/m/b.mp3");
+    EXPECT_EQ(TBookmark(path, 2).Rec.FilePath, "/m/b.mp3");
+    EXPECT_EQ(TBookmark(path, 3).Rec.FilePath, "/m/other.mp3");
 }
 
 TEST_F(Store, IndexFollowsWritesAndOutsideChanges) {

@@ -4,6 +4,7 @@
 #include "support/testsupport.h"
 #include "tags/id3v2/id3v2.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -12,7 +13,9 @@
 #include <gtest/gtest.h>
 #include <linux/falloc.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -675,6 +678,52 @@ TEST_F(Id3Write, FailedWriteAtAnyBlockLeavesTheAudioWhole) {
             EXPECT_GE(failures, force ? c.minFailures : 1);
         }
     }
+}
+
+TEST_F(Id3Write, WritingTheFileAnewKeepsItAsTheUserHadItOrRefusesWithoutRoom) {
+    const QByteArray audio = Audio(100000, 5);
+    const QByteArray original = SavedOnce(FrameV3("TIT2", id3test::Text("old")), audio, 0);
+    const QString real = Put(original, "real.mp3");
+    const QString link = dir->path() + "/link.mp3";
+    ASSERT_TRUE(QFile::link(real, link));
+    const QByteArray native = QFile::encodeName(real);
+    ASSERT_EQ(::chmod(native.constData(), 0604), 0);
+    const bool xattrs = ::setxattr(native.constData(), "user.narrabel", "kept", 4, 0) == 0;
+    const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, native.constData(), old, 0), 0);
+    const QStringList names =
+        QDir(dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+
+    Tid3v2tag t;
+    ASSERT_EQ(t.LoadFromFile(link, 0), 0);
+    t.Seams.ForceMove = true;
+    t.Seams.FreeSpace = 50000; // less than a new copy of the file takes
+    t.SetTextFrame("TIT2", QString(6000, 'n'));
+    EXPECT_EQ(t.SaveToFile("=", 255, 255, -1), id3ErrNoSpace);
+    EXPECT_TRUE(t.SaveProblem().startsWith("Not enough free space"))
+        << t.SaveProblem().toStdString();
+    EXPECT_EQ(ReadAll(real), original);
+    EXPECT_EQ(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System), names);
+
+    t.Seams.FreeSpace = -1;
+    ASSERT_EQ(t.SaveToFile("=", 255, 255, -1), 0);
+    EXPECT_TRUE(QFileInfo(link).isSymLink()); // the link still leads to the file saved
+    const QByteArray saved = ReadAll(real);
+    EXPECT_EQ(saved.right(audio.size()), audio);
+    Tid3v2tag again;
+    ASSERT_EQ(again.LoadFromFile(link, 0), 0);
+    QString title;
+    again.GetTextFrame("TIT2", title);
+    EXPECT_EQ(title, QString(6000, 'n'));
+    struct stat st;
+    ASSERT_EQ(::stat(native.constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    EXPECT_GT(st.st_mtim.tv_sec, 1000000000); // modified now, as a save in place is
+    char value[8] = {};
+    if (xattrs) {
+        EXPECT_EQ(::getxattr(native.constData(), "user.narrabel", value, 8), 4);
+    }
+    EXPECT_EQ(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System), names);
 }
 
 TEST_F(Id3Write, KilledGrowLeavesEveryAudioByteInPlace) {

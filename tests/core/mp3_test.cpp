@@ -305,7 +305,10 @@ TEST_F(Mp3Record, RefusedSavesLeaveTheFileUntouchedAndSayWhy) {
     CurrentTag().Title = QString(9000, 'x');
     const int rc = SaveCurrentTag(full);
     EXPECT_GE(rc, 256);
-    EXPECT_EQ(SaveFailureCause(full, rc), "The disk is full.");
+    // The save saw there is no room for the file written anew, and says so.
+    EXPECT_EQ(SaveFailureCause(full, rc),
+              "Not enough free space: saving this tag writes the file anew (1 MB) and the disk "
+              "has 0 MB free. The file was not changed.");
     EXPECT_EQ(ReadAll(full), original);
     ::umount(QFile::encodeName(disk).constData());
 }

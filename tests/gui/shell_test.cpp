@@ -118,6 +118,24 @@ TEST_F(ShellTest, DataFolderThatCannotBeMadeIsReportedAndNothingIsSaved) {
     EXPECT_FALSE(QFile::exists(home + "/Documents/Narrabel/Narrabel.edt"));
 }
 
+TEST_F(ShellTest, LeftoversOfAnInterruptedRunAreClearedAtStartAndReportedOnce) {
+    QDir().mkpath(dataFolder());
+    // A compaction's copy and a tree file's replacement that a kill left behind.
+    WriteAll(dataFolder() + "!.tmp", "half a copy");
+    WriteAll(dataFolder() + "Narrabel.tv.AbC123", "Author\r\n");
+    WriteAll(dataFolder() + "Narrabel.tv.notes", "the user's own"); // not of our naming
+    StartProgram();
+    EXPECT_FALSE(QFile::exists(dataFolder() + "!.tmp"));
+    EXPECT_FALSE(QFile::exists(dataFolder() + "Narrabel.tv.AbC123"));
+    EXPECT_TRUE(QFile::exists(dataFolder() + "Narrabel.tv.notes"));
+    EXPECT_EQ(frmMain->findChild<QLabel*>("sbFile")->text(),
+              "Recovered after an interruption: 2 leftover temporary files were removed.");
+    EXPECT_TRUE(dialogs->asked.empty());
+    CloseProgram();
+    StartProgram();
+    EXPECT_EQ(frmMain->findChild<QLabel*>("sbFile")->text(), "");
+}
+
 TEST_F(ShellTest, ResumeButtonFollowsTheResumeFile) {
     QDir().mkpath(dataFolder());
     WriteAll(dataFolder() + "Narrabel.rsm", "/a.mp3\r\n5000\r\n");

@@ -1,6 +1,7 @@
 // Loading a tag and the text and comment accessors.
 #include "tags/id3v2/id3v2.h"
 #include "tags/id3v2/id3v2internal.h"
+#include "tags/id3v2/savejournal.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -148,6 +149,8 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
     struct stat st;
     // Only regular files: a FIFO or device would block or never end.
     if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return early(id3ErrNoFile);
+    // A save of this file that ended part way is undone before the tag is read.
+    RecoverTagFile(name);
     fileReadOnly = FileIsReadOnly(name);
     const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return early(id3ErrNoFile);

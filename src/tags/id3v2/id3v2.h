@@ -1,7 +1,8 @@
 #pragma once
 // The program's own ID3v2 library: loads the version 3 or 4 tag found at an
 // offset of a file into a frame list, gives access to text and comment frames,
-// and saves the list back in place, moving the audio inside the same file.
+// and saves the list back: in place where the tag keeps its size or the file
+// system makes or gives back the room, otherwise by writing the file anew.
 //
 // Texts are Unicode in every ID3v2 encoding. A changed text is written as
 // ISO-8859-1 when it fits, else as UTF-16 with a byte order mark (version 3) or
@@ -14,6 +15,8 @@
 #include <memory>
 #include <vector>
 
+struct stat;
+
 // 16-bit result codes of loads and saves: high byte an error, low byte warnings.
 enum : uint16_t {
     id3Ok = 0x0000,
@@ -22,6 +25,8 @@ enum : uint16_t {
     id3ErrRead = 0x0300,
     id3ErrWrite = 0x0400,
     id3ErrIO = 0x0500,
+    // Not enough free space for a save that writes the file anew; nothing changed.
+    id3ErrNoSpace = 0x0600,
     id3ErrOffset = 0x0800,
     id3ErrNoHeader = 0x1000,
     id3ErrVersion = 0x1100,
@@ -240,6 +245,9 @@ public:
     // fileName "=" is the loaded file; version/revision 255 keep the loaded ones;
     // a negative offset is TagOffset for "=", else 0.
     uint16_t SaveToFile(const QString& fileName, uint8_t version, uint8_t revision, int64_t offset);
+    // Why the last save failed, in words, when a result code says too little
+    // (no room for a new copy of the file, say); empty otherwise.
+    QString SaveProblem() const { return saveProblem; }
 
     uint8_t GetTextFrame(const QString& id, QString& text);
     uint8_t SetTextFrame(const QString& id, const QString& text);
@@ -322,9 +330,11 @@ public:
         // save, fails part way as a write error can: all but its last byte
         // is written, then the error (once); -1: none.
         int64_t FailAtBlock = -1;
-        // Move the audio even where the file system could insert or remove
-        // the space in place.
+        // Write the file anew (the way that moves the audio) even where the
+        // file system could insert or remove the space in place.
         bool ForceMove = false;
+        // The free space the save sees on the file's disk; -1: what the disk says.
+        int64_t FreeSpace = -1;
     };
     TSaveSeams Seams;
 
@@ -342,8 +352,11 @@ private:
     // The file steps of a save: puts the new tag in place of the old one,
     // making or giving back room in front of the audio; undoes what it did
     // when a step fails. Returns 0 or an error code.
-    uint16_t writeTag(int fd, uint64_t off, uint64_t oldSize, uint64_t fileLen,
-                      const std::vector<uint8_t>& tag);
+    uint16_t writeTag(int fd, const QString& target, const struct stat& st, uint64_t off,
+                      uint64_t oldSize, const std::vector<uint8_t>& tag);
+    // The save that moves the audio: a new file beside the old one, renamed over it.
+    uint16_t replaceFile(int fd, const QString& target, const struct stat& st, uint64_t off,
+                         uint64_t oldSize, const std::vector<uint8_t>& tag);
     // Replaces an entry's content by plain data (text and comment setters).
     void setPlainData(int i, const std::vector<uint8_t>& data);
     // Index of the first COMM entry matching, 0 when none.
@@ -369,6 +382,7 @@ private:
     bool done = false;
     uint8_t progress = 0;
     QString statusText;
+    QString saveProblem;
     TFrameIndex frames;
 
     bool acceptNonZeroRevision = true;

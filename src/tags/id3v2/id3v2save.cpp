@@ -1,10 +1,14 @@
-// Saving a tag in place: frames are reconciled with the flags they are to have,
-// frames nobody changed go back as they were found, and when the tag's size
-// changes the file system inserts or removes the space in front of the audio
-// where it can; elsewhere the audio is moved inside the same file. Every step
-// that fails is undone, so the audio is never left half moved by an error.
+// Saving a tag: frames are reconciled with the flags they are to have, frames
+// nobody changed go back as they were found. When the tag's size changes, the
+// file system inserts or removes the space in front of the audio where it can;
+// elsewhere a new file (the new tag and the audio) is written beside the old
+// one and renamed over it. A change in place is journalled first (see
+// savejournal.h), so a kill or a power cut at any point is undone later; every
+// step that fails is undone at once.
 #include "tags/id3v2/id3v2.h"
 #include "tags/id3v2/id3v2internal.h"
+#include "tags/id3v2/savejournal.h"
+#include "util/journal.h"
 
 #include <QFile>
 #include <algorithm>
@@ -13,7 +17,9 @@
 #include <fcntl.h>
 #include <linux/falloc.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/vfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -100,40 +106,28 @@ struct BlockWriter {
     }
 };
 
-// Copies len bytes from src to dst inside the file, block by block; backwards
-// when moving towards the end so nothing is overwritten unread. Returns 0 or
-// the error code; done counts the bytes copied.
-uint16_t MoveBytes(int fd, BlockWriter& w, uint64_t src, uint64_t dst, uint64_t len,
-                   std::vector<uint8_t>& block, uint64_t& done,
-                   const std::function<void(uint64_t)>& progress) {
-    done = 0;
-    const bool backwards = dst > src;
-    while (done < len) {
-        const size_t n = size_t(std::min<uint64_t>(block.size(), len - done));
-        const uint64_t at = backwards ? src + len - done - n : src + done;
-        const uint64_t to = backwards ? dst + len - done - n : dst + done;
-        size_t got = 0;
-        while (got < n) {
-            const ssize_t r = ::pread(fd, block.data() + got, n - got, off_t(at + got));
-            if (r <= 0) return id3ErrRead;
-            got += size_t(r);
-        }
-        if (!w.write(block.data(), n, to)) {
-            // A write that failed part way may have overwritten some of this
-            // block's own source (the two overlap when moving by less than a
-            // block): it is put back, so only the blocks counted in done moved.
-            return w.write(block.data(), n, at) ? id3ErrWrite : id3ErrIO;
-        }
-        done += n;
-        if (progress) progress(done);
-    }
-    return 0;
-}
-
 // Inserting and removing file space in place: refused (so the audio is moved
 // instead) where the file system or the sizes do not allow it.
 bool Refused(int err) {
     return err == EOPNOTSUPP || err == EINVAL || err == ENOSYS || err == ENOTTY;
+}
+
+// Extended attributes (access lists among them) go to the new file as far as
+// it takes them.
+void CopyAttributes(int from, int to) {
+    const ssize_t size = ::flistxattr(from, nullptr, 0);
+    if (size <= 0) return;
+    std::vector<char> names(size_t(size) + 1, '\0');
+    const ssize_t got = ::flistxattr(from, names.data(), names.size() - 1);
+    for (ssize_t k = 0; k < got;) {
+        const char* name = names.data() + k;
+        k += ssize_t(std::strlen(name)) + 1;
+        const ssize_t n = ::fgetxattr(from, name, nullptr, 0);
+        if (n < 0) continue;
+        std::vector<char> value(size_t(n) + 1);
+        const ssize_t m = ::fgetxattr(from, name, value.data(), value.size());
+        if (m >= 0) ::fsetxattr(to, name, value.data(), size_t(m), 0);
+    }
 }
 
 } // namespace
@@ -280,9 +274,21 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
     const uint64_t off = offset >= 0 ? uint64_t(offset) : (same ? tagOffset : 0);
     const QByteArray native = QFile::encodeName(target);
     struct stat st;
+    saveProblem.clear();
     if (target.isEmpty() || ::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return id3ErrNoFile;
     if (FileIsReadOnly(target)) return id3ErrReadOnly;
+    // A save that ended part way is undone before anything else: this file's,
+    // and any whose journal this save is about to reuse.
+    TTagRecovery pending = RecoverTagFile(target);
+    if (pending.Result != TTagRecovery::Busy && pending.Result != TTagRecovery::Failed)
+        pending = RecoverTagJournal(SaveJournalPath(target));
+    if (pending.Result == TTagRecovery::Busy || pending.Result == TTagRecovery::Failed) {
+        saveProblem = pending.Result == TTagRecovery::Busy
+                          ? QStringLiteral("Another program is saving a tag right now.")
+                          : pending.Error;
+        return id3ErrIO;
+    }
     const int fd = ::open(native.constData(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return id3ErrNoFile;
     struct Closer {
@@ -477,7 +483,7 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
         PutZeros(out, padding);
     }
 
-    const uint16_t e = writeTag(fd, off, oldSize, fileLen, tag);
+    const uint16_t e = writeTag(fd, target, st, off, oldSize, tag);
     if (e) return e;
 
     // What was written is now what the file holds; only the frames written
@@ -504,8 +510,9 @@ uint16_t Tid3v2tag::SaveToFile(const QString& name, uint8_t targetVersion, uint8
     return rc;
 }
 
-uint16_t Tid3v2tag::writeTag(int fd, uint64_t off, uint64_t oldSize, uint64_t fileLen,
-                             const std::vector<uint8_t>& tag) {
+uint16_t Tid3v2tag::writeTag(int fd, const QString& target, const struct stat& st, uint64_t off,
+                             uint64_t oldSize, const std::vector<uint8_t>& tag) {
+    const uint64_t fileLen = uint64_t(st.st_size);
     const uint64_t total = tag.size();
     const uint64_t audioStart = off + oldSize;
     const uint64_t audioLen = fileLen - audioStart;
@@ -515,8 +522,8 @@ uint16_t Tid3v2tag::writeTag(int fd, uint64_t off, uint64_t oldSize, uint64_t fi
         return w.write(tag.data(), tag.size(), off);
     };
     // The old tag goes back whenever the new one is not in place whole: a
-    // write that fails part way leaves some of its bytes behind, and moving
-    // the audio towards the front overwrites the old tag's end.
+    // write that fails part way leaves some of its bytes behind, and removing
+    // space takes some of the old tag's bytes with it.
     std::vector<uint8_t> oldTag(static_cast<size_t>(oldSize));
     if (oldSize && ::pread(fd, oldTag.data(), oldTag.size(), off_t(off)) != ssize_t(oldSize))
         return id3ErrRead;
@@ -524,19 +531,38 @@ uint16_t Tid3v2tag::writeTag(int fd, uint64_t off, uint64_t oldSize, uint64_t fi
         return oldTag.empty() || w.write(oldTag.data(), oldTag.size(), off);
     };
 
+    // A change in place is journalled before the file changes ...
+    TJournalWriter journal;
+    auto begin = [&](TSpaceOp op, uint64_t at, uint64_t delta) {
+        return journal.Begin(SaveJournalPath(target), kInPlaceSave,
+                             InPlacePayload(target, uint64_t(st.st_dev), uint64_t(st.st_ino),
+                                            fileLen, off, op, at, delta, oldTag),
+                             {}, &saveProblem);
+    };
+    // ... and the journal goes once the file is synced, whether with the new
+    // tag or, after a failure, with the old one put back. When putting it back
+    // failed too (id3ErrIO) the journal stays: the next look at the file does it.
+    auto settle = [&](uint16_t code) -> uint16_t {
+        if (code == id3ErrIO) return code;
+        if (::fsync(fd) != 0) return id3ErrIO;
+        if (!journal.End(&saveProblem)) return id3ErrIO;
+        return code;
+    };
+
     if (total == oldSize || audioLen == 0) {
         // Nothing to move: the tag is written where it was.
+        if (!begin(spaceNone, 0, 0)) return id3ErrWrite;
         const bool grows = off + total > fileLen;
         if (grows && ::posix_fallocate(fd, off_t(fileLen), off_t(off + total - fileLen)) != 0) {
-            if (::ftruncate(fd, off_t(fileLen)) != 0) return id3ErrIO;
-            return id3ErrWrite;
+            if (::ftruncate(fd, off_t(fileLen)) != 0) return settle(id3ErrIO);
+            return settle(id3ErrWrite);
         }
         if (!writeNewTag() || (total < oldSize && ::ftruncate(fd, off_t(off + total)) != 0)) {
             if (!putOldTagBack() || (grows && ::ftruncate(fd, off_t(fileLen)) != 0))
-                return id3ErrIO;
-            return id3ErrWrite;
+                return settle(id3ErrIO);
+            return settle(id3ErrWrite);
         }
-        return 0;
+        return settle(0);
     }
 
     const bool grow = total > oldSize;
@@ -549,6 +575,7 @@ uint16_t Tid3v2tag::writeTag(int fd, uint64_t off, uint64_t oldSize, uint64_t fi
     const bool inPlace = !Seams.ForceMove && B && delta % B == 0 &&
                          (grow ? boundary >= off : boundary >= off + delta);
     if (inPlace && grow) {
+        if (!begin(spaceInserted, boundary, delta)) return id3ErrWrite;
         if (::fallocate(fd, FALLOC_FL_INSERT_RANGE, off_t(boundary), off_t(delta)) == 0) {
             // Claim the inserted blocks before writing, so a full disk fails
             // before anything is overwritten.
@@ -556,52 +583,142 @@ uint16_t Tid3v2tag::writeTag(int fd, uint64_t off, uint64_t oldSize, uint64_t fi
             if (!claimed || !writeNewTag()) {
                 if (::fallocate(fd, FALLOC_FL_COLLAPSE_RANGE, off_t(boundary), off_t(delta)) != 0 ||
                     (claimed && !putOldTagBack()))
-                    return id3ErrIO;
-                return id3ErrWrite;
+                    return settle(id3ErrIO);
+                return settle(id3ErrWrite);
             }
-            return 0;
+            return settle(0);
         }
-        if (!Refused(errno)) return id3ErrWrite;
+        const int err = errno;
+        journal.End(); // nothing changed
+        if (!Refused(err)) return id3ErrWrite;
     } else if (inPlace) {
         // The removed bytes are the old tag's: putting it back restores them.
         const uint64_t at = boundary - delta;
+        if (!begin(spaceRemoved, at, delta)) return id3ErrWrite;
         if (::fallocate(fd, FALLOC_FL_COLLAPSE_RANGE, off_t(at), off_t(delta)) == 0) {
             if (!writeNewTag()) {
                 if (::fallocate(fd, FALLOC_FL_INSERT_RANGE, off_t(at), off_t(delta)) != 0 ||
                     !putOldTagBack())
-                    return id3ErrIO;
-                return id3ErrWrite;
+                    return settle(id3ErrIO);
+                return settle(id3ErrWrite);
             }
-            return 0;
+            return settle(0);
         }
-        if (!Refused(errno)) return id3ErrWrite;
+        const int err = errno;
+        journal.End(); // nothing changed
+        if (!Refused(err)) return id3ErrWrite;
+    }
+    return replaceFile(fd, target, st, off, oldSize, tag);
+}
+
+uint16_t Tid3v2tag::replaceFile(int fd, const QString& target, const struct stat& st, uint64_t off,
+                                uint64_t oldSize, const std::vector<uint8_t>& tag) {
+    const uint64_t fileLen = uint64_t(st.st_size);
+    const uint64_t audioStart = off + oldSize;
+    const uint64_t audioLen = fileLen - audioStart;
+    const uint64_t newLen = off + tag.size() + audioLen;
+    report(10, QStringLiteral("Re-positioning audio data"));
+
+    // The file a link leads to is the one replaced; the link keeps pointing at it.
+    char* resolved = ::realpath(QFile::encodeName(target).constData(), nullptr);
+    if (!resolved) return id3ErrNoFile;
+    const QString path = QFile::decodeName(resolved);
+    ::free(resolved);
+    const QString folder = FolderOf(path);
+    auto noSpace = [&](uint64_t free) {
+        const auto mib = [](uint64_t n) { return QString::number((n + (1 << 20) - 1) >> 20); };
+        saveProblem = QStringLiteral("Not enough free space: saving this tag writes the file "
+                                     "anew (%1 MB) and the disk has %2 MB free. The file was "
+                                     "not changed.")
+                          .arg(mib(newLen), mib(free));
+        return id3ErrNoSpace;
+    };
+    struct statvfs vfs;
+    if (Seams.FreeSpace >= 0) {
+        if (uint64_t(Seams.FreeSpace) < newLen) return noSpace(uint64_t(Seams.FreeSpace));
+    } else if (::statvfs(QFile::encodeName(folder).constData(), &vfs) == 0) {
+        const uint64_t free = uint64_t(vfs.f_bavail) * uint64_t(vfs.f_frsize);
+        if (free < newLen) return noSpace(free);
     }
 
-    // Moving the audio.
-    report(10, QStringLiteral("Re-positioning audio data"));
-    std::vector<uint8_t> block(size_t(std::min<uint64_t>(kMoveBlock, audioLen)));
-    auto progressOf = [&](uint64_t moved) {
-        report(uint8_t(10 + moved * 90 / audioLen), statusText);
-    };
-    // Claim the space first: a full disk fails before a byte is overwritten.
-    if (grow && ::posix_fallocate(fd, off_t(fileLen), off_t(delta)) != 0) {
-        if (::ftruncate(fd, off_t(fileLen)) != 0) return id3ErrIO;
+    const QString temp = NewTemporaryPath(path);
+    const QByteArray nativeTemp = QFile::encodeName(temp);
+    TJournalWriter journal;
+    // Where a later look at target finds it (beside the link, for a link).
+    if (!journal.Begin(SaveJournalPath(target), kReplaceSave, ReplacePayload(path, temp), {},
+                       &saveProblem))
+        return id3ErrWrite;
+    const int out = ::open(nativeTemp.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        saveProblem = QStringLiteral("Cannot write a new file beside it in \"%1\": %2")
+                          .arg(folder, QString::fromLocal8Bit(strerror(errno)));
+        journal.End();
         return id3ErrWrite;
     }
-    const uint64_t audioDest = grow ? audioStart + delta : audioStart - delta;
-    uint64_t moved = 0, back = 0;
-    uint16_t e = MoveBytes(fd, w, audioStart, audioDest, audioLen, block, moved, progressOf);
-    if (!e && !writeNewTag()) e = id3ErrWrite;
-    if (e) {
-        // Put back what was moved (the end of the audio when growing, which
-        // moves backwards; its start when shrinking) and the old tag, and give
-        // a grown file its old length.
-        const uint64_t skip = grow ? audioLen - moved : 0;
-        if (MoveBytes(fd, w, audioDest + skip, audioStart + skip, moved, block, back, nullptr) ||
-            !putOldTagBack() || (grow && ::ftruncate(fd, off_t(fileLen)) != 0))
-            return id3ErrIO;
-        return e;
+    auto abandon = [&](uint16_t code) {
+        ::close(out);
+        ::unlink(nativeTemp.constData());
+        journal.End();
+        return code;
+    };
+    // Claim the space first: a full disk fails before anything is written.
+    if (const int err = ::posix_fallocate(out, 0, off_t(newLen)); err == ENOSPC || err == EFBIG) {
+        if (err == ENOSPC) return abandon(noSpace(0));
+        return abandon(id3ErrWrite);
     }
-    if (!grow && ::ftruncate(fd, off_t(fileLen - delta)) != 0) return id3ErrWrite;
+
+    BlockWriter w{out, Seams.FailAtBlock};
+    std::vector<uint8_t> block(size_t(std::min<uint64_t>(kMoveBlock, std::max(audioLen, off))));
+    // Copies len bytes at from of the old file to at of the new one.
+    auto copy = [&](uint64_t from, uint64_t at, uint64_t len, bool progress) -> uint16_t {
+        for (uint64_t done = 0; done < len;) {
+            const size_t n = size_t(std::min<uint64_t>(block.size(), len - done));
+            size_t got = 0;
+            while (got < n) {
+                const ssize_t r =
+                    ::pread(fd, block.data() + got, n - got, off_t(from + done + got));
+                if (r <= 0) return id3ErrRead;
+                got += size_t(r);
+            }
+            if (!w.write(block.data(), n, at + done)) return id3ErrWrite;
+            done += n;
+            if (progress) report(uint8_t(10 + done * 90 / len), statusText);
+        }
+        return 0;
+    };
+    // What precedes the tag, then the audio, then the new tag.
+    uint16_t e = copy(0, 0, off, false);
+    if (!e) e = copy(audioStart, off + tag.size(), audioLen, true);
+    if (e) return abandon(e);
+    report(100, QStringLiteral("Writing new tag"));
+    if (!w.write(tag.data(), tag.size(), off)) return abandon(id3ErrWrite);
+
+    // The new file takes the old one's owner, mode, extended attributes and
+    // access time; its modification time is now, as a save in place gives.
+    struct stat now;
+    if (::fchown(out, st.st_uid, st.st_gid) != 0 &&
+        (::fstat(out, &now) != 0 || now.st_uid != st.st_uid || now.st_gid != st.st_gid)) {
+        saveProblem = QStringLiteral("The file belongs to another user, and saving this tag "
+                                     "writes it anew. The file was not changed.");
+        return abandon(id3ErrWrite);
+    }
+    if (::fchmod(out, st.st_mode & 07777) != 0) return abandon(id3ErrWrite);
+    CopyAttributes(fd, out);
+    const struct timespec times[2] = {st.st_atim, {0, UTIME_NOW}};
+    ::futimens(out, times);
+    if (::fsync(out) != 0) return abandon(id3ErrWrite);
+    if (::close(out) != 0) {
+        ::unlink(nativeTemp.constData());
+        journal.End();
+        return id3ErrWrite;
+    }
+    if (::rename(nativeTemp.constData(), QFile::encodeName(path).constData()) != 0) {
+        ::unlink(nativeTemp.constData());
+        journal.End();
+        return id3ErrWrite;
+    }
+    // Once the new name is on disk, nothing is left to undo.
+    SyncFolder(folder);
+    journal.End();
     return 0;
 }

@@ -4,4 +4,5 @@ target_sources(narrabel_core PRIVATE
     src/tags/id3v2/id3v2.cpp src/tags/id3v2/id3v2.h
     src/tags/id3v2/id3v2internal.h
     src/tags/id3v2/id3v2save.cpp
+    src/tags/id3v2/savejournal.cpp src/tags/id3v2/savejournal.h
 )
