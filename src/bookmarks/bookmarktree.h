@@ -1,8 +1,8 @@
 #pragma once
 // The bookmark tree as data: authors (outer nodes) holding bookmark nodes whose
 // texts end in their record numbers, siblings in the locale's order of their
-// texts. The window's tree only shows this data, following its signals, and
-// reports the user's selection back; the bookmark commands work on it here.
+// texts (numbers in them compared as numbers). The window's tree only shows this data, following
+// its signals, and reports the user's selection back; the bookmark commands work on it here.
 
 #include "bookmarks/treefile.h"
 
@@ -28,7 +28,8 @@ public:
     explicit TBookmarkTree(QObject* parent = nullptr);
     ~TBookmarkTree() override;
 
-    // Whether a sorts before b among siblings.
+    // Whether a sorts before b among siblings: the locale's collation, numbers
+    // compared as numbers, whatever the script.
     static bool Less(const QString& a, const QString& b);
 
     const std::vector<Node*>& Authors() const { return roots; }

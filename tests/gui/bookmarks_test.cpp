@@ -17,9 +17,14 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -448,6 +453,49 @@ TEST_F(BookmarksTest, ImportCountsPlayableFilesAndAddsEachOnce) {
     EXPECT_EQ(frmImport->lblNew->text(), "New: 1");
     EXPECT_EQ(StoreRecordCount(store()), 2);
     AppOptions().MoreFormats = false;
+}
+
+TEST_F(BookmarksTest, BooksTaggedInEveryScriptGiveOneAuthorNodeEach) {
+    // Polish, Russian, Greek, Japanese and Arabic books, tagged by mutagen in
+    // UTF-16, UTF-16BE and UTF-8 tags of both versions.
+    const QString dir = home + "/library";
+    QProcess python;
+    python.start("/usr/bin/python3",
+                 {NARRABEL_SOURCE_DIR "/tests/data/id3v2/mutagen_peer.py", "books", dir});
+    if (!python.waitForFinished(60000) || python.exitCode() != 0)
+        GTEST_SKIP() << "python3-mutagen is not installed";
+    QMap<QString, int> parts; // author -> parts
+    for (const QJsonValue& book : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
+        ++parts[book.toObject()["TPE1"].toString()];
+    ASSERT_GE(parts.size(), 4);
+    StartProgram();
+    frmMain->mnuImportClick();
+    frmImport->SelectFolder(dir);
+    frmImport->cmdOkClick();
+    QMap<QString, int> shown;
+    for (int i = 0; i < frmMain->tv->topLevelItemCount(); ++i)
+        shown[frmMain->tv->topLevelItem(i)->text(0)] = frmMain->tv->topLevelItem(i)->childCount();
+    EXPECT_EQ(shown, parts);
+}
+
+TEST_F(BookmarksTest, BookmarksAddedOneByOneStandInTheLocalesOrder) {
+    StartProgram();
+    // Letters before their case and accents, numbers as numbers.
+    QMap<QString, QString> files;
+    for (const char* author : {"Zola", "abel", "\u00c9mile"})
+        files[author] = book(QString::fromUtf8(author) + ".mp3", {author, "Book"});
+    for (const char* author : {"Zola", "abel", "\u00c9mile"})
+        bookmarks->SaveNewBookmark(files[author], 10, "mark");
+    for (const char* part : {"Book 10", "Book 2", "Book 1"})
+        bookmarks->SaveNewBookmark(files["abel"], 20, part);
+    QStringList authors, marks;
+    for (int i = 0; i < frmMain->tv->topLevelItemCount(); ++i)
+        authors << frmMain->tv->topLevelItem(i)->text(0);
+    EXPECT_EQ(authors, QStringList({"abel", QString::fromUtf8("\u00c9mile"), "Zola"}));
+    const QTreeWidgetItem* abel = frmMain->tv->topLevelItem(0);
+    for (int i = 0; i < abel->childCount(); ++i)
+        marks << abel->child(i)->text(0).section(QStringLiteral(" {"), 0, 0);
+    EXPECT_EQ(marks, QStringList({"Book 1", "Book 2", "Book 10", "mark"}));
 }
 
 TEST_F(BookmarksTest, ImportWithoutAFolderAsksForOne) {
