@@ -146,16 +146,29 @@ TFolderTree::TFolderTree(QWidget* parent) : QTreeView(parent) {
     for (int c = 1; c < model->columnCount(); ++c)
         hideColumn(c);
     setHeaderHidden(true);
-    // Deep folders scroll sideways, as a shell tree does, instead of being cut short.
-    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    // Every row is one folder name high: the view need not measure each one.
+    setUniformRowHeights(true);
+    // Deep folders scroll sideways, as a shell tree does, instead of being cut
+    // short: the column is fitted to the names whenever folders come or go
+    // (fitting it at every paint would cost more than a whole import).
     header()->setStretchLastSection(false);
     setSelectionMode(QAbstractItemView::SingleSelection);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { emit folderChanged(); });
     // Folders load and sort in the background, moving the rows below them.
     connect(model, &QFileSystemModel::directoryLoaded, this, [this] { followSelection(); });
-    connect(model, &QAbstractItemModel::layoutChanged, this, [this] { followSelection(); });
-    connect(model, &QAbstractItemModel::rowsInserted, this, [this] { followSelection(); });
+    connect(model, &QAbstractItemModel::layoutChanged, this, [this] {
+        followSelection();
+        fitColumnSoon();
+    });
+    connect(model, &QAbstractItemModel::rowsInserted, this, [this] {
+        followSelection();
+        fitColumnSoon();
+    });
+    connect(model, &QAbstractItemModel::rowsRemoved, this, [this] { fitColumnSoon(); });
+    connect(model, &QAbstractItemModel::dataChanged, this, [this] { fitColumnSoon(); });
+    connect(this, &QTreeView::expanded, this, [this] { fitColumnSoon(); });
+    connect(this, &QTreeView::collapsed, this, [this] { fitColumnSoon(); });
     connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { following = false; });
 }
 
@@ -169,9 +182,19 @@ void TFolderTree::followSelection() {
     });
 }
 
+void TFolderTree::fitColumnSoon() {
+    if (fitQueued) return;
+    fitQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        fitQueued = false;
+        resizeColumnToContents(0);
+    });
+}
+
 void TFolderTree::showEvent(QShowEvent* event) {
     QTreeView::showEvent(event);
     followSelection(); // a hidden view cannot place a row
+    fitColumnSoon();
 }
 
 void TFolderTree::resizeEvent(QResizeEvent* event) {

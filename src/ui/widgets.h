@@ -84,7 +84,9 @@ private:
     // Keeps the chosen folder in sight while the folders around it load, until
     // the user moves the view himself.
     void followSelection();
+    void fitColumnSoon();
     QFileSystemModel* model = nullptr;
+    bool fitQueued = false;
     bool following = false;
     bool scrollQueued = false;
 };
