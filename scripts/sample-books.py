@@ -1,6 +1,8 @@
 #!/usr/bin/python3
 """Writes a few small sample audio books (silent MP3 parts with ID3v2.3 tags)
-under the folder given: <folder>/<Author>/<Book>/<NN> - <Title>.mp3.
+under the folder given: <folder>/<Author>/<Book>/<NN> - <Title>.mp3. Authors
+write in several scripts: their tags hold ISO-8859-1 where it can, UTF-16
+elsewhere, as ordinary taggers write them.
 Used for the README's screenshots and for trying Narrabel by hand."""
 import os
 import struct
@@ -10,6 +12,10 @@ BOOKS = [
     ("Jane Austen", "Persuasion", ["Anne Elliot", "Kellynch Hall", "The Crofts", "Uppercross"]),
     ("Joseph Conrad", "The Secret Agent", ["Mr Verloc", "The Embassy", "The Professor"]),
     ("Mary Shelley", "Frankenstein", ["Letter 1", "Letter 2", "Chapter 1", "Chapter 2"]),
+    ("Stanisław Lem", "Solaris", ["Przybysz", "Solaryści", "Słońce"]),
+    ("Лев Толстой", "Война и мир", ["Глава первая", "Глава вторая"]),
+    ("Νίκος Καζαντζάκης", "Βίος και πολιτεία του Αλέξη Ζορμπά", ["Κεφάλαιο 1", "Κεφάλαιο 2"]),
+    ("夏目漱石", "吾輩は猫である", ["一", "二"]),
 ]
 SECONDS = 60  # length of every part
 
@@ -19,7 +25,10 @@ def syncsafe(n):
 
 
 def text_frame(frame_id, text):
-    body = b"\x00" + text.encode("latin-1")  # encoding 0: ISO-8859-1
+    try:
+        body = b"\x00" + text.encode("latin-1")  # encoding 0: ISO-8859-1
+    except UnicodeEncodeError:
+        body = b"\x01" + text.encode("utf-16")  # encoding 1: UTF-16 with a byte order mark
     return frame_id.encode() + struct.pack(">I", len(body)) + b"\x00\x00" + body
 
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 NARRABEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$NARRABEL_ROOT/scripts/common.sh"
-ensure_packages build run test
+ensure_packages build run test shots
 
 cmake -S "$NARRABEL_ROOT" -B "$NARRABEL_ROOT/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$NARRABEL_ROOT/build" -j"$(jobs_count)" --target narrabel-shots
