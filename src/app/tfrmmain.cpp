@@ -695,8 +695,7 @@ void TfrmMain::cmdCompactClick() {
 void TfrmMain::mnuImportClick() {
     if (bookmarks.LongOperationRunning() || !dlg.Import) return;
     if (app.StorePath.isEmpty()) {
-        ShowMessage(
-            QStringLiteral("Bookmarks cannot be saved until the data folder can be created."));
+        ShowMessage(TBookmarkCommands::NoDataFolderMessage());
         return;
     }
     dlg.Import->show();

@@ -19,9 +19,6 @@
 
 namespace {
 
-const QString kNoDataFolder =
-    QStringLiteral("Bookmarks cannot be saved until the data folder can be created.");
-
 // Events run at the first step and then every 30 ms: often enough for a
 // responsive window, rarely enough not to cost more than the work.
 const int kEventsEveryMs = 30;
@@ -256,7 +253,7 @@ void TBookmarkCommands::removeNode(Node* node) {
 // ---------------------------------------------------------------- commands
 
 QString TBookmarkCommands::BookmarkRefusal(const QString& path) const {
-    if (app.StorePath.isEmpty()) return kNoDataFolder;
+    if (app.StorePath.isEmpty()) return NoDataFolderMessage();
     if (!PathFitsStore(path)) return PathTooLongMessage();
     return {};
 }
@@ -417,7 +414,7 @@ void TBookmarkCommands::DeleteSelected() {
 void TBookmarkCommands::Compact() {
     if (LongOperationRunning()) return;
     if (app.StorePath.isEmpty()) {
-        ShowMessage(kNoDataFolder);
+        ShowMessage(NoDataFolderMessage());
         return;
     }
     if (!AskYesNo(QStringLiteral("Rebuild database and tree view (application remains usable)?")))

@@ -72,6 +72,10 @@ public:
     void SelectNodeByText(const QString& text);
 
     // ---- commands
+    // Why no bookmark can be stored while there is no data folder.
+    static QString NoDataFolderMessage() {
+        return QStringLiteral("Bookmarks cannot be saved until the data folder can be created.");
+    }
     // Why no bookmark of path can be stored, or empty when one can.
     QString BookmarkRefusal(const QString& path) const;
     // Stores a new bookmark, adds its node and (unless in a batch) selects it.

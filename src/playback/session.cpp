@@ -521,6 +521,14 @@ void TListeningSession::FollowRename(const QString& oldPath, const QString& newP
 // ---------------------------------------------------------------- history
 
 void TListeningSession::Prev() {
+    walkHistory(&TBMHistory::GoPrev);
+}
+
+void TListeningSession::Next() {
+    walkHistory(&TBMHistory::GoNext);
+}
+
+void TListeningSession::walkHistory(std::optional<QString> (TBMHistory::*step)()) {
     // The hints are brought up to date however the step ends (a file that does
     // not open makes the Play press that follows fail).
     struct HintsOnExit {
@@ -528,23 +536,10 @@ void TListeningSession::Prev() {
         ~HintsOnExit() { s->UpdateHints(); }
     } hints{this};
     if (!History) return;
-    if (const auto path = History->GoPrev()) {
+    if (const auto path = (History.get()->*step)()) {
         SetFileText(*path);
         OpenCurrentFile();
         // A successful open leaves the button on Play: the file plays from its start.
-        PlayPause();
-    }
-}
-
-void TListeningSession::Next() {
-    struct HintsOnExit {
-        TListeningSession* s;
-        ~HintsOnExit() { s->UpdateHints(); }
-    } hints{this};
-    if (!History) return;
-    if (const auto path = History->GoNext()) {
-        SetFileText(*path);
-        OpenCurrentFile();
         PlayPause();
     }
 }

@@ -154,6 +154,8 @@ private:
     void setPlayCaption(const QString& caption);
     void setPlayerShown(bool shown);
     void saveRecentRows();
+    // Prev and Next: one step through the history, opening and playing its file.
+    void walkHistory(std::optional<QString> (TBMHistory::*step)());
 
     TAppState& app;
     TBookmarkTree& tree;

@@ -58,13 +58,7 @@ void TTagEditor::CopyDownwards(const TChgRec& fields, const QStringList& paths,
             QCoreApplication::processEvents();
             if (app.Closing) break; // the program is ending
             if (shown) shown(i);
-            TChgRec next = Read(paths[i]);
-            next.Artist = fields.Artist;
-            next.Album = fields.Album;
-            next.Title = fields.Title;
-            next.Year = fields.Year;
-            next.Genre = fields.Genre;
-            next.Comment = fields.Comment;
+            TChgRec next = fields;
             next.Track = TrackText(++n);
             Save(paths[i], next);
         }
