@@ -6,6 +6,7 @@
 #include "bookmarks/bookmarkcommands.h"
 
 #include <QScopedValueRollback>
+#include <QSet>
 #include <QTreeWidget>
 
 namespace {
@@ -31,6 +32,10 @@ QTreeWidgetItem* TfrmMain::ItemOf(const TBookmarkTree::Node* node) const {
 
 void TfrmMain::rebuildItems() {
     const QScopedValueRollback<bool> quiet(mirroring, true);
+    // Authors that stay (a sort) stay open; a loaded or cleared tree has none.
+    QSet<const TBookmarkTree::Node*> open;
+    for (auto it = items.cbegin(); it != items.cend(); ++it)
+        if (it.value()->isExpanded() && tree.Contains(it.key())) open.insert(it.key());
     tv->clear();
     items.clear();
     items.reserve(tree.NodeCount());
@@ -46,6 +51,8 @@ void TfrmMain::rebuildItems() {
         roots << outer;
     }
     tv->addTopLevelItems(roots);
+    for (const TBookmarkTree::Node* node : open)
+        if (QTreeWidgetItem* item = ItemOf(node)) item->setExpanded(true);
     showSelection(false);
 }
 
@@ -87,6 +94,7 @@ void TfrmMain::ConnectTree() {
         item->setExpanded(expanded);
     });
     connect(&tree, &TBookmarkTree::SelectionChanged, this, &TfrmMain::showSelection);
+    connect(&tree, &TBookmarkTree::CollapseRequested, tv, &QTreeView::collapseAll);
     connect(tv, &QTreeWidget::itemSelectionChanged, this, &TfrmMain::reportSelection);
     connect(tv, &QTreeWidget::currentItemChanged, this, &TfrmMain::reportSelection);
     connect(&bookmarks, &TBookmarkCommands::TreeRebuilt, this, [this] { tv->setFocus(); });

@@ -564,8 +564,9 @@ TBookmarkCommands::TImportCounts TBookmarkCommands::Import(const QString& folder
         QDir::setCurrent(oldCurrent);
         if (hooks.Progress) hooks.Progress(current, last, counts);
     }
-    // The bookmarks stored so far are in the tree: it is sorted and saved
-    // however the scan ended, so they are there at the next start too.
+    // The bookmarks stored so far are in the tree: it is shown closed, sorted
+    // and saved however the scan ended, so they are there at the next start too.
+    tree.CollapseAll();
     tree.Sort();
     try {
         SaveTreeFile();

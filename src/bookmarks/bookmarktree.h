@@ -63,6 +63,8 @@ public:
     void Load(const QVector<TTreeLine>& lines);
     void Clear();
     void Sort();
+    // Shows only the authors, every one closed (after an import).
+    void CollapseAll() { emit CollapseRequested(); }
     bool Sorted() const { return sorted; }
     // The nodes in the tree file's form, in tree order.
     QVector<TTreeLine> Lines() const;
@@ -94,6 +96,7 @@ signals:
     // A command changed the selection; reveal: bring the current node into
     // view and give the tree the focus.
     void SelectionChanged(bool reveal);
+    void CollapseRequested();
 
 private:
     std::vector<Node*>& siblingsOf(const Node* node);
