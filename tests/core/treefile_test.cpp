@@ -1,3 +1,4 @@
+#include "bookmarks/bookmarktree.h"
 #include "bookmarks/treefile.h"
 #include "support/testsupport.h"
 
@@ -158,3 +159,34 @@ TEST(NameMap, AppendAndLoad) {
 }
 
 } // namespace
+
+// The tree as data: lookups name the first node of a text in tree order, a
+// sorted insert into a tree loaded out of order sorts it first, and a removed
+// node leaves the selection.
+TEST(BookmarkTree, LookupsInsertsAndSelectionFollowTheNodes) {
+    TBookmarkTree tree;
+    tree.Load({{0, "Zola"}, {1, "b [00000002]"}, {0, "abel"}, {1, "a [00000001]"},
+               {1, "dup [00000003]"}, {0, "Zola"}, {1, "dup [00000004]"}});
+    EXPECT_FALSE(tree.Sorted());
+    EXPECT_EQ(tree.FindOuterNode("Zola"), tree.Authors()[0]);
+    EXPECT_EQ(tree.FindByText("dup [00000003]")->Parent, tree.Authors()[1]);
+    EXPECT_EQ(tree.FindByRecNo(4)->Text, "dup [00000004]");
+
+    TBookmarkTree::Node* abel = tree.FindOuterNode("abel");
+    tree.AddBookmark(abel, "Book 10 [00000005]", true);
+    tree.AddBookmark(abel, "Book 2 [00000006]", true);
+    QStringList order;
+    for (const TTreeLine& line : tree.Lines())
+        order << line.Text;
+    EXPECT_EQ(order, QStringList({"abel", "a [00000001]", "Book 2 [00000006]",
+                                  "Book 10 [00000005]", "dup [00000003]", "Zola",
+                                  "b [00000002]", "Zola", "dup [00000004]"}));
+    EXPECT_EQ(tree.FindByText("Book 2 [00000006]"), abel->Children[1]) << "caches follow inserts";
+
+    tree.Select(abel->Children[1]);
+    tree.Remove(abel);
+    EXPECT_EQ(tree.Current(), nullptr);
+    EXPECT_TRUE(tree.Selected().isEmpty());
+    EXPECT_EQ(tree.FindByText("Book 2 [00000006]"), nullptr);
+    EXPECT_EQ(tree.NodeCount(), 4);
+}
