@@ -284,7 +284,7 @@ void TBookmarkCommands::SaveNewBookmark(const QString& path, int32_t position,
 
 QString TBookmarkCommands::FindOrAddStartBookmark(const QString& path, TStartBookmark* outcome,
                                                   QString* refusal) {
-    TStartBookmark ignored;
+    TStartBookmark ignored = TStartBookmark::NotStored;
     TStartBookmark& out = outcome ? *outcome : ignored;
     out = TStartBookmark::NotStored;
     if (refusal) refusal->clear();

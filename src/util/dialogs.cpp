@@ -26,7 +26,8 @@ void Dialogs::OpenPath(const QString&) {}
 
 Dialogs& Dlg() {
     static SilentDialogs silent;
-    return installed ? *installed : silent;
+    if (installed) return *installed;
+    return silent;
 }
 
 void InstallDialogs(Dialogs* dialogs) {
