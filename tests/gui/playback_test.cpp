@@ -5,10 +5,14 @@
 #include "app/program.h"
 #include "app/tfrmmain.h"
 #include "bookmarks/bookmark.h"
+#include "bookmarks/bookmarkcommands.h"
 #include "bookmarks/tfrmbm.h"
+#include "playback/audiomixer.h"
 #include "playback/bmhistory.h"
 #include "playback/mediaplayer.h"
 #include "support/guitestsupport.h"
+#include "tags/mp3.h"
+#include "tags/writetag.h"
 #include "ui/qtdialogs.h"
 #include "ui/widgets.h"
 #include "util/options.h"
@@ -21,10 +25,12 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSpontaneKeyEvent>
 #include <QTemporaryDir>
@@ -197,6 +203,7 @@ TEST_F(PlaybackTest, PlayAndPauseSwapCaptionsPanelsAndTheTimer) {
 
 TEST_F(PlaybackTest, AFilePlayedToItsEndShowsStoppedAndPlayStartsAgainFromZero) {
     StartPlaying(Short(), 1500);
+    AppOptions().PlayOn = false; // the designed stop
     ASSERT_TRUE(WaitFor([this] { return w()->StatusText(0) == "Stopped"; }, 5000));
     EXPECT_EQ(Caption(), "&Play");
     EXPECT_FALSE(session->tmr->isActive());
@@ -245,30 +252,57 @@ TEST_F(PlaybackTest, MovingThePositionBarWhilePausedOrStoppedLeavesPlaybackAlone
     EXPECT_EQ(mp->Position(), 0);
 }
 
-TEST_F(PlaybackTest, OpenCurrentFileWithAnEmptyBoxOrABrokenFile) {
+TEST_F(PlaybackTest, ABadFileSaysErrorWithItsReasonAndNothingRemembersIt) {
     StartPlaying(Long(), 0);
     const int32_t length = mp->Length();
+    auto expectError = [this](const QString& file, const char* how) {
+        EXPECT_FALSE(mp->IsOpen()) << how;
+        EXPECT_EQ(Caption(), "&Play") << how;
+        EXPECT_FALSE(session->tmr->isActive()) << how;
+        EXPECT_EQ(w()->StatusText(0), "Error") << how;
+        EXPECT_EQ(w()->StatusText(2), ExtractFileName(file)) << how;
+        EXPECT_FALSE(w()->sbPanels[2]->toolTip().isEmpty()) << how << ": the reason";
+        EXPECT_TRUE(dialogs->TextsOf("message").isEmpty()) << how;
+    };
 
-    // A file that cannot be opened: no message, device closed, bar at 0,
-    // maxima, caption and file panel as they were.
+    // Typed: the device is closed, the bar at 0 with its maxima as they were,
+    // and the status bar says which file failed and why.
     Type(Broken()); // the change handler tries to open it
     EXPECT_FALSE(session->OpenCurrentFile());
-    EXPECT_FALSE(mp->IsOpen());
+    expectError(Broken(), "typed");
     EXPECT_TRUE(w()->pnlPlay->isVisible());
     EXPECT_EQ(w()->sbPos->value(), 0);
     EXPECT_EQ(w()->sbPos->maximum(), length);
     EXPECT_EQ(w()->prg->maximum(), length);
-    EXPECT_EQ(Caption(), "&Pause");
-    EXPECT_EQ(w()->StatusText(2), "long.mp3");
     EXPECT_FALSE(w()->Updating);
-    EXPECT_TRUE(dialogs->asked.empty());
-
-    // Pressing Play now reaches the default error box with the device's error.
-    QTest::mouseClick(w()->cmdPlay, Qt::LeftButton); // caption "&Pause": pauses nothing
-    EXPECT_EQ(Caption(), "&Play");
+    // Play tries the file once more, and stays silent.
     QTest::mouseClick(w()->cmdPlay, Qt::LeftButton);
-    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({"No MCI device open"}));
-    EXPECT_FALSE(session->tmr->isActive());
+    expectError(Broken(), "Play");
+
+    // Browsed to, a file that does not open or holds no sound (an image, a
+    // text, nothing at all) gets no start bookmark, author, recent row or visit.
+    const QString image = files->filePath("cover.mp3");
+    QImage picture(32, 32, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(image, "PNG"));
+    const QString empty = files->filePath("empty.mp3");
+    testsupport::WriteAll(empty, QByteArray());
+    for (const QString& file : {image, Broken(), empty}) {
+        dialogs->AnswerFile(file);
+        QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
+        expectError(file, qPrintable(ExtractFileName(file)));
+        EXPECT_EQ(w()->tv->topLevelItemCount(), 0);
+        EXPECT_EQ(w()->cmbFile->count(), 0);
+        EXPECT_TRUE(session->History->Entries.isEmpty());
+    }
+    QFile::remove(image);
+    QFile::remove(empty);
+
+    // A good file clears the word.
+    Type(Short());
+    EXPECT_EQ(w()->StatusText(0), "Stopped");
+    EXPECT_EQ(w()->StatusText(2), "short.mp3");
+    EXPECT_EQ(w()->sbPanels[2]->toolTip(), Short());
 
     // Emptying the file box returns to "no file".
     w()->cmbFile->setEditText(QString());
