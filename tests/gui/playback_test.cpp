@@ -346,6 +346,8 @@ TEST_F(PlaybackTest, BrowseOpensThePickedFileAndPlaysItFromZero) {
         QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
         EXPECT_EQ(dialogs->lastFilterIndex, c.filterIndex);
         EXPECT_EQ(dialogs->lastFilter, TListeningSession::DlgOpenFilter());
+        // An empty file box: the music folder, or home without one.
+        EXPECT_EQ(dialogs->lastFolder, home + "/");
     }
     EXPECT_EQ(Mode(), TMediaPlayer::mpNotReady);
     EXPECT_EQ(TListeningSession::DlgOpenFilter(),
