@@ -126,6 +126,9 @@ void TListeningSession::PlayCommandLine() {
 }
 
 QStringList TListeningSession::CloseDown() {
+    // A fade cut short by the close leaves the stream at its whole level: the
+    // sound server remembers the last level for the next run.
+    Sleep.Stop();
     // Every step runs, whatever became of the ones before.
     QStringList errors;
     auto step = [&errors](const std::function<void()>& work) {
@@ -403,7 +406,10 @@ void TListeningSession::Tick() {
 }
 
 void TListeningSession::notePlace(bool save) {
-    if (listened && mp->IsOpen() && AppOptions().RememberPlaces && !app.DataFolder.isEmpty())
+    // A sound bite, like its recent row and visit, leaves no place behind.
+    const bool bite = ParamRec.PlaySeconds > 0 && mp->FileName() == ParamRec.MediaFile;
+    if (listened && !bite && mp->IsOpen() && AppOptions().RememberPlaces &&
+        !app.DataFolder.isEmpty())
         Places.Remember(mp->FileName(), mp->Position(), Clock());
     if (!save) return;
     ticksSincePlacesSaved = 0;
