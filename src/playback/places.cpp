@@ -11,6 +11,16 @@ const QString kTimeFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss");
 // However many lines a damaged file holds, only so many are looked at.
 constexpr int kMaxLinesRead = 4 * TPlaces::MaxEntries;
 
+QByteArray LineOf(const TPlaces::TPlace& p) {
+    QByteArray line = QByteArray::number(p.Position);
+    line += '\t';
+    if (p.When.isValid()) line += p.When.toString(kTimeFormat).toLatin1();
+    line += '\t';
+    line += p.Path.toUtf8();
+    line += "\r\n";
+    return line;
+}
+
 bool Storable(const QString& path) {
     return !path.isEmpty() && !path.contains(QLatin1Char('\r')) &&
            !path.contains(QLatin1Char('\n'));
@@ -51,21 +61,19 @@ void TPlaces::Load() {
         place.Position = int32_t(position);
         place.When = QDateTime::fromString(QString::fromLatin1(line.mid(tab1 + 1, tab2 - tab1 - 1)),
                                            kTimeFormat);
+        place.Line = LineOf(place);
         entries.push_back(place);
     }
 }
 
 QByteArray TPlaces::Bytes() const {
+    qsizetype size = 0;
+    for (const TPlace& p : entries)
+        size += p.Line.size();
     QByteArray out;
-    out.reserve(qsizetype(entries.size()) * 96);
-    for (const TPlace& p : entries) {
-        out += QByteArray::number(p.Position);
-        out += '\t';
-        if (p.When.isValid()) out += p.When.toString(kTimeFormat).toLatin1();
-        out += '\t';
-        out += p.Path.toUtf8();
-        out += "\r\n";
-    }
+    out.reserve(size);
+    for (const TPlace& p : entries)
+        out += p.Line;
     return out;
 }
 
@@ -95,11 +103,9 @@ std::optional<TPlaces::TPlace> TPlaces::Find(const QString& path) const {
 void TPlaces::Remember(const QString& path, int32_t position, const QDateTime& when) {
     if (!Storable(path)) return;
     const qsizetype i = indexOf(path);
-    if (i == 0 && entries[0].Position == position) {
-        entries[0].When = when;
-        return; // the same place: nothing worth a save
-    }
-    TPlace place{path, std::max(position, 0), when};
+    if (i == 0 && entries[0].Position == position) return; // the same place: nothing to save
+    TPlace place{path, std::max(position, 0), when, {}};
+    place.Line = LineOf(place);
     if (i > 0) entries.erase(entries.begin() + i);
     if (i == 0)
         entries[0] = place;
@@ -116,6 +122,7 @@ bool TPlaces::FollowRename(const QString& oldPath, const QString& newPath) {
     // A place the new name had is stale: the file there now is the renamed one.
     const qsizetype taken = indexOf(newPath);
     entries[size_t(i)].Path = newPath;
+    entries[size_t(i)].Line = LineOf(entries[size_t(i)]);
     if (taken >= 0) entries.erase(entries.begin() + taken);
     changed = true;
     return true;

@@ -21,6 +21,9 @@ public:
         QString Path;
         int32_t Position = 0;
         QDateTime When; // null when the file's time could not be read
+        // The place's line as the file holds it, kept ready: a save, every
+        // 30 s while playing, only joins the lines.
+        QByteArray Line;
     };
 
     explicit TPlaces(const QString& path = QString()) : Path(path) {}
