@@ -1,7 +1,7 @@
 #pragma once
 // The files of a book in listening order: the playable files of the book's
 // folder and then those of its disc folders ("CD1", "CD 2", "Disc 3",
-// "Part 4" and the like, directly under it), each folder in natural order of
+// "part 4" and the like, directly under it), each folder in natural order of
 // names ("2" before "10", letters without regard to case).
 
 #include <QString>
@@ -9,7 +9,7 @@
 
 // Below 0, 0 or above 0 as a sorts before, with or after b in natural order.
 int NaturalCompare(const QString& a, const QString& b);
-// A folder name such as "CD1", "cd 02", "Disc 3", "Disk_4", "Part 5", "Vol. 6".
+// A folder name such as "CD1", "cd 02", "Disc 3", "Disk_4", "part 5", "Vol. 6".
 bool IsDiscFolderName(const QString& name);
 // Every playable file of the book that file belongs to, in listening order.
 QStringList BookFiles(const QString& file);
