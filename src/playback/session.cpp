@@ -494,6 +494,7 @@ void TListeningSession::onMovedOn(const QString& previous, const QString& path) 
     armPlayOn(true);
     replaceRecentRow(shown, path);
     bookmarks.FindOrAddStartBookmark(path);
+    PlayedSinceMark = true; // a start bookmark is no mark of where listening stands
     if (History) History->Add(path, 1);
     notePlace(true);
 }
@@ -525,6 +526,7 @@ void TListeningSession::playOnInto(const QString& next) {
     // in the recent list.
     replaceRecentRow(previous, next);
     bookmarks.FindOrAddStartBookmark(next);
+    PlayedSinceMark = true; // a start bookmark is no mark of where listening stands
     if (History) History->Add(next, 1);
     notePlace(true);
 }

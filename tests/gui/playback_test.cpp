@@ -634,6 +634,7 @@ TEST_F(PlaybackTest, ABookPlaysOnThroughItsFilesAndDiscFoldersAndStopsAfterTheLa
     EXPECT_EQ(w()->cmbFile->currentText(), order[1]);
     EXPECT_EQ(w()->StatusText(2), "10.mp3");
     EXPECT_EQ(Caption(), "&Pause");
+    EXPECT_TRUE(session->PlayedSinceMark) << "its start bookmark is no mark of the place";
 
     // "End of this file" pauses there, without a fade and without playing on;
     // Play goes on into the book's next file (the next disc) and, within the
