@@ -1,16 +1,20 @@
 // What makes the main window a desktop citizen, beside its designed controls:
-// its icon, the hint inside an empty bookmark tree and the listening-speed keys.
+// its icon, the hint inside an empty bookmark tree, the listening keys (speed,
+// skips, the sleep timer) and the sleep timer's menu.
 
 #include "app/tfrmmain.h"
 #include "playback/session.h"
+#include "util/options.h"
 
 #include <QAbstractItemModel>
+#include <QActionGroup>
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
 #include <QKeySequence>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTreeWidget>
@@ -29,9 +33,15 @@ QIcon AppIcon() {
     return QIcon::fromTheme(QStringLiteral("narrabel"), QIcon(fallback));
 }
 
-QString SpeedHint(double speed) {
-    return QStringLiteral("Speed %1x (Ctrl+] faster, Ctrl+[ slower, Ctrl+\\ normal)")
-        .arg(speed, 0, 'f', 1);
+// The Play button's hint: the speed, and every listening key.
+QString PlayHint(double speed) {
+    const TOptions& o = AppOptions();
+    return QStringLiteral("Speed %1x (Ctrl+] faster, Ctrl+[ slower, Ctrl+\\ normal)\n"
+                          "Ctrl+Left back %2 s, Ctrl+Right forward %3 s\n"
+                          "Ctrl+T sleep timer")
+        .arg(speed, 0, 'f', 1)
+        .arg(o.SkipBackSeconds)
+        .arg(o.SkipForwardSeconds);
 }
 
 } // namespace
@@ -77,7 +87,57 @@ void TfrmMain::SetUpDesktop() {
         const int steps = k.steps;
         connect(shortcut, &QShortcut::activated, this, [this, steps] { session.StepSpeed(steps); });
     }
-    cmdPlay->setToolTip(SpeedHint(session.Speed()));
+    cmdPlay->setToolTip(PlayHint(session.Speed()));
     connect(&session, &TListeningSession::SpeedChanged, this,
-            [this](double speed) { cmdPlay->setToolTip(SpeedHint(speed)); });
+            [this](double speed) { cmdPlay->setToolTip(PlayHint(speed)); });
+    SetUpListening();
+}
+
+void TfrmMain::SetUpListening() {
+    // Skips and the sleep timer: window shortcuts as well, never typed into a
+    // text box (the key filter keeps the text boxes' own word moves off them).
+    const struct {
+        QKeySequence keys;
+        void (TListeningSession::*command)();
+    } keys[] = {{QKeySequence(Qt::CTRL | Qt::Key_Left), &TListeningSession::SkipBack},
+                {QKeySequence(Qt::CTRL | Qt::Key_Right), &TListeningSession::SkipForward}};
+    for (const auto& k : keys) {
+        auto* shortcut = new QShortcut(k.keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        const auto command = k.command;
+        connect(shortcut, &QShortcut::activated, this, [this, command] { (session.*command)(); });
+    }
+    auto* sleepKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    sleepKey->setContext(Qt::WindowShortcut);
+    connect(sleepKey, &QShortcut::activated, this, [this] { ShowSleepMenu(); });
+
+    popSleep = new QMenu(this);
+    popSleep->setObjectName(QStringLiteral("popSleep"));
+    auto* group = new QActionGroup(popSleep);
+    for (const int choice : TSleepTimer::Choices()) {
+        QAction* action = popSleep->addAction(TSleepTimer::ChoiceCaption(choice));
+        action->setObjectName(choice == TSleepTimer::Off ? QStringLiteral("mnuSleepOff")
+                              : choice == TSleepTimer::EndOfFile
+                                  ? QStringLiteral("mnuSleepEnd")
+                                  : QStringLiteral("mnuSleep%1").arg(choice));
+        action->setData(choice);
+        action->setCheckable(true);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, choice] { session.SetSleep(choice); });
+        if (choice == TSleepTimer::Off || choice == 90) popSleep->addSeparator();
+    }
+}
+
+void TfrmMain::ShowSleepMenu() {
+    // The running choice is ticked; the last one chosen is where Enter lands.
+    QAction* last = nullptr;
+    for (QAction* action : popSleep->actions()) {
+        if (action->isSeparator()) continue;
+        action->setChecked(action->data().toInt() == session.Sleep.Choice());
+        if (action->data().toInt() == AppOptions().SleepChoice) last = action;
+    }
+    QLabel* panel = sbPanels[TListeningSession::SleepPanel];
+    const QPoint at = panel->mapToGlobal(QPoint(0, -popSleep->sizeHint().height()));
+    popSleep->popup(at, last);
+    if (last) popSleep->setActiveAction(last);
 }

@@ -102,7 +102,10 @@ QString TMpris::PlaybackStatus() const {
     case TPlayerDevice::mpPaused:
         return QStringLiteral("Paused");
     default:
-        return QStringLiteral("Stopped");
+        // A paused file moved by a skip, or put back after a tag save, waits
+        // stopped at its place: the window says "Paused", and so do the panels.
+        return s.StatusText(0) == QLatin1String("Paused") ? QStringLiteral("Paused")
+                                                          : QStringLiteral("Stopped");
     }
 }
 
@@ -189,12 +192,14 @@ bool TMpris::CanSeek() const {
     return CanPlay() && s.mp->Length() > 0;
 }
 
+// A headset's next and previous buttons skip within the book, as listeners of
+// audio books expect; the window's own Prev and Next walk the history.
 bool TMpris::CanGoNext() const {
-    return s.History && s.History->Cursor + 1 < s.History->Entries.size();
+    return CanSeek();
 }
 
 bool TMpris::CanGoPrevious() const {
-    return s.History && s.History->Cursor - 1 >= 0;
+    return CanSeek();
 }
 
 // ---- commands -----------------------------------------------------------------
@@ -233,13 +238,13 @@ void TMpris::Pause() {
 
 void TMpris::Next() {
     later([this] {
-        if (CanGoNext()) s.Next();
+        if (CanGoNext()) s.SkipForward();
     });
 }
 
 void TMpris::Previous() {
     later([this] {
-        if (CanGoPrevious()) s.Prev();
+        if (CanGoPrevious()) s.SkipBack();
     });
 }
 

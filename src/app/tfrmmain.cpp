@@ -256,19 +256,21 @@ void TfrmMain::BuildControls() {
     sb = new QStatusBar(this);
     sb->setObjectName(QStringLiteral("sb"));
     sb->setSizeGripEnabled(true);
-    const int widths[3] = {60, 50, 50};
-    const char* names[3] = {"sbState", "sbTime", "sbFile"};
-    for (int i = 0; i < 3; ++i) {
+    const int widths[5] = {60, 50, 50, 90, 110};
+    const char* names[5] = {"sbState", "sbTime", "sbFile", "sbSleep", "sbClock"};
+    for (int i = 0; i < 5; ++i) {
         sbPanels[i] = new QLabel(sb);
         sbPanels[i]->setObjectName(QLatin1String(names[i]));
         sbPanels[i]->setMinimumWidth(widths[i] + 20);
         sbPanels[i]->setFrameShape(QFrame::Panel);
         sbPanels[i]->setFrameShadow(QFrame::Sunken);
-        if (i < 2) sbPanels[i]->setAlignment(Qt::AlignCenter);
+        if (i != 2) sbPanels[i]->setAlignment(Qt::AlignCenter);
         sb->addWidget(sbPanels[i], i == 2 ? 1 : 0);
     }
-    sbPanels[0]->setText(QStringLiteral("Stopped"));
-    sbPanels[1]->setText(QStringLiteral("00:00"));
+    for (int i = 0; i < 5; ++i)
+        sbPanels[i]->setText(session.StatusText(i));
+    sbPanels[3]->setToolTip(QStringLiteral("Sleep timer (Ctrl+T)"));
+    sbPanels[3]->setCursor(Qt::PointingHandCursor);
     setStatusBar(sb);
 }
 
@@ -332,6 +334,10 @@ void TfrmMain::ConnectSession() {
             [this](int panel, const QString& text) {
                 sbPanels[panel]->setText(text);
                 sb->repaint();
+            });
+    connect(&session, &TListeningSession::StatusHintChanged, this,
+            [this](int panel, const QString& hint) {
+                if (panel != TListeningSession::SleepPanel) sbPanels[panel]->setToolTip(hint);
             });
     connect(&session, &TListeningSession::PlayCaptionChanged, cmdPlay, &QPushButton::setText);
     connect(&session, &TListeningSession::PlayerShownChanged, pnlPlay, &QWidget::setVisible);
@@ -491,6 +497,20 @@ void TfrmMain::keyPressEvent(QKeyEvent* e) {
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == sbPanels[TListeningSession::SleepPanel] &&
+        e->type() == QEvent::MouseButtonRelease) {
+        ShowSleepMenu();
+        return true;
+    }
+    // The skip keys belong to the window: a text box must not take them as its
+    // own word moves, so that they never act on the text.
+    if (e->type() == QEvent::ShortcutOverride && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this) {
+        const auto* key = static_cast<QKeyEvent*>(e);
+        if (key->modifiers() == Qt::ControlModifier &&
+            (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right))
+            return true;
+    }
     if (watched == tv) {
         if (e->type() == QEvent::FocusIn)
             tvEnter();
@@ -510,7 +530,7 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
 // ---------------------------------------------------------------- playback strip
 
 QString TfrmMain::StatusText(int panel) const {
-    return panel >= 0 && panel < 3 ? sbPanels[panel]->text() : QString();
+    return panel >= 0 && panel < 5 ? sbPanels[panel]->text() : QString();
 }
 
 void TfrmMain::cmdPlayClick() {

@@ -143,7 +143,9 @@ public:
     QTreeWidget* tv = nullptr;
     QMenu* pop = nullptr;
     QStatusBar* sb = nullptr;
-    QLabel* sbPanels[3] = {nullptr, nullptr, nullptr};
+    // State, time and file as designed; then the sleep timer and the clock.
+    QLabel* sbPanels[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
+    QMenu* popSleep = nullptr;     // the sleep timer's choices
     QLabel* lblTreeHint = nullptr; // inside the tree while it has no node
 
 signals:
@@ -162,6 +164,8 @@ private:
     void ConnectHandlers();
     void ConnectSession();
     void SetUpDesktop();
+    void SetUpListening();
+    void ShowSleepMenu();
     void QueueFirstActivation();
     void ShowBusy(bool busy);
     // The tree on screen follows the tree's data.

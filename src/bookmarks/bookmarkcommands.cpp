@@ -322,6 +322,14 @@ QString TBookmarkCommands::FindOrAddStartBookmark(const QString& path, TStartBoo
     return {};
 }
 
+bool TBookmarkCommands::OnlyStartBookmark(const QString& path) const {
+    if (!QFileInfo::exists(app.StorePath)) return false;
+    const TBookmarkIndex& index = BookmarkIndex(app.StorePath);
+    const QVector<int32_t> live = index.LiveRecordsOf(path);
+    const TBookmarkRec* rec = live.size() == 1 ? index.At(live.first()) : nullptr;
+    return rec && rec->Position == 1;
+}
+
 void TBookmarkCommands::RenameSelected() {
     if (LongOperationRunning()) return;
     Node* node = tree.CurrentSelected();

@@ -87,6 +87,8 @@ public:
     // *refusal then says why.
     QString FindOrAddStartBookmark(const QString& path, TStartBookmark* outcome = nullptr,
                                    QString* refusal = nullptr);
+    // True when path's only live bookmark is its start bookmark (at position 1).
+    bool OnlyStartBookmark(const QString& path) const;
     // Rename of the focused node: a bookmark's description, or an author through the map.
     void RenameSelected();
     // Delete of the selected nodes, after the question.

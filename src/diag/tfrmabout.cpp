@@ -1,5 +1,7 @@
 #include "diag/tfrmabout.h"
 
+#include "util/options.h"
+
 #include <QDialogButtonBox>
 #include <QFrame>
 #include <QLabel>
@@ -39,9 +41,31 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     QFont boldFont = help->font();
     boldFont.setBold(true);
     help->setFont(boldFont);
-    addLabel("lblP1", QStringLiteral("p1 - drive:\\path\\filename.ext"));
-    addLabel("lblP2", QStringLiteral("p2 - seek point (integer, 0 = start of file)"));
+    addLabel("lblP1", QStringLiteral("p1 - /path/to/file.mp3"));
+    addLabel("lblP2", QStringLiteral("p2 - start position in milliseconds"));
     addLabel("lblP3", QStringLiteral("p3 - exit after playing for p3 seconds"));
+    lay->addSpacing(6);
+    QLabel* keys = addLabel("lblKeys", QStringLiteral("Keys"));
+    keys->setFont(boldFont);
+    // One line per key, key and what it does side by side.
+    QLabel* list = addLabel(
+        "lblKeyList",
+        QStringLiteral(
+            "<table cellspacing=0 cellpadding=1>"
+            "<tr><td>Ctrl+Left / Ctrl+Right&nbsp;&nbsp;</td><td>back %1 s / forward %2 s</td></tr>"
+            "<tr><td>Ctrl+] / Ctrl+[ / Ctrl+\\</td><td>faster / slower / normal speed</td></tr>"
+            "<tr><td>Ctrl+T</td><td>sleep timer</td></tr>"
+            "<tr><td>Insert</td><td>create a bookmark</td></tr>"
+            "<tr><td>Enter / Delete</td><td>go to / delete the bookmarks selected in the "
+            "tree</td></tr>"
+            "<tr><td>Right-click on the position bar&nbsp;&nbsp;</td><td>go to a position "
+            "(ms, m:ss or h:mm:ss)</td></tr>"
+            "<tr><td>F1</td><td>the bookmark store's records</td></tr>"
+            "<tr><td>Esc</td><td>close</td></tr>"
+            "</table>")
+            .arg(AppOptions().SkipBackSeconds)
+            .arg(AppOptions().SkipForwardSeconds));
+    list->setTextFormat(Qt::RichText);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("cmdOk"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -13,8 +13,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <gst/audio/streamvolume.h>
 #include <gst/gst.h>
 #include <mutex>
 #include <pulse/pulseaudio.h>
@@ -449,11 +451,40 @@ struct TMediaPlayer::Impl {
     std::shared_ptr<LengthWalk> walk;
     double rate = 1.0;
     bool rateApplied = true; // the playing segment runs at `rate`
+    double streamVolume = 1.0;
+    bool volumeSet = false; // the program set the stream's level this run
 
     // Shared with GStreamer's streaming threads, which report through the bus.
     std::atomic<quint64> generation{1};
     QMutex errorLock;
     QString openError;
+
+    // Going on into the next file in the same pipeline, so that the sound
+    // output never stops between files. playbin asks for the next file
+    // (about-to-finish) a little before the end; the new file's first data
+    // reaching the output (a stream-start of another group) is the switch.
+    QMutex nextLock;
+    QByteArray nextUri; // what playbin gets when it asks
+    QString nextPath;
+    QString switchingTo; // given to playbin, not yet sounding
+    bool haveGroup = false;
+    guint group = 0;
+
+    static void OnAboutToFinish(GstElement* bin, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        QMutexLocker lock(&self->nextLock);
+        if (self->nextUri.isEmpty() || !self->switchingTo.isEmpty()) return;
+        g_object_set(bin, "uri", self->nextUri.constData(), nullptr);
+        self->switchingTo = self->nextPath;
+    }
+
+    void clearNext() {
+        QMutexLocker lock(&nextLock);
+        nextUri.clear();
+        nextPath.clear();
+        switchingTo.clear();
+        haveGroup = false;
+    }
 
     static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* msg, gpointer data) {
         auto* self = static_cast<Impl*>(data);
@@ -464,6 +495,27 @@ struct TMediaPlayer::Impl {
             QMetaObject::invokeMethod(
                 q, [q, gen] { q->onEndOfStream(gen); }, Qt::QueuedConnection);
             break;
+        case GST_MESSAGE_STREAM_START: {
+            guint id = 0;
+            if (!gst_message_parse_group_id(msg, &id)) break;
+            QString to;
+            {
+                QMutexLocker lock(&self->nextLock);
+                if (!self->haveGroup) {
+                    self->haveGroup = true;
+                } else if (id != self->group && !self->switchingTo.isEmpty()) {
+                    to = self->switchingTo;
+                    self->switchingTo.clear();
+                    self->nextUri.clear();
+                    self->nextPath.clear();
+                }
+                self->group = id;
+            }
+            if (!to.isEmpty())
+                QMetaObject::invokeMethod(
+                    q, [q, gen, to] { q->onMovedOn(gen, to); }, Qt::QueuedConnection);
+            break;
+        }
         case GST_MESSAGE_ERROR: {
             GError* err = nullptr;
             gst_message_parse_error(msg, &err, nullptr);
@@ -494,9 +546,27 @@ struct TMediaPlayer::Impl {
         GstBus* bus = gst_element_get_bus(playbin);
         gst_bus_set_sync_handler(bus, &Impl::OnBusMessage, this, nullptr);
         gst_object_unref(bus);
+        g_signal_connect(playbin, "about-to-finish", G_CALLBACK(&Impl::OnAboutToFinish), this);
+        applyVolume();
+    }
+
+    // The sound server may give a new stream a level it remembered (a fade cut
+    // short by a kill, say): once set this run, the program's own level holds.
+    void applyVolume() {
+        if (!playbin || !volumeSet || !GST_IS_STREAM_VOLUME(playbin)) return;
+        gst_stream_volume_set_volume(GST_STREAM_VOLUME(playbin), GST_STREAM_VOLUME_FORMAT_CUBIC,
+                                     streamVolume);
+    }
+
+    // Streams of sound the prerolled file offers (an image or a text has none).
+    int audioStreams() const {
+        gint n = 0;
+        g_object_get(playbin, "n-audio", &n, nullptr);
+        return n;
     }
 
     void detachBus(GstElement* bin) {
+        g_signal_handlers_disconnect_by_data(bin, this);
         GstBus* bus = gst_element_get_bus(bin);
         gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
         gst_object_unref(bus);
@@ -686,6 +756,7 @@ void TMediaPlayer::openFile() {
         g_free(uri);
         throw NarrabelError(QStringLiteral("The sound server does not answer."));
     }
+    d->clearNext();
     g_object_set(d->playbin, "uri", uri, nullptr);
     g_free(uri);
 
@@ -706,6 +777,12 @@ void TMediaPlayer::openFile() {
         d->toNull();
         throw NarrabelError(failure);
     }
+    // A file whose streams hold no sound would "play" in silence for ever.
+    if (d->audioStreams() <= 0) {
+        d->toNull();
+        throw NarrabelError(QStringLiteral("The file holds no sound."));
+    }
+    d->applyVolume();
 
     d->open = true;
     d->mode = mpStopped;
@@ -713,12 +790,17 @@ void TMediaPlayer::openFile() {
     d->lastPosition = 0;
     d->rateApplied = d->rate == 1.0;
 
+    measureLength(abs);
+}
+
+void TMediaPlayer::measureLength(const QString& abs) {
     // GStreamer only estimates an MP3 without a frame count from its first
     // frames' bit rate; the frames are counted instead, off this thread, as a
     // long book takes a while (more on a network share). Such an estimate
     // stands in until then.
     bool fromHeader = false;
     int64_t estimate = 0;
+    d->lengthPending = false;
     const int64_t mpeg = MeasureMpegLength(abs, &fromHeader, nullptr, &estimate);
     if (mpeg != kNeedsCount) {
         const int32_t reported = mpeg >= 0 && !fromHeader ? -1 : d->queryDuration();
@@ -730,6 +812,44 @@ void TMediaPlayer::openFile() {
         d->lengthPending = true;
         startLengthWalk(abs);
     }
+}
+
+void TMediaPlayer::SetNextFile(const QString& path) {
+    QByteArray uri;
+    if (!path.isEmpty()) {
+        const QByteArray local = QFile::encodeName(QFileInfo(path).absoluteFilePath());
+        if (gchar* u = gst_filename_to_uri(local.constData(), nullptr)) {
+            uri = u;
+            g_free(u);
+        }
+    }
+    QMutexLocker lock(&d->nextLock);
+    d->nextUri = uri;
+    d->nextPath = uri.isEmpty() ? QString() : path;
+}
+
+void TMediaPlayer::onMovedOn(quint64 generation, const QString& path) {
+    if (generation != d->generation.load() || !d->open) return;
+    const QString previous = d->fileName;
+    d->fileName = path;
+    d->atEnd = false;
+    d->lastPosition = 0;
+    d->lastError.clear();
+    // A next file without sound stops here, as an open of it would have failed.
+    if (d->audioStreams() <= 0) {
+        d->lastError = QStringLiteral("The file holds no sound.");
+        gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+        d->mode = mpStopped;
+        return;
+    }
+    // The new file's own segment runs at 1.0: the listening speed is set again.
+    if (d->rate != 1.0 && d->mode == mpPlaying) {
+        gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+        d->seekTo(0);
+        gst_element_set_state(d->playbin, GST_STATE_PLAYING);
+    }
+    measureLength(QFileInfo(path).absoluteFilePath());
+    emit MovedOn(previous, path);
 }
 
 void TMediaPlayer::startLengthWalk(const QString& path) {
@@ -771,6 +891,7 @@ void TMediaPlayer::onLengthWalked(const LengthWalk* walk, int64_t ms, bool fromH
 void TMediaPlayer::Close() {
     if (!d->open) return;
     d->toNull();
+    d->clearNext();
     d->lengthPending = false;
     d->open = false;
     d->mode = mpNotReady;
@@ -872,6 +993,14 @@ void TMediaPlayer::onEndOfStream(quint64 generation) {
 
 void TMediaPlayer::onStreamError(quint64 generation, const QString& message) {
     if (generation != d->generation.load() || !d->open) return;
+    {
+        // The file it was going on into is the one that failed.
+        QMutexLocker lock(&d->nextLock);
+        if (!d->switchingTo.isEmpty()) {
+            d->fileName = d->switchingTo;
+            d->switchingTo.clear();
+        }
+    }
     d->lastError = message;
     d->lastPosition = Position();
     gst_element_set_state(d->playbin, GST_STATE_PAUSED);
@@ -894,4 +1023,14 @@ void TMediaPlayer::SetRate(double rate) {
 
 double TMediaPlayer::Rate() const {
     return d->rate;
+}
+
+void TMediaPlayer::SetStreamVolume(double level) {
+    d->streamVolume = std::clamp(std::isfinite(level) ? level : 1.0, 0.0, 1.0);
+    d->volumeSet = true;
+    d->applyVolume();
+}
+
+double TMediaPlayer::StreamVolume() const {
+    return d->streamVolume;
 }

@@ -14,7 +14,8 @@ public:
 
     void SetFileName(const QString& path) override;
     QString FileName() const override;
-    // Opens (prerolls) the file; throws NarrabelError with the decoder's message.
+    // Opens (prerolls) the file; throws NarrabelError with the decoder's
+    // message, or when no stream of the file holds sound.
     void Open() override;
     void Close() override;
     // Play, Pause, Resume, SetPosition and Length throw "No MCI device open"
@@ -34,6 +35,9 @@ public:
     // Pitch kept; positions stay in the file's own time.
     void SetRate(double rate) override;
     double Rate() const override;
+    void SetNextFile(const QString& path) override;
+    void SetStreamVolume(double level) override;
+    double StreamVolume() const override;
     QString LastError() const override;
 
     // Length of an MPEG audio file from its own frames: the Xing/Info or VBRI
@@ -52,5 +56,7 @@ private:
     void startLengthWalk(const QString& path);
     void onLengthWalked(const LengthWalk* walk, int64_t ms, bool fromHeader);
     void onEndOfStream(quint64 generation);
+    void onMovedOn(quint64 generation, const QString& path);
+    void measureLength(const QString& abs);
     void onStreamError(quint64 generation, const QString& message);
 };

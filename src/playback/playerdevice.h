@@ -26,7 +26,8 @@ public:
 
     virtual void SetFileName(const QString& path) = 0;
     virtual QString FileName() const = 0;
-    // Opens the file; throws NarrabelError with the decoder's message.
+    // Opens the file; throws NarrabelError with the decoder's message, or
+    // when the file's streams hold no sound (an image, a text).
     virtual void Open() = 0;
     // Does nothing when nothing is open.
     virtual void Close() = 0;
@@ -49,6 +50,16 @@ public:
     // for every file opened later.
     virtual void SetRate(double rate) = 0;
     virtual double Rate() const = 0;
+    // The level of the program's own stream, 0-1 as a listener hears it (the
+    // system's master volume is never touched); it holds for every file
+    // opened later.
+    virtual void SetStreamVolume(double level) = 0;
+    virtual double StreamVolume() const = 0;
+    // The file that follows the open one: when the open file plays to its end
+    // the device goes straight on into it, without a gap, and reports MovedOn
+    // instead of Finished. Empty: none. Cleared when the file is closed; once
+    // the device has begun to go on, it goes on whatever is set after.
+    virtual void SetNextFile(const QString& path) = 0;
     // The last error the decoder reported while playing (empty when none).
     virtual QString LastError() const = 0;
 
@@ -57,4 +68,7 @@ signals:
     void Finished();
     // The open file's length is known: at Open, or later once it was measured.
     void LengthKnown(int32_t ms);
+    // The device went on from previous into the next file (SetNextFile) and
+    // plays it now from its start; FileName and Length are the new file's.
+    void MovedOn(const QString& previous, const QString& path);
 };

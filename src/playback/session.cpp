@@ -1,13 +1,18 @@
 #include "playback/session.h"
 
 #include "bookmarks/bookmarktree.h"
+#include "playback/bookorder.h"
+#include "playback/clocktext.h"
+#include "playback/listeningsettings.h"
 #include "util/appstate.h"
 #include "util/dialogs.h"
 #include "util/errors.h"
 #include "util/options.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -20,6 +25,17 @@ const QString kPause = QStringLiteral("&Pause");
 const int kMaxRecentFiles = 30;
 const int32_t kResumeLeadMs = 2500; // resume a little before where listening stopped
 const int32_t kResumeMinMs = 10;
+// While playing, the places file is written every so many ticks (seconds).
+const int kPlacesSaveTicks = 30;
+const QString kPlacesFile = QStringLiteral("Narrabel.places");
+
+// Where Browse starts when the file box is empty: the music folder, or home.
+QString StartFolder() {
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    QString folder = !music.isEmpty() && QFileInfo(music).isDir() ? music : QDir::homePath();
+    if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
+    return folder;
+}
 
 // Replaces the file with these lines; an error ends the command.
 void writeLines(const QString& path, const QStringList& lines) {
@@ -38,15 +54,30 @@ int32_t low32(int64_t value) {
 TListeningSession::TListeningSession(TAppState& appState, TBookmarkTree& bookmarkTree,
                                      TBookmarkCommands& commands, TPlayerDevice& player,
                                      QObject* parent)
-    : QObject(parent), mp(&player), tmr(new QTimer(this)), app(appState), tree(bookmarkTree),
-      bookmarks(commands), playCaption(kPlay) {
+    : QObject(parent), Clock([] { return QDateTime::currentDateTime(); }), mp(&player),
+      tmr(new QTimer(this)), app(appState), tree(bookmarkTree), bookmarks(commands),
+      playCaption(kPlay) {
     tmr->setObjectName(QStringLiteral("tmr"));
     tmr->setInterval(1000);
     status[0] = QStringLiteral("Stopped");
     status[1] = QStringLiteral("00:00");
+    status[SleepPanel] = Sleep.Text();
     connect(tmr, &QTimer::timeout, this, &TListeningSession::Tick);
     // The open file's frames have been counted: the bars span all of it now.
     connect(mp, &TPlayerDevice::LengthKnown, this, &TListeningSession::LengthChanged);
+    connect(mp, &TPlayerDevice::LengthKnown, this, &TListeningSession::updateClock);
+    connect(mp, &TPlayerDevice::Finished, this, &TListeningSession::onFinished);
+    connect(mp, &TPlayerDevice::MovedOn, this, &TListeningSession::onMovedOn);
+    connect(this, &TListeningSession::SpeedChanged, this, &TListeningSession::updateClock);
+    Sleep.Now = [this] { return Clock().toMSecsSinceEpoch(); };
+    connect(&Sleep, &TSleepTimer::TextChanged, this,
+            [this](const QString& text) { setPanel(SleepPanel, text); });
+    // The fade is the stream's own level; the master volume stays as it is.
+    connect(&Sleep, &TSleepTimer::VolumeChanged, this,
+            [this](double level) { mp->SetStreamVolume(level); });
+    connect(&Sleep, &TSleepTimer::Fired, this, [this] {
+        if (playCaption != kPlay) pauseNow(true);
+    });
     connect(&bookmarks, &TBookmarkCommands::BookmarkStored, this, [this] {
         PlayedSinceMark = false;
         LastMarkTime = QDateTime::currentDateTime();
@@ -70,6 +101,11 @@ void TListeningSession::Start(const QStringList& args) {
             SetFileText(QString());
         }
         app.EditList->LoadFromFile(app.DataFile(QStringLiteral("Narrabel.edt")));
+        Places.Path = app.DataFile(kPlacesFile);
+        Places.Load();
+        LoadListeningSettings(app.DataFile(ListeningSettingsFileName()), AppOptions());
+    } else {
+        LoadListeningSettings(QString(), AppOptions()); // the defaults
     }
     if (!History) History = std::make_unique<TBMHistory>(QString());
     History->OnChanged = [this] { UpdateHints(); }; // hints follow every append
@@ -85,11 +121,14 @@ void TListeningSession::Start(const QStringList& args) {
 void TListeningSession::PlayCommandLine() {
     if (ParamRec.MediaFile.isEmpty() || !QFileInfo(ParamRec.MediaFile).isFile()) return;
     SetFileText(ParamRec.MediaFile);
-    OpenCurrentFile();
+    if (!OpenCurrentFile()) return; // the status bar says why
     PlayFrom(ParamRec.SeekPoint);
 }
 
 QStringList TListeningSession::CloseDown() {
+    // A fade cut short by the close leaves the stream at its whole level: the
+    // sound server remembers the last level for the next run.
+    Sleep.Stop();
     // Every step runs, whatever became of the ones before.
     QStringList errors;
     auto step = [&errors](const std::function<void()>& work) {
@@ -115,6 +154,17 @@ QStringList TListeningSession::CloseDown() {
     }
     step([this] { SaveTreeState(); });
     step([this] {
+        notePlace();
+        QString error;
+        if (!Places.SaveIfChanged(&error)) throw NarrabelError(error);
+    });
+    step([this] {
+        if (app.DataFolder.isEmpty()) return;
+        QString error;
+        if (!SaveListeningSettings(app.DataFile(ListeningSettingsFileName()), AppOptions(), &error))
+            throw NarrabelError(error);
+    });
+    step([this] {
         const QString file = fileText;
         if (PlayedSinceMark && !app.Closing && !file.isEmpty() && QFileInfo(file).isFile() &&
             mp->Position() > 0 && AskYesNo(QStringLiteral("Update Resume point before exiting?")))
@@ -132,15 +182,46 @@ void TListeningSession::SetFileText(const QString& text) {
 }
 
 void TListeningSession::SetStatus(int panel, const QString& text) {
-    if (panel < 0 || panel > 2) return;
-    status[panel] = text;
-    emit StatusChanged(panel, text);
+    if (panel < 0 || panel >= Panels) return;
+    setPanel(panel, text);
     // The text shows at once, even in the middle of a command.
     QCoreApplication::processEvents();
 }
 
+void TListeningSession::setPanel(int panel, const QString& text) {
+    if (status[panel] == text && panel >= SleepPanel) return;
+    status[panel] = text;
+    emit StatusChanged(panel, text);
+}
+
 QString TListeningSession::StatusText(int panel) const {
-    return panel >= 0 && panel < 3 ? status[panel] : QString();
+    return panel >= 0 && panel < Panels ? status[panel] : QString();
+}
+
+QString TListeningSession::StatusHint(int panel) const {
+    return panel >= 0 && panel < Panels ? statusHint[panel] : QString();
+}
+
+void TListeningSession::setStatusHint(int panel, const QString& hint) {
+    if (statusHint[panel] == hint) return;
+    statusHint[panel] = hint;
+    emit StatusHintChanged(panel, hint);
+}
+
+void TListeningSession::fileError(const QString& file, const QString& reason) {
+    // Nothing plays, and the status bar says which file failed and why.
+    tmr->stop();
+    setPlayCaption(kPlay);
+    SetStatus(0, QStringLiteral("Error"));
+    SetStatus(2, ExtractFileName(file));
+    setStatusHint(2, reason.isEmpty() ? QStringLiteral("The file cannot be played.") : reason);
+    updateClock();
+}
+
+void TListeningSession::updateClock() {
+    if (mp->IsOpen()) knownLength = mp->Length();
+    setPanel(ClockPanel,
+             mp->IsOpen() ? ClockText(mp->Position(), knownLength, mp->Rate()) : QString());
 }
 
 void TListeningSession::setPlayCaption(const QString& caption) {
@@ -165,27 +246,40 @@ QString TListeningSession::DlgOpenFilter() {
 
 bool TListeningSession::OpenCurrentFile() {
     const QString file = fileText;
+    // The file left behind keeps its place.
+    notePlace(mp->IsOpen() && mp->FileName() != file);
     if (file.isEmpty()) {
         mp->Close();
+        listened = false;
         emit PositionChanged(0);
         emit LengthChanged(0);
         setPlayerShown(false);
         SetStatus(0, QStringLiteral("Stopped"));
         SetStatus(1, QStringLiteral("00:00"));
         SetStatus(2, QString());
+        setStatusHint(2, QString());
+        updateClock();
         return true;
     }
     try {
         setPlayerShown(true);
         emit PositionChanged(0);
         mp->Close();
+        listened = false;
+        armedFile.clear();
         mp->SetFileName(file);
         mp->Open();
         emit LengthChanged(mp->Length());
         setPlayCaption(kPlay);
         SetStatus(2, ExtractFileName(file));
-    } catch (const std::exception&) {
-        // The caller decides; Resume, for one, stays silent.
+        setStatusHint(2, file);
+        if (status[0] == QLatin1String("Error")) SetStatus(0, QStringLiteral("Stopped"));
+        clearPause();
+        updateClock();
+    } catch (const std::exception& e) {
+        // No message (Resume, for one, stays silent): the status bar names the
+        // file and its hint says why.
+        fileError(file, QString::fromUtf8(e.what()));
         return false;
     }
     return true;
@@ -200,49 +294,241 @@ void TListeningSession::PlayFrom(int32_t position) {
     setPlayCaption(kPause);
     SetStatus(0, QStringLiteral("Playing"));
     PlayedSinceMark = true;
+    listened = true;
+    clearPause();
     tmr->start();
+    updateClock();
+    listeningStarted(); // first: the sleep timer decides whether the file plays on
+    armPlayOn(true);
     emit Jumped(position);
+}
+
+void TListeningSession::listeningStarted() {
+    // A Play soon after the sleep timer paused starts it again.
+    Sleep.PlayStarted();
+}
+
+void TListeningSession::clearPause() {
+    pausedAt = QDateTime();
+    pausedFile.clear();
+    pausedBySleep = pausedAtEnd = false;
+}
+
+void TListeningSession::pauseNow(bool bySleep) {
+    if (mp->Mode() == TPlayerDevice::mpPlaying) mp->Pause();
+    setPlayCaption(kPlay);
+    SetStatus(0, QStringLiteral("Paused"));
+    pausedAt = Clock();
+    pausedFile = mp->FileName();
+    pausedBySleep = bySleep;
+    pausedAtEnd = false;
+    if (mp->Mode() != TPlayerDevice::mpPlaying) tmr->stop();
+    notePlace(true);
+}
+
+int32_t TListeningSession::RewindFor(qint64 pausedMs, bool bySleep, int fadeMs) {
+    int32_t back = 0;
+    if (pausedMs > 24 * 3600 * 1000LL)
+        back = 20000;
+    else if (pausedMs > 3600 * 1000LL)
+        back = 10000;
+    else if (pausedMs > 60 * 1000LL)
+        back = 3000;
+    // The fade's last seconds were hardly heard.
+    if (bySleep) back = std::max(back, fadeMs);
+    return back;
 }
 
 void TListeningSession::PlayPause() {
     if (fileText.isEmpty()) return;
     if (playCaption != kPlay) {
-        if (mp->Mode() == TPlayerDevice::mpPlaying) mp->Pause();
-        setPlayCaption(kPlay);
-        SetStatus(0, QStringLiteral("Paused"));
-    } else {
-        // Played to the end: start again from the beginning.
-        if (mp->Mode() == TPlayerDevice::mpStopped && mp->Position() == mp->Length())
-            mp->SetPosition(0);
-        if (mp->Mode() == TPlayerDevice::mpPaused)
-            mp->Resume();
-        else
-            mp->Play();
-        setPlayCaption(kPause);
-        SetStatus(0, QStringLiteral("Playing"));
-        // Listening started here (Play, Prev, Next) counts like a jump's.
-        if (mp->Mode() == TPlayerDevice::mpPlaying) PlayedSinceMark = true;
+        pauseNow(false);
+        return;
     }
-    if (mp->Mode() == TPlayerDevice::mpPlaying)
-        tmr->start();
+    // Nothing open (the file failed to open, or a save let go of it): the
+    // file is tried again.
+    if (!mp->IsOpen() && !OpenCurrentFile()) return;
+    if (mp->Mode() == TPlayerDevice::mpStopped && mp->Position() == mp->Length()) {
+        // Paused at the end by the sleep timer: the book goes on.
+        if (pausedAtEnd && AppOptions().PlayOn && ParamRec.PlaySeconds <= 0 && playOnNext()) return;
+        // Played to the end: start again from the beginning.
+        mp->SetPosition(0);
+    } else if (pausedAt.isValid() && pausedFile == mp->FileName() && AppOptions().SmartRewind) {
+        const int32_t back = RewindFor(pausedAt.msecsTo(Clock()), pausedBySleep, Sleep.FadeMs);
+        if (back > 0) mp->SetPosition(std::max(0, mp->Position() - back));
+    }
+    clearPause();
+    if (mp->Mode() == TPlayerDevice::mpPaused)
+        mp->Resume();
     else
+        mp->Play();
+    setPlayCaption(kPause);
+    SetStatus(0, QStringLiteral("Playing"));
+    // Listening started here (Play, Prev, Next) counts like a jump's.
+    if (mp->Mode() == TPlayerDevice::mpPlaying) {
+        PlayedSinceMark = true;
+        listened = true;
+        listeningStarted();
+        armPlayOn();
+        tmr->start();
+    } else {
         tmr->stop();
+    }
+    updateClock();
 }
 
 void TListeningSession::Tick() {
     TimedExitTick();
     const int mode = mp->Mode();
-    if (mode == TPlayerDevice::mpStopped) {
+    if (mode == TPlayerDevice::mpStopped && !mp->LastError().isEmpty()) {
+        // The decoder failed while playing (or the file it went on into did).
+        notePlace(true);
+        const QString file = mp->FileName(), error = mp->LastError();
+        mp->Close();
+        if (file != fileText) SetFileText(file);
+        fileError(file, error);
+    } else if (mode == TPlayerDevice::mpStopped) {
         // Played to the end; the bars stay where the last tick put them.
         tmr->stop();
         setPlayCaption(kPlay);
         SetStatus(0, QStringLiteral("Stopped"));
         SetStatus(1, FormatMinSec(mp->Position()));
+        updateClock();
+        notePlace(true);
     } else if (mode != TPlayerDevice::mpPaused) {
         const int32_t position = mp->Position();
         emit PositionChanged(position);
         SetStatus(1, FormatMinSec(position));
+        updateClock();
+        notePlace(++ticksSincePlacesSaved >= kPlacesSaveTicks);
+        armPlayOn(); // the option or the sleep timer may have changed
     }
+}
+
+void TListeningSession::notePlace(bool save) {
+    // A sound bite, like its recent row and visit, leaves no place behind.
+    const bool bite = ParamRec.PlaySeconds > 0 && mp->FileName() == ParamRec.MediaFile;
+    if (listened && !bite && mp->IsOpen() && AppOptions().RememberPlaces &&
+        !app.DataFolder.isEmpty())
+        Places.Remember(mp->FileName(), mp->Position(), Clock());
+    if (!save) return;
+    ticksSincePlacesSaved = 0;
+    Places.SaveIfChanged(); // the places are a convenience: a failed write waits for the next
+}
+
+int32_t TListeningSession::StartPosition(const QString& path) {
+    if (!AppOptions().RememberPlaces) return 0;
+    const std::optional<TPlaces::TPlace> place = Places.Find(path);
+    if (!place || place->Position <= 0) return 0;
+    if (mp->IsOpen() && mp->FileName() == path) {
+        const int32_t length = mp->Length();
+        // Heard to the end (or nearly): the file starts over.
+        if (length > 0 && place->Position >= length - FinishedWithinMs) return 0;
+    }
+    int32_t back = 0;
+    if (AppOptions().SmartRewind && place->When.isValid())
+        back = RewindFor(place->When.msecsTo(Clock()), false, 0);
+    return std::max(0, place->Position - back);
+}
+
+void TListeningSession::onFinished() {
+    if (!mp->IsOpen()) return;
+    notePlace(); // at its end: heard to the end
+    // A sound bite ends where it ends.
+    if (ParamRec.PlaySeconds > 0) return;
+    if (Sleep.Choice() == TSleepTimer::EndOfFile) {
+        // No fade: the file ends, and the book waits there.
+        Sleep.FileEnded();
+        pauseNow(true);
+        pausedAtEnd = true;
+        return;
+    }
+    if (AppOptions().PlayOn) playOnNext();
+}
+
+bool TListeningSession::playOnWanted() const {
+    return AppOptions().PlayOn && ParamRec.PlaySeconds <= 0 &&
+           Sleep.Choice() != TSleepTimer::EndOfFile;
+}
+
+void TListeningSession::armPlayOn(bool force) {
+    const QString file = playOnWanted() && mp->IsOpen() ? mp->FileName() : QString();
+    if (!force && file == armedFile) return;
+    armedFile = file;
+    mp->SetNextFile(file.isEmpty() ? QString() : NextFileOfBook(file));
+}
+
+void TListeningSession::onMovedOn(const QString& previous, const QString& path) {
+    const QString shown = fileText;
+    armedFile.clear();
+    // The device went on by itself a moment before play on was called off
+    // (the option, or the sleep timer chosen for the end of the file): it is
+    // put back at the end of the file it played.
+    if (!playOnWanted()) {
+        try {
+            mp->Close();
+            mp->SetFileName(previous);
+            mp->Open();
+            mp->SetPosition(mp->Length());
+        } catch (const std::exception& e) {
+            fileError(previous, QString::fromUtf8(e.what()));
+            return;
+        }
+        if (Sleep.Choice() == TSleepTimer::EndOfFile) {
+            Sleep.FileEnded();
+            pauseNow(true);
+            pausedAtEnd = true;
+        }
+        return;
+    }
+    // The file it left was heard to its end.
+    if (listened && AppOptions().RememberPlaces && !app.DataFolder.isEmpty())
+        Places.Remember(previous, knownLength, Clock());
+    SetFileText(path);
+    listened = true;
+    emit PositionChanged(0);
+    emit LengthChanged(mp->Length());
+    SetStatus(2, ExtractFileName(path));
+    setStatusHint(2, path);
+    updateClock();
+    armPlayOn(true);
+    replaceRecentRow(shown, path);
+    bookmarks.FindOrAddStartBookmark(path);
+    PlayedSinceMark = true; // a start bookmark is no mark of where listening stands
+    if (History) History->Add(path, 1);
+    notePlace(true);
+}
+
+bool TListeningSession::playOnNext() {
+    const QString next = NextFileOfBook(mp->FileName());
+    if (next.isEmpty()) return false;
+    playOnInto(next);
+    return true;
+}
+
+void TListeningSession::playOnInto(const QString& next) {
+    const QString previous = fileText;
+    notePlace();
+    SetFileText(next);
+    mp->SetFileName(next);
+    try {
+        // One open: the next file sounds as soon as it can.
+        PlayFrom(0);
+    } catch (const std::exception& e) {
+        mp->Close();
+        fileError(next, QString::fromUtf8(e.what()));
+        return;
+    }
+    emit LengthChanged(mp->Length());
+    SetStatus(2, ExtractFileName(next));
+    setStatusHint(2, next);
+    // Then what a pick from the recent list remembers; the book keeps one row
+    // in the recent list.
+    replaceRecentRow(previous, next);
+    bookmarks.FindOrAddStartBookmark(next);
+    PlayedSinceMark = true; // a start bookmark is no mark of where listening stands
+    if (History) History->Add(next, 1);
+    notePlace(true);
 }
 
 void TListeningSession::PositionBarMoved(int32_t position) {
@@ -252,23 +538,29 @@ void TListeningSession::PositionBarMoved(int32_t position) {
 void TListeningSession::Browse() {
     const int filterIndex = AppOptions().MoreFormats ? 2 : 1;
     const QString current = fileText.trimmed();
-    const QString folder = current.isEmpty() ? QString() : ExtractFilePath(current);
+    const QString folder = current.isEmpty() ? StartFolder() : ExtractFilePath(current);
     const std::optional<QString> chosen =
         Dlg().OpenFile(QStringLiteral("Open"), folder, DlgOpenFilter(), filterIndex);
     if (!chosen) return;
     AskBookmarkProgress();
     const QString path = *chosen;
     SetFileText(path);
+    // A file that does not open, or holds no sound, is remembered nowhere:
+    // no bookmark, no author, no recent row, no visit.
+    if (!OpenCurrentFile()) return;
     AddRecentFile();
     const QString found = bookmarks.FindOrAddStartBookmark(path);
-    if (!found.isEmpty()) {
+    // A file known only by its start bookmark plays from where it was left.
+    const int32_t place =
+        found.isEmpty() || bookmarks.OnlyStartBookmark(path) ? StartPosition(path) : 0;
+    if (!found.isEmpty() && place == 0) {
         bookmarks.SelectNodeByText(found);
         GoToSelectedBookmark();
         if (History) History->Add(path, mp->Position());
     } else {
-        OpenCurrentFile();
+        if (!found.isEmpty()) bookmarks.SelectNodeByText(found);
         setPlayCaption(kPause);
-        PlayFrom(0);
+        PlayFrom(place);
         if (History) History->Add(path, 1);
     }
 }
@@ -279,11 +571,11 @@ void TListeningSession::FileTyped() {
 
 void TListeningSession::RecentPicked() {
     const QString file = fileText;
+    if (!OpenCurrentFile()) return;         // nothing is stored for a file that does not play
     bookmarks.FindOrAddStartBookmark(file); // stores a start bookmark for a file that has none
     if (History) History->Add(file, 1);     // gone once the window has closed
-    OpenCurrentFile();
     setPlayCaption(kPause);
-    PlayFrom(0);
+    PlayFrom(StartPosition(file));
 }
 
 void TListeningSession::AskBookmarkProgress() {
@@ -319,7 +611,7 @@ void TListeningSession::GoToSelectedBookmark() {
     }
     if (QFileInfo(bm.Rec.FilePath).isFile()) {
         SetFileText(bm.Rec.FilePath);
-        OpenCurrentFile();
+        if (!OpenCurrentFile()) return; // the status bar says why
         PlayFrom(bm.Rec.Position);
         History->AddBookmark(bm);
         return;
@@ -348,7 +640,9 @@ void TListeningSession::GoToOffset() {
     const std::optional<QString> answer = Dlg().Input(
         QStringLiteral("Seek Offset"), QStringLiteral("0 - ") + QString::number(length), QString());
     if (!answer) return;
-    const int64_t value = ParseLooseInt(*answer);
+    // "10:00" is ten minutes; a plain number is milliseconds.
+    const std::optional<int64_t> time = ParseClockOffset(*answer);
+    const int64_t value = time ? *time : ParseLooseInt(*answer);
     if (value >= 0 && value <= length)
         PlayFrom(int32_t(value));
     else
@@ -365,11 +659,73 @@ void TListeningSession::TimedExitTick() {
     }
 }
 
-int32_t TListeningSession::ReleaseFile(const QString& path) {
-    if (mp->Mode() != TPlayerDevice::mpPlaying || mp->FileName() != path) return 0;
-    const int32_t position = mp->Position();
+TListeningSession::TReleasedFile TListeningSession::ReleaseFile(const QString& path) {
+    TReleasedFile released;
+    if (!mp->IsOpen() || mp->FileName() != path) return released;
+    released.Path = path;
+    released.Position = mp->Position();
+    released.Playing = mp->Mode() == TPlayerDevice::mpPlaying;
+    released.Released = true;
+    notePlace();
+    tmr->stop();
     mp->Close();
-    return position;
+    armedFile.clear();
+    return released;
+}
+
+void TListeningSession::RestoreFile(const TReleasedFile& released) {
+    if (!released.Released) return;
+    // The session's state (file box, caption, panels, the pause) never changed
+    // meanwhile: only the device is put back.
+    try {
+        mp->SetFileName(released.Path);
+        if (released.Playing) {
+            PlayFrom(released.Position);
+            return;
+        }
+        mp->Open();
+        if (released.Position > 0) mp->SetPosition(released.Position);
+        updateClock();
+    } catch (const std::exception& e) {
+        fileError(released.Path, QString::fromUtf8(e.what()));
+    }
+}
+
+// ---------------------------------------------------------------- through a book
+
+void TListeningSession::SkipBack() {
+    Skip(-AppOptions().SkipBackSeconds * 1000);
+}
+
+void TListeningSession::SkipForward() {
+    Skip(AppOptions().SkipForwardSeconds * 1000);
+}
+
+void TListeningSession::Skip(int32_t deltaMs) {
+    if (fileText.isEmpty() || !mp->IsOpen()) return;
+    const int32_t length = mp->Length();
+    const auto target = int32_t(std::clamp<int64_t>(int64_t(mp->Position()) + deltaMs, 0, length));
+    if (mp->Mode() == TPlayerDevice::mpPlaying) {
+        PlayFrom(target);
+        return;
+    }
+    // Paused or stopped: the place moves and playback stays as it is; the
+    // listener chose this place, so Play does not rewind from it.
+    mp->SetPosition(target);
+    clearPause();
+    emit PositionChanged(target);
+    SetStatus(1, FormatMinSec(target));
+    updateClock();
+    notePlace();
+    emit Jumped(target);
+}
+
+void TListeningSession::SetSleep(int choice) {
+    if (!TSleepTimer::Choices().contains(choice)) return;
+    // Off is no choice worth offering first next time.
+    if (choice != TSleepTimer::Off) AppOptions().SleepChoice = choice;
+    Sleep.Start(choice);
+    armPlayOn(); // "end of this file" holds the device at the end
 }
 
 // ---------------------------------------------------------------- resume point and recent files
@@ -420,6 +776,21 @@ void TListeningSession::saveRecentRows() {
     TSuperStringList rows;
     rows.append(recent);
     rows.SaveToFile(app.DataFile(QStringLiteral("Narrabel.hst")));
+}
+
+void TListeningSession::replaceRecentRow(const QString& previous, const QString& next) {
+    qsizetype at = -1;
+    for (qsizetype i = 0; i < recent.size() && at < 0; ++i)
+        if (recent[i].compare(previous, Qt::CaseInsensitive) == 0) at = i;
+    if (at < 0) return;
+    recent[at] = next;
+    for (qsizetype i = recent.size() - 1; i >= 0; --i)
+        if (i != at && recent[i].compare(next, Qt::CaseInsensitive) == 0) {
+            recent.removeAt(i);
+            if (i < at) --at;
+        }
+    emit RecentChanged();
+    saveRecentRows();
 }
 
 void TListeningSession::AddRecentFile() {
@@ -494,6 +865,8 @@ void TListeningSession::FollowRename(const QString& oldPath, const QString& newP
     if (rowsChanged) emit RecentChanged();
     if (fileText == oldPath) SetFileText(newPath);
     if (rowsChanged) saveRecentRows();
+    if (pausedFile == oldPath) pausedFile = newPath;
+    if (Places.FollowRename(oldPath, newPath)) Places.Save();
 
     if (app.EditList)
         for (QString& entry : *app.EditList)
@@ -538,8 +911,10 @@ void TListeningSession::walkHistory(std::optional<QString> (TBMHistory::*step)()
     if (!History) return;
     if (const auto path = (History.get()->*step)()) {
         SetFileText(*path);
-        OpenCurrentFile();
-        // A successful open leaves the button on Play: the file plays from its start.
+        if (!OpenCurrentFile()) return; // the status bar says why
+        // A successful open leaves the button on Play: the file plays from its
+        // start, or from its kept place.
+        if (const int32_t place = StartPosition(*path)) mp->SetPosition(place);
         PlayPause();
     }
 }

@@ -2,13 +2,17 @@
 // The listening session: the file being listened to and the player playing it,
 // the file box's text and its recent list, the status texts, the resume point,
 // the visited-files history, the "Bookmark progress?" decision, going to an
-// offset, the listening speed and the timed exit of a sound bite. The main
+// offset, the listening speed and the timed exit of a sound bite; and going
+// through a whole book: playing on into its next file, the place kept in every
+// file, the sleep timer, the rewind after a long pause and the skips. The main
 // window mirrors this state from the signals and hands the user's commands in;
 // questions go through the dialog seam.
 
 #include "bookmarks/bookmarkcommands.h"
 #include "playback/bmhistory.h"
+#include "playback/places.h"
 #include "playback/playerdevice.h"
+#include "playback/sleeptimer.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -33,6 +37,21 @@ class TListeningSession : public QObject {
 public:
     using Node = TBookmarkTree::Node;
     enum class TMissingAnswer { Ignore, Repoint, Delete };
+    // Status panels: 0 state, 1 time, 2 file as designed; then the sleep
+    // timer and the time of the whole file ("1:02:03 / 10:15:00").
+    static constexpr int Panels = 5;
+    static constexpr int SleepPanel = 3;
+    static constexpr int ClockPanel = 4;
+    // A place this close to a file's end counts as the file finished.
+    static constexpr int32_t FinishedWithinMs = 5000;
+
+    // What ReleaseFile let go of, for RestoreFile.
+    struct TReleasedFile {
+        QString Path;
+        int32_t Position = 0;
+        bool Released = false;
+        bool Playing = false;
+    };
 
     TListeningSession(TAppState& app, TBookmarkTree& tree, TBookmarkCommands& bookmarks,
                       TPlayerDevice& player, QObject* parent = nullptr);
@@ -45,8 +64,9 @@ public:
     // Opens and plays the command line's file, when it names one.
     void PlayCommandLine();
     // The close handler's saves, each whatever became of the others: the
-    // history, the autolist, the selected node, and (after asking) the resume
-    // point; then Closing. Returns the errors met.
+    // history, the autolist, the selected node, the places, the listening
+    // settings and (after asking) the resume point; then Closing. Returns the
+    // errors met.
     QStringList CloseDown();
 
     // ---- the file box and the status bar
@@ -58,6 +78,8 @@ public:
     const QStringList& Recent() const { return recent; }
     void SetStatus(int panel, const QString& text);
     QString StatusText(int panel) const;
+    // A panel's hint: panel 2's names the file, or why it could not be opened.
+    QString StatusHint(int panel) const;
     // The Play button's caption, "&Play" or "&Pause": the state the button tests.
     QString PlayCaption() const { return playCaption; }
     bool PlayerShown() const { return playerShown; }
@@ -79,12 +101,33 @@ public:
     // Go: opens the focused bookmark (an author's latest), or decides what to
     // do with it when its file has gone.
     void GoToSelectedBookmark();
+    // Asks for a position: milliseconds, or a time as "m:ss" or "h:mm:ss".
     void GoToOffset();
     void TimedExitTick();
-    // Steps aside for a write into path while it is playing (the audio may
-    // move inside the file); returns where it was (0 when nothing stepped aside).
-    int32_t ReleaseFile(const QString& path);
+    // Steps aside for a write into path while the player has it open (the
+    // audio may move inside the file); RestoreFile then puts playback back as
+    // it was, the same file at the same place, playing or not, whether or not
+    // the write succeeded.
+    TReleasedFile ReleaseFile(const QString& path);
+    void RestoreFile(const TReleasedFile& released);
 
+    // ---- through a book
+    // Back or forward by the skip amounts, within the file.
+    void SkipBack();
+    void SkipForward();
+    void Skip(int32_t deltaMs);
+    // The sleep timer's choice (minutes, or TSleepTimer::Off / EndOfFile).
+    void SetSleep(int choice);
+    // How far Play goes back after a pause of pausedMs (bySleep: the sleep
+    // timer paused it, after a fade of fadeMs).
+    static int32_t RewindFor(qint64 pausedMs, bool bySleep, int fadeMs);
+    // Where path, open in the player, starts when played afresh: its kept
+    // place (a little earlier after a long while), or 0.
+    int32_t StartPosition(const QString& path);
+    // Wall time; tests put a clock of their own here (the sleep timer's too).
+    std::function<QDateTime()> Clock;
+    TPlaces Places; // "Narrabel.places"
+    TSleepTimer Sleep;
     // ---- resume point and recent files
     // Where a resume point saved at position starts: 2.5 s earlier, never before 10 ms.
     static int32_t ResumePositionFor(int32_t position);
@@ -100,8 +143,9 @@ public:
     // its bookmarks are repointed.
     void FileRenamed(const QString& oldPath, const QString& newPath);
     // The player's file and panel, the file box and recent list ("Narrabel.hst"),
-    // the autolist, the history ("Narrabel.nbh") and the resume point
-    // ("Narrabel.rsm") follow a rename. Playback goes on undisturbed.
+    // the autolist, the history ("Narrabel.nbh"), the resume point
+    // ("Narrabel.rsm") and the places ("Narrabel.places") follow a rename.
+    // Playback goes on undisturbed.
     void FollowRename(const QString& oldPath, const QString& newPath);
 
     // ---- history
@@ -137,6 +181,7 @@ signals:
     void FileTextChanged(const QString& text);
     void RecentChanged();
     void StatusChanged(int panel, const QString& text);
+    void StatusHintChanged(int panel, const QString& hint);
     void PlayCaptionChanged(const QString& caption);
     void PlayerShownChanged(bool shown);
     // The bars: the open file's length, and where playback stands.
@@ -145,7 +190,8 @@ signals:
     void ResumeChanged();
     void HintsChanged();
     void SpeedChanged(double speed);
-    // After every jump through PlayFrom, with the position jumped to.
+    // After every jump through PlayFrom, and a skip while paused, with the
+    // position jumped to.
     void Jumped(int32_t position);
     // The timed exit has come: the window closes (Closing is set).
     void CloseRequested();
@@ -153,17 +199,47 @@ signals:
 private:
     void setPlayCaption(const QString& caption);
     void setPlayerShown(bool shown);
+    void setPanel(int panel, const QString& text); // without letting events run
+    void setStatusHint(int panel, const QString& hint);
     void saveRecentRows();
     // Prev and Next: one step through the history, opening and playing its file.
     void walkHistory(std::optional<QString> (TBMHistory::*step)());
+    void replaceRecentRow(const QString& previous, const QString& next);
+    void fileError(const QString& file, const QString& reason);
+    void updateClock();
+    void listeningStarted();
+    void pauseNow(bool bySleep);
+    void clearPause();
+    // The open file's place, kept in memory; save writes the places file too.
+    void notePlace(bool save = false);
+    void onFinished();
+    void onMovedOn(const QString& previous, const QString& path);
+    // Play on applies now (the option, no sound bite, no sleep at the file's end).
+    bool playOnWanted() const;
+    // Tells the device the file that follows the one it plays (force: it was
+    // opened anew, so it knows none).
+    void armPlayOn(bool force = false);
+    bool playOnNext();
+    void playOnInto(const QString& next);
 
     TAppState& app;
     TBookmarkTree& tree;
     TBookmarkCommands& bookmarks;
     QString fileText;
     QStringList recent;
-    QString status[3];
+    QString status[Panels];
+    QString statusHint[Panels];
     QString playCaption;
+    // Playback ran since the open file was opened: its place is worth keeping.
+    bool listened = false;
+    int ticksSincePlacesSaved = 0;
+    // The last pause of the open file, for the rewind when Play follows.
+    QDateTime pausedAt;
+    QString pausedFile;
+    bool pausedBySleep = false;
+    bool pausedAtEnd = false; // the sleep timer waited for the end of the file
+    QString armedFile;        // the device knows the file that follows this one
+    int32_t knownLength = 0;  // the open file's length, as last shown
     bool playerShown = false;
     QString resumeHint;
     bool resumeEnabled = false;

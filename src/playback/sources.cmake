@@ -1,9 +1,14 @@
 # Sources of src/playback.
 target_sources(narrabel_core PRIVATE
     src/playback/bmhistory.cpp src/playback/bmhistory.h
+    src/playback/bookorder.cpp src/playback/bookorder.h
+    src/playback/clocktext.cpp src/playback/clocktext.h
+    src/playback/listeningsettings.cpp src/playback/listeningsettings.h
     src/playback/optionsfile.cpp src/playback/optionsfile.h
+    src/playback/places.cpp src/playback/places.h
     src/playback/playerdevice.h
     src/playback/session.cpp src/playback/session.h
+    src/playback/sleeptimer.cpp src/playback/sleeptimer.h
 )
 if(NOT NARRABEL_CORE_ONLY)
     target_sources(narrabel_sound PRIVATE

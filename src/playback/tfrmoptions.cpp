@@ -53,6 +53,20 @@ TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
     chkAlwaysInsert = makeCheck(this, "chkAlwaysInsert", kept.AlwaysInsert);
     chkAutoExtra = makeCheck(this, "chkAutoExtra", kept.AutoExtra);
     chkMoreFormats = makeCheck(this, "chkMoreFormats", kept.MoreFormats);
+    auto listening = [this](const char* name, const char* caption, const char* hint) {
+        auto* c = new QCheckBox(QString::fromUtf8(caption), this);
+        c->setObjectName(QLatin1String(name));
+        c->setToolTip(QString::fromUtf8(hint));
+        return c;
+    };
+    chkPlayOn = listening("chkPlayOn", "Play on into the next file of the folder",
+                          "at the end of a file, the next file of the book plays (disc folders "
+                          "such as \"CD 2\" included)");
+    chkRememberPlaces =
+        listening("chkRememberPlaces", "Remember my place in every file",
+                  "Prev, Next, the recent list and Browse start a file where you left it");
+    chkSmartRewind = listening("chkSmartRewind", "Rewind a little after a long pause",
+                               "3 s after a minute, 10 s after an hour, 20 s after a day");
     cmdClose = new QPushButton(QStringLiteral("&Close"), this);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
     cmdClose->setAutoDefault(false);
@@ -70,6 +84,10 @@ TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
     root->addWidget(chkAlwaysInsert);
     root->addWidget(chkAutoExtra);
     root->addWidget(chkMoreFormats);
+    root->addSpacing(6);
+    root->addWidget(chkPlayOn);
+    root->addWidget(chkRememberPlaces);
+    root->addWidget(chkSmartRewind);
     root->addStretch(1);
     auto* closeRow = new QHBoxLayout;
     closeRow->addStretch(1);
@@ -78,7 +96,10 @@ TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
     setTabOrder(cmdFont, chkAlwaysInsert);
     setTabOrder(chkAlwaysInsert, chkAutoExtra);
     setTabOrder(chkAutoExtra, chkMoreFormats);
-    setTabOrder(chkMoreFormats, cmdClose);
+    setTabOrder(chkMoreFormats, chkPlayOn);
+    setTabOrder(chkPlayOn, chkRememberPlaces);
+    setTabOrder(chkRememberPlaces, chkSmartRewind);
+    setTabOrder(chkSmartRewind, cmdClose);
     const QSize hint = sizeHint().expandedTo(QSize(399, 180));
     setFixedSize(hint);
 
@@ -87,12 +108,26 @@ TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
     for (QCheckBox* c : {chkAlwaysInsert, chkAutoExtra, chkMoreFormats})
         connect(c, &QCheckBox::toggled, this, [this] { syncSwitches(); });
     syncSwitches();
+    showListening();
+    for (QCheckBox* c : {chkPlayOn, chkRememberPlaces, chkSmartRewind})
+        connect(c, &QCheckBox::toggled, this, [this] {
+            AppOptions().PlayOn = chkPlayOn->isChecked();
+            AppOptions().RememberPlaces = chkRememberPlaces->isChecked();
+            AppOptions().SmartRewind = chkSmartRewind->isChecked();
+        });
 }
 
 void TfrmOptions::syncSwitches() {
     AppOptions().AlwaysInsert = chkAlwaysInsert->isChecked();
     AppOptions().AutoExtra = chkAutoExtra->isChecked();
     AppOptions().MoreFormats = chkMoreFormats->isChecked();
+}
+
+void TfrmOptions::showListening() {
+    const TOptions o = AppOptions(); // a box set here must not write the others back
+    chkPlayOn->setChecked(o.PlayOn);
+    chkRememberPlaces->setChecked(o.RememberPlaces);
+    chkSmartRewind->setChecked(o.SmartRewind);
 }
 
 int TfrmOptions::FontPoints(const QFont& font) {
@@ -174,6 +209,7 @@ void TfrmOptions::showEvent(QShowEvent* event) {
 }
 
 void TfrmOptions::FormActivate() {
+    showListening();
     // Names the tree's font; the panel keeps its own.
     pnlFont->setText(treeFont.family() + QStringLiteral(" - ") +
                      QString::number(FontPoints(treeFont)));

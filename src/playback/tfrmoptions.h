@@ -1,7 +1,10 @@
 #pragma once
 // The Options dialog: the bookmark tree's font and the three switches. Its
 // four option controls are what "Narrabel.opt" stores (see optionsfile.h);
-// the switches are mirrored into AppOptions() whenever they change.
+// the switches are mirrored into AppOptions() whenever they change. Beneath
+// them, the listening switches, which "Narrabel.ini" keeps (the listening
+// session loads and saves them): shown from AppOptions() whenever the window
+// opens, written back when they change.
 
 #include "playback/optionsfile.h"
 
@@ -42,6 +45,9 @@ public:
     QCheckBox* chkAlwaysInsert = nullptr;
     QCheckBox* chkAutoExtra = nullptr;
     QCheckBox* chkMoreFormats = nullptr;
+    QCheckBox* chkPlayOn = nullptr;
+    QCheckBox* chkRememberPlaces = nullptr;
+    QCheckBox* chkSmartRewind = nullptr;
     QPushButton* cmdClose = nullptr;
 
 signals:
@@ -55,6 +61,7 @@ protected:
 
 private:
     void syncSwitches();
+    void showListening();
     TOptionsFile kept;
     QFont treeFont;
     bool centred = false;

@@ -2,6 +2,7 @@
 
 #include "bookmarks/bookmark.h"
 #include "playback/bmhistory.h"
+#include "playback/places.h"
 #include "util/errors.h"
 #include "util/journal.h"
 #include "util/qorext.h"
@@ -284,6 +285,8 @@ TRenameRecovery RecoverRename(const QString& storePath) {
         FollowInList(folder + QStringLiteral("Narrabel.rsm"), r.OldPath, r.NewPath, true);
         FollowInList(folder + QStringLiteral("Narrabel.hst"), r.OldPath, r.NewPath, false);
         FollowInList(folder + QStringLiteral("Narrabel.edt"), r.OldPath, r.NewPath, false);
+        TPlaces::FollowRenameInFile(folder + QStringLiteral("Narrabel.places"), r.OldPath,
+                                    r.NewPath);
         const QString nbh = folder + QStringLiteral("Narrabel.nbh");
         if (QFile::exists(nbh)) {
             TBMHistory history(nbh);

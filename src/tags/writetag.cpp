@@ -7,11 +7,10 @@
 
 void WriteTag(TListeningSession& session, const QString& path) {
     // The audio may move inside the file, so a player reading it lets go first.
-    const int32_t position = session.ReleaseFile(path);
+    const TListeningSession::TReleasedFile released = session.ReleaseFile(path);
     const int rc = SaveCurrentTag(path);
-    if (rc >= 256) {
+    // Saved or not, playback goes on as it was before the message is shown.
+    session.RestoreFile(released);
+    if (rc >= 256)
         ShowMessage(QStringLiteral("Error saving tag info.\n") + SaveFailureCause(path, rc));
-        return;
-    }
-    if (position != 0) session.PlayFrom(position);
 }

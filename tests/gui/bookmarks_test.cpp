@@ -799,6 +799,8 @@ TEST_F(BookmarksTest, AStateFileThatCannotBeWrittenKeepsItsOldContents) {
     }
     old["Narrabel.opt"] = ReadAll(dataFolder() + "Narrabel.opt");
     ASSERT_GT(old["Narrabel.opt"].size(), 100);
+    old["Narrabel.ini"] = ReadAll(dataFolder() + "Narrabel.ini");
+    ASSERT_FALSE(old["Narrabel.ini"].isEmpty());
     StartProgram();
     frmMain->cmbFile->setEditText(book("a.mp3"));
     // A disk that takes no more than one byte per file.
@@ -812,7 +814,7 @@ TEST_F(BookmarksTest, AStateFileThatCannotBeWrittenKeepsItsOldContents) {
     EXPECT_THROW(bookmarks->AppendNameMap("A", "B"), std::exception); // .map
     EXPECT_THROW(session->SaveResumePoint(), std::exception);         // .rsm
     session->History->Add("/new.mp3", 1);
-    EXPECT_TRUE(frmMain->close()); // .nbh, .edt, .tvs (and the options)
+    EXPECT_TRUE(frmMain->close()); // .nbh, .edt, .tvs (and the options and settings)
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     for (auto it = old.cbegin(); it != old.cend(); ++it)

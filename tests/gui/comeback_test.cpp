@@ -8,6 +8,7 @@
 #include "playback/mediaplayer.h"
 #include "playerfixtures.h"
 #include "support/guitestsupport.h"
+#include "util/options.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -126,6 +127,7 @@ TEST_F(ComebackTest, SteppingBackTwiceThenBrowsingAppendsAtTheEnd) {
 
 TEST_F(ComebackTest, GoToOffsetAnswers) {
     StartProgram({Mp3("one"), "0"});
+    AppOptions().PlayOn = false; // the length itself: the end of this file, not the next one
     ASSERT_TRUE(WaitFor([this] { return mp->Mode() == TMediaPlayer::mpPlaying; }));
     const int32_t length = mp->Length();
     struct Case {
@@ -135,7 +137,10 @@ TEST_F(ComebackTest, GoToOffsetAnswers) {
     const Case cases[] = {
         {"abc", 0},
         {"-5", -1},
-        {"1:30", 130},
+        {"0:09", 9000}, // minutes and seconds
+        {"1:30", -1},   // a minute and a half: beyond the file
+        {"0:00:07", 7000},
+        {"0:75", -1},
         {"5000", 5000},
         {QString::number(length), length},
         {QString::number(length + 1), -1},

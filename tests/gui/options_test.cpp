@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
@@ -57,6 +58,15 @@ TEST_F(Options, ControlsAsDesigned) {
         EXPECT_EQ(chk->toolTip(), c.hint);
         EXPECT_FALSE(chk->isChecked());
     }
+    // The listening switches sit beneath the designed ones, on as they come.
+    frmOptions->layout()->activate();
+    int below = find<QCheckBox>("chkMoreFormats")->y();
+    for (const char* name : {"chkPlayOn", "chkRememberPlaces", "chkSmartRewind"}) {
+        auto* chk = find<QCheckBox>(name);
+        EXPECT_GT(chk->y(), below) << name;
+        below = chk->y();
+        EXPECT_TRUE(chk->isChecked()) << name;
+    }
     EXPECT_GE(frmOptions->width(), 399);
     EXPECT_GE(frmOptions->height(), 180);
 }
@@ -94,6 +104,8 @@ TEST_F(Options, FontAndSwitchesSurviveARestart) {
     EXPECT_EQ(find<QLabel>("pnlFont")->text(), "Arial - 12");
     find<QCheckBox>("chkAlwaysInsert")->setChecked(true);
     find<QCheckBox>("chkMoreFormats")->setChecked(true);
+    find<QCheckBox>("chkPlayOn")->setChecked(false);
+    EXPECT_FALSE(AppOptions().PlayOn);
     EXPECT_TRUE(AppOptions().AlwaysInsert);
     EXPECT_TRUE(AppOptions().MoreFormats);
     EXPECT_TRUE(IsPlayableFile("/a/b.wav"));
@@ -111,7 +123,8 @@ TEST_F(Options, FontAndSwitchesSurviveARestart) {
     expected.Panel.Caption = "Arial - 12";
     expected.AlwaysInsert.Checked = true;
     expected.MoreFormats.Checked = true;
-    EXPECT_EQ(ReadAll(optPath()), expected.ToBytes());
+    EXPECT_EQ(ReadAll(optPath()), expected.ToBytes()) << "the designed file keeps its bytes";
+    EXPECT_TRUE(ReadAll(dataFolder() + "Narrabel.ini").contains("PlayOn=false"));
 
     StartProgram();
     EXPECT_EQ(treeFont().family(), "Arial");
@@ -121,7 +134,11 @@ TEST_F(Options, FontAndSwitchesSurviveARestart) {
     EXPECT_FALSE(find<QCheckBox>("chkAutoExtra")->isChecked());
     EXPECT_TRUE(AppOptions().MoreFormats);
     EXPECT_FALSE(AppOptions().AutoExtra);
+    EXPECT_FALSE(AppOptions().PlayOn);
+    EXPECT_TRUE(AppOptions().RememberPlaces);
     openDialog();
+    EXPECT_FALSE(find<QCheckBox>("chkPlayOn")->isChecked());
+    EXPECT_TRUE(find<QCheckBox>("chkSmartRewind")->isChecked());
     EXPECT_EQ(find<QLabel>("pnlFont")->text(), "Arial - 12");
     EXPECT_TRUE(dialogs->TextsOf("message").isEmpty());
 }

@@ -5,10 +5,14 @@
 #include "app/program.h"
 #include "app/tfrmmain.h"
 #include "bookmarks/bookmark.h"
+#include "bookmarks/bookmarkcommands.h"
 #include "bookmarks/tfrmbm.h"
+#include "playback/audiomixer.h"
 #include "playback/bmhistory.h"
 #include "playback/mediaplayer.h"
 #include "support/guitestsupport.h"
+#include "tags/mp3.h"
+#include "tags/writetag.h"
 #include "ui/qtdialogs.h"
 #include "ui/widgets.h"
 #include "util/options.h"
@@ -21,10 +25,12 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSpontaneKeyEvent>
 #include <QTemporaryDir>
@@ -176,6 +182,11 @@ TEST_F(PlaybackTest, TheTimePanelShowsMinutesAndSecondsWithoutHours) {
     EXPECT_TRUE(w()->StatusText(1) == "02:03" || w()->StatusText(1) == "02:04")
         << w()->StatusText(1).toStdString();
     EXPECT_GE(w()->sbPos->value(), 3723000);
+    // The clock beside it shows the hours, the whole length, and a speed other than 1.0.
+    const QRegularExpression clock("^1:02:0[3-5] / 1:03:[0-5][0-9]$");
+    EXPECT_TRUE(clock.match(w()->StatusText(4)).hasMatch()) << w()->StatusText(4).toStdString();
+    session->SetSpeed(1.3);
+    EXPECT_TRUE(w()->StatusText(4).endsWith(" (1.3x)")) << w()->StatusText(4).toStdString();
 }
 
 TEST_F(PlaybackTest, PlayAndPauseSwapCaptionsPanelsAndTheTimer) {
@@ -197,6 +208,7 @@ TEST_F(PlaybackTest, PlayAndPauseSwapCaptionsPanelsAndTheTimer) {
 
 TEST_F(PlaybackTest, AFilePlayedToItsEndShowsStoppedAndPlayStartsAgainFromZero) {
     StartPlaying(Short(), 1500);
+    AppOptions().PlayOn = false; // the designed stop
     ASSERT_TRUE(WaitFor([this] { return w()->StatusText(0) == "Stopped"; }, 5000));
     EXPECT_EQ(Caption(), "&Play");
     EXPECT_FALSE(session->tmr->isActive());
@@ -245,30 +257,57 @@ TEST_F(PlaybackTest, MovingThePositionBarWhilePausedOrStoppedLeavesPlaybackAlone
     EXPECT_EQ(mp->Position(), 0);
 }
 
-TEST_F(PlaybackTest, OpenCurrentFileWithAnEmptyBoxOrABrokenFile) {
+TEST_F(PlaybackTest, ABadFileSaysErrorWithItsReasonAndNothingRemembersIt) {
     StartPlaying(Long(), 0);
     const int32_t length = mp->Length();
+    auto expectError = [this](const QString& file, const char* how) {
+        EXPECT_FALSE(mp->IsOpen()) << how;
+        EXPECT_EQ(Caption(), "&Play") << how;
+        EXPECT_FALSE(session->tmr->isActive()) << how;
+        EXPECT_EQ(w()->StatusText(0), "Error") << how;
+        EXPECT_EQ(w()->StatusText(2), ExtractFileName(file)) << how;
+        EXPECT_FALSE(w()->sbPanels[2]->toolTip().isEmpty()) << how << ": the reason";
+        EXPECT_TRUE(dialogs->TextsOf("message").isEmpty()) << how;
+    };
 
-    // A file that cannot be opened: no message, device closed, bar at 0,
-    // maxima, caption and file panel as they were.
+    // Typed: the device is closed, the bar at 0 with its maxima as they were,
+    // and the status bar says which file failed and why.
     Type(Broken()); // the change handler tries to open it
     EXPECT_FALSE(session->OpenCurrentFile());
-    EXPECT_FALSE(mp->IsOpen());
+    expectError(Broken(), "typed");
     EXPECT_TRUE(w()->pnlPlay->isVisible());
     EXPECT_EQ(w()->sbPos->value(), 0);
     EXPECT_EQ(w()->sbPos->maximum(), length);
     EXPECT_EQ(w()->prg->maximum(), length);
-    EXPECT_EQ(Caption(), "&Pause");
-    EXPECT_EQ(w()->StatusText(2), "long.mp3");
     EXPECT_FALSE(w()->Updating);
-    EXPECT_TRUE(dialogs->asked.empty());
-
-    // Pressing Play now reaches the default error box with the device's error.
-    QTest::mouseClick(w()->cmdPlay, Qt::LeftButton); // caption "&Pause": pauses nothing
-    EXPECT_EQ(Caption(), "&Play");
+    // Play tries the file once more, and stays silent.
     QTest::mouseClick(w()->cmdPlay, Qt::LeftButton);
-    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({"No MCI device open"}));
-    EXPECT_FALSE(session->tmr->isActive());
+    expectError(Broken(), "Play");
+
+    // Browsed to, a file that does not open or holds no sound (an image, a
+    // text, nothing at all) gets no start bookmark, author, recent row or visit.
+    const QString image = files->filePath("cover.mp3");
+    QImage picture(32, 32, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(image, "PNG"));
+    const QString empty = files->filePath("empty.mp3");
+    testsupport::WriteAll(empty, QByteArray());
+    for (const QString& file : {image, Broken(), empty}) {
+        dialogs->AnswerFile(file);
+        QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
+        expectError(file, qPrintable(ExtractFileName(file)));
+        EXPECT_EQ(w()->tv->topLevelItemCount(), 0);
+        EXPECT_EQ(w()->cmbFile->count(), 0);
+        EXPECT_TRUE(session->History->Entries.isEmpty());
+    }
+    QFile::remove(image);
+    QFile::remove(empty);
+
+    // A good file clears the word.
+    Type(Short());
+    EXPECT_EQ(w()->StatusText(0), "Stopped");
+    EXPECT_EQ(w()->StatusText(2), "short.mp3");
+    EXPECT_EQ(w()->sbPanels[2]->toolTip(), Short());
 
     // Emptying the file box returns to "no file".
     w()->cmbFile->setEditText(QString());
@@ -307,6 +346,8 @@ TEST_F(PlaybackTest, BrowseOpensThePickedFileAndPlaysItFromZero) {
         QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
         EXPECT_EQ(dialogs->lastFilterIndex, c.filterIndex);
         EXPECT_EQ(dialogs->lastFilter, TListeningSession::DlgOpenFilter());
+        // An empty file box: the music folder, or home without one.
+        EXPECT_EQ(dialogs->lastFolder, home + "/");
     }
     EXPECT_EQ(Mode(), TMediaPlayer::mpNotReady);
     EXPECT_EQ(TListeningSession::DlgOpenFilter(),
@@ -570,6 +611,141 @@ TEST_F(PlaybackTest, ListeningStartedByPlayPrevOrNextAsksToKeepItsPlace) {
         EXPECT_FALSE(dialogs->Pending()) << c.how;
         dialogs->asked.clear();
     }
+}
+
+TEST_F(PlaybackTest, ABookPlaysOnThroughItsFilesAndDiscFoldersAndStopsAfterTheLast) {
+    // "10" comes after "2", and the second disc after the first.
+    const QString book = home + "/Book";
+    const QStringList order = {book + "/CD1/2.mp3", book + "/CD1/10.mp3", book + "/CD 2/1.mp3"};
+    for (const QString& f : order) {
+        QDir().mkpath(ExtractFilePath(f));
+        ASSERT_TRUE(QFile::copy(Short(), f));
+    }
+    testsupport::WriteAll(book + "/CD 2/notes.txt", "not a part of the book");
+    StartProgram();
+    dialogs->AnswerFile(order[0]);
+    w()->cmdBrowseClick();
+    ASSERT_EQ(Mode(), TMediaPlayer::mpPlaying);
+
+    // On its own into the next file, from its start, with nothing asked.
+    ASSERT_TRUE(WaitFor([&] { return mp->FileName() == order[1]; }, 8000));
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_LT(mp->Position(), 1000);
+    EXPECT_EQ(w()->cmbFile->currentText(), order[1]);
+    EXPECT_EQ(w()->StatusText(2), "10.mp3");
+    EXPECT_EQ(Caption(), "&Pause");
+    EXPECT_TRUE(session->PlayedSinceMark) << "its start bookmark is no mark of the place";
+
+    // "End of this file" pauses there, without a fade and without playing on;
+    // Play goes on into the book's next file (the next disc) and, within the
+    // grace, sets the same timer again.
+    session->SetSleep(TSleepTimer::EndOfFile);
+    EXPECT_EQ(w()->StatusText(3), "Sleep: end of file");
+    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 8000));
+    EXPECT_EQ(mp->FileName(), order[1]);
+    EXPECT_EQ(mp->Position(), mp->Length());
+    EXPECT_EQ(Caption(), "&Play");
+    EXPECT_EQ(w()->StatusText(3), "Sleep");
+    EXPECT_DOUBLE_EQ(mp->StreamVolume(), 1.0);
+    w()->cmdPlayClick();
+    EXPECT_EQ(mp->FileName(), order[2]);
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_EQ(session->Sleep.Choice(), TSleepTimer::EndOfFile);
+    session->SetSleep(TSleepTimer::Off);
+
+    // After the last file playback stops as designed.
+    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Stopped"; }, 8000));
+    EXPECT_EQ(mp->FileName(), order[2]);
+    EXPECT_EQ(Caption(), "&Play");
+
+    // Each file was remembered as a pick from the recent list is; the book
+    // kept one row of the recent list.
+    EXPECT_EQ(w()->cmbFile->count(), 1);
+    EXPECT_EQ(w()->cmbFile->itemText(0), order[2]);
+    QStringList visited;
+    for (const QString& line : session->History->Entries)
+        visited << TBMHistory::EntryPath(line);
+    EXPECT_EQ(visited, order);
+    for (const QString& f : order)
+        EXPECT_TRUE(HasLiveBookmarks(app->StorePath, f)) << f.toStdString();
+    EXPECT_EQ(dialogs->asked.size(), 1u) << "only the open dialog";
+}
+
+TEST_F(PlaybackTest, TheSleepTimerFadesTheStreamPausesAndAPlaySoonAfterStartsItAgain) {
+    StartPlaying(Long(), 5000);
+    TMixerVolume master;
+    program->Mixer.GetVolume(0, -1, master);
+    // Shortened: a "minute" of 300 ms, a fade of 1.5 s.
+    session->Sleep.MinuteMs = 300;
+    session->Sleep.FadeMs = 1500;
+    QList<double> levels; // the stream's level while the timer runs
+    QObject watch;
+    QObject::connect(&session->Sleep, &TSleepTimer::VolumeChanged, &watch,
+                     [&] { levels << mp->StreamVolume(); });
+    session->SetSleep(5);
+    EXPECT_EQ(w()->StatusText(3), "Sleep 0:02");
+    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 6000));
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPaused);
+    EXPECT_EQ(Caption(), "&Play");
+    EXPECT_EQ(w()->StatusText(3), "Sleep");
+    // It faded down step by step, and the level is whole again for the next Play.
+    const auto between =
+        std::count_if(levels.begin(), levels.end(), [](double v) { return v > 0.05 && v < 0.95; });
+    EXPECT_GE(between, 5) << levels.size();
+    for (int i = 1; i + 1 < levels.size(); ++i)
+        EXPECT_LE(levels[i], levels[i - 1]);
+    EXPECT_DOUBLE_EQ(mp->StreamVolume(), 1.0);
+    TMixerVolume after;
+    program->Mixer.GetVolume(0, -1, after);
+    EXPECT_EQ(after.Left, master.Left) << "never the master volume";
+
+    // Play within the grace: the same timer again, from a little before the
+    // fade began.
+    const int32_t paused = mp->Position();
+    w()->cmdPlayClick();
+    EXPECT_EQ(session->Sleep.Choice(), 5);
+    EXPECT_NEAR(mp->Position(), paused - 1500, 300);
+    // Past the grace, Play plays and the timer stays off.
+    session->Sleep.GraceMs = 0;
+    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 6000));
+    QTest::qWait(20);
+    w()->cmdPlayClick();
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_EQ(session->Sleep.Choice(), TSleepTimer::Off);
+}
+
+TEST_F(PlaybackTest, AFailedSaveOfTheOpenFileLeavesPlaybackAsItWas) {
+    const QString file = home + "/chapter.mp3";
+    ASSERT_TRUE(QFile::copy(Long(), file));
+    StartPlaying(file, 8000);
+    for (const bool paused : {false, true}) {
+        const char* how = paused ? "paused" : "playing";
+        if (paused) w()->cmdPlayClick();
+        const int32_t before = mp->Position();
+        QFile::setPermissions(file, QFile::ReadOwner);
+        ReadTag(file);
+        CurrentTag().Title = "New";
+        dialogs->asked.clear();
+        WriteTag(*session, file);
+        EXPECT_EQ(dialogs->TextsOf("message"),
+                  QStringList({"Error saving tag info.\nThe file is read-only."}))
+            << how;
+        // The same file at the same place, playing or not as before, and the
+        // controls say so.
+        EXPECT_EQ(mp->FileName(), file) << how;
+        ASSERT_TRUE(mp->IsOpen()) << how;
+        EXPECT_NEAR(mp->Position(), before, 300) << how;
+        EXPECT_EQ(Mode() == TMediaPlayer::mpPlaying, !paused) << how;
+        EXPECT_EQ(Caption(), paused ? "&Play" : "&Pause") << how;
+        EXPECT_EQ(w()->StatusText(0), paused ? "Paused" : "Playing") << how;
+        EXPECT_EQ(session->tmr->isActive(), !paused) << how;
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+    }
+    // Play goes on from there.
+    const int32_t at = mp->Position();
+    w()->cmdPlayClick();
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_NEAR(mp->Position(), at, 300);
 }
 
 TEST_F(PlaybackTest, AJumpThatFailsToOpenLeavesNoStartPointForTheNextFile) {

@@ -4,24 +4,47 @@
 #include "bookmarks/tfrmbm.h"
 #include "diag/tfrmdebug.h"
 #include "playback/bmhistory.h"
+#include "playback/mediaplayer.h"
+#include "playback/session.h"
 #include "support/guitestsupport.h"
 #include "support/mp3fixture.h"
+#include "util/options.h"
 
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <memory>
 
 using testsupport::ReadAll;
 using testsupport::WriteAll;
 
 namespace {
 
-class ResumeKeysTest : public WindowsTest {};
+class ResumeKeysTest : public WindowsTest {
+protected:
+    // A silent, tagged MP3 about 52 s long.
+    QString Book(const QString& name) const {
+        return testsupport::MakeMp3(home + "/book/" + name, {"Author", "Book"}, 2000);
+    }
+    bool Playing() const { return mp->Mode() == TMediaPlayer::mpPlaying; }
+    void Browse(const QString& file) {
+        dialogs->AnswerFile(file);
+        frmMain->cmdBrowseClick();
+    }
+    // Plays file from position until it has played a little.
+    void ListenAt(int32_t position) {
+        session->PlayFrom(position);
+        ASSERT_TRUE(WaitFor([&] { return mp->Position() >= position + 300; }));
+    }
+};
 
 TEST_F(ResumeKeysTest, RecentFilesKeepThirtyNewestFirstAndIgnoreLetterCase) {
     StartProgram();
@@ -49,6 +72,171 @@ TEST_F(ResumeKeysTest, RecentFilesKeepThirtyNewestFirstAndIgnoreLetterCase) {
     add("/BOOKS/F10.MP3");
     EXPECT_EQ(frmMain->cmbFile->itemText(0), "/books/f31.mp3");
     EXPECT_FALSE(QFile::exists(hst));
+}
+
+TEST_F(ResumeKeysTest, EveryFileKeepsItsPlaceThroughPrevNextARestartAndARename) {
+    QDir().mkpath(home + "/book");
+    const QString a = Book("a.mp3"), b = Book("b.mp3");
+    StartProgram();
+    Browse(a);
+    ListenAt(20000);
+    Browse(b); // a's place is kept as b opens
+    EXPECT_LT(mp->Position(), 1000) << "a new file plays from its start";
+    ListenAt(30000);
+
+    // Prev, Next and Browse to a file known only by its start bookmark play
+    // each file from where it was left.
+    struct Step {
+        const char* how;
+        std::function<void()> go;
+        QString file;
+        int32_t from;
+    };
+    const Step steps[] = {
+        {"Prev", [this] { frmMain->cmdPrevClick(); }, a, 20300},
+        {"Next", [this] { frmMain->cmdNextClick(); }, b, 30300},
+        {"Browse", [&] { Browse(a); }, a, 20300},
+    };
+    for (const Step& st : steps) {
+        st.go();
+        EXPECT_EQ(mp->FileName(), st.file) << st.how;
+        EXPECT_TRUE(Playing()) << st.how;
+        EXPECT_NEAR(mp->Position(), st.from, 400) << st.how;
+    }
+
+    // Through a restart: one line per file, newest first.
+    dialogs->AnswerConfirm(false); // the resume point
+    CloseProgram();
+    const QList<QByteArray> lines = ReadAll(dataFolder() + "Narrabel.places").split('\n');
+    ASSERT_EQ(lines.size(), 3); // two lines and the end
+    EXPECT_TRUE(lines[0].endsWith("\t" + a.toUtf8() + "\r")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].endsWith("\t" + b.toUtf8() + "\r")) << lines[1].toStdString();
+    EXPECT_TRUE(QRegularExpression("^\\d+\\t\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\t")
+                    .match(QString::fromUtf8(lines[0]))
+                    .hasMatch());
+    StartProgram();
+    auto pick = [this](const QString& file) {
+        frmMain->cmbFile->setCurrentIndex(frmMain->cmbFile->findText(file));
+        frmMain->cmbFileSelect();
+    };
+    pick(b);
+    EXPECT_NEAR(mp->Position(), 30300, 400) << "a pick from the recent list";
+
+    // Through a rename the program makes; a place near the end is a file heard
+    // to its end, which starts over.
+    const QString moved = home + "/book/a (renamed).mp3";
+    ASSERT_TRUE(QFile::rename(a, moved));
+    session->FileRenamed(a, moved);
+    EXPECT_FALSE(ReadAll(dataFolder() + "Narrabel.places").contains("/a.mp3"));
+    pick(moved);
+    EXPECT_EQ(mp->FileName(), moved);
+    EXPECT_NEAR(mp->Position(), 20300, 400);
+    session->Places.Remember(b, mp->Length() - 3000, QDateTime::currentDateTime());
+    pick(b);
+    EXPECT_LT(mp->Position(), 1000);
+    session->PlayedSinceMark = false; // the resume question is not the subject
+}
+
+TEST_F(ResumeKeysTest, ThePlacesFileIsReadWithinBounds) {
+    QDir().mkpath(dataFolder());
+    QByteArray file = "1000\t2024-01-02T03:04:05\t/books/first.mp3\r\n";
+    file += QByteArray(100000, 'x') + "\r\n";              // far too long a line
+    file += "-5\t2024-01-02T03:04:05\t/books/bad.mp3\r\n"; // no position
+    file += "no tabs at all\r\n";
+    for (int i = 0; i < 6000; ++i)
+        file += QByteArray::number(i) + "\t\t/books/f" + QByteArray::number(i) + ".mp3\r\n";
+    WriteAll(dataFolder() + "Narrabel.places", file);
+    StartProgram();
+    const auto& places = session->Places.Entries();
+    ASSERT_EQ(places.size(), size_t(TPlaces::MaxEntries));
+    EXPECT_EQ(places.front().Path, "/books/first.mp3");
+    EXPECT_EQ(places.front().Position, 1000);
+    EXPECT_EQ(places.front().When, QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5)));
+    EXPECT_EQ(places[1].Path, "/books/f0.mp3");
+}
+
+TEST_F(ResumeKeysTest, PlayAfterALongPauseRewindsByHowLongThePauseWas) {
+    QDir().mkpath(home + "/book");
+    const QString f = Book("long.mp3");
+    StartProgram({f, "0"});
+    ASSERT_TRUE(WaitFor([this] { return Playing(); }));
+    // The clock outlives the test: the close handler still reads it.
+    auto now = std::make_shared<QDateTime>(QDateTime::currentDateTime());
+    session->Clock = [now] { return *now; };
+    struct Case {
+        const char* what;
+        int32_t at;
+        qint64 pauseSeconds;
+        bool option;
+        int32_t back;
+    };
+    const Case cases[] = {
+        {"half a minute", 30000, 30, true, 0},
+        {"two minutes", 30000, 120, true, 3000},
+        {"two hours", 30000, 7200, true, 10000},
+        {"two days", 30000, 172800, true, 20000},
+        {"two days, the option off", 30000, 172800, false, 0},
+        {"never before 0", 1000, 172800, true, 1000},
+    };
+    for (const Case& c : cases) {
+        AppOptions().SmartRewind = c.option;
+        session->PlayFrom(c.at);
+        frmMain->cmdPlayClick(); // pause
+        const int32_t paused = mp->Position();
+        *now = now->addSecs(c.pauseSeconds);
+        frmMain->cmdPlayClick();
+        EXPECT_TRUE(Playing()) << c.what;
+        EXPECT_NEAR(mp->Position(), paused - c.back, 250) << c.what;
+    }
+    session->PlayedSinceMark = false;
+}
+
+TEST_F(ResumeKeysTest, SkipAndSleepKeysActFromTheFileBoxWithoutTouchingItsText) {
+    QDir().mkpath(home + "/book");
+    const QString f = Book("long.mp3");
+    StartProgram({f, "20000"});
+    ASSERT_TRUE(WaitFor([this] { return Playing(); }));
+    EXPECT_TRUE(frmMain->cmdPlay->toolTip().contains(
+        "Ctrl+Left back 15 s, Ctrl+Right forward 30 s\nCtrl+T sleep timer"));
+    frmMain->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frmMain));
+    QLineEdit* box = frmMain->cmbFile->lineEdit();
+    box->setFocus();
+    box->setCursorPosition(3);
+    const QString text = box->text();
+    struct Step {
+        Qt::Key key;
+        bool pausedFirst;
+        int32_t to;
+    };
+    const Step steps[] = {
+        {Qt::Key_Left, false, 5000},
+        {Qt::Key_Left, false, 0}, // not before the start
+        {Qt::Key_Right, false, 30000},
+        {Qt::Key_Right, true, 60000}, // paused: moves, stays paused; not past the end
+    };
+    for (const Step& st : steps) {
+        if (st.pausedFirst) frmMain->cmdPlayClick();
+        const int32_t from = mp->Position();
+        QTest::keyClick(box, st.key, Qt::ControlModifier);
+        EXPECT_NEAR(mp->Position(), std::min(st.to, mp->Length()), 400) << from;
+        EXPECT_EQ(Playing(), !st.pausedFirst);
+        EXPECT_EQ(box->text(), text);
+        EXPECT_EQ(box->cursorPosition(), 3) << "the keys are the window's, not the box's";
+    }
+    EXPECT_EQ(frmMain->StatusText(0), "Paused");
+
+    // Ctrl+T opens the sleep timer's choices; the choice is kept for next time.
+    QTest::keyClick(box, Qt::Key_T, Qt::ControlModifier);
+    ASSERT_TRUE(WaitFor([this] { return frmMain->popSleep->isVisible(); }));
+    frmMain->popSleep->findChild<QAction*>("mnuSleep15")->trigger();
+    frmMain->popSleep->hide();
+    EXPECT_TRUE(frmMain->StatusText(3).startsWith("Sleep 1"))
+        << frmMain->StatusText(3).toStdString();
+    EXPECT_EQ(box->text(), text);
+    session->PlayedSinceMark = false;
+    CloseProgram();
+    EXPECT_TRUE(ReadAll(dataFolder() + "Narrabel.ini").contains("SleepTimer=15"));
 }
 
 TEST_F(ResumeKeysTest, TreeStateSavesTheSelectedNodeOrAnEmptyLine) {

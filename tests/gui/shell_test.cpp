@@ -245,11 +245,10 @@ TEST_F(ShellTest, AboutBoxShowsProductAndCommandLineHelp) {
         QStringList texts;
         for (QLabel* l : frmAbout->findChildren<QLabel*>())
             texts << l->text();
-        for (const char* t :
-             {"Narrabel", "audio book reader and (skinless!) MP3 player",
-              "Optional command-line parameters (to create sound bite shortcuts)",
-              "p1 - drive:\\path\\filename.ext", "p2 - seek point (integer, 0 = start of file)",
-              "p3 - exit after playing for p3 seconds"})
+        for (const char* t : {"Narrabel", "audio book reader and (skinless!) MP3 player",
+                              "Optional command-line parameters (to create sound bite shortcuts)",
+                              "p1 - /path/to/file.mp3", "p2 - start position in milliseconds",
+                              "p3 - exit after playing for p3 seconds"})
             EXPECT_TRUE(texts.contains(t)) << t;
         frmAbout->accept();
     });
