@@ -31,13 +31,13 @@ QStringList ScriptedDialogs::TextsOf(const QString& kind) const {
     return out;
 }
 
-std::optional<ScriptedDialogs::Answer> ScriptedDialogs::next(Answer::Kind kind, const char* what,
-                                                             const QString& text) {
+ScriptedDialogs::Answer ScriptedDialogs::next(Answer::Kind kind, const char* what,
+                                              const QString& text) {
     if (answers.empty() || answers.front().kind != kind) {
         ADD_FAILURE() << "unexpected " << what << " dialog: " << text.toStdString();
-        return std::nullopt;
+        return {kind, false, false, {}};
     }
-    Answer a = answers.front();
+    Answer a = std::move(answers.front());
     answers.pop_front();
     return a;
 }
@@ -48,16 +48,14 @@ void ScriptedDialogs::Message(const QString& title, const QString& text) {
 
 bool ScriptedDialogs::Confirm(const QString& title, const QString& text) {
     asked.push_back({QStringLiteral("confirm"), title, text});
-    auto a = next(Answer::Yes, "confirm", text);
-    return a && a->yes;
+    return next(Answer::Yes, "confirm", text).yes;
 }
 
 std::optional<QString> ScriptedDialogs::Input(const QString& title, const QString& prompt,
                                               const QString& initial) {
     asked.push_back({QStringLiteral("input"), title, prompt});
     lastFolder = initial;
-    auto a = next(Answer::Text, "input", prompt);
-    return a ? a->text : std::nullopt;
+    return next(Answer::Text, "input", prompt).reply();
 }
 
 std::optional<QString> ScriptedDialogs::OpenFile(const QString& title, const QString& folder,
@@ -66,23 +64,20 @@ std::optional<QString> ScriptedDialogs::OpenFile(const QString& title, const QSt
     lastFolder = folder;
     lastFilter = filter;
     lastFilterIndex = filterIndex;
-    auto a = next(Answer::Text, "open", title);
-    return a ? a->text : std::nullopt;
+    return next(Answer::Text, "open", title).reply();
 }
 
 std::optional<QString> ScriptedDialogs::ChooseFolder(const QString& title, const QString& folder) {
     asked.push_back({QStringLiteral("folder"), title, folder});
     lastFolder = folder;
-    auto a = next(Answer::Text, "folder", title);
-    return a ? a->text : std::nullopt;
+    return next(Answer::Text, "folder", title).reply();
 }
 
 std::optional<QString> ScriptedDialogs::ChooseFont(const QString& initial, int maxPointSize) {
     QFont start;
     start.fromString(initial);
     asked.push_back({QStringLiteral("font"), start.family(), QString::number(maxPointSize)});
-    auto a = next(Answer::Font, "font", start.family());
-    return a ? a->text : std::nullopt;
+    return next(Answer::Font, "font", start.family()).reply();
 }
 
 void EnsureApplication() {

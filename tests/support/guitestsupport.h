@@ -45,16 +45,16 @@ public:
     ScriptedDialogs() { InstallDialogs(this); }
     ~ScriptedDialogs() override { InstallDialogs(nullptr); }
 
-    void AnswerConfirm(bool yes) { answers.push_back({Answer::Yes, yes, {}}); }
+    void AnswerConfirm(bool yes) { answers.push_back({Answer::Yes, yes, false, {}}); }
     void AnswerInput(const std::optional<QString>& text) {
-        answers.push_back({Answer::Text, false, text});
+        answers.push_back({Answer::Text, false, text.has_value(), text.value_or(QString())});
     }
     void AnswerFile(const std::optional<QString>& path) {
-        answers.push_back({Answer::Text, false, path});
+        answers.push_back({Answer::Text, false, path.has_value(), path.value_or(QString())});
     }
     void AnswerFont(const std::optional<QFont>& font) {
         answers.push_back(
-            {Answer::Font, false, font ? std::optional<QString>(font->toString()) : std::nullopt});
+            {Answer::Font, false, font.has_value(), font ? font->toString() : QString()});
     }
     // Messages need no answer; they are only recorded.
 
@@ -79,12 +79,16 @@ public:
 private:
     struct Answer {
         enum Kind { Yes, Text, Font } kind;
-        bool yes;
-        std::optional<QString> text; // a font as QFont::toString() gives it
+        bool yes = false;
+        bool given = false; // a text (or font) given, not cancelled
+        QString text;       // a font as QFont::toString() gives it
+        std::optional<QString> reply() const {
+            return given ? std::optional<QString>(text) : std::nullopt;
+        }
     };
     std::deque<Answer> answers;
-    // The next answer if it is of the kind asked; nothing (and a failure) otherwise.
-    std::optional<Answer> next(Answer::Kind kind, const char* what, const QString& text);
+    // The next answer if it is of the kind asked; No and cancel (and a failure) otherwise.
+    Answer next(Answer::Kind kind, const char* what, const QString& text);
 };
 
 // Runs the event loop until cond holds or timeoutMs passes.
