@@ -96,17 +96,12 @@ void TfrmMain::SetUpDesktop() {
 void TfrmMain::SetUpListening() {
     // Skips and the sleep timer: window shortcuts as well, never typed into a
     // text box (the key filter keeps the text boxes' own word moves off them).
-    const struct {
-        QKeySequence keys;
-        void (TListeningSession::*command)();
-    } keys[] = {{QKeySequence(Qt::CTRL | Qt::Key_Left), &TListeningSession::SkipBack},
-                {QKeySequence(Qt::CTRL | Qt::Key_Right), &TListeningSession::SkipForward}};
-    for (const auto& k : keys) {
-        auto* shortcut = new QShortcut(k.keys, this);
-        shortcut->setContext(Qt::WindowShortcut);
-        const auto command = k.command;
-        connect(shortcut, &QShortcut::activated, this, [this, command] { (session.*command)(); });
-    }
+    auto* back = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Left), this);
+    auto* forward = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Right), this);
+    back->setContext(Qt::WindowShortcut);
+    forward->setContext(Qt::WindowShortcut);
+    connect(back, &QShortcut::activated, &session, &TListeningSession::SkipBack);
+    connect(forward, &QShortcut::activated, &session, &TListeningSession::SkipForward);
     auto* sleepKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
     sleepKey->setContext(Qt::WindowShortcut);
     connect(sleepKey, &QShortcut::activated, this, [this] { ShowSleepMenu(); });

@@ -86,6 +86,8 @@ protected:
         QDir().mkpath(dataFolder());
         QDir().mkpath(home + "/books");
         AppOptions() = TOptions();
+        // A bookmark plays its one file: the short test files never play on.
+        WriteAll(dataFolder() + "Narrabel.ini", "[Listening]\nPlayOn=false\n");
     }
     QString store() const { return dataFolder() + "Narrabel.nbm"; }
     QString book(const QString& name, const Mp3Tags& tags = {}) {
