@@ -35,7 +35,7 @@ bool TBookmarkTree::Less(const QString& a, const QString& b) {
 
 std::vector<TBookmarkTree::Node*> TBookmarkTree::AllNodes() const {
     std::vector<Node*> out;
-    out.reserve(size_t(nodeCount));
+    out.reserve(size_t(live.size()));
     for (Node* author : roots) {
         out.push_back(author);
         out.insert(out.end(), author->Children.begin(), author->Children.end());
@@ -102,7 +102,6 @@ void TBookmarkTree::place(Node* node, bool sortedPlace) {
     s.insert(s.begin() + index, node);
     if (!sortedPlace) sorted = false;
     live.insert(node);
-    ++nodeCount;
     // A text no node has yet is found at this node wherever it stands; a
     // second node of a text leaves it to the tree order.
     if (cachesValid) {
@@ -159,7 +158,6 @@ void TBookmarkTree::Remove(Node* node) {
     std::vector<Node*>& s = siblingsOf(node);
     s.erase(std::find(s.begin(), s.end(), node));
     dropFromSelection(node);
-    nodeCount -= 1 + int(node->Children.size());
     destroy(node);
     invalidate();
 }
@@ -180,7 +178,6 @@ void TBookmarkTree::Clear() {
         destroy(n);
     roots.clear();
     live.clear();
-    nodeCount = 0;
     sorted = true;
     current = nullptr;
     selected.clear();
@@ -195,7 +192,6 @@ void TBookmarkTree::Load(const QVector<TTreeLine>& lines) {
     live.clear();
     current = nullptr;
     selected.clear();
-    nodeCount = 0;
     sorted = true;
     Node* author = nullptr;
     const QString* prevAuthor = nullptr;
@@ -215,9 +211,8 @@ void TBookmarkTree::Load(const QVector<TTreeLine>& lines) {
             if (prevChild && Less(line.Text, *prevChild)) sorted = false;
             prevChild = &line.Text;
         }
-        ++nodeCount;
     }
-    live.reserve(nodeCount);
+    live.reserve(lines.size());
     for (Node* a : roots) {
         live.insert(a);
         for (Node* c : a->Children)
@@ -249,7 +244,7 @@ void TBookmarkTree::Sort() {
 
 QVector<TTreeLine> TBookmarkTree::Lines() const {
     QVector<TTreeLine> lines;
-    lines.reserve(nodeCount);
+    lines.reserve(live.size());
     for (const Node* author : roots) {
         lines.push_back({0, author->Text});
         for (const Node* child : author->Children)

@@ -35,7 +35,7 @@ public:
     const std::vector<Node*>& Authors() const { return roots; }
     // Every node in tree order: each author followed by its bookmarks.
     std::vector<Node*> AllNodes() const;
-    int NodeCount() const { return nodeCount; }
+    int NodeCount() const { return int(live.size()); }
     bool IsEmpty() const { return roots.empty(); }
     // A node's place among its siblings; -1 for nullptr.
     int IndexOf(const Node* node) const;
@@ -109,7 +109,6 @@ private:
 
     std::vector<Node*> roots;
     QSet<const Node*> live;
-    int nodeCount = 0;
     bool sorted = true;
     Node* current = nullptr;
     QList<Node*> selected;

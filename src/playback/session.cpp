@@ -437,10 +437,7 @@ void TListeningSession::onFinished() {
     // A sound bite ends where it ends.
     if (ParamRec.PlaySeconds > 0) return;
     if (Sleep.Choice() == TSleepTimer::EndOfFile) {
-        // No fade: the file ends, and the book waits there.
-        Sleep.FileEnded();
-        pauseNow(true);
-        pausedAtEnd = true;
+        pauseAtFileEnd();
         return;
     }
     if (AppOptions().PlayOn) playOnNext();
@@ -474,11 +471,7 @@ void TListeningSession::onMovedOn(const QString& previous, const QString& path) 
             fileError(previous, QString::fromUtf8(e.what()));
             return;
         }
-        if (Sleep.Choice() == TSleepTimer::EndOfFile) {
-            Sleep.FileEnded();
-            pauseNow(true);
-            pausedAtEnd = true;
-        }
+        if (Sleep.Choice() == TSleepTimer::EndOfFile) pauseAtFileEnd();
         return;
     }
     // The file it left was heard to its end.
@@ -488,11 +481,24 @@ void TListeningSession::onMovedOn(const QString& previous, const QString& path) 
     listened = true;
     emit PositionChanged(0);
     emit LengthChanged(mp->Length());
-    SetStatus(2, ExtractFileName(path));
-    setStatusHint(2, path);
     updateClock();
     armPlayOn(true);
-    replaceRecentRow(shown, path);
+    enteredNextFile(shown, path);
+}
+
+void TListeningSession::pauseAtFileEnd() {
+    // No fade: the file ends, and the book waits there.
+    Sleep.FileEnded();
+    pauseNow(true);
+    pausedAtEnd = true;
+}
+
+void TListeningSession::enteredNextFile(const QString& previousRow, const QString& path) {
+    SetStatus(2, ExtractFileName(path));
+    setStatusHint(2, path);
+    // Then what a pick from the recent list remembers; the book keeps one row
+    // in the recent list.
+    replaceRecentRow(previousRow, path);
     bookmarks.FindOrAddStartBookmark(path);
     PlayedSinceMark = true; // a start bookmark is no mark of where listening stands
     if (History) History->Add(path, 1);
@@ -520,15 +526,7 @@ void TListeningSession::playOnInto(const QString& next) {
         return;
     }
     emit LengthChanged(mp->Length());
-    SetStatus(2, ExtractFileName(next));
-    setStatusHint(2, next);
-    // Then what a pick from the recent list remembers; the book keeps one row
-    // in the recent list.
-    replaceRecentRow(previous, next);
-    bookmarks.FindOrAddStartBookmark(next);
-    PlayedSinceMark = true; // a start bookmark is no mark of where listening stands
-    if (History) History->Add(next, 1);
-    notePlace(true);
+    enteredNextFile(previous, next);
 }
 
 void TListeningSession::PositionBarMoved(int32_t position) {

@@ -221,6 +221,11 @@ private:
     void armPlayOn(bool force = false);
     bool playOnNext();
     void playOnInto(const QString& next);
+    // What a file reached by play on brings: panel 2, its row in place of the
+    // previous one (previousRow), its start bookmark, its visit and its place.
+    void enteredNextFile(const QString& previousRow, const QString& path);
+    // "End of this file": the book pauses where the file ends, without a fade.
+    void pauseAtFileEnd();
 
     TAppState& app;
     TBookmarkTree& tree;
