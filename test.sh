@@ -20,11 +20,44 @@ if command -v clang++ >/dev/null 2>&1; then
 fi
 
 tmp=$(mktemp -d /tmp/narrabel-test.XXXXXX)
+# Processes started under the private home (HOME is set below).
+# (Builtins only: a helper command started here would find itself.)
+processes_in_tmp() {
+    local env vars
+    for env in /proc/[0-9]*/environ; do
+        mapfile -d "" vars 2>/dev/null <"$env" || continue
+        [[ " ${vars[*]} " == *" HOME=$tmp/home "* ]] || continue
+        env=${env#/proc/}
+        echo "${env%/environ}"
+    done
+}
+# Removing the private home must not fail the run: tests have reported already.
 cleanup() {
+    local status=$? pid left
+    set +e
     if [ -n "${XDG_RUNTIME_DIR:-}" ] && [ -d "$XDG_RUNTIME_DIR" ]; then
-        pulseaudio --kill >/dev/null 2>&1 || true
+        # --kill only signals; the server still writes under $tmp while it stops.
+        pid=$(cat "$XDG_RUNTIME_DIR/pulse/pid" 2>/dev/null)
+        pulseaudio --kill >/dev/null 2>&1
+        for _ in $(seq 1 50); do
+            [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
     fi
-    rm -rf "$tmp"
+    left=$(processes_in_tmp)
+    if [ -n "$left" ]; then
+        echo "Still running under the test home, stopped now:"
+        ps -o pid=,args= -p "$(echo $left | tr ' ' ,)"
+        kill $left 2>/dev/null
+        sleep 1
+        kill -9 $(processes_in_tmp) 2>/dev/null
+    fi
+    for _ in 1 2 3 4 5; do
+        rm -rf "$tmp" 2>/dev/null && break
+        sleep 1
+    done
+    [ -d "$tmp" ] && echo "Left behind (still in use): $tmp"
+    exit $status
 }
 trap cleanup EXIT
 

@@ -10,9 +10,11 @@
 namespace testsupport {
 
 QString IsolatedHome() {
-    static QTemporaryDir* home = nullptr;
+    // Removed when the test program ends (children that fork leave with _exit).
+    static std::unique_ptr<QTemporaryDir> home;
     if (!home) {
-        home = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/narrabel-home-XXXXXX"));
+        home = std::make_unique<QTemporaryDir>(QDir::tempPath() +
+                                               QStringLiteral("/narrabel-home-XXXXXX"));
         const QByteArray h = home->path().toUtf8();
         setenv("HOME", h.constData(), 1);
         setenv("XDG_CONFIG_HOME", (h + "/.config").constData(), 1);
