@@ -10,6 +10,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QThreadPool>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -37,6 +38,10 @@ constexpr GstClockTime kSeekTimeout = 5 * GST_SECOND;
 // the output for good; it is asked first, briefly. A good answer holds a while.
 constexpr int kServerAnswerMs = 1000;
 constexpr qint64 kServerGoodForMs = 10000;
+// A playing file whose place has not moved for this many looks (every
+// kStallLookMs) is stalled.
+constexpr int kStallLookMs = 500;
+constexpr int kStallLooks = 3;
 
 void EnsureGst() {
     if (!gst_is_initialized()) gst_init(nullptr, nullptr);
@@ -454,6 +459,12 @@ struct TMediaPlayer::Impl {
     double streamVolume = 1.0;
     bool volumeSet = false; // the program set the stream's level this run
 
+    // Watches a playing file for a place that stands still (see watchStall).
+    QTimer* stallWatch = nullptr;
+    int32_t watchedPosition = -1;
+    int stillLooks = 0;
+    bool restartedHere = false; // this stall was met with a restart already
+
     // Shared with GStreamer's streaming threads, which report through the bus.
     std::atomic<quint64> generation{1};
     QMutex errorLock;
@@ -641,6 +652,18 @@ struct TMediaPlayer::Impl {
         ++generation; // reports still queued from the old stream are stale now
     }
 
+    // The output's clock counts the sound played since it was made, so it can
+    // never be ahead of the system's monotonic clock (time since boot); one a
+    // day ahead holds a wild time.
+    bool clockGoneWild() const {
+        GstClock* clock = gst_pipeline_get_clock(GST_PIPELINE(playbin));
+        if (!clock) return false;
+        const GstClockTime now = gst_clock_get_time(clock);
+        gst_object_unref(clock);
+        const GstClockTime monotonic = GstClockTime(g_get_monotonic_time()) * GST_USECOND;
+        return GST_CLOCK_TIME_IS_VALID(now) && now > monotonic + 24 * 3600 * GST_SECOND;
+    }
+
     // Flushing, sample-accurate seek; waits (bounded) until the new place is ready.
     bool seekTo(int32_t ms) {
         if (ms < 0) ms = 0;
@@ -686,6 +709,9 @@ TMediaPlayer::TMediaPlayer(QObject* parent) : TPlayerDevice(parent), d(std::make
     EnsureGst();
     WarmUpOnce();
     d->makePlaybin();
+    d->stallWatch = new QTimer(this);
+    d->stallWatch->setInterval(kStallLookMs);
+    connect(d->stallWatch, &QTimer::timeout, this, &TMediaPlayer::watchStall);
 }
 
 TMediaPlayer::~TMediaPlayer() {
@@ -789,6 +815,7 @@ void TMediaPlayer::openFile() {
     d->atEnd = false;
     d->lastPosition = 0;
     d->rateApplied = d->rate == 1.0;
+    d->stallWatch->start();
 
     measureLength(abs);
 }
@@ -890,6 +917,7 @@ void TMediaPlayer::onLengthWalked(const LengthWalk* walk, int64_t ms, bool fromH
 
 void TMediaPlayer::Close() {
     if (!d->open) return;
+    d->stallWatch->stop();
     d->toNull();
     d->clearNext();
     d->lengthPending = false;
@@ -1005,6 +1033,66 @@ void TMediaPlayer::onStreamError(quint64 generation, const QString& message) {
     d->lastPosition = Position();
     gst_element_set_state(d->playbin, GST_STATE_PAUSED);
     d->mode = mpStopped;
+}
+
+// The sound output can be left playing in silence with its clock standing
+// still: under load, a pause that lands while the output is starting up (a jump
+// or a speed change while playing does both within milliseconds) gets a wild
+// time from the PulseAudio stream, and the stream never plays again. Only a
+// fresh pipeline mends it: the file is opened in one and plays on from its
+// place, once per stall.
+void TMediaPlayer::watchStall() {
+    if (d->mode != mpPlaying || d->atEnd) {
+        d->watchedPosition = -1;
+        d->stillLooks = 0;
+        return;
+    }
+    const int32_t at = Position();
+    if (at != d->watchedPosition) {
+        d->watchedPosition = at;
+        d->stillLooks = 0;
+        d->restartedHere = false;
+        return;
+    }
+    if (++d->stillLooks < kStallLooks || d->restartedHere) return;
+    d->stillLooks = 0;
+    // A machine too busy to feed the sound stalls it too, and a slow network
+    // share; the wild clock is what tells this fault from theirs. A sound
+    // server that does not answer stalls every output alike.
+    if (!d->clockGoneWild() || SoundServerStuck()) return;
+    d->restartedHere = true;
+    restartAt(at);
+}
+
+void TMediaPlayer::restartAt(int32_t at) {
+    {
+        // The file playing is the one to open again, not one it was about to go on into.
+        QMutexLocker lock(&d->nextLock);
+        d->switchingTo.clear();
+        d->haveGroup = false;
+    }
+    // The wild time stays with the output's clock for the pipeline's life.
+    d->abandonPlaybin(false);
+    if (!d->playbin) {
+        d->open = false;
+        d->mode = mpNotReady;
+        d->lastError = QStringLiteral("GStreamer's playbin element is not installed.");
+        return;
+    }
+    if (gchar* uri = gst_filename_to_uri(
+            QFile::encodeName(QFileInfo(d->fileName).absoluteFilePath()).constData(), nullptr)) {
+        g_object_set(d->playbin, "uri", uri, nullptr);
+        g_free(uri);
+    }
+    const GstStateChangeReturn ret = d->preroll();
+    if (ret != GST_STATE_CHANGE_SUCCESS && ret != GST_STATE_CHANGE_NO_PREROLL) {
+        d->lastError = QStringLiteral("The sound output stopped and could not be restarted.");
+        d->lastPosition = at;
+        d->mode = mpStopped;
+        return;
+    }
+    d->seekTo(at);
+    gst_element_set_state(d->playbin, GST_STATE_PLAYING);
 }
 
 void TMediaPlayer::SetRate(double rate) {

@@ -59,4 +59,6 @@ private:
     void onMovedOn(quint64 generation, const QString& path);
     void measureLength(const QString& abs);
     void onStreamError(quint64 generation, const QString& message);
+    void watchStall();
+    void restartAt(int32_t at);
 };

@@ -159,6 +159,32 @@ TEST_F(PlayerTest, OpenPlayPauseResumeAndPositionWrite) {
     EXPECT_EQ(mp.Mode(), TMediaPlayer::mpStopped);
 }
 
+TEST_F(PlayerTest, QuickJumpsAndSpeedChangesWhilePlayingNeverLeaveItSilent) {
+    // Each pauses the output and plays it again within milliseconds: on a busy
+    // machine that could leave the sound server's stream stalled for good.
+    TMediaPlayer mp;
+    mp.SetFileName(Mp3(Mp3Kind::Cbr64));
+    mp.Open();
+    mp.Play();
+    const std::pair<const char*, std::function<void(int)>> moves[] = {
+        {"two jumps",
+         [&](int i) {
+             mp.SetPosition(2000 * i), mp.Resume(), mp.SetPosition(2000 * i + 500), mp.Resume();
+         }},
+        {"two speed changes", [&](int) { mp.SetRate(1.5), mp.SetRate(1.0); }},
+        {"pause, resume and jump",
+         [&](int i) { mp.Pause(), mp.Resume(), mp.SetPosition(2000 * i), mp.Resume(); }},
+    };
+    for (const auto& [name, move] : moves) {
+        for (int i = 1; i <= 4; ++i) {
+            move(i);
+            const int32_t from = mp.Position();
+            EXPECT_TRUE(WaitFor([&] { return mp.Position() >= from + 150; }, 5000))
+                << name << " " << i << ": stands at " << mp.Position();
+        }
+    }
+}
+
 TEST_F(PlayerTest, LengthMatchesTheDecodedLengthForEveryKindOfMp3) {
     for (auto k : {Mp3Kind::Cbr64, Mp3Kind::VbrXing, Mp3Kind::VbrBare}) {
         const double truth = DecodedLengthMs(Mp3(k));
