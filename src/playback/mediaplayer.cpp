@@ -65,6 +65,22 @@ GstElement* NewAudioPlaybin() {
     return bin;
 }
 
+// A local file's URI for playbin; empty, with GStreamer's reason, when it has none.
+QByteArray FileUri(const QString& path, QString* why = nullptr) {
+    GError* err = nullptr;
+    gchar* uri = gst_filename_to_uri(
+        QFile::encodeName(QFileInfo(path).absoluteFilePath()).constData(), &err);
+    QByteArray result;
+    if (uri) {
+        result = uri;
+        g_free(uri);
+    } else if (why) {
+        *why = QString::fromUtf8(err ? err->message : "Invalid file name");
+    }
+    if (err) g_error_free(err);
+    return result;
+}
+
 // A short silent MP3 behind an ID3v2 tag: half a second of 128 kbit/s frames.
 QByteArray SilentMp3() {
     QByteArray frame(417, '\0');
@@ -771,20 +787,13 @@ void TMediaPlayer::openFile() {
     }
     d->lastError.clear();
     const QString abs = QFileInfo(d->fileName).absoluteFilePath();
-    GError* err = nullptr;
-    gchar* uri = gst_filename_to_uri(QFile::encodeName(abs).constData(), &err);
-    if (!uri) {
-        const QString text = QString::fromUtf8(err ? err->message : "Invalid file name");
-        if (err) g_error_free(err);
-        throw NarrabelError(text);
-    }
-    if (SoundServerStuck()) {
-        g_free(uri);
+    QString why;
+    const QByteArray uri = FileUri(abs, &why);
+    if (uri.isEmpty()) throw NarrabelError(why);
+    if (SoundServerStuck())
         throw NarrabelError(QStringLiteral("The sound server does not answer."));
-    }
     d->clearNext();
-    g_object_set(d->playbin, "uri", uri, nullptr);
-    g_free(uri);
+    g_object_set(d->playbin, "uri", uri.constData(), nullptr);
 
     const GstStateChangeReturn ret = d->preroll();
     QString failure;
@@ -842,14 +851,7 @@ void TMediaPlayer::measureLength(const QString& abs) {
 }
 
 void TMediaPlayer::SetNextFile(const QString& path) {
-    QByteArray uri;
-    if (!path.isEmpty()) {
-        const QByteArray local = QFile::encodeName(QFileInfo(path).absoluteFilePath());
-        if (gchar* u = gst_filename_to_uri(local.constData(), nullptr)) {
-            uri = u;
-            g_free(u);
-        }
-    }
+    const QByteArray uri = path.isEmpty() ? QByteArray() : FileUri(path);
     QMutexLocker lock(&d->nextLock);
     d->nextUri = uri;
     d->nextPath = uri.isEmpty() ? QString() : path;
@@ -1079,11 +1081,7 @@ void TMediaPlayer::restartAt(int32_t at) {
         d->lastError = QStringLiteral("GStreamer's playbin element is not installed.");
         return;
     }
-    if (gchar* uri = gst_filename_to_uri(
-            QFile::encodeName(QFileInfo(d->fileName).absoluteFilePath()).constData(), nullptr)) {
-        g_object_set(d->playbin, "uri", uri, nullptr);
-        g_free(uri);
-    }
+    g_object_set(d->playbin, "uri", FileUri(d->fileName).constData(), nullptr);
     const GstStateChangeReturn ret = d->preroll();
     if (ret != GST_STATE_CHANGE_SUCCESS && ret != GST_STATE_CHANGE_NO_PREROLL) {
         d->lastError = QStringLiteral("The sound output stopped and could not be restarted.");
