@@ -165,6 +165,9 @@ TEST_F(StressTest, AThousandRandomActionsNeitherAbortNorHangAndPlaybackAlwaysMov
     files << testsupport::MakeMp3(home + "/books/long.mp3", {"Author", "Long"}, 6000);
 
     OwnSink sink;
+    // GStreamer's first start in a fresh home scans every plugin (seconds,
+    // before any window shows): not a hang.
+    pipelines::Init();
     Watchdog watchdog(5000);
     StartProgram();
     session->Sleep.MinuteMs = 300;
@@ -306,8 +309,10 @@ TEST_F(StressTest, AThousandRandomActionsNeitherAbortNorHangAndPlaybackAlwaysMov
         ++counts[name];
 
         // Playback that should move moves: a stop at the end of a book or by
-        // the sleep timer is the only excuse.
-        if (shouldMove) {
+        // the sleep timer is the only excuse. After one such action in three
+        // the next follows without waiting for that (keys pressed as fast as
+        // they repeat, a file closed while it is still starting).
+        if (shouldMove && Pick(3) != 0) {
             const QString file = mp->FileName();
             const int32_t from = mp->Position();
             const bool moved = WaitFor(
