@@ -2,6 +2,7 @@
 #include "tags/mp3.h"
 
 #include "tags/id3v2/id3v2.h"
+#include "tags/tagformat.h"
 #include "util/qorext.h"
 
 #include <QFile>
@@ -33,6 +34,12 @@ namespace {
 TMP3Rec& LastRead() {
     static TMP3Rec rec;
     return rec;
+}
+
+// The format of the file the last SaveCurrentTag refused, empty when it did not.
+QString& notMpeg() {
+    static QString name;
+    return name;
 }
 
 bool FourDigits(const QString& s) {
@@ -89,6 +96,14 @@ void ReadTag(const QString& path) {
 int SaveCurrentTag(const QString& path) {
     const TMP3Rec r = CurrentTag();
     Tid3v2tag& tag = TagStore();
+    const TTagFormat format = DetectTagFormat(path);
+    // An ID3v2 tag goes in front of MPEG audio, or of bytes nobody knows.
+    if (format != TTagFormat::Id3v2 && format != TTagFormat::None) {
+        LastRead() = TMP3Rec();
+        notMpeg() = TagFormatName(format);
+        return id3ErrWrite;
+    }
+    notMpeg().clear();
     // What the caller was shown for this file: the read it did, or, when
     // another file was read or this one saved since, the same read again.
     TMP3Rec shown = LastRead();
@@ -99,6 +114,12 @@ int SaveCurrentTag(const QString& path) {
         if (tag.FileName() != path) return id3ErrNoFile;
     }
     LastRead() = TMP3Rec();
+    return SaveTagFieldsWith(tag, path, r, shown);
+}
+
+int SaveTagFieldsWith(Tid3v2tag& tag, const QString& path, const TMP3Rec& r,
+                      const TMP3Rec& shown) {
+    if (tag.FileName() != path) return id3ErrNoFile;
     // Only the fields the caller changed are written: the read keeps one value
     // of a frame and trims it, so writing an unchanged field back would lose
     // what it did not show. Every other frame stays as it was, byte for byte.
@@ -146,8 +167,17 @@ bool NotWritable(const QByteArray& native) {
 
 } // namespace
 
+QString NotMpegAudioCause(const QString& formatName) {
+    return QStringLiteral("The file is not MPEG audio (%1): an ID3v2 tag would damage it.")
+        .arg(formatName);
+}
+
 QString SaveFailureCause(const QString& path, int code) {
-    const Tid3v2tag& tag = TagStore();
+    if (!notMpeg().isEmpty()) return NotMpegAudioCause(notMpeg());
+    return SaveFailureCauseWith(TagStore(), path, code);
+}
+
+QString SaveFailureCauseWith(const Tid3v2tag& tag, const QString& path, int code) {
     // The save itself knows best what stopped it (no room for a new copy of
     // the file, a folder it cannot write a new file into, ...).
     if (!tag.SaveProblem().isEmpty()) return tag.SaveProblem();

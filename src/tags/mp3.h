@@ -39,9 +39,20 @@ TMP3Rec ReadTagWith(Tid3v2tag& tag, const QString& path);
 // was saved since); every other frame goes back as it was. A version 4 tag
 // keeps its year in TDRC: a changed year replaces the first four digits and
 // keeps the date and time after them. Returns the save's result code (256 or more is a
-// failure). No message and no player handling: see WriteTag.
+// failure). A file that is not MPEG audio (an MP4, Ogg or FLAC file, a WAV) is
+// refused: an ID3v2 tag in front of it would damage it. No message and no
+// player handling: see WriteTag.
 int SaveCurrentTag(const QString& path);
 // Why SaveCurrentTag(path) failed with code, in words for the user: the file
 // or its folder is read-only, the file is gone, the disk is full, the tag is
 // damaged (with the load's result code), ...
 QString SaveFailureCause(const QString& path, int code);
+
+// The same two steps on a tag object of the caller's, which holds path's tag as
+// ReadTagWith loaded it: the fields of wanted that differ from shown (what the
+// user was shown of that file) are written, nothing else.
+int SaveTagFieldsWith(Tid3v2tag& tag, const QString& path, const TMP3Rec& wanted,
+                      const TMP3Rec& shown);
+QString SaveFailureCauseWith(const Tid3v2tag& tag, const QString& path, int code);
+// The cause SaveCurrentTag gives for a file that is not MPEG audio.
+QString NotMpegAudioCause(const QString& formatName);

@@ -340,12 +340,15 @@ TEST_F(PlaybackTest, BrowseOpensThePickedFileAndPlaysItFromZero) {
         bool moreFormats;
         int filterIndex;
     };
-    for (const Case& c : {Case{false, 1}, Case{true, 2}}) {
+    // The audio books' filter comes first; the option picks among the others.
+    for (const Case& c : {Case{false, 2}, Case{true, 3}}) {
         AppOptions().MoreFormats = c.moreFormats;
         dialogs->AnswerFile(std::nullopt); // cancelled: nothing happens
         QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
         EXPECT_EQ(dialogs->lastFilterIndex, c.filterIndex);
         EXPECT_EQ(dialogs->lastFilter, TListeningSession::DlgOpenFilter());
+        EXPECT_TRUE(dialogs->lastFilter.section('|', 2 * c.filterIndex - 2, 2 * c.filterIndex - 2)
+                        .startsWith(c.moreFormats ? "All supported formats" : "MP3 files"));
         // An empty file box: the music folder, or home without one.
         EXPECT_EQ(dialogs->lastFolder, home + "/");
     }

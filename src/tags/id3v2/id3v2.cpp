@@ -517,6 +517,44 @@ uint8_t Tid3v2tag::GetComment(COMM& rec, const QString& description, const QStri
     return r;
 }
 
+uint8_t Tid3v2tag::GetPicture(QByteArray& image, QString& mime) {
+    image.clear();
+    mime.clear();
+    bool front = false;
+    for (int i = 1; i <= frames.Count() && !front; ++i) {
+        if (std::memcmp(frames.Entry(i).ID, "APIC", 4) != 0 || decodeEntry(i) != txtOk) continue;
+        const TFrameData& d = frames.Entry(i).Data;
+        const size_t n = d.size();
+        // Encoding, MIME type, picture type, description, then the image.
+        if (n < 4 || d[0] > 3) continue;
+        size_t at = 1;
+        while (at < n && d[at] != 0)
+            ++at;
+        if (at + 2 > n) continue;
+        const QString type =
+            QString::fromLatin1(reinterpret_cast<const char*>(d.data()) + 1, int(at - 1));
+        const uint8_t kind = d[at + 1];
+        at += 2;
+        const bool wide = d[0] == 1 || d[0] == 2;
+        if (wide) {
+            while (at + 1 < n && (d[at] != 0 || d[at + 1] != 0))
+                at += 2;
+            at += 2;
+        } else {
+            while (at < n && d[at] != 0)
+                ++at;
+            at += 1;
+        }
+        if (at >= n) continue;
+        if (!image.isEmpty() && kind != 3) continue; // the first one stays unless this is the front
+        image = QByteArray(reinterpret_cast<const char*>(d.data()) + at, qsizetype(n - at));
+        mime = type.contains(QLatin1Char('/')) ? type.toLower()
+                                               : QStringLiteral("image/") + type.toLower();
+        front = kind == 3;
+    }
+    return image.isEmpty() ? txtNotFound : txtOk;
+}
+
 uint8_t Tid3v2tag::SetComment(const COMM& rec, const QString& description,
                               const QString& language) {
     if (rec.Encoding >= 4) return txtBadCommEncoding;

@@ -8,6 +8,7 @@
 // ISO-8859-1 when it fits, else as UTF-16 with a byte order mark (version 3) or
 // UTF-8 (version 4); frames nobody changed keep their bytes.
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <deque>
@@ -252,6 +253,10 @@ public:
     uint8_t GetTextFrame(const QString& id, QString& text);
     uint8_t SetTextFrame(const QString& id, const QString& text);
     uint8_t GetComment(COMM& rec, const QString& description, const QString& language);
+    // The picture of the first APIC frame that holds a front cover, else of
+    // the first readable one: its image bytes and MIME type ("image/jpeg"; a
+    // version 2.2 format such as "PNG" as "image/png"). txtNotFound without one.
+    uint8_t GetPicture(QByteArray& image, QString& mime);
     uint8_t SetComment(const COMM& rec, const QString& description, const QString& language);
 
     // Header fields.
