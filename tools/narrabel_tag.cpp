@@ -51,7 +51,7 @@ int Read(const QString& path) {
     ReadTag(path);
     const Tid3v2tag& tag = TagStore();
     const TMP3Rec& r = CurrentTag();
-    std::printf("{\n    \"format\": \"MP3\",\n    \"result\": %d,\n    \"version\": %d,\n"
+    std::printf("{\n    \"format\": \"ID3v2\",\n    \"result\": %d,\n    \"version\": %d,\n"
                 "    \"revision\": %d,\n    \"tagSize\": %lu,\n    \"padding\": %lu,\n"
                 "    \"frames\": [",
                 int(tag.LastLoadCode()), int(tag.Version()), int(tag.Revision()),
@@ -172,8 +172,8 @@ int main(int argc, char** argv) {
     // MP3 (and what is nothing else: an ID3v2 tag read, or refused) through
     // the ID3v2 library, the other formats through the facade.
     const TTagFormat format = DetectTagFormat(path);
-    const bool id3 = format == TTagFormat::Id3v2 || format == TTagFormat::None ||
-                     format == TTagFormat::Foreign;
+    const bool id3 =
+        format == TTagFormat::Id3v2 || format == TTagFormat::None || format == TTagFormat::Foreign;
     if (std::strcmp(argv[1], "read") == 0 && argc == 3)
         return id3 ? Read(path) : ReadOther(ReadFileTag(path));
     if (std::strcmp(argv[1], "write") == 0) {

@@ -9,8 +9,10 @@
 
 void TfrmMain::SetUpCover() {
     // Looked at once the command that opened a file is done, not in its middle.
-    const auto later = [this] { QMetaObject::invokeMethod(this, [this] { showCover(); },
-                                                          Qt::QueuedConnection); };
+    const auto later = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { showCover(); }, Qt::QueuedConnection);
+    };
     connect(&session, &TListeningSession::StatusChanged, this, [later](int panel) {
         if (panel == 2) later();
     });

@@ -36,13 +36,13 @@ int TrackNumber(const QString& track) {
 } // namespace
 
 QStringList TMprisRoot::SupportedMimeTypes() const {
-    return {QStringLiteral("audio/mpeg"),      QStringLiteral("audio/x-wav"),
-            QStringLiteral("audio/midi"),      QStringLiteral("video/x-msvideo"),
-            QStringLiteral("video/mpeg"),      QStringLiteral("audio/mp4"),
-            QStringLiteral("audio/x-m4b"),     QStringLiteral("audio/x-m4a"),
-            QStringLiteral("audio/aac"),       QStringLiteral("audio/ogg"),
+    return {QStringLiteral("audio/mpeg"),         QStringLiteral("audio/x-wav"),
+            QStringLiteral("audio/midi"),         QStringLiteral("video/x-msvideo"),
+            QStringLiteral("video/mpeg"),         QStringLiteral("audio/mp4"),
+            QStringLiteral("audio/x-m4b"),        QStringLiteral("audio/x-m4a"),
+            QStringLiteral("audio/aac"),          QStringLiteral("audio/ogg"),
             QStringLiteral("audio/x-vorbis+ogg"), QStringLiteral("audio/opus"),
-            QStringLiteral("audio/flac"),      QStringLiteral("audio/x-flac")};
+            QStringLiteral("audio/flac"),         QStringLiteral("audio/x-flac")};
 }
 
 TMprisPlayer::TMprisPlayer(TMpris* parent) : QDBusAbstractAdaptor(parent), m(parent) {

@@ -601,7 +601,8 @@ QString TBookmarkCommands::LastImportFolder() const {
     if (app.DataFolder.isEmpty()) return {};
     QFile f(app.DataFile(QLatin1String(kImportFile)));
     if (f.size() > kMaxImportFile || !f.open(QIODevice::ReadOnly)) return {};
-    const QString folder = QString::fromUtf8(f.readAll()).section(QLatin1Char('\n'), 0, 0).trimmed();
+    const QString folder =
+        QString::fromUtf8(f.readAll()).section(QLatin1Char('\n'), 0, 0).trimmed();
     return QFileInfo(folder).isDir() ? folder : QString();
 }
 

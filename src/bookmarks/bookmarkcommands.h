@@ -9,8 +9,8 @@
 #include "bookmarks/bookmarktree.h"
 
 #include <QHash>
-#include <QSet>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <memory>

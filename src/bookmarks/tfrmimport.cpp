@@ -149,9 +149,7 @@ void TfrmImport::showEvent(QShowEvent* e) {
     if (SelectedFolder().isEmpty()) {
         const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
         const QString last = bookmarks.LastImportFolder();
-        SelectFolder(!last.isEmpty()              ? last
-                     : QFileInfo(music).isDir() ? music
-                                                : QDir::homePath());
+        SelectFolder(!last.isEmpty() ? last : QFileInfo(music).isDir() ? music : QDir::homePath());
         stv->setExpanded(stv->currentIndex(), true);
     }
 }

@@ -88,8 +88,7 @@ QString CoverArtUrl(const TCover& cover) {
         QLatin1Char('.') + ext;
     const QString path = folder + QLatin1Char('/') + name;
     // The same picture is written once, however often its file is played.
-    if (!QFileInfo::exists(path) &&
-        (!QDir().mkpath(folder) || !ReplaceFile(path, cover.Bytes)))
+    if (!QFileInfo::exists(path) && (!QDir().mkpath(folder) || !ReplaceFile(path, cover.Bytes)))
         return {};
     return QUrl::fromLocalFile(path).toString();
 }

@@ -13,8 +13,8 @@ struct TFileTag;
 
 struct TCover {
     QByteArray Bytes;
-    QString Mime;  // as the file names it, or by the image file's extension
-    QString File;  // the image file it came from; empty for an embedded picture
+    QString Mime; // as the file names it, or by the image file's extension
+    QString File; // the image file it came from; empty for an embedded picture
     bool IsEmpty() const { return Bytes.isEmpty(); }
 };
 

@@ -117,8 +117,7 @@ int SaveCurrentTag(const QString& path) {
     return SaveTagFieldsWith(tag, path, r, shown);
 }
 
-int SaveTagFieldsWith(Tid3v2tag& tag, const QString& path, const TMP3Rec& r,
-                      const TMP3Rec& shown) {
+int SaveTagFieldsWith(Tid3v2tag& tag, const QString& path, const TMP3Rec& r, const TMP3Rec& shown) {
     if (tag.FileName() != path) return id3ErrNoFile;
     // Only the fields the caller changed are written: the read keeps one value
     // of a frame and trims it, so writing an unchanged field back would lose

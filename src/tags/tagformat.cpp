@@ -22,7 +22,11 @@ TTagFormat OggStream(const QByteArray& head) {
     const qsizetype packet = 27 + segments;
     if (StartsWith(head, packet, "\x01vorbis", 7)) return TTagFormat::OggVorbis;
     if (StartsWith(head, packet, "OpusHead", 8)) return TTagFormat::Opus;
-    if (StartsWith(head, packet, "\x7f" "FLAC", 5)) return TTagFormat::OggFlac;
+    if (StartsWith(head, packet,
+                   "\x7f"
+                   "FLAC",
+                   5))
+        return TTagFormat::OggFlac;
     return TTagFormat::None;
 }
 
@@ -74,8 +78,9 @@ TTagFormat TagFormatOfBytes(const QByteArray& head, const QByteArray& afterId3,
     if (StartsWith(head, 0, "fLaC", 4)) return TTagFormat::Flac;
     if (MpegSync(head)) return TTagFormat::Id3v2;
     // Containers of other kinds never get an ID3v2 tag put in front of them.
-    static const char* const others[] = {"RIFF", "RIFX", "MThd", "FORM", "\x1a\x45\xdf\xa3",
-                                          "\x30\x26\xb2\x75", "wvpk", "MAC ", "ADIF", "\0\0\x01"};
+    static const char* const others[] = {
+        "RIFF", "RIFX", "MThd", "FORM",    "\x1a\x45\xdf\xa3", "\x30\x26\xb2\x75",
+        "wvpk", "MAC ", "ADIF", "\0\0\x01"};
     for (const char* magic : others)
         if (StartsWith(head, 0, magic, qsizetype(magic[0] ? std::strlen(magic) : 3)))
             return TTagFormat::Foreign;
@@ -106,7 +111,7 @@ TTagFormat DetectTagFormat(const QString& path) {
 QString TagFormatName(TTagFormat format) {
     switch (format) {
     case TTagFormat::Id3v2:
-        return QStringLiteral("MP3");
+        return QStringLiteral("ID3v2");
     case TTagFormat::Mp4:
         return QStringLiteral("MP4");
     case TTagFormat::OggVorbis:

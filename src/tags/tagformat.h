@@ -19,6 +19,6 @@ TTagFormat TagFormatOfBytes(const QByteArray& head, const QByteArray& afterId3,
 // The size of a leading ID3v2 tag (header and footer included), 0 when head
 // does not start with one.
 qint64 LeadingId3v2Size(const QByteArray& head);
-// "MP3", "MP4", "Ogg Vorbis", "Opus", "Ogg FLAC", "FLAC", "another container"
+// The kind of tag: "ID3v2", "MP4", "Ogg Vorbis", "Opus", "Ogg FLAC", "FLAC", "another container"
 // (Foreign), or empty for None.
 QString TagFormatName(TTagFormat format);

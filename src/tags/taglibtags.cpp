@@ -448,8 +448,8 @@ void ApplyXiph(TagLib::Ogg::XiphComment* c, const TWant& w) {
     if (w.has(&TMP3Rec::Genre)) SetXiph(c, "GENRE", w.value(&TMP3Rec::Genre));
     if (w.has(&TMP3Rec::Comment)) {
         // The comment goes where it was read from.
-        const char* key = !c->contains("COMMENT") && c->contains("DESCRIPTION") ? "DESCRIPTION"
-                                                                                : "COMMENT";
+        const char* key =
+            !c->contains("COMMENT") && c->contains("DESCRIPTION") ? "DESCRIPTION" : "COMMENT";
         SetXiph(c, key, w.value(&TMP3Rec::Comment));
     }
 }
@@ -502,8 +502,9 @@ bool ChangeCopy(const QByteArray& temp, const TFileTag& t, const TWant& w, QStri
     default:
         break;
     }
-    if (!saved) cause = QStringLiteral("TagLib could not write the %1 tags of the file.")
-                            .arg(TagFormatName(t.Format));
+    if (!saved)
+        cause = QStringLiteral("TagLib could not write the %1 tags of the file.")
+                    .arg(TagFormatName(t.Format));
     return saved;
 }
 
@@ -530,8 +531,8 @@ bool CopyAll(int in, int out, qint64 size) {
     qint64 done = 0;
     while (done < size) {
         loff_t from = done, to = done;
-        const ssize_t n =
-            ::copy_file_range(in, &from, out, &to, size_t(std::min<qint64>(size - done, 1 << 30)), 0);
+        const ssize_t n = ::copy_file_range(in, &from, out, &to,
+                                            size_t(std::min<qint64>(size - done, 1 << 30)), 0);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += n;
@@ -727,8 +728,8 @@ TTagSaveResult SaveTagLibFile(const TFileTag& t) {
         const QString why = QString::fromLocal8Bit(strerror(errno));
         ::unlink(nativeTemp.constData());
         journal.End();
-        return fail(id3ErrWrite, QStringLiteral("The new copy could not replace the file: %1")
-                                     .arg(why));
+        return fail(id3ErrWrite,
+                    QStringLiteral("The new copy could not replace the file: %1").arg(why));
     }
     // Once the new name is on disk, nothing is left to undo.
     SyncFolder(folder);

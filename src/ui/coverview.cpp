@@ -60,7 +60,8 @@ void TCoverView::ShowImage(const QByteArray& bytes) {
         const QImage decoded = Decode(bytes);
         // Shown from the window's thread; a view gone meanwhile gets nothing.
         QMetaObject::invokeMethod(
-            self, [self, decoded, mine] {
+            self,
+            [self, decoded, mine] {
                 if (!self) return;
                 --self->pending;
                 self->take(mine, decoded);
@@ -120,8 +121,7 @@ void TSideColumn::childEvent(QChildEvent* event) {
 }
 
 bool TSideColumn::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent)
-        follow();
+    if (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent) follow();
     return QWidget::eventFilter(watched, event);
 }
 
