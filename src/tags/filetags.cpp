@@ -3,9 +3,12 @@
 #include "tags/id3v2/id3v2.h"
 #include "tags/taglibtags.h"
 
+#include "tags/id3v2/savejournal.h"
+
 #include <QFile>
 #include <exception>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -15,31 +18,14 @@ bool TagLibFormat(TTagFormat f) {
            f == TTagFormat::OggFlac || f == TTagFormat::Flac;
 }
 
-// The fields whose frame the tag holds but whose text it could not decode:
-// emptied by malformed text, in an unknown encoding, or encrypted.
-TFieldMask Id3v2CutShort(Tid3v2tag& tag) {
-    static const char* const frames[] = {"TPE1", "TALB", "TRCK", "TIT2", "TYER", "TCON"};
-    TFieldMask out = 0;
-    for (int k = 0; k < 6; ++k) {
-        QString text;
-        const uint8_t r = tag.GetTextFrame(QLatin1String(frames[k]), text);
-        if (r != txtOk && r != txtNotFound && r != txtEmpty) out |= FieldBit(k);
-    }
-    COMM comm;
-    const uint8_t r = tag.GetComment(comm, QString(), QStringLiteral("None"));
-    if (r != txtOk && r != txtNotFound && r != txtEmpty) out |= FieldBit(6);
-    return out;
-}
-
-void ReadId3v2(TFileTag& t, unsigned options) {
+void ReadId3v2(TFileTag& t, int fd, unsigned options) {
     Tid3v2tag tag;
-    t.Fields = ReadTagWith(tag, t.Path);
-    const uint16_t code = tag.LastLoadCode();
+    const uint16_t code = tag.LoadFromDescriptor(t.Path, fd, 0);
     // No tag at all is no fault of the file: it reads as an empty one.
     const uint16_t error = code & 0xFF00;
     t.Unreadable = code >= 256 && error != id3ErrNoHeader && error != id3ErrOffset;
-    if (t.Fields.FileName.isEmpty()) return;
-    t.CutShort = Id3v2CutShort(tag);
+    if (code >= 256) return;
+    t.Fields = FieldsOfLoadedTag(tag, t.Path, &t.CutShort);
     if (options & trCover) {
         QByteArray image;
         QString mime;
@@ -48,14 +34,6 @@ void ReadId3v2(TFileTag& t, unsigned options) {
             t.CoverMime = mime;
         }
     }
-}
-
-// Whether the file can be opened for reading at all.
-bool Openable(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
 }
 
 TTagSaveResult Refused(const QString& cause) {
@@ -67,14 +45,30 @@ TTagSaveResult Refused(const QString& cause) {
 TFileTag ReadFileTag(const QString& path, unsigned options) {
     TFileTag t;
     t.Path = path;
-    t.Format = DetectTagFormat(path);
+    // A save of this file that ended part way (by the program or the tool,
+    // in place or on a new copy) is undone before anything is read.
+    id3v2::RecoverTagFile(path);
+    // One opening serves the look at the content and the back end's read.
+    // Opening never waits (a FIFO has no writer); only a regular file is read.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct Closer {
+        int fd;
+        ~Closer() {
+            if (fd >= 0) ::close(fd);
+        }
+    } closer{fd};
+    QByteArray head, after;
+    struct stat st;
+    const bool regular = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (regular) ReadHead(fd, head, after);
+    t.Format = TagFormatOfBytes(head, after, path);
     try {
-        if (t.Format == TTagFormat::Id3v2)
-            ReadId3v2(t, options);
+        if (!regular)
+            t.Unreadable = true;
+        else if (t.Format == TTagFormat::Id3v2)
+            ReadId3v2(t, fd, options);
         else if (TagLibFormat(t.Format))
-            ReadTagLibFile(t, options);
-        else
-            t.Unreadable = !Openable(path);
+            ReadTagLibDescriptor(t, fd, qint64(st.st_size), options);
     } catch (const std::exception&) {
         // A read never fails its caller: what could not be read is empty.
         const TFileTag empty;

@@ -62,27 +62,40 @@ QString RecordingTime(Tid3v2tag& tag, const QString& year) {
 } // namespace
 
 TMP3Rec ReadTagWith(Tid3v2tag& tag, const QString& path) {
+    if (tag.LoadFromFile(path, 0) >= 256) return {};
+    return FieldsOfLoadedTag(tag, path);
+}
+
+TMP3Rec FieldsOfLoadedTag(Tid3v2tag& tag, const QString& path, unsigned* cutShort) {
     TMP3Rec r;
-    if (tag.LoadFromFile(path, 0) >= 256) return r;
-    tag.GetTextFrame(QStringLiteral("TIT2"), r.Title);
-    tag.GetTextFrame(QStringLiteral("TPE1"), r.Artist);
-    tag.GetTextFrame(QStringLiteral("TALB"), r.Album);
+    unsigned lost = 0;
+    // A frame that is there but whose text could not be decoded in full.
+    auto get = [&](const char* id, QString& into, int field) {
+        const uint8_t result = tag.GetTextFrame(QLatin1String(id), into);
+        if (result != txtOk && result != txtNotFound && result != txtEmpty) lost |= 1u << field;
+        return result;
+    };
+    get("TIT2", r.Title, 3);
+    get("TPE1", r.Artist, 0);
+    get("TALB", r.Album, 1);
     // Version 4 has no TYER: its year is the start of the recording time.
-    if (tag.GetTextFrame(QStringLiteral("TYER"), r.Year) == txtNotFound && tag.Version() == 4) {
-        tag.GetTextFrame(QStringLiteral("TDRC"), r.Year);
+    if (get("TYER", r.Year, 4) == txtNotFound && tag.Version() == 4) {
+        get("TDRC", r.Year, 4);
         r.Year.truncate(4);
     }
-    tag.GetTextFrame(QStringLiteral("TCON"), r.Genre);
-    tag.GetTextFrame(QStringLiteral("TRCK"), r.Track);
+    get("TCON", r.Genre, 5);
+    get("TRCK", r.Track, 2);
     COMM comm;
     // A language filter that is not three characters long matches any language.
-    tag.GetComment(comm, QString(), QStringLiteral("None"));
+    const uint8_t result = tag.GetComment(comm, QString(), QStringLiteral("None"));
+    if (result != txtOk && result != txtNotFound && result != txtEmpty) lost |= 1u << 6;
     r.Comment = comm.Text;
     r.FileName = path;
     for (const TTagField& f : TagFields)
         r.*f.Field = TrimCtl(r.*f.Field);
     while (r.Track.size() < 2)
         r.Track.prepend(QLatin1Char('0'));
+    if (cutShort) *cutShort = lost;
     return r;
 }
 

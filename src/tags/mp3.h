@@ -34,6 +34,10 @@ void ReadTag(const QString& path);
 // The same read into a record of the caller's, through a tag object of its own
 // (readers that must not disturb the shared record, such as the media controls).
 TMP3Rec ReadTagWith(Tid3v2tag& tag, const QString& path);
+// The record of the tag that tag has just loaded from path; cutShort receives
+// the fields (bits by TagFields index) whose frame is there but whose text
+// could not be decoded in full (malformed, unknown encoding, encrypted).
+TMP3Rec FieldsOfLoadedTag(Tid3v2tag& tag, const QString& path, unsigned* cutShort = nullptr);
 // Writes the fields of CurrentTag that differ from what ReadTag produced for
 // path (reading path's tag again when the tag object holds another file's or
 // was saved since); every other frame goes back as it was. A version 4 tag

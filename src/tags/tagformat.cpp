@@ -94,15 +94,18 @@ TTagFormat TagFormatOfBytes(const QByteArray& head, const QByteArray& afterId3,
     return TTagFormat::None;
 }
 
+void ReadHead(int fd, QByteArray& head, QByteArray& afterId3) {
+    if (!ReadAt(fd, 0, head, kHeadSize)) return;
+    if (const qint64 skip = LeadingId3v2Size(head); skip > 0) ReadAt(fd, skip, afterId3, 4);
+}
+
 TTagFormat DetectTagFormat(const QString& path) {
     QByteArray head, after;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0) {
         struct stat st;
         // Only a regular file is read: a FIFO or a device would block or never end.
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ReadAt(fd, 0, head, kHeadSize)) {
-            if (const qint64 skip = LeadingId3v2Size(head); skip > 0) ReadAt(fd, skip, after, 4);
-        }
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) ReadHead(fd, head, after);
         ::close(fd);
     }
     return TagFormatOfBytes(head, after, path);

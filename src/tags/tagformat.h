@@ -16,6 +16,8 @@ TTagFormat DetectTagFormat(const QString& path);
 // those found right after a leading ID3v2 tag (afterId3, empty when it has none).
 TTagFormat TagFormatOfBytes(const QByteArray& head, const QByteArray& afterId3,
                             const QString& name);
+// The bytes TagFormatOfBytes judges, read from a file opened as fd.
+void ReadHead(int fd, QByteArray& head, QByteArray& afterId3);
 // The size of a leading ID3v2 tag (header and footer included), 0 when head
 // does not start with one.
 qint64 LeadingId3v2Size(const QByteArray& head);

@@ -51,14 +51,30 @@ TagLib::String T(const QString& s) {
 
 // A file read through TagLib with a budget: once kReadBudget bytes have been
 // read (whatever atoms or pages declare), every read returns nothing, which
-// TagLib takes for the end of the file. Nothing is ever written.
+// TagLib takes for the end of the file. Nothing is ever written. TagLib reads
+// in many small pieces (atom and page headers): they are served from a window
+// of the file read ahead in one call.
 class TBoundedStream : public TagLib::IOStream {
 public:
-    TBoundedStream(int fd, const QByteArray& name) : fd(fd), fileName(name) {
-        struct stat st;
-        size = ::fstat(fd, &st) == 0 ? qint64(st.st_size) : 0;
-    }
+    TBoundedStream(int fd, const QByteArray& name, qint64 size)
+        : fd(fd), fileName(name), size(size) {}
     bool Exhausted() const { return exhausted; }
+    // n bytes at at, without moving the stream; false past the end.
+    bool ReadAt(qint64 at, char* into, qint64 n) {
+        if (at < 0 || n < 0 || at + n > size) return false;
+        if (at >= windowAt && at + n <= windowAt + window.size()) {
+            std::memcpy(into, window.constData() + (at - windowAt), size_t(n));
+            return true;
+        }
+        if (n > kWindow) return Pread(at, into, n) == n;
+        window.resize(qsizetype(std::min<qint64>(kWindow, size - at)));
+        windowAt = at;
+        const qint64 got = Pread(at, window.data(), window.size());
+        window.resize(qsizetype(std::max<qint64>(got, 0)));
+        if (got < n) return false;
+        std::memcpy(into, window.constData(), size_t(n));
+        return true;
+    }
 
     TagLib::FileName name() const override { return fileName.constData(); }
     TagLib::ByteVector readBlock(unsigned long length) override {
@@ -70,16 +86,13 @@ public:
             return {};
         }
         TagLib::ByteVector out(static_cast<unsigned int>(want), '\0');
-        qint64 got = 0;
-        while (got < want) {
-            const ssize_t n = ::pread(fd, out.data() + got, size_t(want - got), off_t(pos + got));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            got += n;
+        if (!ReadAt(pos, out.data(), want)) {
+            // Cut short by the disk: what was there is given.
+            const qint64 got = Pread(pos, out.data(), want);
+            out.resize(static_cast<unsigned int>(std::max<qint64>(got, 0)));
         }
-        out.resize(static_cast<unsigned int>(got));
-        pos += got;
-        left -= got;
+        pos += out.size();
+        left -= out.size();
         return out;
     }
     void writeBlock(const TagLib::ByteVector&) override {}
@@ -96,12 +109,25 @@ public:
     void truncate(long) override {}
 
 private:
+    static constexpr qint64 kWindow = 16 * 1024;
+    qint64 Pread(qint64 at, char* into, qint64 n) const {
+        qint64 got = 0;
+        while (got < n) {
+            const ssize_t r = ::pread(fd, into + got, size_t(n - got), off_t(at + got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) break;
+            got += r;
+        }
+        return got;
+    }
     int fd;
     QByteArray fileName;
     qint64 size = 0;
     qint64 pos = 0;
     qint64 left = kReadBudget;
     bool exhausted = false;
+    QByteArray window;
+    qint64 windowAt = 0;
 };
 
 // ---------------------------------------------------------------- MP4 atoms
@@ -568,24 +594,21 @@ bool NotWritable(const QByteArray& native) {
 } // namespace
 
 void ReadTagLibFile(TFileTag& t, unsigned options) {
-    const QByteArray native = QFile::encodeName(t.Path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(QFile::encodeName(t.Path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st;
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (fd >= 0) ::close(fd);
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        ReadTagLibDescriptor(t, fd, qint64(st.st_size), options);
+    else
         t.Unreadable = true;
-        return;
-    }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    TBoundedStream stream(fd, native);
-    const TReader raw = [fd](qint64 at, uint8_t* into, int n) {
-        return ::pread(fd, into, size_t(n), off_t(at)) == n;
+    if (fd >= 0) ::close(fd);
+}
+
+void ReadTagLibDescriptor(TFileTag& t, int fd, qint64 size, unsigned options) {
+    TBoundedStream stream(fd, QFile::encodeName(t.Path), size);
+    const TReader raw = [&stream](qint64 at, uint8_t* into, int n) {
+        return stream.ReadAt(at, reinterpret_cast<char*>(into), n);
     };
-    ReadStream(&stream, t, options, raw, qint64(st.st_size),
-               [&stream] { return stream.Exhausted(); });
+    ReadStream(&stream, t, options, raw, size, [&stream] { return stream.Exhausted(); });
 }
 
 void ReadTagLibBytes(TFileTag& t, const QByteArray& data, unsigned options) {

@@ -9,6 +9,8 @@
 // than kReadBudget bytes are read from the file, whatever its atoms or pages
 // declare; a file that asks for more is taken as unreadable.
 void ReadTagLibFile(TFileTag& tag, unsigned options);
+// The same on a regular file of size bytes opened for reading as fd.
+void ReadTagLibDescriptor(TFileTag& tag, int fd, qint64 size, unsigned options);
 TTagSaveResult SaveTagLibFile(const TFileTag& tag);
 
 // Reads of the same on bytes in memory (the fuzz target's way in).

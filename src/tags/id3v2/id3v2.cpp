@@ -127,11 +127,25 @@ struct TagLoader {
 };
 
 uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
+    // A save of this file that ended part way is undone before the tag is read.
+    RecoverTagFile(name);
+    // Opening never waits (a FIFO has no writer); only a regular file is read:
+    // a FIFO or a device would block or never end.
+    const int fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct Closer {
+        int fd;
+        ~Closer() {
+            if (fd >= 0) ::close(fd);
+        }
+    } closer{fd};
+    return LoadFromDescriptor(name, fd, offset);
+}
+
+uint16_t Tid3v2tag::LoadFromDescriptor(const QString& name, int fd, uint64_t offset) {
     // The frame list of an earlier file never survives into this one.
     frames.ClearFrames();
     done = false;
     inflateLeft = kInflatePerLoad;
-    const QByteArray native = QFile::encodeName(name);
     auto early = [&](uint16_t code) {
         // No version 3 or 4 header was parsed: the empty list is a fresh tag,
         // and nothing of an earlier file's header shapes it.
@@ -146,19 +160,11 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
         return code;
     };
 
-    struct stat st;
-    // Only regular files: a FIFO or device would block or never end.
-    if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return early(id3ErrNoFile);
-    // A save of this file that ended part way is undone before the tag is read.
-    RecoverTagFile(name);
-    fileReadOnly = FileIsReadOnly(name);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    fileReadOnly = -1; // looked at when asked for
     if (fd < 0) return early(id3ErrNoFile);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    struct stat st;
     if (::fstat(fd, &st) != 0) return early(id3ErrIO);
+    if (!S_ISREG(st.st_mode)) return early(id3ErrNoFile);
     const uint64_t fileSize = uint64_t(st.st_size);
     // Named even when empty, so a save goes to this file and not the last one.
     fileName = name;
