@@ -49,6 +49,8 @@ TfrmImport::TfrmImport(TBookmarkCommands& commands, QWidget* parent)
         this);
     formats->setObjectName(QStringLiteral("lblFormats"));
     formats->setWordWrap(true);
+    // Lines added to the window take the width it has, and never widen it.
+    formats->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     lay->addWidget(formats);
     lblChoose = new QLabel(
         QStringLiteral("Select a starting folder; all subfolders will be included"), this);
@@ -103,6 +105,8 @@ TfrmImport::TfrmImport(TBookmarkCommands& commands, QWidget* parent)
     lblSummary = new QLabel(this);
     lblSummary->setObjectName(QStringLiteral("lblSummary"));
     lblSummary->setTextFormat(Qt::PlainText);
+    lblSummary->setWordWrap(true);
+    lblSummary->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     lblSummary->hide();
     lay->addWidget(lblSummary);
 
