@@ -48,9 +48,8 @@ std::string Json(const QString& s) {
 // The load, the frame list and the record as JSON. Written as it goes: a tag
 // may hold millions of frames.
 int Read(const QString& path) {
-    ReadTag(path);
-    const Tid3v2tag& tag = TagStore();
-    const TMP3Rec& r = CurrentTag();
+    Tid3v2tag tag;
+    const TMP3Rec r = ReadTagWith(tag, path);
     std::printf("{\n    \"format\": \"ID3v2\",\n    \"result\": %d,\n    \"version\": %d,\n"
                 "    \"revision\": %d,\n    \"tagSize\": %lu,\n    \"padding\": %lu,\n"
                 "    \"frames\": [",
@@ -151,11 +150,12 @@ int WriteOther(const QString& path, int argc, char** argv) {
 }
 
 int Write(const QString& path, int argc, char** argv) {
-    ReadTag(path);
-    TMP3Rec& r = CurrentTag();
-    if (!TakeFields(r, argc, argv)) return Usage();
-    const int rc = SaveCurrentTag(path);
-    return Report(rc, rc >= 256 ? SaveFailureCause(path, rc) : QString());
+    Tid3v2tag tag;
+    const TMP3Rec shown = ReadTagWith(tag, path);
+    TMP3Rec wanted = shown;
+    if (!TakeFields(wanted, argc, argv)) return Usage();
+    const int rc = SaveTagFieldsWith(tag, path, wanted, shown);
+    return Report(rc, rc >= 256 ? SaveFailureCauseWith(tag, path, rc) : QString());
 }
 
 } // namespace

@@ -3,8 +3,6 @@
 #include "playback/bookorder.h"
 #include "tags/filetags.h"
 
-#include "util/qorext.h"
-
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -87,8 +85,23 @@ QString CoverArtUrl(const TCover& cover) {
             QCryptographicHash::hash(cover.Bytes, QCryptographicHash::Sha1).toHex()) +
         QLatin1Char('.') + ext;
     const QString path = folder + QLatin1Char('/') + name;
-    // The same picture is written once, however often its file is played.
-    if (!QFileInfo::exists(path) && (!QDir().mkpath(folder) || !ReplaceFile(path, cover.Bytes)))
-        return {};
+    // The same picture is written once, however often its file is played. A
+    // cache needs no sync: a copy cut short by a crash is found by its size
+    // and written again.
+    if (QFileInfo(path).size() != cover.Bytes.size()) {
+        const QString temp = path + QStringLiteral(".part");
+        QFile f(temp);
+        if (!QDir().mkpath(folder) || !f.open(QIODevice::WriteOnly) ||
+            f.write(cover.Bytes) != cover.Bytes.size() || !f.flush()) {
+            f.remove();
+            return {};
+        }
+        f.close();
+        QFile::remove(path);
+        if (!QFile::rename(temp, path)) {
+            QFile::remove(temp);
+            return {};
+        }
+    }
     return QUrl::fromLocalFile(path).toString();
 }

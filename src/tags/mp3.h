@@ -1,6 +1,9 @@
 #pragma once
-// The tag record: the seven tag fields the program uses, read from and written
-// back to a file's ID3v2 tag through the one shared tag object.
+// The tag record, and the ID3v2 side of the tag facade (filetags.h): the seven
+// tag fields read from and written back to a file's ID3v2 tag through a tag
+// object of the caller's. The program reads and writes tags through the facade
+// only; the shared record (CurrentTag, TagStore) stays for the ID3v2 library's
+// own tests, which look into the tag object a read leaves behind.
 
 #include <QString>
 
