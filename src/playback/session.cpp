@@ -237,8 +237,10 @@ void TListeningSession::setPlayerShown(bool shown) {
 }
 
 QString TListeningSession::DlgOpenFilter() {
+    // The books' own extensions in either letter case, as everywhere else.
     return QStringLiteral("Audio books (*.m4b *.m4a *.aac *.opus *.ogg *.oga *.flac *.mp3)|"
-                          "*.m4b;*.m4a;*.aac;*.opus;*.ogg;*.oga;*.flac;*.mp3|"
+                          "*.m4b;*.m4a;*.aac;*.opus;*.ogg;*.oga;*.flac;*.mp3;"
+                          "*.M4B;*.M4A;*.AAC;*.OPUS;*.OGG;*.OGA;*.FLAC|"
                           "MP3 files (*.mp3)|*.mp3|All supported formats "
                           "(mp3,wav,avi,mpg/mpeg,mid/midi)|*.mp3;*.wav;*.avi;*.mpg;*.mpeg;*.mid;"
                           "*.midi|All files (not advised)|*.*");

@@ -363,7 +363,8 @@ TEST_F(PlaybackTest, BrowseOpensThePickedFileAndPlaysItFromZero) {
     // The audio books first, then the designed types as they were.
     EXPECT_EQ(TListeningSession::DlgOpenFilter(),
               "Audio books (*.m4b *.m4a *.aac *.opus *.ogg *.oga *.flac *.mp3)|"
-              "*.m4b;*.m4a;*.aac;*.opus;*.ogg;*.oga;*.flac;*.mp3|"
+              "*.m4b;*.m4a;*.aac;*.opus;*.ogg;*.oga;*.flac;*.mp3;"
+              "*.M4B;*.M4A;*.AAC;*.OPUS;*.OGG;*.OGA;*.FLAC|"
               "MP3 files (*.mp3)|*.mp3|All supported formats (mp3,wav,avi,mpg/mpeg,mid/midi)|"
               "*.mp3;*.wav;*.avi;*.mpg;*.mpeg;*.mid;*.midi|All files (not advised)|*.*");
 
