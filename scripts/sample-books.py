@@ -2,10 +2,13 @@
 """Writes a few small sample audio books (silent MP3 parts with ID3v2.3 tags)
 under the folder given: <folder>/<Author>/<Book>/<NN> - <Title>.mp3. Authors
 write in several scripts: their tags hold ISO-8859-1 where it can, UTF-16
-elsewhere, as ordinary taggers write them.
+elsewhere, as ordinary taggers write them. With ffmpeg there, one more book
+comes as a single M4B file with its chapters and a cover picture.
 Used for the README's screenshots and for trying Narrabel by hand."""
 import os
+import shutil
 import struct
+import subprocess
 import sys
 
 BOOKS = [
@@ -43,10 +46,49 @@ def silent_frames(seconds):
     return frame * int(seconds * 44100 / 1152)
 
 
+M4B = ("Ursula K. Le Guin", "A Wizard of Earthsea",
+       ["Warriors in the Mist", "The Shadow", "The School for Wizards",
+        "The Loosing of the Shadow", "The Dragon of Pendor"])
+FONTS = "/usr/share/fonts/truetype/dejavu/"
+
+
+def m4b(root):
+    """The M4B book: silent AAC, a chapter a minute, its tags and a drawn cover."""
+    if not shutil.which("ffmpeg"):
+        print("sample-books.py: no ffmpeg, so no M4B book", file=sys.stderr)
+        return
+    author, book, chapters = M4B
+    folder = os.path.join(root, author, book)
+    os.makedirs(folder, exist_ok=True)
+    meta = os.path.join(folder, "chapters.txt")
+    with open(meta, "w") as f:
+        f.write(";FFMETADATA1\n")
+        for n, title in enumerate(chapters):
+            f.write("[CHAPTER]\nTIMEBASE=1/1000\nSTART=%d\nEND=%d\ntitle=%s\n"
+                    % (n * SECONDS * 1000, (n + 1) * SECONDS * 1000, title))
+    text = ("drawtext=fontfile=%sDejaVuSerif-Bold.ttf:text='%%s':fontcolor=0xf4e9cd:"
+            "fontsize=54:x=(w-tw)/2:y=%%d" % FONTS)
+    cover = ",".join(["gradients=s=480x720:c0=0x14213d:c1=0x3a6b8c:x0=0:y0=0:x1=480:y1=720:d=1",
+                      text % ("A WIZARD", 150), text % ("OF EARTHSEA", 220),
+                      "drawtext=fontfile=%sDejaVuSans.ttf:text='%s':fontcolor=0xe0c36a:"
+                      "fontsize=32:x=(w-tw)/2:y=600" % (FONTS, author)])
+    subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                    "anullsrc=r=44100:cl=mono:d=%d" % (SECONDS * len(chapters)),
+                    "-f", "lavfi", "-i", cover, "-i", meta,
+                    "-map", "0:a", "-map", "1:v", "-frames:v", "1", "-c:v", "mjpeg",
+                    "-disposition:v", "attached_pic", "-map_chapters", "2", "-map_metadata", "2",
+                    "-metadata", "artist=" + author, "-metadata", "album=" + book,
+                    "-metadata", "title=" + book, "-metadata", "date=1968",
+                    "-metadata", "genre=Audiobook", "-c:a", "aac", "-b:a", "32k", "-f", "ipod",
+                    os.path.join(folder, book + ".m4b")], check=True)
+    os.remove(meta)
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: sample-books.py FOLDER")
     root = sys.argv[1]
+    m4b(root)
     audio = silent_frames(SECONDS)
     for author, book, parts in BOOKS:
         folder = os.path.join(root, author, book)

@@ -22,4 +22,13 @@ narrabel_fuzz_test(id3v2 60 131072 ${PEERS}/taglib ${PEERS}/mutagen ${PEERS}/oth
     ${PEERS}/other/rust-id3 ${PEERS}/other/music-metadata)
 # The bookmark files, seeded with a few data files.
 narrabel_fuzz_test(bookmarkfiles 30 16384 ${CMAKE_CURRENT_SOURCE_DIR}/data/bookmarkfiles)
+# The tag facade over every format, seeded with short books of each (made by
+# ffmpeg and mutagen the first time) and the ID3v2 peers.
+set(TAG_SEEDS ${CMAKE_BINARY_DIR}/fuzz-seeds/tags)
+narrabel_fuzz_test(tags 45 65536 ${TAG_SEEDS} ${PEERS}/mutagen)
+set_property(TEST fuzz.tags PROPERTY FIXTURES_REQUIRED tag_seeds)
+add_test(NAME fuzz.tags_seeds
+    COMMAND sh -c "[ -x '${CMAKE_SOURCE_DIR}/build-fuzz/fuzz/tags_fuzz' ] || exit 77; [ -f '${TAG_SEEDS}/mp3-latin.mp3' ] || /usr/bin/python3 '${CMAKE_CURRENT_SOURCE_DIR}/data/tags/formats_peer.py' make '${TAG_SEEDS}' >/dev/null")
+set_tests_properties(fuzz.tags_seeds PROPERTIES TIMEOUT 300 LABELS fuzz SKIP_RETURN_CODE 77
+    FIXTURES_SETUP tag_seeds)
 endif()

@@ -1,7 +1,8 @@
 // Makes the README's screenshots: starts the real windows on a display (run it
 // under xvfb-run through scripts/screenshots.sh), fills the bookmark tree from
-// a folder of sample books, and saves the main window, the tag editor and the
-// mass rename preview as PNG files.
+// a folder of sample books, and saves the main window (playing an MP3 part,
+// and playing an M4B book with its cover), the tag editor and the mass rename
+// preview as PNG files.
 //   narrabel-shots BOOKS-FOLDER OUTPUT-FOLDER
 
 #include "app/application.h"
@@ -10,6 +11,7 @@
 #include "rename/tfrmpreview.h"
 #include "rename/tfrmrename.h"
 #include "tags/tfrmedit.h"
+#include "ui/coverview.h"
 #include "ui/qtdialogs.h"
 
 #include <QComboBox>
@@ -61,7 +63,8 @@ int main(int argc, char** argv) {
     QDir().mkpath(out);
 
     QStringList files;
-    QDirIterator it(books, {QStringLiteral("*.mp3")}, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(books, {QStringLiteral("*.mp3"), QStringLiteral("*.m4b")}, QDir::Files,
+                    QDirIterator::Subdirectories);
     while (it.hasNext())
         files << it.next();
     files.sort();
@@ -102,6 +105,23 @@ int main(int argc, char** argv) {
     if (QTreeWidgetItem* outer = frmMain->tv->topLevelItem(0); outer && outer->childCount() > 1)
         bookmarks.SelectNodeByText(outer->child(1)->text(0));
     ok &= Save(frmMain, out + QStringLiteral("/main-window.png"));
+
+    // A book in one M4B file, playing in its second chapter, its cover beside the tree.
+    const QStringList m4b = files.filter(QStringLiteral(".m4b"));
+    if (!m4b.isEmpty()) {
+        session.SetFileText(m4b.first());
+        session.OpenCurrentFile();
+        try {
+            session.PlayFrom(75000);
+            Pause(2500);
+            frmMain->cmdPlayClick();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "narrabel-shots: no sound (%s)\n", e.what());
+        }
+        bookmarks.SelectNodeByText(bookmarks.FindOrAddStartBookmark(m4b.first()));
+        Wait([frmMain] { return frmMain->imgCover->isVisible(); });
+        ok &= Save(frmMain, out + QStringLiteral("/main-window-m4b.png"));
+    }
 
     // The tag editor on one part of a book, opened as the main window opens it.
     frmEdit->resize(860, 500);

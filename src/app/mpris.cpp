@@ -1,8 +1,8 @@
 #include "app/mpris.h"
 
+#include "playback/bookcover.h"
 #include "playback/session.h"
-#include "tags/id3v2/id3v2.h"
-#include "tags/mp3.h"
+#include "tags/filetags.h"
 #include "util/appstate.h"
 
 #include <QCryptographicHash>
@@ -36,9 +36,13 @@ int TrackNumber(const QString& track) {
 } // namespace
 
 QStringList TMprisRoot::SupportedMimeTypes() const {
-    return {QStringLiteral("audio/mpeg"), QStringLiteral("audio/x-wav"),
-            QStringLiteral("audio/midi"), QStringLiteral("video/x-msvideo"),
-            QStringLiteral("video/mpeg")};
+    return {QStringLiteral("audio/mpeg"),         QStringLiteral("audio/x-wav"),
+            QStringLiteral("audio/midi"),         QStringLiteral("video/x-msvideo"),
+            QStringLiteral("video/mpeg"),         QStringLiteral("audio/mp4"),
+            QStringLiteral("audio/x-m4b"),        QStringLiteral("audio/x-m4a"),
+            QStringLiteral("audio/aac"),          QStringLiteral("audio/ogg"),
+            QStringLiteral("audio/x-vorbis+ogg"), QStringLiteral("audio/opus"),
+            QStringLiteral("audio/flac"),         QStringLiteral("audio/x-flac")};
 }
 
 TMprisPlayer::TMprisPlayer(TMpris* parent) : QDBusAbstractAdaptor(parent), m(parent) {
@@ -129,9 +133,8 @@ QVariantMap TMpris::Metadata() {
     const QDateTime modified = QFileInfo(file).lastModified();
     if (file == cachedFile && length == cachedLength && modified == cachedModified)
         return cachedMeta;
-    // A tag object of our own: the shared record may be in the middle of an edit.
-    Tid3v2tag tag;
-    const TMP3Rec rec = ReadTagWith(tag, file);
+    const TFileTag tag = ReadFileTag(file, trCover);
+    const TMP3Rec& rec = tag.Fields;
     QVariantMap meta;
     meta.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackId()));
     meta.insert(QStringLiteral("mpris:length"), qlonglong(length) * 1000);
@@ -144,6 +147,8 @@ QVariantMap TMpris::Metadata() {
     if (!rec.Album.isEmpty()) meta.insert(QStringLiteral("xesam:album"), rec.Album);
     if (const int n = TrackNumber(rec.Track); n > 0)
         meta.insert(QStringLiteral("xesam:trackNumber"), n);
+    if (const QString art = CoverArtUrl(CoverOf(file, &tag)); !art.isEmpty())
+        meta.insert(QStringLiteral("mpris:artUrl"), art);
     cachedFile = file;
     cachedLength = length;
     cachedModified = modified;

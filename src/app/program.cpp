@@ -1,5 +1,6 @@
 #include "app/program.h"
 
+#include "app/filedrop.h"
 #include "app/mpris.h"
 #include "app/tfrmmain.h"
 #include "bookmarks/tfrmbm.h"
@@ -46,6 +47,7 @@ TProgram::TProgram(const QStringList& args) {
     window.SetVolume = [this](int value) { Main->SetVolume(value); };
     window.DialogShown = [] { return QApplication::activeModalWidget() != nullptr; };
     Mpris = new TMpris(Session, App, window);
+    new TFileDrop(Main, Session); // files dropped on the window play
     QObject::connect(Main, &TfrmMain::VolumeChanged, Mpris, &TMpris::NoteChange);
 }
 

@@ -13,6 +13,7 @@
 #include "playback/tfrmoptions.h"
 #include "recovery/recovery.h"
 #include "tags/tfrmedit.h"
+#include "ui/coverview.h"
 #include "ui/widgets.h"
 #include "util/appstate.h"
 #include "util/dialogs.h"
@@ -36,6 +37,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
@@ -75,6 +77,7 @@ TfrmMain::TfrmMain(TAppState& appState, TBookmarkTree& bookmarkTree, TBookmarkCo
     qApp->installEventFilter(this);
     FormCreate();
     SetUpDesktop();
+    SetUpCover();
 }
 
 TfrmMain::~TfrmMain() {
@@ -218,7 +221,19 @@ void TfrmMain::BuildControls() {
     QFont treeFont(QStringLiteral("Arial"));
     treeFont.setPixelSize(13);
     tv->setFont(treeFont);
-    root->addWidget(tv, 1);
+    splSide = new QSplitter(Qt::Horizontal, central);
+    splSide->setObjectName(QStringLiteral("splSide"));
+    splSide->setChildrenCollapsible(false);
+    splSide->addWidget(tv);
+    pnlSide = new TSideColumn(splSide);
+    pnlSide->setObjectName(QStringLiteral("pnlSide"));
+    splSide->addWidget(pnlSide);
+    splSide->setStretchFactor(0, 1);
+    splSide->setStretchFactor(1, 0);
+    imgCover = new TCoverView(pnlSide);
+    imgCover->setObjectName(QStringLiteral("imgCover"));
+    pnlSide->AddWidget(imgCover);
+    root->addWidget(splSide, 1);
 
     pop = new QMenu(this);
     pop->setObjectName(QStringLiteral("pop"));

@@ -19,6 +19,7 @@ class QProgressBar;
 class QPushButton;
 class QScrollBar;
 class QSlider;
+class QSplitter;
 class QStatusBar;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -26,6 +27,7 @@ class TAppState;
 class TAudioMixer;
 class TBookmark;
 class TBookmarkCommands;
+class TCoverView;
 class TListeningSession;
 class TfrmAbout;
 class TfrmBM;
@@ -33,6 +35,7 @@ class TfrmDebug;
 class TfrmEdit;
 class TfrmImport;
 class TfrmOptions;
+class TSideColumn;
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
@@ -141,6 +144,11 @@ public:
     QPushButton* cmdImport = nullptr;
     QPushButton* cmdOptions = nullptr;
     QTreeWidget* tv = nullptr;
+    // Beside the tree: a column about the book playing, its cover on top; it
+    // hides while it has nothing to show.
+    QSplitter* splSide = nullptr;
+    TSideColumn* pnlSide = nullptr;
+    TCoverView* imgCover = nullptr;
     QMenu* pop = nullptr;
     QStatusBar* sb = nullptr;
     // State, time and file as designed; then the sleep timer and the clock.
@@ -165,6 +173,9 @@ private:
     void ConnectSession();
     void SetUpDesktop();
     void SetUpListening();
+    // The cover follows the file playing (coverpanel.cpp).
+    void SetUpCover();
+    void showCover();
     void ShowSleepMenu();
     void QueueFirstActivation();
     void ShowBusy(bool busy);
@@ -188,4 +199,5 @@ private:
     QHash<const TBookmarkTree::Node*, QTreeWidgetItem*> items;
     QList<QPair<QWidget*, bool>> lockedWidgets; // enabled states to put back
     QList<QPair<QAction*, bool>> lockedActions;
+    QString coverFile; // the file whose cover is shown
 };

@@ -8,8 +8,8 @@
 //   - one record:      TBookmark bm(StorePath, n); if (!bm.Valid) "lookup failed: "...
 //   - a new bookmark:  TBookmark bm; bm.Rec.FilePath = ...; bm.Rec.Position = ...;
 //                      TWriteContext ctx = ...;  // flags, switches, clock, autolist
-//                      if (DescriptionNeeded(bm.Rec, ctx)) { ReadTag(path); ctx.Tag = CurrentTag();
-//                      } WriteBookmark(bm, StorePath, ctx, &err);  // bm.Rec now as stored
+//                      if (DescriptionNeeded(bm.Rec, ctx)) ctx.Tag = ReadFileTag(path).Fields;
+//                      WriteBookmark(bm, StorePath, ctx, &err);  // bm.Rec now as stored
 //   - delete:          MarkDeleted(bm, StorePath, now, &err)
 //   - bulk:            ForEachRecord / CompactStore / RepointBookmarks (with a per-record
 //                      callback that lets the window process events and may cancel)

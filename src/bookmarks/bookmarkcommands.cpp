@@ -1,11 +1,12 @@
 #include "bookmarks/bookmarkcommands.h"
 
 #include "bookmarks/storejournal.h"
-#include "tags/mp3.h"
+#include "tags/filetags.h"
 #include "util/appstate.h"
 #include "util/dialogs.h"
 #include "util/errors.h"
 #include "util/options.h"
+#include "util/qorext.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -23,6 +24,10 @@ namespace {
 // responsive window, rarely enough not to cost more than the work.
 const int kEventsEveryMs = 30;
 const int kFileEventsEveryMs = 100;
+
+// The last imported folder: one line, CR LF, UTF-8.
+const char* const kImportFile = "Narrabel.import";
+constexpr qint64 kMaxImportFile = 64 * 1024;
 
 } // namespace
 
@@ -70,12 +75,7 @@ void TBookmarkCommands::writeBookmark(TBookmark& bm, const TMP3Rec* tag) {
     ctx.AutoExtra = AppOptions().AutoExtra;
     ctx.EditList = app.EditList.get();
     if (DescriptionNeeded(bm.Rec, ctx)) {
-        if (tag) {
-            ctx.Tag = *tag;
-        } else {
-            ReadTag(bm.Rec.FilePath);
-            ctx.Tag = CurrentTag();
-        }
+        ctx.Tag = tag ? *tag : ReadFileTag(bm.Rec.FilePath).Fields;
     }
     QString error;
     if (!WriteBookmark(bm, app.StorePath, ctx, &error)) throw NarrabelError(error);
@@ -126,12 +126,7 @@ QString TBookmarkCommands::outerNameOf(const QString& path, const TMP3Rec* tag) 
         if (it != batchNames.constEnd()) return *it;
     }
     QString name;
-    if (tag) {
-        name = tag->Artist;
-    } else {
-        ReadTag(path);
-        name = CurrentTag().Artist;
-    }
+    name = tag ? tag->Artist : ReadFileTag(path).Fields.Artist;
     if (name.isEmpty()) name = path;
     name = ApplyNameMap(name);
     if (BatchAdding) batchNames.insert(path, name);
@@ -271,10 +266,12 @@ void TBookmarkCommands::SaveNewBookmark(const QString& path, int32_t position,
     // One read of the tag serves the description and the author.
     TMP3Rec tag;
     const TMP3Rec* read = nullptr;
+    lastTagUnreadable = false;
     if (!app.Closing) {
-        ReadTag(path);
-        tag = CurrentTag();
+        const TFileTag file = ReadFileTag(path);
+        tag = file.Fields;
         read = &tag;
+        lastTagUnreadable = file.Unreadable;
     }
     writeBookmark(bm, read);
     AddBookmarkNode(bm.Rec, read);
@@ -527,7 +524,17 @@ void TBookmarkCommands::scanFolder(const QString& folder, const TImportHooks& ho
         QString refusal;
         FindOrAddStartBookmark(path, &outcome, &refusal);
         if (outcome == TStartBookmark::Added) {
+            // A file whose tags could not be read is stored as designed, under
+            // its path, and counted apart.
             ++counts.New;
+            if (lastTagUnreadable) {
+                ++counts.Unreadable;
+            } else {
+                importAuthors.insert(outerNameOf(path, nullptr));
+                counts.Authors = int(importAuthors.size());
+            }
+        } else if (outcome == TStartBookmark::Found) {
+            ++counts.Known;
         } else if (outcome == TStartBookmark::NotStored) {
             ++counts.Skipped;
             skippedReason = refusal;
@@ -548,6 +555,7 @@ TBookmarkCommands::TImportCounts TBookmarkCommands::Import(const QString& folder
         TLongOperation op(*this, QStringLiteral("Narrabel - Importing bookmarks..."));
         QScopedValueRollback<bool> batch(BatchAdding, true);
         batchNames.clear();
+        importAuthors.clear();
         const QString oldCurrent = QDir::currentPath();
         QString current = folder, last;
         QElapsedTimer sinceEvents;
@@ -572,6 +580,9 @@ TBookmarkCommands::TImportCounts TBookmarkCommands::Import(const QString& folder
         QDir::setCurrent(oldCurrent);
         if (hooks.Progress) hooks.Progress(current, last, counts);
     }
+    // The next import starts where this one did; losing that is no failure.
+    if (!app.DataFolder.isEmpty())
+        ReplaceFile(app.DataFile(QLatin1String(kImportFile)), folder.toUtf8() + "\r\n");
     // The bookmarks stored so far are in the tree: it is shown closed, sorted
     // and saved however the scan ended, so they are there at the next start too.
     tree.CollapseAll();
@@ -584,4 +595,23 @@ TBookmarkCommands::TImportCounts TBookmarkCommands::Import(const QString& folder
     if (failure) std::rethrow_exception(failure);
     if (skippedReason) *skippedReason = skipped;
     return counts;
+}
+
+QString TBookmarkCommands::LastImportFolder() const {
+    if (app.DataFolder.isEmpty()) return {};
+    QFile f(app.DataFile(QLatin1String(kImportFile)));
+    if (f.size() > kMaxImportFile || !f.open(QIODevice::ReadOnly)) return {};
+    const QString folder =
+        QString::fromUtf8(f.readAll()).section(QLatin1Char('\n'), 0, 0).trimmed();
+    return QFileInfo(folder).isDir() ? folder : QString();
+}
+
+QString TBookmarkCommands::ImportSummary(const TImportCounts& counts) {
+    const auto n = [](int v) { return FormatThousands(QString::number(v)); };
+    const int added = counts.New - counts.Unreadable;
+    return QStringLiteral("%1 new %2 by %3 %4; %5 already known; %6 could not be read")
+        .arg(n(added), added == 1 ? QStringLiteral("file") : QStringLiteral("files"),
+             n(counts.Authors),
+             counts.Authors == 1 ? QStringLiteral("author") : QStringLiteral("authors"),
+             n(counts.Known), n(counts.Unreadable));
 }

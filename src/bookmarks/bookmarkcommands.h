@@ -10,6 +10,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -108,8 +109,12 @@ public:
     // ---- import of a folder tree
     struct TImportCounts {
         int Files = 0;
-        int New = 0;
-        int Skipped = 0;
+        int New = 0;     // start bookmarks stored
+        int Skipped = 0; // files the store cannot hold
+        int Known = 0;   // files that had a bookmark already
+        // Of the New, files whose tags could not be read (stored under their path).
+        int Unreadable = 0;
+        int Authors = 0; // the authors of the New files that were read
     };
     struct TImportHooks {
         // Asked where each folder begins; true ends the scan there.
@@ -125,6 +130,12 @@ public:
     // thrown after that. skippedReason: why files were skipped (the last reason).
     TImportCounts Import(const QString& folder, const TImportHooks& hooks,
                          QString* skippedReason = nullptr);
+    // What an import did, in one line: "N new files by M authors; K already
+    // known; J could not be read".
+    static QString ImportSummary(const TImportCounts& counts);
+    // The folder the last import scanned ("Narrabel.import" in the data
+    // folder); empty when there is none, or it has gone.
+    QString LastImportFolder() const;
 
 signals:
     // A bookmark was stored by SaveNewBookmark.
@@ -150,4 +161,6 @@ private:
     // It is never saved as the tree file until a whole load succeeds.
     bool treeIncomplete = false;
     QHash<QString, QString> batchNames; // path -> author while adding in bulk
+    QSet<QString> importAuthors;        // the authors of the files an import added
+    bool lastTagUnreadable = false;     // the last new bookmark's tags could not be read
 };

@@ -44,6 +44,14 @@ TfrmImport::TfrmImport(TBookmarkCommands& commands, QWidget* parent)
     intro->setObjectName(QStringLiteral("lblIntro"));
     intro->setWordWrap(true);
     lay->addWidget(intro);
+    auto* formats = new QLabel(
+        QStringLiteral("Audio books in M4B, M4A, AAC, Opus, Ogg and FLAC files are taken too."),
+        this);
+    formats->setObjectName(QStringLiteral("lblFormats"));
+    formats->setWordWrap(true);
+    // Lines added to the window take the width it has, and never widen it.
+    formats->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lay->addWidget(formats);
     lblChoose = new QLabel(
         QStringLiteral("Select a starting folder; all subfolders will be included"), this);
     lblChoose->setObjectName(QStringLiteral("lblChoose"));
@@ -94,6 +102,13 @@ TfrmImport::TfrmImport(TBookmarkCommands& commands, QWidget* parent)
     prg->addLayout(counters);
     pnlPrg->hide();
     lay->addWidget(pnlPrg);
+    lblSummary = new QLabel(this);
+    lblSummary->setObjectName(QStringLiteral("lblSummary"));
+    lblSummary->setTextFormat(Qt::PlainText);
+    lblSummary->setWordWrap(true);
+    lblSummary->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lblSummary->hide();
+    lay->addWidget(lblSummary);
 
     connect(cmdOk, &QPushButton::clicked, this, [this] { cmdOkClick(); });
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancelClick(); });
@@ -133,10 +148,12 @@ void TfrmImport::cmdOkClick() {
 
 void TfrmImport::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
-    // First time: start where audio books usually are, the music folder or home.
+    // First time: start where the last import did, else where audio books
+    // usually are, the music folder or home.
     if (SelectedFolder().isEmpty()) {
         const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-        SelectFolder(QFileInfo(music).isDir() ? music : QDir::homePath());
+        const QString last = bookmarks.LastImportFolder();
+        SelectFolder(!last.isEmpty() ? last : QFileInfo(music).isDir() ? music : QDir::homePath());
         stv->setExpanded(stv->currentIndex(), true);
     }
 }
@@ -168,11 +185,9 @@ void TfrmImport::ImportFolder() {
     hooks.Stop = [this] { return StopRequested; };
     // The scan is shown as it goes: its file and the counts, and its folder in
     // the chooser, which is costly to move, a few times a second.
-    QString shownFolder;
     QElapsedTimer sinceMoved;
     hooks.Progress = [&](const QString& in, const QString& file,
                          const TBookmarkCommands::TImportCounts& counts) {
-        shownFolder = in;
         if (!sinceMoved.isValid() || sinceMoved.elapsed() >= 100) {
             SelectFolder(in);
             sinceMoved.start();
@@ -186,8 +201,10 @@ void TfrmImport::ImportFolder() {
     };
     scanning = true;
     QString skippedReason;
+    TBookmarkCommands::TImportCounts done;
+    lblSummary->hide();
     try {
-        bookmarks.Import(folder, hooks, &skippedReason);
+        done = bookmarks.Import(folder, hooks, &skippedReason);
     } catch (...) {
         // Whatever ended the scan, the window returns to its chooser and closes.
         StopRequested = false;
@@ -195,7 +212,10 @@ void TfrmImport::ImportFolder() {
         hide();
         throw;
     }
-    SelectFolder(shownFolder);
+    lblSummary->setText(TBookmarkCommands::ImportSummary(done));
+    lblSummary->show();
+    // The window opens on the folder imported last.
+    SelectFolder(folder);
     showChooser();
     if (StopRequested) ShowMessage(QStringLiteral("Process stopped."));
     StopRequested = false;

@@ -35,6 +35,8 @@ public:
     QLabel* lblNew = nullptr;
     QLabel* lblSkipped = nullptr; // files whose path is too long to bookmark
     QPushButton* cmdCancelImport = nullptr;
+    // The window's last line: what the last import did.
+    QLabel* lblSummary = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* e) override;

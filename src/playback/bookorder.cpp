@@ -81,10 +81,14 @@ bool IsDiscFolderName(const QString& name) {
     return DiscPattern().match(name).hasMatch();
 }
 
+QString BookFolder(const QString& file) {
+    const QString folder = QFileInfo(file).absolutePath();
+    return IsDiscFolderName(QFileInfo(folder).fileName()) ? QFileInfo(folder).absolutePath()
+                                                          : folder;
+}
+
 QStringList BookFiles(const QString& file) {
-    const QFileInfo info(file);
-    QString book = info.absolutePath();
-    if (IsDiscFolderName(QFileInfo(book).fileName())) book = QFileInfo(book).absolutePath();
+    const QString book = BookFolder(file);
     QStringList files;
     AddPlayable(book, files);
     const QString base = book.endsWith(QLatin1Char('/')) ? book : book + QLatin1Char('/');

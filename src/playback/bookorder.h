@@ -11,6 +11,9 @@
 int NaturalCompare(const QString& a, const QString& b);
 // A folder name such as "CD1", "cd 02", "Disc 3", "Disk_4", "part 5", "Vol. 6".
 bool IsDiscFolderName(const QString& name);
+// The book folder of a file: its folder, or the folder above when that is a
+// disc folder.
+QString BookFolder(const QString& file);
 // Every playable file of the book that file belongs to, in listening order.
 QStringList BookFiles(const QString& file);
 // The file that follows file in its book; empty after the last one, or when

@@ -83,8 +83,9 @@ public:
     // The Play button's caption, "&Play" or "&Pause": the state the button tests.
     QString PlayCaption() const { return playCaption; }
     bool PlayerShown() const { return playerShown; }
-    // The open-file dialog's file types.
+    // The open-file dialog's file types, and the one it starts with.
     static QString DlgOpenFilter();
+    static int DlgOpenFilterIndex();
 
     // ---- playback
     bool OpenCurrentFile();
@@ -95,6 +96,10 @@ public:
     // The position bar was dropped at position.
     void PositionBarMoved(int32_t position);
     void Browse();
+    // Opens and plays a file the user picked (Browse, a drop on the window) as
+    // Browse does: from its bookmark or its kept place, with a start bookmark
+    // for a file met for the first time.
+    void OpenPicked(const QString& path);
     void FileTyped();    // the user typed a name into the file box
     void RecentPicked(); // the user picked a row of the recent list
     void AskBookmarkProgress();

@@ -1,6 +1,7 @@
 # Sources of src/playback.
 target_sources(narrabel_core PRIVATE
     src/playback/bmhistory.cpp src/playback/bmhistory.h
+    src/playback/bookcover.cpp src/playback/bookcover.h
     src/playback/bookorder.cpp src/playback/bookorder.h
     src/playback/clocktext.cpp src/playback/clocktext.h
     src/playback/listeningsettings.cpp src/playback/listeningsettings.h

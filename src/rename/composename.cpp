@@ -2,7 +2,6 @@
 
 #include "bookmarks/bookmark.h"
 #include "tags/fillrules.h"
-#include "tags/id3v2/id3v2.h"
 #include "util/qorext.h"
 
 namespace {
@@ -77,20 +76,6 @@ QString ComposePatternName(const TNamePattern& pattern, const QString& ext) {
 bool IsAllowedFileName(const QString& name) {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
            !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
-}
-
-unsigned FieldsCutShort(Tid3v2tag& tag) {
-    static const struct {
-        TFillField Field;
-        const char* Frame;
-    } frames[] = {{ffArtist, "TPE1"}, {ffAlbum, "TALB"}, {ffTrack, "TRCK"}, {ffTitle, "TIT2"}};
-    unsigned out = 0;
-    for (const auto& f : frames) {
-        QString text;
-        const uint8_t r = tag.GetTextFrame(QLatin1String(f.Frame), text);
-        if (r != txtOk && r != txtNotFound && r != txtEmpty) out |= 1u << f.Field;
-    }
-    return out;
 }
 
 bool UsesCutShortField(const TNamePattern& pattern, unsigned cutShort) {

@@ -6,8 +6,6 @@
 
 #include <QString>
 
-class Tid3v2tag;
-
 struct TNamePattern {
     // Item indexes of the slot lists: 0 artist, 1 album, 2 track, 3 title, 4 "-".
     int Slots[4] = {0, 1, 2, 3};
@@ -15,7 +13,8 @@ struct TNamePattern {
 };
 
 // A file's tag as names are composed from it, and which of the pattern fields
-// (bits 1 << ffArtist, ffAlbum, ffTrack, ffTitle) could not be read in full.
+// (bits 1 << ffArtist, ffAlbum, ffTrack, ffTitle) could not be read in full
+// (TFileTag::CutShort: malformed, in an unknown encoding, or encrypted).
 struct TNameSource {
     TNameSource(const TMP3Rec& tag = TMP3Rec(), unsigned cutShort = 0)
         : Tag(tag), CutShort(cutShort) {}
@@ -23,11 +22,6 @@ struct TNameSource {
     unsigned CutShort;
 };
 
-// The fields whose frame the tag object holds but whose text it could not decode:
-// emptied by malformed text (a control character, a bad byte order mark, a lone
-// surrogate, invalid UTF-8), in an unknown encoding, or encrypted. ReadTag leaves
-// the frames of the file it read in the tag object, so this tells what that read lost.
-unsigned FieldsCutShort(Tid3v2tag& tag);
 // Whether a name composed with pattern takes any of the fields in cutShort.
 bool UsesCutShortField(const TNamePattern& pattern, unsigned cutShort);
 

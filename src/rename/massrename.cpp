@@ -48,6 +48,14 @@ QString JoinPath(const QString& folder, const QString& name) {
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
 }
 
+// "*.mp3" and the other audio-book files, in any letter case.
+QStringList NameFilters() {
+    QStringList filters{QStringLiteral("*.mp3")};
+    for (const QString& ext : BookExtensions())
+        filters << QStringLiteral("*.") + ext;
+    return filters;
+}
+
 struct Walker {
     const TNamePattern& pattern;
     const QString& ext;
@@ -66,8 +74,10 @@ struct Walker {
             Walk(JoinPath(folder, name));
 
         // Regular files only: a FIFO or device named *.mp3 would hang the tag read.
-        QDir fileDir(folder, QStringLiteral("*.mp3"), QDir::Unsorted,
-                     QDir::Files | QDir::NoDotAndDotDot);
+        QDir fileDir(folder);
+        fileDir.setNameFilters(NameFilters());
+        fileDir.setFilter(QDir::Files | QDir::NoDotAndDotDot);
+        fileDir.setSorting(QDir::Unsorted);
         const QStringList files = fileDir.entryList();
         for (const QString& name : files) {
             const QString full = JoinPath(folder, name);
@@ -75,7 +85,10 @@ struct Walker {
             TRenameAction row;
             row.OldPath = full;
             const TNameSource source = hooks.ReadTag(full);
-            row.NewName = ComposeName(source.Tag, pattern, ext);
+            // An MP3 takes the pattern's extension; any other book keeps its own.
+            const QString own = name.mid(name.lastIndexOf(QLatin1Char('.')) + 1);
+            const bool mp3 = own.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0;
+            row.NewName = ComposeName(source.Tag, pattern, mp3 ? ext : own);
             const QString newPath = row.NewPath();
             if (full.toLower() == newPath.toLower()) continue;
             if (UsesCutShortField(pattern, source.CutShort)) {

@@ -99,8 +99,10 @@ struct TMassRenameWalk {
 };
 
 // Walks root depth first: each folder's subfolders (directory order, hidden ones
-// and links left out) before its own regular, non-hidden "*.mp3" files (any letter case).
-// A file gets a row when its composed name differs from its name other than in
+// and links left out) before its own regular, non-hidden "*.mp3" files and
+// other audio books (m4b, m4a, aac, opus, ogg, oga, flac; any letter case). An
+// MP3's new name ends in ext, any other file's in its own extension. A file
+// gets a row when its composed name differs from its name other than in
 // letter case.
 std::vector<TRenameAction> PlanMassRename(const QString& root, const TNamePattern& pattern,
                                           const QString& ext, const TMassRenameWalk& walk);

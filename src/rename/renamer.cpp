@@ -1,8 +1,7 @@
 #include "rename/renamer.h"
 
 #include "bookmarks/bookmark.h"
-#include "tags/id3v2/id3v2.h"
-#include "tags/mp3.h"
+#include "tags/filetags.h"
 #include "util/dialogs.h"
 #include "util/errors.h"
 #include "util/qorext.h"
@@ -12,13 +11,11 @@
 #include <QScopedValueRollback>
 
 TRenamer::TRenamer(QObject* parent) : QObject(parent) {
-    TagSource = [](const QString& path, bool read) {
-        if (read) ReadTag(path);
-        TNameSource source(CurrentTag());
-        // The tag object still holds the frames of that read: what it lost is known.
-        if (!path.isEmpty() && CurrentTag().FileName == path && TagStore().FileName() == path)
-            source.CutShort = FieldsCutShort(TagStore());
-        return source;
+    // The file's own tag, read afresh each time: a single rename names the
+    // file after its tag as saved, whatever was read meanwhile.
+    TagSource = [](const QString& path, bool) {
+        const TFileTag tag = ReadFileTag(path);
+        return TNameSource(tag.Fields, tag.CutShort);
     };
     OpenLog = [](const QString& path) { ShellOpen(path); };
 }

@@ -1,14 +1,14 @@
 #pragma once
-// "Rename File(s)": renames one file, or every MP3 file below a root folder (through
-// the mass rename window), after its tags; the work is the renamer's.
+// "Rename File(s)": renames one file, or every audio-book file below a root folder
+// (through the mass rename window), after its tags; the work is the renamer's.
 //
 // How the tag editor drives it:
 //   Single rename of the selected file:
-//     ReadTag(path);                             // CurrentTag holds this file's tag
 //     frmRename->SetSingle(path, extension);     // the full path of the file: the
 //                                                // one file this rename may touch;
 //                                                // pnlOldName, stv on its folder,
-//                                                // outcome cleared, stv disabled
+//                                                // outcome cleared, stv disabled;
+//                                                // its tag read as it is saved
 //   Mass rename:
 //     frmRename->SetMass();   // pnlOldName = "<multiple files>", stv enabled; the
 //                             // extension is left as it is

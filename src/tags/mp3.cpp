@@ -2,6 +2,7 @@
 #include "tags/mp3.h"
 
 #include "tags/id3v2/id3v2.h"
+#include "tags/tagformat.h"
 #include "util/qorext.h"
 
 #include <QFile>
@@ -35,6 +36,12 @@ TMP3Rec& LastRead() {
     return rec;
 }
 
+// The format of the file the last SaveCurrentTag refused, empty when it did not.
+QString& notMpeg() {
+    static QString name;
+    return name;
+}
+
 bool FourDigits(const QString& s) {
     if (s.size() < 4) return false;
     for (int k = 0; k < 4; ++k)
@@ -55,27 +62,40 @@ QString RecordingTime(Tid3v2tag& tag, const QString& year) {
 } // namespace
 
 TMP3Rec ReadTagWith(Tid3v2tag& tag, const QString& path) {
+    if (tag.LoadFromFile(path, 0) >= 256) return {};
+    return FieldsOfLoadedTag(tag, path);
+}
+
+TMP3Rec FieldsOfLoadedTag(Tid3v2tag& tag, const QString& path, unsigned* cutShort) {
     TMP3Rec r;
-    if (tag.LoadFromFile(path, 0) >= 256) return r;
-    tag.GetTextFrame(QStringLiteral("TIT2"), r.Title);
-    tag.GetTextFrame(QStringLiteral("TPE1"), r.Artist);
-    tag.GetTextFrame(QStringLiteral("TALB"), r.Album);
+    unsigned lost = 0;
+    // A frame that is there but whose text could not be decoded in full.
+    auto get = [&](const char* id, QString& into, int field) {
+        const uint8_t result = tag.GetTextFrame(QLatin1String(id), into);
+        if (result != txtOk && result != txtNotFound && result != txtEmpty) lost |= 1u << field;
+        return result;
+    };
+    get("TIT2", r.Title, 3);
+    get("TPE1", r.Artist, 0);
+    get("TALB", r.Album, 1);
     // Version 4 has no TYER: its year is the start of the recording time.
-    if (tag.GetTextFrame(QStringLiteral("TYER"), r.Year) == txtNotFound && tag.Version() == 4) {
-        tag.GetTextFrame(QStringLiteral("TDRC"), r.Year);
+    if (get("TYER", r.Year, 4) == txtNotFound && tag.Version() == 4) {
+        get("TDRC", r.Year, 4);
         r.Year.truncate(4);
     }
-    tag.GetTextFrame(QStringLiteral("TCON"), r.Genre);
-    tag.GetTextFrame(QStringLiteral("TRCK"), r.Track);
+    get("TCON", r.Genre, 5);
+    get("TRCK", r.Track, 2);
     COMM comm;
     // A language filter that is not three characters long matches any language.
-    tag.GetComment(comm, QString(), QStringLiteral("None"));
+    const uint8_t result = tag.GetComment(comm, QString(), QStringLiteral("None"));
+    if (result != txtOk && result != txtNotFound && result != txtEmpty) lost |= 1u << 6;
     r.Comment = comm.Text;
     r.FileName = path;
     for (const TTagField& f : TagFields)
         r.*f.Field = TrimCtl(r.*f.Field);
     while (r.Track.size() < 2)
         r.Track.prepend(QLatin1Char('0'));
+    if (cutShort) *cutShort = lost;
     return r;
 }
 
@@ -89,6 +109,14 @@ void ReadTag(const QString& path) {
 int SaveCurrentTag(const QString& path) {
     const TMP3Rec r = CurrentTag();
     Tid3v2tag& tag = TagStore();
+    const TTagFormat format = DetectTagFormat(path);
+    // An ID3v2 tag goes in front of MPEG audio, or of bytes nobody knows.
+    if (format != TTagFormat::Id3v2 && format != TTagFormat::None) {
+        LastRead() = TMP3Rec();
+        notMpeg() = TagFormatName(format);
+        return id3ErrWrite;
+    }
+    notMpeg().clear();
     // What the caller was shown for this file: the read it did, or, when
     // another file was read or this one saved since, the same read again.
     TMP3Rec shown = LastRead();
@@ -99,6 +127,11 @@ int SaveCurrentTag(const QString& path) {
         if (tag.FileName() != path) return id3ErrNoFile;
     }
     LastRead() = TMP3Rec();
+    return SaveTagFieldsWith(tag, path, r, shown);
+}
+
+int SaveTagFieldsWith(Tid3v2tag& tag, const QString& path, const TMP3Rec& r, const TMP3Rec& shown) {
+    if (tag.FileName() != path) return id3ErrNoFile;
     // Only the fields the caller changed are written: the read keeps one value
     // of a frame and trims it, so writing an unchanged field back would lose
     // what it did not show. Every other frame stays as it was, byte for byte.
@@ -146,8 +179,17 @@ bool NotWritable(const QByteArray& native) {
 
 } // namespace
 
+QString NotMpegAudioCause(const QString& formatName) {
+    return QStringLiteral("The file is not MPEG audio (%1): an ID3v2 tag would damage it.")
+        .arg(formatName);
+}
+
 QString SaveFailureCause(const QString& path, int code) {
-    const Tid3v2tag& tag = TagStore();
+    if (!notMpeg().isEmpty()) return NotMpegAudioCause(notMpeg());
+    return SaveFailureCauseWith(TagStore(), path, code);
+}
+
+QString SaveFailureCauseWith(const Tid3v2tag& tag, const QString& path, int code) {
     // The save itself knows best what stopped it (no room for a new copy of
     // the file, a folder it cannot write a new file into, ...).
     if (!tag.SaveProblem().isEmpty()) return tag.SaveProblem();

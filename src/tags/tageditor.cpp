@@ -3,7 +3,6 @@
 #include "bookmarks/bookmarkcommands.h"
 #include "playback/session.h"
 #include "rename/massrename.h"
-#include "tags/mp3.h"
 #include "tags/writetag.h"
 #include "util/appstate.h"
 #include "util/dialogs.h"
@@ -19,14 +18,18 @@ TTagEditor::TTagEditor(TAppState& appState, TBookmarkCommands& commands,
                        TListeningSession& listening, QObject* parent)
     : QObject(parent), app(appState), bookmarks(commands), session(listening) {}
 
-TChgRec TTagEditor::Read(const QString& path) const {
-    ReadTag(path);
-    const TMP3Rec& t = CurrentTag();
+TChgRec TTagEditor::Read(const QString& path) {
+    shown = ReadFileTag(path);
+    const TMP3Rec& t = shown.Fields;
     return {t.Artist, t.Album, t.Track, t.Title, t.Year, t.Genre, t.Comment, true};
 }
 
 void TTagEditor::Save(const QString& path, const TChgRec& fields) {
-    TMP3Rec& t = CurrentTag();
+    // What the user was shown of this file: the editor's read, or the file as
+    // it is now when another file was read since (copying down).
+    TFileTag tag = shown.Path == path ? shown : ReadFileTag(path);
+    shown = TFileTag(); // once saved, the next save compares with the file anew
+    TMP3Rec& t = tag.Fields;
     t.Artist = fields.Artist;
     t.Album = fields.Album;
     t.Title = fields.Title;
@@ -34,7 +37,7 @@ void TTagEditor::Save(const QString& path, const TChgRec& fields) {
     t.Year = fields.Year;
     t.Genre = fields.Genre;
     t.Comment = fields.Comment;
-    WriteTag(session, path);
+    WriteTag(session, tag);
 }
 
 TChgRec TTagEditor::WithProposal(TChgRec fields, const TFillResult& proposal) {

@@ -5,6 +5,7 @@
 // through the autolist, and deleting a file with its bookmarks. The window
 // holds the boxes and the file list and shows what these give.
 
+#include "tags/filetags.h"
 #include "tags/fillrules.h"
 
 #include <QObject>
@@ -35,11 +36,11 @@ public:
     TTagEditor(TAppState& app, TBookmarkCommands& bookmarks, TListeningSession& session,
                QObject* parent = nullptr);
 
-    // The fields of path's tag (read into the shared tag record); empty when
-    // it has none.
-    TChgRec Read(const QString& path) const;
-    // Writes the fields into path (a player playing it steps aside); says why
-    // when the save fails.
+    // The fields of path's tag, whatever its format; empty when it has none.
+    // The read is kept: a save of that file writes what differs from it.
+    TChgRec Read(const QString& path);
+    // Writes the fields that differ from what path's last read showed into
+    // path (a player playing it steps aside); says why when the save fails.
     void Save(const QString& path, const TChgRec& fields);
     // fields with the fill window's proposal over artist, album, track and title.
     static TChgRec WithProposal(TChgRec fields, const TFillResult& proposal);
@@ -67,6 +68,7 @@ public:
     bool DeleteFileAndBookmarks(const QString& path);
 
 private:
+    TFileTag shown; // the last file read, as it was shown
     TAppState& app;
     TBookmarkCommands& bookmarks;
     TListeningSession& session;

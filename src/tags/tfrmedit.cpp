@@ -1,7 +1,6 @@
 #include "tags/tfrmedit.h"
 
 #include "rename/tfrmrename.h"
-#include "tags/mp3.h"
 #include "tags/tfrmfill.h"
 #include "ui/widgets.h"
 #include "util/dialogs.h"
@@ -256,8 +255,11 @@ void TfrmEdit::stvChange() {
     TSuperStringList files;
     listFolder = Folder();
     if (!listFolder.isEmpty() && !listFolder.endsWith('/')) listFolder += '/';
-    if (!listFolder.isEmpty()) // no folder chosen yet: no files
+    if (!listFolder.isEmpty()) { // no folder chosen yet: no files
         files.AddFiles(listFolder, QStringLiteral("*.mp3"), faArchive, false);
+        for (const QString& ext : BookExtensions())
+            files.AddFiles(listFolder, QStringLiteral("*.") + ext, faArchive, false);
+    }
     // Sorted as a file manager would: letter case aside, then by the user's locale.
     std::sort(files.begin(), files.end(), [](const QString& a, const QString& b) {
         const int c = QString::localeAwareCompare(a.toLower(), b.toLower());
@@ -361,7 +363,10 @@ void TfrmEdit::fillFromFileInfo() {
     if (path.isEmpty()) return;
     const QString name = lst->currentItem()->text();
     if (!fill) return;
-    const std::optional<TFillResult> proposal = fill->Ask(name.left(name.size() - 4), Folder());
+    // The name without its extension (".mp3", ".m4b", ".flac", ...).
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const std::optional<TFillResult> proposal =
+        fill->Ask(dot > 0 ? name.left(dot) : name, Folder());
     if (!proposal) return;
     showFields(TTagEditor::WithProposal(fields(), *proposal));
     cmdUpdateClick();
@@ -412,9 +417,6 @@ void TfrmEdit::renameFiles(bool mass) {
             stvChange();
             return;
         }
-        // The new name comes from the shared tag record: make sure it holds this
-        // file's tag and not one read meanwhile for a bookmark.
-        ReadTag(path);
         rename->SetSingle(path, FieldFromRight(ExtractFileName(path), 1, '.'));
     } else {
         rename->SetMass();

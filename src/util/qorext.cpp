@@ -268,9 +268,18 @@ QString SpecialFolderPath(int kind) {
     return path;
 }
 
+const QStringList& BookExtensions() {
+    static const QStringList extensions{
+        QStringLiteral("m4b"), QStringLiteral("m4a"), QStringLiteral("aac"), QStringLiteral("opus"),
+        QStringLiteral("ogg"), QStringLiteral("oga"), QStringLiteral("flac")};
+    return extensions;
+}
+
 bool IsPlayableFile(const QString& path) {
     QString ext = FieldFromRight(path, 1, '.');
     if (ext == QLatin1String("mp3")) return true;
+    // Audio books in their own containers, always and in any letter case.
+    if (BookExtensions().contains(ext, Qt::CaseInsensitive)) return true;
     if (AppOptions().MoreFormats && !ext.isEmpty())
         return QStringLiteral("wav-avi-mpg-mpeg-mid-midi").contains(ext);
     return false;

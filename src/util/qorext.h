@@ -53,6 +53,11 @@ QString FormatMinSec(int32_t ms);
 QString TrimCtl(const QString& text);
 // Folder of a kind (4 = documents) ending in "/", or empty.
 QString SpecialFolderPath(int kind);
+// The extensions (lower case, without ".") of the audio-book containers taken
+// besides "mp3": m4b, m4a, aac, opus, ogg, oga, flac.
+const QStringList& BookExtensions();
+// "mp3" files; audio books (m4b, m4a, aac, opus, ogg, oga, flac, any letter
+// case); with the option More formats also wav, avi, mpg, mpeg, mid and midi.
 bool IsPlayableFile(const QString& path);
 // Last path component ("a/b/c.mp3" -> "c.mp3").
 QString ExtractFileName(const QString& path);

@@ -169,6 +169,21 @@ TEST_F(MassRenameTest, WalkListsSubfoldersFirstAndSkipsUnchangedNames) {
     EXPECT_FALSE(readOrder.contains(root + "/dangling.mp3"));
 }
 
+TEST_F(MassRenameTest, OtherBooksAreTakenAndKeepTheirOwnExtension) {
+    Make("a.M4B");
+    SetTag("a.M4B", "Au", "Bk", "01", "One");
+    Make("b.opus");
+    SetTag("b.opus", "Au", "Bk", "02", "Two");
+    Make("c.mp3");
+    SetTag("c.mp3", "Au", "Bk", "03", "Three");
+    Make("d.wav");
+    QStringList names;
+    for (const auto& r : PlanMassRename(root, TNamePattern(), "mp3", Walk()))
+        names << r.NewName;
+    names.sort();
+    EXPECT_EQ(names, QStringList({"Au-Bk-01-One.M4B", "Au-Bk-02-Two.opus", "Au-Bk-03-Three.mp3"}));
+}
+
 TEST_F(MassRenameTest, PlanForeseesCollisionsAndIllegalNames) {
     Make("x1.mp3");
     Make("x2.mp3"); // both untagged: both become audio_.mp3

@@ -143,9 +143,25 @@ TEST(IsPlayableFile, FollowsTheMoreFormatsSwitch) {
         bool more;
     };
     const Case cases[] = {
-        {"x.mp3", true, true},   {"x.MP3", false, false},     {"x.wav", false, true},
-        {"x", false, false},     {"x.av", false, true},       {"x.midi", false, true},
-        {"x.ogg", false, false}, {"dir.mp3/x", false, false}, {"x.", false, false},
+        {"x.mp3", true, true},
+        {"x.MP3", false, false},
+        {"x.wav", false, true},
+        {"x", false, false},
+        {"x.av", false, true},
+        {"x.midi", false, true},
+        {"x.ogg", true, true},
+        {"dir.mp3/x", false, false},
+        {"x.", false, false},
+        // Audio books, always and in any letter case.
+        {"x.m4b", true, true},
+        {"x.M4B", true, true},
+        {"x.m4a", true, true},
+        {"x.aac", true, true},
+        {"x.opus", true, true},
+        {"x.oga", true, true},
+        {"x.FLAC", true, true},
+        {"x.m4", false, false},
+        {"x.mp4", false, false},
     };
     for (const auto& c : cases) {
         AppOptions().MoreFormats = false;

@@ -10,6 +10,8 @@ every file must be whole: the store, the tree file, the state files and the
 audio files are each as before the operation or as after it (consistently so),
 no journal and no temporary file is left, and the tag reads (mutagen as an
 independent reader) as the old or the new one over every audio byte in place.
+An audio book saved on a new copy (M4B, Opus) is the old file or the new one,
+byte for byte.
 """
 
 import argparse
@@ -47,6 +49,8 @@ CASES = [
     ("tag grow, unaligned length", "tag-grow-unaligned", "disk", "tag"),
     ("tag shrink, unaligned length", "tag-shrink-unaligned", "disk", "tag"),
     ("tag grow by narrabel-tag", "tag-grow-tool", "disk", "tag"),
+    ("M4B tag save (new copy)", "tag-m4b", "disk", "book"),
+    ("Opus tag save (new copy)", "tag-opus", "disk", "book"),
 ]
 
 
@@ -151,6 +155,10 @@ class Case:
         self.new = snapshot(root, books)
         for state in (self.old, self.new):
             self.check_names(state, [])
+        if self.kind == "book":
+            self.book = next(rel for rel in self.old if rel.startswith("books/"))
+            if self.old[self.book] == self.new.get(self.book):
+                raise RuntimeError(f"{self.label}: the full run did not save the new tag")
         if self.kind == "tag":
             self.old_tag, self.old_audio = self.tag_and_audio(self.old["books/t.mp3"][0])
             self.new_tag, self.new_audio = self.tag_and_audio(self.new["books/t.mp3"][0])
@@ -220,6 +228,18 @@ class Case:
                 elif which and which != "both" and (which == "old") != a:
                     problems.append(f"the store is {which} but the file is "
                                     f"{'not ' if not renamed else ''}renamed")
+        if self.kind == "book":
+            # A file written anew and renamed over the old one: either whole.
+            now = state.get(self.book)
+            if now is None:
+                problems.append("the audio file is gone")
+            elif now[0] not in (self.old[self.book][0], self.new[self.book][0]):
+                problems.append("the audio file is neither as before nor as after the save")
+            elif now[1] != self.old[self.book][1]:
+                problems.append(f"the file's mode changed to {now[1]:o}")
+            for rel in set(self.old) | set(state):
+                if rel != self.book and state.get(rel) != self.old.get(rel):
+                    problems.append(f"{rel} changed")
         if self.kind == "tag":
             now = state.get("books/t.mp3")
             if now is None:

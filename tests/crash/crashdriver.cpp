@@ -17,6 +17,7 @@
 #include "playback/bmhistory.h"
 #include "recovery/recovery.h"
 #include "rename/massrename.h"
+#include "tags/filetags.h"
 #include "tags/id3v2/id3v2.h"
 #include "tags/id3v2/savejournal.h"
 #include "util/qorext.h"
@@ -24,6 +25,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
@@ -159,6 +161,29 @@ void SetUpTag(const Paths& p, bool longComment, bool unaligned) {
     ::chmod(QFile::encodeName(file).constData(), 0640);
 }
 
+// An audio book of another format (made by ffmpeg), tagged "old title".
+void SetUpBook(const Paths& p, const QString& name, const QStringList& codec) {
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", QStringList{"-v", "error", "-y", "-f", "lavfi", "-i",
+                                       "sine=frequency=440:duration=20", "-metadata",
+                                       "title=old title", "-metadata", "artist=Someone"} +
+                               codec + QStringList{p.books + name});
+    Check(ffmpeg.waitForFinished(120000) && ffmpeg.exitCode() == 0,
+          "ffmpeg: " + QString::fromUtf8(ffmpeg.readAllStandardError()));
+    ::chmod(QFile::encodeName(p.books + name).constData(), 0640);
+}
+
+// Saves through the tag facade (a new copy renamed over the file).
+void BookSave(const Paths& p, const QString& name) {
+    TFileTag t = ReadFileTag(p.books + name);
+    Check(t.Fields.Title == "old title", "the book's title reads \"" + t.Fields.Title + "\"");
+    t.Fields.Title = "new title";
+    t.Fields.Comment = QString(3000, 'n');
+    const TTagSaveResult r = SaveFileTag(t);
+    Check(r.Ok(), "save: " + r.Cause);
+    std::printf("anew\n");
+}
+
 // ---------------------------------------------------------------- operations
 
 struct Op {
@@ -271,6 +296,16 @@ const Op kOps[] = {
      [](const Paths& p) { TagSave(p, "new title", QString(10240, 'n')); }},
     {"tag-shrink-unaligned", [](const Paths& p) { SetUpTag(p, true, true); },
      [](const Paths& p) { TagSave(p, "new title", "new comment"); }},
+    {"tag-m4b",
+     [](const Paths& p) {
+         SetUpBook(p, "b.m4b", {"-c:a", "aac", "-b:a", "32k", "-f", "ipod"});
+     },
+     [](const Paths& p) { BookSave(p, "b.m4b"); }},
+    {"tag-opus",
+     [](const Paths& p) {
+         SetUpBook(p, "b.opus", {"-c:a", "libopus", "-b:a", "24k"});
+     },
+     [](const Paths& p) { BookSave(p, "b.opus"); }},
 };
 
 const Op* FindOp(const QString& name) {

@@ -7,6 +7,7 @@
 #include "bookmarks/tfrmmissing.h"
 #include "playback/bmhistory.h"
 #include "playback/mediaplayer.h"
+#include "support/bookfixture.h"
 #include "support/guitestsupport.h"
 #include "support/mp3fixture.h"
 #include "tags/tfrmedit.h"
@@ -455,6 +456,65 @@ TEST_F(BookmarksTest, ImportCountsPlayableFilesAndAddsEachOnce) {
     EXPECT_EQ(frmImport->lblNew->text(), "New: 1");
     EXPECT_EQ(StoreRecordCount(store()), 2);
     AppOptions().MoreFormats = false;
+}
+
+TEST_F(BookmarksTest, ImportTakesBooksOfEveryFormatAndSaysWhatItDid) {
+    if (!testsupport::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    // Every extension, an author's books in several formats and folders, a
+    // book whose content is no MP4 at all, and one file known before.
+    const QString dir = home + "/library";
+    QDir().mkpath(dir + "/Le Guin/CD 2");
+    QDir().mkpath(dir + "/Tolstoy");
+    const struct {
+        const char* name;
+        const char* artist;
+    } books[] = {
+        {"Le Guin/01.m4b", "Ursula K. Le Guin"},
+        {"Le Guin/02.m4a", "Ursula K. Le Guin"},
+        {"Le Guin/CD 2/03.aac", "Ursula K. Le Guin"},
+        {"Le Guin/CD 2/04.FLAC", "Ursula K. Le Guin"},
+        {"Tolstoy/01.opus", "\u041b\u0435\u0432 \u0422\u043e\u043b\u0441\u0442\u043e\u0439"},
+        {"Tolstoy/02.ogg", "\u041b\u0435\u0432 \u0422\u043e\u043b\u0441\u0442\u043e\u0439"},
+        {"Tolstoy/03.oga", "\u041b\u0435\u0432 \u0422\u043e\u043b\u0441\u0442\u043e\u0439"},
+        {"Tolstoy/04.mp3", "\u041b\u0435\u0432 \u0422\u043e\u043b\u0441\u0442\u043e\u0439"},
+    };
+    QMap<QString, int> parts;
+    for (const auto& b : books) {
+        testsupport::BookSpec spec;
+        spec.Artist = QString::fromUtf8(b.artist);
+        spec.Title = QString::fromLatin1(b.name);
+        ASSERT_FALSE(testsupport::MakeBook(dir + "/" + b.name, spec).isEmpty());
+        ++parts[spec.Artist];
+    }
+    WriteAll(dir + "/Tolstoy/broken.m4b", QByteArray(4000, 'x'));
+    const QString known = MakeMp3(dir + "/known.mp3", Mp3Tags("Known Author", "Known"));
+    StartProgram();
+    bookmarks->FindOrAddStartBookmark(known);
+    frmMain->mnuImportClick();
+    frmImport->SelectFolder(dir);
+    frmImport->cmdOkClick();
+    EXPECT_EQ(frmImport->lblFiles->text(), "Files: 10");
+    EXPECT_EQ(frmImport->lblNew->text(), "New: 9");
+    EXPECT_EQ(frmImport->lblSummary->text(),
+              "8 new files by 2 authors; 1 already known; 1 could not be read");
+    // One author node per author, each of its files once; the broken book
+    // stands under its path, as an MP3 without a tag does.
+    QMap<QString, int> shown;
+    for (int i = 0; i < frmMain->tv->topLevelItemCount(); ++i)
+        shown[frmMain->tv->topLevelItem(i)->text(0)] = frmMain->tv->topLevelItem(i)->childCount();
+    parts["Known Author"] = 1;
+    parts[dir + "/Tolstoy/broken.m4b"] = 1;
+    EXPECT_EQ(shown, parts);
+    EXPECT_EQ(StoreRecordCount(store()), 10);
+    // The next time, Import opens on the folder imported last, and says so
+    // until the next import.
+    CloseProgram();
+    StartProgram();
+    frmMain->mnuImportClick();
+    EXPECT_EQ(frmImport->SelectedFolder(), dir);
+    frmImport->cmdOkClick();
+    EXPECT_EQ(frmImport->lblSummary->text(),
+              "0 new files by 0 authors; 10 already known; 0 could not be read");
 }
 
 TEST_F(BookmarksTest, BooksTaggedInEveryScriptGiveOneAuthorNodeEach) {

@@ -3,9 +3,11 @@
 // D-Bus as a desktop panel or playerctl would.
 
 #include "playback/bmhistory.h"
+#include "support/bookfixture.h"
 #include "support/guitestsupport.h"
 #include "support/mp3fixture.h"
 
+#include <QCryptographicHash>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
@@ -17,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -268,6 +271,37 @@ TEST_F(MprisTest, PanelsDriveTheWindowAsItsButtonsDo) {
     Set(QStringLiteral("Volume"), 0.25);
     EXPECT_DOUBLE_EQ(Get(kPlayer, QStringLiteral("Rate")).toDouble(), 1.5);
     EXPECT_NEAR(Get(kPlayer, QStringLiteral("Volume")).toDouble(), 0.5, 0.001);
+}
+
+// An M4B's tags and cover reach the panels: its embedded picture as a copy in
+// the cache folder, named by its bytes.
+TEST_F(MprisTest, ABooksTagsAndCoverReachThePanels) {
+    if (!testsupport::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    testsupport::BookSpec spec;
+    spec.Artist = "Ursula K. Le Guin";
+    spec.Album = "Earthsea";
+    spec.Title = "A Wizard of Earthsea";
+    spec.Seconds = 30;
+    spec.Cover = true;
+    QDir().mkpath(files->filePath("Earthsea"));
+    const QString m4b = testsupport::MakeBook(files->filePath("Earthsea/Earthsea.m4b"), spec);
+    ASSERT_FALSE(m4b.isEmpty());
+    Instance& i = Start({m4b, QStringLiteral("0")});
+    ASSERT_TRUE(Registered());
+    ASSERT_TRUE(WaitFor([] { return Status() == "Playing"; }, 10000)) << i.errors().toStdString();
+    const QVariantMap meta = Metadata();
+    EXPECT_EQ(meta.value("xesam:title").toString(), "A Wizard of Earthsea");
+    EXPECT_EQ(meta.value("xesam:artist").toStringList(), QStringList{"Ursula K. Le Guin"});
+    EXPECT_EQ(meta.value("xesam:album").toString(), "Earthsea");
+    const QUrl art(meta.value("mpris:artUrl").toString());
+    ASSERT_TRUE(art.isLocalFile()) << art.toString().toStdString();
+    const QImage cover(art.toLocalFile());
+    EXPECT_EQ(cover.size(), QSize(160, 200));
+    // A copy in the cache, named by its bytes.
+    const QByteArray bytes = testsupport::ReadAll(art.toLocalFile());
+    EXPECT_EQ(QFileInfo(art.toLocalFile()).fileName(),
+              QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex() + ".jpg");
+    EXPECT_TRUE(art.toLocalFile().contains("/covers/"));
 }
 
 TEST_F(MprisTest, WithoutABusOrWithTheNameTakenTheProgramRunsAsBefore) {

@@ -6,8 +6,10 @@
 #include "playback/bmhistory.h"
 #include "playback/mediaplayer.h"
 #include "rename/tfrmrename.h"
+#include "support/bookfixture.h"
 #include "support/guitestsupport.h"
 #include "support/mp3fixture.h"
+#include "tags/filetags.h"
 #include "tags/id3v2/id3v2.h"
 #include "tags/mp3.h"
 #include "tags/tfrmedit.h"
@@ -422,6 +424,43 @@ TEST_F(TagEditorTest, FillFromFileInfoFillsAndSaves) {
             EXPECT_EQ(tagOf(p)[0], "");
         }
     }
+}
+
+// Books of other formats are listed, shown and saved as MP3 files are: a
+// fill from the name of a playing M4B saves through TagLib while the player
+// steps aside, and playback goes on.
+TEST_F(TagEditorTest, OtherFormatsAreListedShownAndSaved) {
+    if (!testsupport::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    testsupport::BookSpec spec;
+    spec.Artist = "Someone";
+    spec.Seconds = 12;
+    const QString m4b = testsupport::MakeBook(books + "/Le Guin - Earthsea - 02 - Hawk.m4b", spec);
+    spec.Seconds = 1;
+    testsupport::MakeBook(books + "/b.flac", spec);
+    testsupport::MakeBook(books + "/c.opus", spec);
+    book("d.mp3", {"Mp3 Author", "Mp3 Book"});
+    ASSERT_FALSE(m4b.isEmpty());
+    StartProgram({m4b, "0"});
+    ASSERT_TRUE(WaitFor([this] { return mp->Mode() == TMediaPlayer::mpPlaying; }));
+    openOnBooks(ExtractFileName(m4b));
+    EXPECT_EQ(listed(), QStringList({"b.flac", "c.opus", "d.mp3", ExtractFileName(m4b)}));
+    EXPECT_EQ(boxes(), QStringList({"Someone", "", "00", "", "", "", ""}));
+    WhenShown(frmFill, [this] {
+        EXPECT_EQ(frmFill->pnlFile->text(), "Le Guin - Earthsea - 02 - Hawk");
+        frmFill->cmdOk->click();
+    });
+    run(TfrmEdit::cmdFill);
+    EXPECT_TRUE(dialogs->TextsOf("message").isEmpty()) << dialogs->Texts().join('|').toStdString();
+    const TFileTag saved = ReadFileTag(m4b);
+    EXPECT_EQ(saved.Format, TTagFormat::Mp4);
+    EXPECT_EQ(saved.Fields.Artist, "Le Guin");
+    EXPECT_EQ(saved.Fields.Album, "Earthsea");
+    EXPECT_EQ(saved.Fields.Track, "02");
+    EXPECT_EQ(saved.Fields.Title, "Hawk");
+    EXPECT_TRUE(testsupport::ReadAll(m4b).mid(4, 4) == "ftyp");
+    EXPECT_TRUE(WaitFor([this] { return mp->Mode() == TMediaPlayer::mpPlaying; }));
+    EXPECT_EQ(mp->FileName(), m4b);
+    session->PlayedSinceMark = false; // no resume question on the way out
 }
 
 TEST_F(TagEditorTest, RenameFileRepointsBookmarksAndRenamesTheEntry) {

@@ -127,11 +127,25 @@ struct TagLoader {
 };
 
 uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
+    // A save of this file that ended part way is undone before the tag is read.
+    RecoverTagFile(name);
+    // Opening never waits (a FIFO has no writer); only a regular file is read:
+    // a FIFO or a device would block or never end.
+    const int fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct Closer {
+        int fd;
+        ~Closer() {
+            if (fd >= 0) ::close(fd);
+        }
+    } closer{fd};
+    return LoadFromDescriptor(name, fd, offset);
+}
+
+uint16_t Tid3v2tag::LoadFromDescriptor(const QString& name, int fd, uint64_t offset) {
     // The frame list of an earlier file never survives into this one.
     frames.ClearFrames();
     done = false;
     inflateLeft = kInflatePerLoad;
-    const QByteArray native = QFile::encodeName(name);
     auto early = [&](uint16_t code) {
         // No version 3 or 4 header was parsed: the empty list is a fresh tag,
         // and nothing of an earlier file's header shapes it.
@@ -146,19 +160,11 @@ uint16_t Tid3v2tag::LoadFromFile(const QString& name, uint64_t offset) {
         return code;
     };
 
-    struct stat st;
-    // Only regular files: a FIFO or device would block or never end.
-    if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return early(id3ErrNoFile);
-    // A save of this file that ended part way is undone before the tag is read.
-    RecoverTagFile(name);
-    fileReadOnly = FileIsReadOnly(name);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    fileReadOnly = -1; // looked at when asked for
     if (fd < 0) return early(id3ErrNoFile);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    struct stat st;
     if (::fstat(fd, &st) != 0) return early(id3ErrIO);
+    if (!S_ISREG(st.st_mode)) return early(id3ErrNoFile);
     const uint64_t fileSize = uint64_t(st.st_size);
     // Named even when empty, so a save goes to this file and not the last one.
     fileName = name;
@@ -515,6 +521,44 @@ uint8_t Tid3v2tag::GetComment(COMM& rec, const QString& description, const QStri
     uint8_t r = txtOk;
     if (!findComment(description, language, &rec, &r)) return txtNotFound;
     return r;
+}
+
+uint8_t Tid3v2tag::GetPicture(QByteArray& image, QString& mime) {
+    image.clear();
+    mime.clear();
+    bool front = false;
+    for (int i = 1; i <= frames.Count() && !front; ++i) {
+        if (std::memcmp(frames.Entry(i).ID, "APIC", 4) != 0 || decodeEntry(i) != txtOk) continue;
+        const TFrameData& d = frames.Entry(i).Data;
+        const size_t n = d.size();
+        // Encoding, MIME type, picture type, description, then the image.
+        if (n < 4 || d[0] > 3) continue;
+        size_t at = 1;
+        while (at < n && d[at] != 0)
+            ++at;
+        if (at + 2 > n) continue;
+        const QString type =
+            QString::fromLatin1(reinterpret_cast<const char*>(d.data()) + 1, int(at - 1));
+        const uint8_t kind = d[at + 1];
+        at += 2;
+        const bool wide = d[0] == 1 || d[0] == 2;
+        if (wide) {
+            while (at + 1 < n && (d[at] != 0 || d[at + 1] != 0))
+                at += 2;
+            at += 2;
+        } else {
+            while (at < n && d[at] != 0)
+                ++at;
+            at += 1;
+        }
+        if (at >= n) continue;
+        if (!image.isEmpty() && kind != 3) continue; // the first one stays unless this is the front
+        image = QByteArray(reinterpret_cast<const char*>(d.data()) + at, qsizetype(n - at));
+        mime = type.contains(QLatin1Char('/')) ? type.toLower()
+                                               : QStringLiteral("image/") + type.toLower();
+        front = kind == 3;
+    }
+    return image.isEmpty() ? txtNotFound : txtOk;
 }
 
 uint8_t Tid3v2tag::SetComment(const COMM& rec, const QString& description,

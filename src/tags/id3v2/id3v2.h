@@ -8,6 +8,7 @@
 // ISO-8859-1 when it fits, else as UTF-16 with a byte order mark (version 3) or
 // UTF-8 (version 4); frames nobody changed keep their bytes.
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <deque>
@@ -16,6 +17,9 @@
 #include <vector>
 
 struct stat;
+namespace id3v2 {
+bool FileIsReadOnly(const QString& path);
+}
 
 // 16-bit result codes of loads and saves: high byte an error, low byte warnings.
 enum : uint16_t {
@@ -242,6 +246,10 @@ public:
     Tid3v2tag& operator=(const Tid3v2tag&) = delete;
 
     uint16_t LoadFromFile(const QString& fileName, uint64_t offset);
+    // The same on a file the caller has opened for reading (fd; -1 when it
+    // could not be opened) after undoing any save of it that ended part way
+    // (RecoverTagFile); the caller closes it.
+    uint16_t LoadFromDescriptor(const QString& fileName, int fd, uint64_t offset);
     // fileName "=" is the loaded file; version/revision 255 keep the loaded ones;
     // a negative offset is TagOffset for "=", else 0.
     uint16_t SaveToFile(const QString& fileName, uint8_t version, uint8_t revision, int64_t offset);
@@ -252,6 +260,10 @@ public:
     uint8_t GetTextFrame(const QString& id, QString& text);
     uint8_t SetTextFrame(const QString& id, const QString& text);
     uint8_t GetComment(COMM& rec, const QString& description, const QString& language);
+    // The picture of the first APIC frame that holds a front cover, else of
+    // the first readable one: its image bytes and MIME type ("image/jpeg"; a
+    // version 2.2 format such as "PNG" as "image/png"). txtNotFound without one.
+    uint8_t GetPicture(QByteArray& image, QString& mime);
     uint8_t SetComment(const COMM& rec, const QString& description, const QString& language);
 
     // Header fields.
@@ -273,7 +285,11 @@ public:
     // The code the last LoadFromFile returned (whatever it was).
     uint16_t LastLoadCode() const { return lastLoadCode; }
     bool Modified() const { return modified; }
-    bool FileReadOnly() const { return fileReadOnly; }
+    // Whether the file loaded last may not be saved (read-only or hidden).
+    bool FileReadOnly() const {
+        if (fileReadOnly < 0) fileReadOnly = id3v2::FileIsReadOnly(fileName) ? 1 : 0;
+        return fileReadOnly == 1;
+    }
     QString FileName() const { return fileName; }
     uint32_t TagOffset() const { return tagOffset; }
     bool Done() const { return done; }
@@ -376,7 +392,7 @@ private:
     uint16_t loadResult = 0;
     uint16_t lastLoadCode = 0;
     bool modified = false;
-    bool fileReadOnly = false;
+    mutable int8_t fileReadOnly = -1; // -1: not looked at yet
     QString fileName;
     uint32_t tagOffset = 0;
     bool done = false;

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <atomic>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -23,9 +25,18 @@ QString& folderSetting() {
     return folder;
 }
 
+// Whether the journal folder may hold a journal: only a save of this program
+// puts one there (every save asks SaveJournalPath first), and the start-up
+// recovery, or the first look after such a save, finds it gone. Until then
+// every read looks; after that none needs to.
+std::atomic<bool>& folderJournalMaybe() {
+    static std::atomic<bool> maybe{false};
+    return maybe;
+}
+
 // A short stable name for a file, so that names made from it fit any folder.
 QString NameHash(const QString& path) {
-    const QByteArray name = QFile::encodeName(QFileInfo(path).fileName());
+    const QByteArray name = QFile::encodeName(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
     return QString::fromLatin1(
         QCryptographicHash::hash(name, QCryptographicHash::Sha1).toHex().left(16));
 }
@@ -150,6 +161,7 @@ TTagRecovery UndoReplace(TJournalReader& journal, TTagRecovery r) {
 
 void SetJournalFolder(const QString& folder) {
     folderSetting() = folder;
+    folderJournalMaybe() = !folder.isEmpty(); // a run that ended part way may have left one
 }
 
 QString JournalFolder() {
@@ -169,6 +181,7 @@ QString SaveJournalPath(const QString& path) {
     const QString& folder = folderSetting();
     // A data folder that went away meanwhile cannot hold it; the file's own folder can.
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) return SideJournalPath(path);
+    folderJournalMaybe() = true;
     return FolderJournalPath(folder);
 }
 
@@ -234,14 +247,25 @@ TTagRecovery RecoverTagJournal(const QString& journalPath, const QString& onlyFi
 
 TTagRecovery RecoverTagFile(const QString& path) {
     TTagRecovery result;
-    // Both places: the file may have been saved by the tool or by the program.
-    QStringList journals{SideJournalPath(path)};
-    if (!folderSetting().isEmpty()) journals.append(FolderJournalPath(folderSetting()));
-    for (const QString& j : journals) {
+    auto exists = [](const QString& journal) {
         struct stat st;
-        if (::lstat(QFile::encodeName(j).constData(), &st) != 0) continue;
-        const TTagRecovery r = RecoverTagJournal(j, path);
+        return ::lstat(QFile::encodeName(journal).constData(), &st) == 0;
+    };
+    // Both places: the file may have been saved by the tool (beside it, at any
+    // time, so always looked at) or by the program (in the journal folder).
+    const QString side = SideJournalPath(path);
+    if (exists(side)) {
+        const TTagRecovery r = RecoverTagJournal(side, path);
         if (r.Result != TTagRecovery::Nothing) result = r;
+    }
+    if (!folderSetting().isEmpty() && folderJournalMaybe()) {
+        const QString folder = FolderJournalPath(folderSetting());
+        if (exists(folder)) {
+            const TTagRecovery r = RecoverTagJournal(folder, path);
+            if (r.Result != TTagRecovery::Nothing) result = r;
+        }
+        // A journal about another file, or one another program holds, is looked at again.
+        if (!exists(folder)) folderJournalMaybe() = false;
     }
     return result;
 }
