@@ -237,7 +237,11 @@ void TListeningSession::setPlayerShown(bool shown) {
 }
 
 QString TListeningSession::DlgOpenFilter() {
-    return QStringLiteral("MP3 files (*.mp3)|*.mp3|All supported formats "
+    // The books' own extensions in either letter case, as everywhere else.
+    return QStringLiteral("Audio books (*.m4b *.m4a *.aac *.opus *.ogg *.oga *.flac *.mp3)|"
+                          "*.m4b;*.m4a;*.aac;*.opus;*.ogg;*.oga;*.flac;*.mp3;"
+                          "*.M4B;*.M4A;*.AAC;*.OPUS;*.OGG;*.OGA;*.FLAC|"
+                          "MP3 files (*.mp3)|*.mp3|All supported formats "
                           "(mp3,wav,avi,mpg/mpeg,mid/midi)|*.mp3;*.wav;*.avi;*.mpg;*.mpeg;*.mid;"
                           "*.midi|All files (not advised)|*.*");
 }
@@ -533,15 +537,23 @@ void TListeningSession::PositionBarMoved(int32_t position) {
     if (mp->Mode() == TPlayerDevice::mpPlaying) PlayFrom(position);
 }
 
+int TListeningSession::DlgOpenFilterIndex() {
+    // The audio books come first (MP3 among them) and are what the dialog
+    // shows; with the option, all the supported formats.
+    return AppOptions().MoreFormats ? 3 : 1;
+}
+
 void TListeningSession::Browse() {
-    const int filterIndex = AppOptions().MoreFormats ? 2 : 1;
     const QString current = fileText.trimmed();
     const QString folder = current.isEmpty() ? StartFolder() : ExtractFilePath(current);
     const std::optional<QString> chosen =
-        Dlg().OpenFile(QStringLiteral("Open"), folder, DlgOpenFilter(), filterIndex);
+        Dlg().OpenFile(QStringLiteral("Open"), folder, DlgOpenFilter(), DlgOpenFilterIndex());
     if (!chosen) return;
+    OpenPicked(*chosen);
+}
+
+void TListeningSession::OpenPicked(const QString& path) {
     AskBookmarkProgress();
-    const QString path = *chosen;
     SetFileText(path);
     // A file that does not open, or holds no sound, is remembered nowhere:
     // no bookmark, no author, no recent row, no visit.
@@ -622,7 +634,7 @@ void TListeningSession::GoToSelectedBookmark() {
     if (answer == TMissingAnswer::Repoint) {
         const std::optional<QString> chosen =
             Dlg().OpenFile(QStringLiteral("Open"), ExtractFilePath(bm.Rec.FilePath),
-                           DlgOpenFilter(), AppOptions().MoreFormats ? 2 : 1);
+                           DlgOpenFilter(), DlgOpenFilterIndex());
         if (chosen && bookmarks.RepointMissing(bm, *chosen)) GoToSelectedBookmark();
         return;
     }

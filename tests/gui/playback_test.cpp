@@ -10,9 +10,12 @@
 #include "playback/audiomixer.h"
 #include "playback/bmhistory.h"
 #include "playback/mediaplayer.h"
+#include "support/bookfixture.h"
 #include "support/guitestsupport.h"
+#include "support/mp3fixture.h"
 #include "tags/mp3.h"
 #include "tags/writetag.h"
+#include "ui/coverview.h"
 #include "ui/qtdialogs.h"
 #include "ui/widgets.h"
 #include "util/options.h"
@@ -28,17 +31,21 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QSpontaneKeyEvent>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThreadPool>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QWheelEvent>
+#include <zlib.h>
 
 using namespace playerfixtures;
 
@@ -340,17 +347,25 @@ TEST_F(PlaybackTest, BrowseOpensThePickedFileAndPlaysItFromZero) {
         bool moreFormats;
         int filterIndex;
     };
-    for (const Case& c : {Case{false, 1}, Case{true, 2}}) {
+    // The audio books' filter comes first and is the one shown; with the
+    // option, all supported formats.
+    for (const Case& c : {Case{false, 1}, Case{true, 3}}) {
         AppOptions().MoreFormats = c.moreFormats;
         dialogs->AnswerFile(std::nullopt); // cancelled: nothing happens
         QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
         EXPECT_EQ(dialogs->lastFilterIndex, c.filterIndex);
         EXPECT_EQ(dialogs->lastFilter, TListeningSession::DlgOpenFilter());
+        EXPECT_TRUE(dialogs->lastFilter.section('|', 2 * c.filterIndex - 2, 2 * c.filterIndex - 2)
+                        .startsWith(c.moreFormats ? "All supported formats" : "Audio books"));
         // An empty file box: the music folder, or home without one.
         EXPECT_EQ(dialogs->lastFolder, home + "/");
     }
     EXPECT_EQ(Mode(), TMediaPlayer::mpNotReady);
+    // The audio books first, then the designed types as they were.
     EXPECT_EQ(TListeningSession::DlgOpenFilter(),
+              "Audio books (*.m4b *.m4a *.aac *.opus *.ogg *.oga *.flac *.mp3)|"
+              "*.m4b;*.m4a;*.aac;*.opus;*.ogg;*.oga;*.flac;*.mp3;"
+              "*.M4B;*.M4A;*.AAC;*.OPUS;*.OGG;*.OGA;*.FLAC|"
               "MP3 files (*.mp3)|*.mp3|All supported formats (mp3,wav,avi,mpg/mpeg,mid/midi)|"
               "*.mp3;*.wav;*.avi;*.mpg;*.mpeg;*.mid;*.midi|All files (not advised)|*.*");
 
@@ -829,7 +844,8 @@ TEST_F(PlaybackTest, TheOpenDialogShowsEachFileTypeOnce) {
     AppOptions().MoreFormats = true;
     w()->cmdBrowseClick();
     InstallDialogs(dialogs);
-    EXPECT_EQ(shown, QStringList({"MP3 files (*.mp3)",
+    EXPECT_EQ(shown, QStringList({"Audio books (*.m4b *.m4a *.aac *.opus *.ogg *.oga *.flac *.mp3)",
+                                  "MP3 files (*.mp3)",
                                   "All supported formats (mp3,wav,avi,mpg/mpeg,mid/midi)",
                                   "All files (not advised)"}));
     EXPECT_EQ(selected, "All supported formats (mp3,wav,avi,mpg/mpeg,mid/midi)");
@@ -899,6 +915,112 @@ TEST_F(PlaybackTest, AFirstStartHasTheIconAndAnEmptyTreeSaysWhatToDoUntilItHasAN
     EXPECT_FALSE(hint->isVisible());
     w()->tv->clear();
     EXPECT_TRUE(hint->isVisible());
+}
+
+// A PNG whose header declares a picture far beyond any cover (100,000 pixels
+// square, 30 GB decoded), with a little of its data.
+QByteArray HugePngHeader() {
+    const auto be32 = [](uint32_t v) {
+        QByteArray b;
+        for (int k = 3; k >= 0; --k)
+            b += char((v >> (8 * k)) & 0xFF);
+        return b;
+    };
+    const auto chunk = [&](const QByteArray& type, const QByteArray& data) {
+        const QByteArray body = type + data;
+        return be32(uint32_t(data.size())) + body +
+               be32(uint32_t(
+                   crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))));
+    };
+    const QByteArray header = be32(100000) + be32(100000) + QByteArray("\x08\x02\x00\x00\x00", 5);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) +
+           chunk("IDAT", qCompress(QByteArray(300001, '\0')).mid(4));
+}
+
+// The cover of the book playing shows beside the tree: embedded, or an image
+// file in the file's folder or its book folder. Too large, broken or none:
+// nothing shows, and the column goes. A book dropped on the window plays.
+TEST_F(PlaybackTest, TheBookPlayingShowsItsCoverBesideTheTree) {
+    if (!testsupport::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    const QString books = home + "/books";
+    for (const char* folder : {"Earthsea", "Persuasion/CD 1", "Huge", "Broken", "Giant", "Plain"})
+        QDir().mkpath(books + "/" + folder);
+    testsupport::BookSpec spec;
+    spec.Artist = "Ursula K. Le Guin";
+    spec.Cover = true; // 160 x 200
+    spec.Seconds = 20;
+    const QString m4b = testsupport::MakeBook(books + "/Earthsea/Earthsea.m4b", spec);
+    ASSERT_FALSE(m4b.isEmpty());
+    QImage folderImage(120, 90, QImage::Format_RGB32);
+    folderImage.fill(Qt::darkGreen);
+    ASSERT_TRUE(folderImage.save(books + "/Persuasion/Folder.JPG", "JPEG"));
+    testsupport::WriteAll(books + "/Huge/cover.jpg", QByteArray(20 << 20, '\xff'));
+    testsupport::WriteAll(books + "/Broken/cover.png", QByteArray("\x89PNG broken").repeated(50));
+    testsupport::WriteAll(books + "/Giant/cover.png", HugePngHeader());
+    const struct {
+        QString file;
+        QSize cover; // empty: none shows
+    } cases[] = {
+        {m4b, {160, 200}},
+        {testsupport::MakeMp3(books + "/Persuasion/CD 1/01.mp3", {}, 400), {120, 90}},
+        {testsupport::MakeMp3(books + "/Huge/01.mp3", {}, 400), {}},
+        {testsupport::MakeMp3(books + "/Broken/01.mp3", {}, 400), {}},
+        {testsupport::MakeMp3(books + "/Giant/01.mp3", {}, 400), {}},
+        {testsupport::MakeMp3(books + "/Plain/01.mp3", {}, 400), {}},
+    };
+    StartProgram();
+    EXPECT_FALSE(w()->pnlSide->isVisible());
+
+    // The first book comes by a drop on the window; a text file is not taken.
+    testsupport::WriteAll(home + "/notes.txt", "not a book");
+    QMimeData text, book;
+    text.setUrls({QUrl::fromLocalFile(home + "/notes.txt")});
+    book.setUrls({QUrl::fromLocalFile(m4b)});
+    QDragEnterEvent refused(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w(), &refused);
+    EXPECT_FALSE(refused.isAccepted());
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &book, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &book, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w(), &drop);
+    ASSERT_TRUE(
+        WaitFor([&] { return Mode() == TMediaPlayer::mpPlaying && mp->FileName() == m4b; }));
+    EXPECT_EQ(w()->cmbFile->currentText(), m4b);
+
+    // Where the designed controls stand with each cover, and with none (the last).
+    QList<QRect> bars, options;
+    QList<int> treeLefts;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        if (c.file != m4b) {
+            dialogs->AnswerFile(c.file);
+            QTest::mouseClick(w()->cmdBrowse, Qt::LeftButton);
+        }
+        ASSERT_TRUE(WaitFor([&] { return mp->FileName() == c.file; }));
+        TCoverView* cover = w()->imgCover;
+        if (c.cover.isEmpty()) {
+            EXPECT_TRUE(WaitFor([&] { return !cover->isVisible() && !cover->Decoding(); }));
+            EXPECT_FALSE(w()->pnlSide->isVisible());
+        } else {
+            // About 200 pixels wide, the aspect kept, the tree narrower beside it.
+            const double aspect = double(c.cover.height()) / c.cover.width();
+            EXPECT_TRUE(WaitFor([&] {
+                return cover->isVisible() && cover->Image().size() == c.cover &&
+                       std::abs(double(cover->height()) / cover->width() - aspect) < 0.02;
+            }));
+            EXPECT_TRUE(w()->pnlSide->isVisible());
+            EXPECT_NEAR(cover->width(), 200, 30);
+            EXPECT_LE(w()->tv->width() + w()->pnlSide->width(), w()->splSide->width());
+        }
+        bars << w()->pnlBM->geometry();
+        options << w()->cmdOptions->geometry();
+        treeLefts << w()->tv->mapTo(w(), QPoint(0, 0)).x();
+    }
+    // A cover never moves the designed controls.
+    EXPECT_EQ(bars, QList<QRect>(bars.size(), bars.last()));
+    EXPECT_EQ(options, QList<QRect>(options.size(), options.last()));
+    EXPECT_EQ(treeLefts, QList<int>(treeLefts.size(), treeLefts.last()));
 }
 
 } // namespace
