@@ -217,10 +217,14 @@ void TfrmImport::ImportFolder() {
     // The window opens on the folder imported last.
     SelectFolder(folder);
     showChooser();
-    if (StopRequested) ShowMessage(QStringLiteral("Process stopped."));
+    const bool stopped = StopRequested;
+    if (stopped) ShowMessage(QStringLiteral("Process stopped."));
     StopRequested = false;
     hide();
     if (!skippedReason.isEmpty()) ShowMessage(skippedReason); // once per import
+    // The window closes itself at the end: what the import did is said once
+    // more where the listener sees it (the window keeps it as its last line).
+    if (!stopped) ShowMessage(lblSummary->text());
 }
 
 void TfrmImport::closeEvent(QCloseEvent* e) {

@@ -497,6 +497,8 @@ TEST_F(BookmarksTest, ImportTakesBooksOfEveryFormatAndSaysWhatItDid) {
     EXPECT_EQ(frmImport->lblNew->text(), "New: 9");
     EXPECT_EQ(frmImport->lblSummary->text(),
               "8 new files by 2 authors; 1 already known; 1 could not be read");
+    // The window closed itself: the summary was said after it.
+    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({frmImport->lblSummary->text()}));
     // One author node per author, each of its files once; the broken book
     // stands under its path, as an MP3 without a tag does.
     QMap<QString, int> shown;
@@ -798,7 +800,8 @@ TEST_F(BookmarksTest, AFileWhosePathDoesNotFitPlaysButIsNeverBookmarked) {
     EXPECT_EQ(frmImport->lblFiles->text(), "Files: 2");
     EXPECT_EQ(frmImport->lblNew->text(), "New: 1");
     EXPECT_EQ(frmImport->lblSkipped->text(), "Skipped: 1");
-    EXPECT_EQ(dialogs->TextsOf("message"), QStringList({tooLong, tooLong}));
+    EXPECT_EQ(dialogs->TextsOf("message"),
+              QStringList({tooLong, tooLong, frmImport->lblSummary->text()}));
     EXPECT_EQ(StoreRecordCount(store()), 1);
     EXPECT_EQ(TBookmark(store(), 1).Rec.FilePath, folder + "/short.mp3");
 }
