@@ -156,12 +156,14 @@ TEST_F(StressTest, AThousandRandomActionsNeitherAbortNorHangAndPlaybackAlwaysMov
     std::fflush(stdout);
     rng.seed(seed);
 
-    // Two books of short files (play on meets their ends often) and a long file.
-    for (const char* book : {"Book One", "Book Two"})
+    // Two books of short files (play on meets their ends often), one of files
+    // of a second (the next file is being plugged in right after each one
+    // starts) and a long file.
+    for (const char* book : {"Book One", "Book Two", "Short Book"})
         for (int i = 1; QDir().mkpath(home + "/books/" + book) && i <= 4; ++i)
             files << testsupport::MakeMp3(
                 home + QStringLiteral("/books/%1/%2.mp3").arg(QLatin1String(book)).arg(i),
-                {"Author", book}, 300 + 40 * i);
+                {"Author", book}, book[0] == 'S' ? 40 : 300 + 40 * i);
     files << testsupport::MakeMp3(home + "/books/long.mp3", {"Author", "Long"}, 6000);
 
     OwnSink sink;
