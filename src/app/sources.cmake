@@ -7,6 +7,7 @@ if(NOT NARRABEL_CORE_ONLY)
     target_sources(narrabel_gui PRIVATE
         src/app/application.cpp src/app/application.h
         src/app/desktop.cpp
+        src/app/instance.cpp src/app/instance.h
         src/app/program.cpp src/app/program.h
         src/app/tfrmmain.cpp src/app/tfrmmain.h
         src/app/treeview.cpp

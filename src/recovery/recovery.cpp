@@ -2,6 +2,8 @@
 
 #include "bookmarks/bookmark.h"
 #include "bookmarks/storejournal.h"
+#include "playback/places.h"
+#include "playback/session.h"
 #include "rename/massrename.h"
 #include "tags/id3v2/savejournal.h"
 #include "util/journal.h"
@@ -9,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -53,6 +56,23 @@ QString RecoverWrites(const QString& dataFolder) {
     id3v2::SetJournalFolder(folder);
     const QString store = folder + StoreFileName();
     QStringList said;
+
+    // A run that ended without its close (killed, crashed, a power cut) left
+    // its places log: its last place becomes the resume point, and the log
+    // goes into the places file. Before the rename is finished, which then
+    // moves both to the file's new name.
+    TPlaces places(folder + PlacesFileName());
+    if (QFileInfo::exists(places.LogPath())) {
+        places.Load();
+        if (places.LastLogged) {
+            TSuperStringList rsm;
+            rsm << places.LastLogged->Path
+                << QString::number(
+                       TListeningSession::ResumePositionFor(places.LastLogged->Position));
+            rsm.SaveToFile(folder + QStringLiteral("Narrabel.rsm"));
+        }
+        places.SaveAtClose();
+    }
 
     QString error;
     switch (RecoverStore(store, &error)) {
