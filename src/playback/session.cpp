@@ -138,6 +138,8 @@ void TListeningSession::PlayHandedOver(const QStringList& args) {
     if (rec.MediaFile.isEmpty() || !QFileInfo(rec.MediaFile).isFile() || app.Closing) return;
     // A timed exit counting down is called off: the listener wants this file.
     if (ParamRec.PlaySeconds > 0 && !biteEndsInPause) app.SetCaption(QStringLiteral("Narrabel"));
+    // No tick of the file playing until now counts down the new seconds.
+    tmr->stop();
     // The place of what played until now is kept as the new file opens.
     ParamRec = rec;
     ExitCountdown = rec.PlaySeconds;

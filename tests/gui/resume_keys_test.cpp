@@ -14,6 +14,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -185,6 +186,18 @@ TEST_F(ResumeKeysTest, ThePlacesFileAndItsLogAreReadWithinBoundsAndSavedWithinTh
     EXPECT_EQ(ReadAll(dataFolder() + "Narrabel.rsm"), "/books/last.mp3\r\n5500\r\n");
     // However many places there were, a saved file holds MaxEntries at most.
     auto savedLines = [this] { return ReadAll(dataFolder() + "Narrabel.places").count('\n'); };
+    EXPECT_EQ(savedLines(), TPlaces::MaxEntries);
+    // The log stays small: past its bound it goes into the file, and starts
+    // again from the newest place.
+    const QString log = dataFolder() + "Narrabel.places-log";
+    const QString longName = "/books/" + QString(3000, 'n');
+    for (int i = 0; i < 100; ++i) {
+        session->Places.Remember(longName + QString::number(i), i, QDateTime::currentDateTime());
+        ASSERT_TRUE(session->Places.WriteLog());
+        ASSERT_LE(QFileInfo(log).size(), TPlaces::FoldLogBytes + 3100);
+    }
+    EXPECT_LT(QFileInfo(log).size(), 50 * 3100);
+    EXPECT_TRUE(ReadAll(dataFolder() + "Narrabel.places").contains((longName + "80").toUtf8()));
     EXPECT_EQ(savedLines(), TPlaces::MaxEntries);
     session->Places.Remember("/books/newest.mp3", 1, QDateTime::currentDateTime());
     CloseProgram();

@@ -389,6 +389,21 @@ TEST_F(ShellTest, ASecondStartHandsItsFileToTheRunningProgramOrIsKeptOut) {
     EXPECT_LT(mp->Position(), 7000);
     EXPECT_TRUE(dialogs->asked.empty());
 
+    // A sound bite handed over plays and pauses at its end: this program was
+    // not started for it. Like any sound bite it leaves no place.
+    const QString c = Book("c.mp3");
+    QProcess bite;
+    StartReal(bite, {c, "1000", "2"});
+    ASSERT_TRUE(Ends(bite));
+    EXPECT_EQ(bite.exitCode(), 0);
+    ASSERT_TRUE(WaitFor([&] { return mp->FileName() == c; }));
+    ASSERT_TRUE(WaitFor([this] { return frmMain->StatusText(0) == "Paused"; }, 10000));
+    EXPECT_GT(mp->Position(), 1000); // it played
+    EXPECT_FALSE(app->Closing);
+    EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
+    EXPECT_FALSE(session->Places.Find(c));
+    EXPECT_TRUE(session->Places.Find(b));
+
     // With no way to hand over (another runtime folder, say), the data
     // folder's lock keeps a second program from writing there: it says so
     // and shows no window.
@@ -403,7 +418,7 @@ TEST_F(ShellTest, ASecondStartHandsItsFileToTheRunningProgramOrIsKeptOut) {
         EXPECT_TRUE(dialogs->TextsOf("message")[0].contains(QDir::cleanPath(dataFolder())));
     }
     EXPECT_EQ(DataFiles(), before);
-    EXPECT_EQ(mp->FileName(), b); // the first plays on
+    EXPECT_EQ(mp->FileName(), c); // the first runs on
 
     // Closed, it lets the next start have the folder.
     session->PlayedSinceMark = false;
