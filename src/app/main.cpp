@@ -39,7 +39,7 @@ bool HandedToRunningProgram(const QStringList& args) {
         handed[0] = QFileInfo(handed[0]).absoluteFilePath();
     if (HandOver(folder, handed)) return true;
     // Started a moment ago, it may not listen yet.
-    const QDeadlineTimer deadline(10000);
+    const QDeadlineTimer deadline(6000);
     while (FolderHeld(folder) && !deadline.hasExpired()) {
         QThread::msleep(200);
         if (HandOver(folder, handed)) return true;

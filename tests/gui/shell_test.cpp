@@ -40,7 +40,7 @@ protected:
         process.setProcessEnvironment(env);
         if (!folder.isEmpty()) process.setWorkingDirectory(folder);
         process.start(QStringLiteral(NARRABEL_BINARY_DIR "/narrabel"), args);
-        ASSERT_TRUE(process.waitForStarted());
+        ASSERT_TRUE(process.waitForStarted()) << process.errorString().toStdString();
     }
     static bool Ends(QProcess& process, int ms = 20000) {
         return WaitFor([&] { return process.state() == QProcess::NotRunning; }, ms);
@@ -350,7 +350,7 @@ TEST_F(ShellTest, AfterASignalOrAKillTheNextStartResumesWhereListeningStood) {
             places.Load();
             const auto place = places.Find(book);
             ASSERT_TRUE(place);
-            EXPECT_GT(place->Position, last->Position);
+            EXPECT_GE(place->Position, last->Position); // where listening stood at the end
             resumeAt = TListeningSession::ResumePositionFor(place->Position);
         }
         // The next start (the killed run's lock is no obstacle): Resume goes there.
