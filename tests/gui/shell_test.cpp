@@ -344,7 +344,8 @@ TEST_F(ShellTest, AfterASignalOrAKillTheNextStartResumesWhereListeningStood) {
             EXPECT_FALSE(said.contains("narrabel:")) << said.toStdString();
             EXPECT_FALSE(QFile::exists(dataFolder() + "Narrabel.places-log"));
             EXPECT_FALSE(QFile::exists(dataFolder() + TAppState::LockFileName()));
-            for (const char* file : {"Narrabel.opt", "Narrabel.ini", "Narrabel.tvs"})
+            for (const char* file :
+                 {"Narrabel.nbh", "Narrabel.edt", "Narrabel.tvs", "Narrabel.ini", "Narrabel.opt"})
                 EXPECT_TRUE(QFile::exists(dataFolder() + file)) << file;
             TPlaces places(dataFolder() + "Narrabel.places");
             places.Load();
