@@ -5,10 +5,14 @@
 // - Position error right after 20 random jumps (close, start point, open,
 //   play) in a VBR MP3 with and without a Xing header, and the time a jump takes;
 // - how fast an MP3 without a frame count is measured by counting its frames,
-//   and how soon Open gives such a file back (the count goes on elsewhere).
+//   and how soon Open gives such a file back (the count goes on elsewhere);
+// - how long the sound is silent after a skip while playing (a seek in the
+//   open file) and after a jump that reopens the file, measured from the
+//   sink's monitor.
 
 #include "playback/mediaplayer.h"
 #include "playerfixtures.h"
+#include "sinkrecorder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -19,6 +23,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <random>
 #include <sys/resource.h>
 
@@ -73,6 +78,33 @@ void Jumps(const QString& file, const char* name) {
                 name, maxErr, sumErr / 20, maxJumpMs);
 }
 
+// Silences heard after count jumps, 800 ms apart, made by jump().
+void Silences(const QString& file, const char* name,
+              const std::function<void(TMediaPlayer&)>& jump) {
+    TMediaPlayer mp;
+    mp.SetFileName(file);
+    mp.Open();
+    mp.SetStartPos(60000);
+    mp.Play();
+    Run(1000);
+    SinkRecorder rec;
+    if (!rec.Start()) {
+        std::printf("skips %-18s cannot record the sink's monitor (parec)\n", name);
+        return;
+    }
+    Run(500);
+    constexpr int count = 20;
+    for (int i = 0; i < count; ++i) {
+        jump(mp);
+        Run(800);
+    }
+    std::vector<int> gaps = SinkRecorder::SilencesMs(rec.Stop());
+    std::sort(gaps.begin(), gaps.end());
+    std::printf("skips %-18s %d jumps while playing: %zu silences, median %d ms, longest %d ms\n",
+                name, count, gaps.size(), gaps.empty() ? 0 : gaps[gaps.size() / 2],
+                gaps.empty() ? 0 : gaps.back());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -109,6 +141,18 @@ int main(int argc, char** argv) {
                     "(position %d ms, mode %d)\n",
                     elapsed, 100 * cpu / elapsed, last, mp.Mode());
     }
+
+    // Skips: back 15 s and forward 30 s in turn, as the keys do.
+    int turn = 0;
+    Silences(cbr, "seek (skip keys)",
+             [&turn](TMediaPlayer& mp) { mp.Seek(mp.Position() + (turn++ % 2 ? 30000 : -15000)); });
+    Silences(cbr, "reopen (PlayFrom)", [&turn](TMediaPlayer& mp) {
+        const int32_t to = mp.Position() + (turn++ % 2 ? 30000 : -15000);
+        mp.Close();
+        mp.SetStartPos(to);
+        mp.Open();
+        mp.Play();
+    });
 
     Jumps(xing, "VBR with Xing");
     Jumps(bare, "VBR without Xing");

@@ -1,5 +1,6 @@
 #include "playback/mediaplayer.h"
 
+#include "playback/pipelines.h"
 #include "util/errors.h"
 
 #include <QDateTime>
@@ -15,13 +16,11 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
 #include <gst/audio/streamvolume.h>
 #include <gst/gst.h>
 #include <mutex>
-#include <pulse/pulseaudio.h>
-#include <thread>
+#include <utility>
 
 namespace {
 
@@ -34,18 +33,21 @@ constexpr guint kPlayFlagAudio = 1u << 1;
 // a moment, a stuck sound server must not hang the window for long.
 constexpr GstClockTime kOpenTimeout = 5 * GST_SECOND;
 constexpr GstClockTime kSeekTimeout = 5 * GST_SECOND;
+// A state change or seek that has not come back by then (the output is stuck)
+// gives the pipeline up: the window waits no longer.
+constexpr int kOpenWaitMs = 5500;
+constexpr int kCommandWaitMs = 5500;
+// A seek while playing that has not prerolled by then is taken as done.
+constexpr int kSeekSettleMs = 2000;
 // A sound server that accepts a connection and then says nothing would block
-// the output for good; it is asked first, briefly. A good answer holds a while.
+// the output for good; it is asked first, briefly.
 constexpr int kServerAnswerMs = 1000;
-constexpr qint64 kServerGoodForMs = 10000;
 // A playing file whose place has not moved for this many looks (every
 // kStallLookMs) is stalled.
 constexpr int kStallLookMs = 500;
 constexpr int kStallLooks = 3;
-
-void EnsureGst() {
-    if (!gst_is_initialized()) gst_init(nullptr, nullptr);
-}
+// When the player goes, pipelines still being stopped get this long.
+constexpr int kDrainMs = 2000;
 
 // A playbin for sound only, floating reference sunk; nullptr when GStreamer
 // has none.
@@ -91,55 +93,27 @@ QByteArray SilentMp3() {
 }
 
 // GStreamer's first pipeline of a run loads the type finders, the tag reader,
-// the parser, the decoder and the sound output, which costs the first file a
-// user opens a good part of a second. One silent stream prerolled in the
-// background right after start does that work instead. Prerolling makes no
-// sound; a sound server that hangs only holds this thread.
+// the parser and the decoder, which costs the first file a user opens a good
+// part of a second. One silent stream prerolled in the background right after
+// start does that work instead, in turn with the pipelines being stopped. Its
+// output renders nothing: a second sound output starting and stopping beside
+// the first file's cut that file's sound for a moment.
 void WarmUpOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
         const QByteArray uri = "data:audio/mpeg;base64," + SilentMp3().toBase64();
-        std::thread([uri] {
+        pipelines::Post([uri] {
             GstElement* bin = NewAudioPlaybin();
             if (!bin) return;
+            if (GstElement* sink = gst_element_factory_make("fakesink", nullptr))
+                g_object_set(bin, "audio-sink", sink, nullptr);
             g_object_set(bin, "uri", uri.constData(), nullptr);
             if (gst_element_set_state(bin, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE)
                 gst_element_get_state(bin, nullptr, nullptr, kOpenTimeout);
             gst_element_set_state(bin, GST_STATE_NULL);
             gst_object_unref(bin);
-        }).detach();
+        });
     });
-}
-
-// True when a PulseAudio server is there but does not finish the handshake in
-// time. No server at all is not "stuck": the output then goes elsewhere.
-bool SoundServerStuck() {
-    static QDeadlineTimer goodUntil(0);
-    if (!goodUntil.hasExpired()) return false;
-    pa_mainloop* loop = pa_mainloop_new();
-    if (!loop) return false;
-    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "Narrabel");
-    bool stuck = false;
-    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
-        QDeadlineTimer deadline(kServerAnswerMs);
-        pa_context_state_t state;
-        while ((state = pa_context_get_state(context)) != PA_CONTEXT_READY &&
-               PA_CONTEXT_IS_GOOD(state)) {
-            const qint64 left = deadline.remainingTime();
-            if (left <= 0) {
-                stuck = true;
-                break;
-            }
-            if (pa_mainloop_prepare(loop, int(left * 1000)) < 0 || pa_mainloop_poll(loop) < 0 ||
-                pa_mainloop_dispatch(loop) < 0)
-                break;
-        }
-        pa_context_disconnect(context);
-    }
-    if (context) pa_context_unref(context);
-    pa_mainloop_free(loop);
-    if (!stuck) goodUntil.setRemainingTime(kServerGoodForMs);
-    return stuck;
 }
 
 // ---- MPEG audio frames ------------------------------------------------------
@@ -456,8 +430,20 @@ struct TMediaPlayer::LengthWalk {
 // ---- the device ---------------------------------------------------------------
 
 struct TMediaPlayer::Impl {
+    // What a pipeline's callbacks (on GStreamer's threads) reach: the device
+    // while the pipeline is its own, nothing once it was let go (the device
+    // itself may be gone by then).
+    struct Link {
+        std::mutex lock;
+        Impl* impl = nullptr;
+    };
+
     TMediaPlayer* q = nullptr;
+    // The open file's pipeline; a fresh one for every open (the one before is
+    // stopped and freed elsewhere). nullptr when none, or after the output
+    // stopped answering.
     GstElement* playbin = nullptr;
+    std::shared_ptr<Link> link;
     QString fileName;
     bool open = false;
     int mode = mpNotReady;
@@ -481,6 +467,12 @@ struct TMediaPlayer::Impl {
     int stillLooks = 0;
     bool restartedHere = false; // this stall was met with a restart already
 
+    // A seek while playing, not yet prerolled at its place: until then the
+    // position is the place asked for (the pipeline reports the old segment
+    // for a few milliseconds), so quick skips add up.
+    std::atomic<bool> seekPending{false};
+    QDeadlineTimer seekSettles;
+
     // Shared with GStreamer's streaming threads, which report through the bus.
     std::atomic<quint64> generation{1};
     QMutex errorLock;
@@ -497,8 +489,14 @@ struct TMediaPlayer::Impl {
     bool haveGroup = false;
     guint group = 0;
 
+    static void FreeLink(gpointer data) { delete static_cast<std::shared_ptr<Link>*>(data); }
+    static void FreeLinkClosure(gpointer data, GClosure*) { FreeLink(data); }
+
     static void OnAboutToFinish(GstElement* bin, gpointer data) {
-        auto* self = static_cast<Impl*>(data);
+        const std::shared_ptr<Link>& link = *static_cast<std::shared_ptr<Link>*>(data);
+        std::lock_guard<std::mutex> guard(link->lock);
+        Impl* self = link->impl;
+        if (!self) return;
         QMutexLocker lock(&self->nextLock);
         if (self->nextUri.isEmpty() || !self->switchingTo.isEmpty()) return;
         g_object_set(bin, "uri", self->nextUri.constData(), nullptr);
@@ -514,13 +512,20 @@ struct TMediaPlayer::Impl {
     }
 
     static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* msg, gpointer data) {
-        auto* self = static_cast<Impl*>(data);
+        // Nobody pops the bus: keep nothing queued on it.
+        const std::shared_ptr<Link>& link = *static_cast<std::shared_ptr<Link>*>(data);
+        std::lock_guard<std::mutex> guard(link->lock);
+        Impl* self = link->impl;
+        if (!self) return GST_BUS_DROP;
         const quint64 gen = self->generation.load();
         TMediaPlayer* q = self->q;
         switch (GST_MESSAGE_TYPE(msg)) {
         case GST_MESSAGE_EOS:
             QMetaObject::invokeMethod(
                 q, [q, gen] { q->onEndOfStream(gen); }, Qt::QueuedConnection);
+            break;
+        case GST_MESSAGE_ASYNC_DONE:
+            self->seekPending = false;
             break;
         case GST_MESSAGE_STREAM_START: {
             guint id = 0;
@@ -560,21 +565,72 @@ struct TMediaPlayer::Impl {
         default:
             break;
         }
-        // Nobody pops the bus: keep nothing queued on it.
         return GST_BUS_DROP;
     }
 
+    // A fresh pipeline for the next file (any pipeline before was let go).
     void makePlaybin() {
         playbin = NewAudioPlaybin();
         if (!playbin) return;
         // Keeps the pitch when the listening speed changes.
         if (GstElement* tempo = gst_element_factory_make("scaletempo", nullptr))
             g_object_set(playbin, "audio-filter", tempo, nullptr);
+        link = std::make_shared<Link>();
+        link->impl = this;
         GstBus* bus = gst_element_get_bus(playbin);
-        gst_bus_set_sync_handler(bus, &Impl::OnBusMessage, this, nullptr);
+        gst_bus_set_sync_handler(bus, &Impl::OnBusMessage, new std::shared_ptr<Link>(link),
+                                 &Impl::FreeLink);
         gst_object_unref(bus);
-        g_signal_connect(playbin, "about-to-finish", G_CALLBACK(&Impl::OnAboutToFinish), this);
+        g_signal_connect_data(playbin, "about-to-finish", G_CALLBACK(&Impl::OnAboutToFinish),
+                              new std::shared_ptr<Link>(link), &Impl::FreeLinkClosure,
+                              GConnectFlags(0));
         applyVolume();
+    }
+
+    // From now on the pipeline's callbacks reach nothing, and reports already
+    // queued from it are stale.
+    void unlink() {
+        if (link) {
+            std::lock_guard<std::mutex> guard(link->lock);
+            link->impl = nullptr;
+        }
+        link.reset();
+        seekPending = false;
+        ++generation;
+    }
+
+    // The pipeline is stopped and freed elsewhere, in turn; never waited for.
+    void letGo() {
+        if (!playbin) return;
+        unlink();
+        pipelines::LetGo(std::exchange(playbin, nullptr));
+    }
+
+    // A job that did not come back holds the pipeline: only our reference goes.
+    void abandon() {
+        if (!playbin) return;
+        unlink();
+        gst_object_unref(std::exchange(playbin, nullptr));
+    }
+
+    // Runs work on the pipeline off the window's thread, waiting a bounded
+    // time. False when there is no pipeline, or the output did not answer in
+    // time: the pipeline is then given up and the device stops, saying why.
+    bool bounded(std::function<void(GstElement*)> work, int waitMs = kCommandWaitMs) {
+        if (!playbin) return false;
+        if (pipelines::RunBounded(playbin, std::move(work), waitMs)) return true;
+        abandon();
+        lastError = QStringLiteral("The sound output does not answer.");
+        mode = mpStopped;
+        return false;
+    }
+
+    // A state change; FAILURE when the output did not answer.
+    GstStateChangeReturn setState(GstState state) {
+        auto ret = std::make_shared<GstStateChangeReturn>(GST_STATE_CHANGE_FAILURE);
+        if (!bounded([ret, state](GstElement* bin) { *ret = gst_element_set_state(bin, state); }))
+            return GST_STATE_CHANGE_FAILURE;
+        return *ret;
     }
 
     // The sound server may give a new stream a level it remembered (a fade cut
@@ -588,90 +644,39 @@ struct TMediaPlayer::Impl {
     // Streams of sound the prerolled file offers (an image or a text has none).
     int audioStreams() const {
         gint n = 0;
-        g_object_get(playbin, "n-audio", &n, nullptr);
+        if (playbin) g_object_get(playbin, "n-audio", &n, nullptr);
         return n;
     }
 
-    void detachBus(GstElement* bin) {
-        g_signal_handlers_disconnect_by_data(bin, this);
-        GstBus* bus = gst_element_get_bus(bin);
-        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-        gst_object_unref(bus);
-    }
-
-    // Prerolls (PAUSED) on a thread of its own: an audio output whose server
+    // Prerolls (PAUSED) off the window's thread: an audio output whose server
     // hangs blocks the state change itself, sometimes for half a minute. After
-    // the time is up the stuck pipeline is left to that thread, which stops and
-    // drops it whenever it comes back, and a fresh one takes its place.
-    // ASYNC means the time ran out.
+    // the time is up the stuck pipeline is left to its job, and the next open
+    // makes a fresh one. ASYNC means the time ran out.
     GstStateChangeReturn preroll() {
-        struct Job {
-            std::mutex lock;
-            std::condition_variable cv;
-            bool done = false;
-            bool abandoned = false;
-            GstStateChangeReturn ret = GST_STATE_CHANGE_FAILURE;
-        };
-        auto job = std::make_shared<Job>();
-        GstElement* bin = GST_ELEMENT(gst_object_ref(playbin));
-        std::thread([job, bin] {
-            GstStateChangeReturn r = gst_element_set_state(bin, GST_STATE_PAUSED);
-            if (r != GST_STATE_CHANGE_FAILURE)
-                r = gst_element_get_state(bin, nullptr, nullptr, kOpenTimeout);
-            bool abandoned;
-            {
-                std::lock_guard<std::mutex> lock(job->lock);
-                job->ret = r;
-                job->done = true;
-                abandoned = job->abandoned;
-            }
-            job->cv.notify_all();
-            if (abandoned) gst_element_set_state(bin, GST_STATE_NULL);
-            gst_object_unref(bin);
-        }).detach();
-
-        std::unique_lock<std::mutex> lock(job->lock);
-        const auto limit = std::chrono::nanoseconds(kOpenTimeout) + std::chrono::milliseconds(500);
-        if (job->cv.wait_for(lock, limit, [&] { return job->done; })) {
-            const GstStateChangeReturn r = job->ret;
-            lock.unlock();
-            // Back in time, yet still not prerolled: stuck all the same.
-            if (r == GST_STATE_CHANGE_ASYNC) abandonPlaybin(false);
-            return r;
+        auto ret = std::make_shared<GstStateChangeReturn>(GST_STATE_CHANGE_FAILURE);
+        const bool inTime = pipelines::RunBounded(
+            playbin,
+            [ret](GstElement* bin) {
+                GstStateChangeReturn r = gst_element_set_state(bin, GST_STATE_PAUSED);
+                if (r != GST_STATE_CHANGE_FAILURE)
+                    r = gst_element_get_state(bin, nullptr, nullptr, kOpenTimeout);
+                *ret = r;
+            },
+            kOpenWaitMs);
+        if (!inTime) {
+            abandon();
+            return GST_STATE_CHANGE_ASYNC;
         }
-        job->abandoned = true;
-        lock.unlock();
-        abandonPlaybin(true);
-        return GST_STATE_CHANGE_ASYNC;
-    }
-
-    // Swaps a stuck pipeline for a fresh one; its own thread winds it down
-    // (heldElsewhere), or a new one does.
-    void abandonPlaybin(bool heldElsewhere) {
-        GstElement* old = playbin;
-        detachBus(old);
-        ++generation;
-        if (heldElsewhere) {
-            gst_object_unref(old);
-        } else {
-            std::thread([old] {
-                gst_element_set_state(old, GST_STATE_NULL);
-                gst_object_unref(old);
-            }).detach();
-        }
-        makePlaybin();
-    }
-
-    void toNull() {
-        if (!playbin) return;
-        gst_element_set_state(playbin, GST_STATE_NULL);
-        ++generation; // reports still queued from the old stream are stale now
+        // Back in time, yet still not prerolled: stuck all the same.
+        if (*ret == GST_STATE_CHANGE_ASYNC) letGo();
+        return *ret;
     }
 
     // The output's clock counts the sound played since it was made, so it can
     // never be ahead of the system's monotonic clock (time since boot); one a
     // day ahead holds a wild time.
     bool clockGoneWild() const {
+        if (!playbin) return false;
         GstClock* clock = gst_pipeline_get_clock(GST_PIPELINE(playbin));
         if (!clock) return false;
         const GstClockTime now = gst_clock_get_time(clock);
@@ -680,19 +685,52 @@ struct TMediaPlayer::Impl {
         return GST_CLOCK_TIME_IS_VALID(now) && now > monotonic + 24 * 3600 * GST_SECOND;
     }
 
-    // Flushing, sample-accurate seek; waits (bounded) until the new place is ready.
-    bool seekTo(int32_t ms) {
+    int32_t clampToLength(int32_t ms) const {
         if (ms < 0) ms = 0;
         if (length > 0 && !lengthPending && ms > length) ms = length; // an estimate holds nothing
+        return ms;
+    }
+
+    // Flushing, sample-accurate seek; waits (bounded) until the new place is
+    // ready. pauseFirst: a playing pipeline is paused in the same step.
+    bool seekTo(int32_t ms, bool pauseFirst = false) {
+        ms = clampToLength(ms);
         rateApplied = true;
-        const bool ok = gst_element_seek(playbin, rate, GST_FORMAT_TIME,
-                                         GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-                                         GST_SEEK_TYPE_SET, gint64(ms) * GST_MSECOND,
-                                         GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
-        gst_element_get_state(playbin, nullptr, nullptr, kSeekTimeout);
+        const double r = rate;
+        auto ok = std::make_shared<bool>(false);
+        const bool answered = bounded([ok, ms, r, pauseFirst](GstElement* bin) {
+            if (pauseFirst) gst_element_set_state(bin, GST_STATE_PAUSED);
+            *ok = gst_element_seek(bin, r, GST_FORMAT_TIME,
+                                   GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                                   GST_SEEK_TYPE_SET, gint64(ms) * GST_MSECOND, GST_SEEK_TYPE_NONE,
+                                   GST_CLOCK_TIME_NONE);
+            gst_element_get_state(bin, nullptr, nullptr, kSeekTimeout);
+        });
+        seekPending = false;
         atEnd = false;
         lastPosition = ms;
-        return ok;
+        return answered && *ok;
+    }
+
+    // A flushing seek in PLAYING: the output stays open and the pipeline
+    // prerolls at the new place by itself; nothing waits for that.
+    void seekPlaying(int32_t ms) {
+        ms = clampToLength(ms);
+        rateApplied = true;
+        atEnd = false;
+        lastPosition = ms;
+        seekPending = true;
+        seekSettles.setRemainingTime(kSeekSettleMs);
+        const double r = rate;
+        auto ok = std::make_shared<bool>(false);
+        if (!bounded([ok, ms, r](GstElement* bin) {
+                *ok = gst_element_seek(bin, r, GST_FORMAT_TIME,
+                                       GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                                       GST_SEEK_TYPE_SET, gint64(ms) * GST_MSECOND,
+                                       GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
+            }) ||
+            !*ok)
+            seekPending = false;
     }
 
     // Counted frames win; a frame count in the file's header or a file that is
@@ -711,7 +749,7 @@ struct TMediaPlayer::Impl {
     int32_t queryDuration() {
         gint64 ns = -1;
         // Some demuxers learn the duration a moment after preroll.
-        for (int i = 0; i < 10; ++i) {
+        for (int i = 0; i < 10 && playbin; ++i) {
             if (gst_element_query_duration(playbin, GST_FORMAT_TIME, &ns) && ns >= 0) break;
             ns = -1;
             g_usleep(20000);
@@ -722,9 +760,8 @@ struct TMediaPlayer::Impl {
 
 TMediaPlayer::TMediaPlayer(QObject* parent) : TPlayerDevice(parent), d(std::make_unique<Impl>()) {
     d->q = this;
-    EnsureGst();
+    pipelines::Init();
     WarmUpOnce();
-    d->makePlaybin();
     d->stallWatch = new QTimer(this);
     d->stallWatch->setInterval(kStallLookMs);
     connect(d->stallWatch, &QTimer::timeout, this, &TMediaPlayer::watchStall);
@@ -732,11 +769,10 @@ TMediaPlayer::TMediaPlayer(QObject* parent) : TPlayerDevice(parent), d(std::make
 
 TMediaPlayer::~TMediaPlayer() {
     d->dropWalk();
-    if (d->playbin) {
-        d->toNull();
-        d->detachBus(d->playbin);
-        gst_object_unref(d->playbin);
-    }
+    d->letGo();
+    // Pipelines of this player still stopping are waited for a while, so
+    // that players made one after another do not pile them up.
+    pipelines::Drain(kDrainMs);
 }
 
 void TMediaPlayer::SetFileName(const QString& path) {
@@ -778,8 +814,6 @@ void TMediaPlayer::Open() {
 
 void TMediaPlayer::openFile() {
     Close();
-    if (!d->playbin)
-        throw NarrabelError(QStringLiteral("GStreamer's playbin element is not installed."));
     if (d->fileName.isEmpty()) throw NarrabelError(QStringLiteral("No file name given."));
     {
         QMutexLocker lock(&d->errorLock);
@@ -790,8 +824,13 @@ void TMediaPlayer::openFile() {
     QString why;
     const QByteArray uri = FileUri(abs, &why);
     if (uri.isEmpty()) throw NarrabelError(why);
-    if (SoundServerStuck())
+    if (pipelines::SoundServerStuck(kServerAnswerMs))
         throw NarrabelError(QStringLiteral("The sound server does not answer."));
+    pipelines::KeepSoundOutput(kServerAnswerMs);
+    d->letGo();
+    d->makePlaybin();
+    if (!d->playbin)
+        throw NarrabelError(QStringLiteral("GStreamer's playbin element is not installed."));
     d->clearNext();
     g_object_set(d->playbin, "uri", uri.constData(), nullptr);
 
@@ -805,16 +844,16 @@ void TMediaPlayer::openFile() {
         if (failure.isEmpty())
             failure = ret == GST_STATE_CHANGE_ASYNC ? QStringLiteral("Timed out opening the file.")
                                                     : QStringLiteral("Cannot open the file.");
-        if (ret != GST_STATE_CHANGE_ASYNC) d->toNull();
+        d->letGo();
         throw NarrabelError(failure);
     }
     if (!failure.isEmpty()) {
-        d->toNull();
+        d->letGo();
         throw NarrabelError(failure);
     }
     // A file whose streams hold no sound would "play" in silence for ever.
     if (d->audioStreams() <= 0) {
-        d->toNull();
+        d->letGo();
         throw NarrabelError(QStringLiteral("The file holds no sound."));
     }
     d->applyVolume();
@@ -867,16 +906,12 @@ void TMediaPlayer::onMovedOn(quint64 generation, const QString& path) {
     // A next file without sound stops here, as an open of it would have failed.
     if (d->audioStreams() <= 0) {
         d->lastError = QStringLiteral("The file holds no sound.");
-        gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+        d->setState(GST_STATE_PAUSED);
         d->mode = mpStopped;
         return;
     }
     // The new file's own segment runs at 1.0: the listening speed is set again.
-    if (d->rate != 1.0 && d->mode == mpPlaying) {
-        gst_element_set_state(d->playbin, GST_STATE_PAUSED);
-        d->seekTo(0);
-        gst_element_set_state(d->playbin, GST_STATE_PLAYING);
-    }
+    if (d->rate != 1.0 && d->mode == mpPlaying) d->seekPlaying(0);
     measureLength(QFileInfo(path).absoluteFilePath());
     emit MovedOn(previous, path);
 }
@@ -920,7 +955,7 @@ void TMediaPlayer::onLengthWalked(const LengthWalk* walk, int64_t ms, bool fromH
 void TMediaPlayer::Close() {
     if (!d->open) return;
     d->stallWatch->stop();
-    d->toNull();
+    d->letGo();
     d->clearNext();
     d->lengthPending = false;
     d->open = false;
@@ -940,12 +975,16 @@ void TMediaPlayer::Play() {
     } else if (!d->rateApplied) {
         d->seekTo(Position());
     }
-    if (gst_element_set_state(d->playbin, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+    if (!d->playbin) // the output stopped answering
+        throw NarrabelError(d->lastError.isEmpty() ? QStringLiteral("Cannot play the file.")
+                                                   : d->lastError);
+    if (d->setState(GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         QString text;
         {
             QMutexLocker lock(&d->errorLock);
             text = d->openError;
         }
+        if (text.isEmpty()) text = d->lastError;
         throw NarrabelError(text.isEmpty() ? QStringLiteral("Cannot play the file.") : text);
     }
     d->mode = mpPlaying;
@@ -955,19 +994,16 @@ void TMediaPlayer::Pause() {
     requireOpen();
     if (d->mode == mpPlaying) {
         d->lastPosition = Position();
-        gst_element_set_state(d->playbin, GST_STATE_PAUSED);
-        d->mode = mpPaused;
+        if (d->setState(GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE) d->mode = mpPaused;
     } else if (d->mode == mpPaused) {
-        gst_element_set_state(d->playbin, GST_STATE_PLAYING);
-        d->mode = mpPlaying;
+        if (d->setState(GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) d->mode = mpPlaying;
     }
 }
 
 void TMediaPlayer::Resume() {
     requireOpen();
     if (d->mode == mpPaused) {
-        gst_element_set_state(d->playbin, GST_STATE_PLAYING);
-        d->mode = mpPlaying;
+        if (d->setState(GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) d->mode = mpPlaying;
     } else {
         Play();
     }
@@ -976,8 +1012,12 @@ void TMediaPlayer::Resume() {
 int32_t TMediaPlayer::Position() const {
     if (!d->open) return 0;
     if (d->atEnd) return d->length;
+    if (d->seekPending) {
+        if (!d->seekSettles.hasExpired()) return d->lastPosition;
+        d->seekPending = false;
+    }
     gint64 ns = -1;
-    if (gst_element_query_position(d->playbin, GST_FORMAT_TIME, &ns) && ns >= 0) {
+    if (d->playbin && gst_element_query_position(d->playbin, GST_FORMAT_TIME, &ns) && ns >= 0) {
         int32_t ms = int32_t(std::min<gint64>(ns / GST_MSECOND, INT32_MAX));
         if (d->length > 0 && !d->lengthPending) ms = std::min(ms, d->length);
         d->lastPosition = ms;
@@ -987,9 +1027,16 @@ int32_t TMediaPlayer::Position() const {
 
 void TMediaPlayer::SetPosition(int32_t ms) {
     requireOpen();
-    if (d->mode == mpPlaying) gst_element_set_state(d->playbin, GST_STATE_PAUSED);
-    d->seekTo(ms);
+    d->seekTo(ms, d->mode == mpPlaying);
     d->mode = mpStopped;
+}
+
+void TMediaPlayer::Seek(int32_t ms) {
+    requireOpen();
+    if (d->mode == mpPlaying)
+        d->seekPlaying(ms);
+    else
+        SetPosition(ms);
 }
 
 void TMediaPlayer::SetStartPos(int32_t ms) {
@@ -1015,7 +1062,7 @@ void TMediaPlayer::onEndOfStream(quint64 generation) {
     // Stay prerolled at the end, like a stopped device, without holding the
     // sound output running.
     if (d->length <= 0) d->length = Position();
-    gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+    d->setState(GST_STATE_PAUSED);
     d->mode = mpStopped;
     d->atEnd = true;
     emit Finished();
@@ -1031,18 +1078,17 @@ void TMediaPlayer::onStreamError(quint64 generation, const QString& message) {
             d->switchingTo.clear();
         }
     }
-    d->lastError = message;
     d->lastPosition = Position();
-    gst_element_set_state(d->playbin, GST_STATE_PAUSED);
+    d->setState(GST_STATE_PAUSED);
+    d->lastError = message;
     d->mode = mpStopped;
 }
 
 // The sound output can be left playing in silence with its clock standing
-// still: under load, a pause that lands while the output is starting up (a jump
-// or a speed change while playing does both within milliseconds) gets a wild
-// time from the PulseAudio stream, and the stream never plays again. Only a
-// fresh pipeline mends it: the file is opened in one and plays on from its
-// place, once per stall.
+// still: under load, a pause that lands while the output is starting up gets
+// a wild time from the PulseAudio stream, and the stream never plays again.
+// Only a fresh pipeline mends it: the file is opened in one and plays on from
+// its place, once per stall.
 void TMediaPlayer::watchStall() {
     if (d->mode != mpPlaying || d->atEnd) {
         d->watchedPosition = -1;
@@ -1061,7 +1107,7 @@ void TMediaPlayer::watchStall() {
     // A machine too busy to feed the sound stalls it too, and a slow network
     // share; the wild clock is what tells this fault from theirs. A sound
     // server that does not answer stalls every output alike.
-    if (!d->clockGoneWild() || SoundServerStuck()) return;
+    if (!d->clockGoneWild() || pipelines::SoundServerStuck(kServerAnswerMs)) return;
     d->restartedHere = true;
     restartAt(at);
 }
@@ -1074,7 +1120,8 @@ void TMediaPlayer::restartAt(int32_t at) {
         d->haveGroup = false;
     }
     // The wild time stays with the output's clock for the pipeline's life.
-    d->abandonPlaybin(false);
+    d->letGo();
+    d->makePlaybin();
     if (!d->playbin) {
         d->open = false;
         d->mode = mpNotReady;
@@ -1090,7 +1137,7 @@ void TMediaPlayer::restartAt(int32_t at) {
         return;
     }
     d->seekTo(at);
-    gst_element_set_state(d->playbin, GST_STATE_PLAYING);
+    if (d->playbin) d->setState(GST_STATE_PLAYING);
 }
 
 void TMediaPlayer::SetRate(double rate) {
@@ -1099,12 +1146,13 @@ void TMediaPlayer::SetRate(double rate) {
     d->rate = rate;
     d->rateApplied = false;
     // A playing or paused file changes speed where it stands; a stopped one
-    // when it next plays. The seek is made paused, as every jump's is.
+    // when it next plays. A playing one is not paused for it.
     if (!d->open || d->atEnd || (d->mode != mpPlaying && d->mode != mpPaused)) return;
     const int32_t at = Position();
-    if (d->mode == mpPlaying) gst_element_set_state(d->playbin, GST_STATE_PAUSED);
-    d->seekTo(at);
-    if (d->mode == mpPlaying) gst_element_set_state(d->playbin, GST_STATE_PLAYING);
+    if (d->mode == mpPlaying)
+        d->seekPlaying(at);
+    else
+        d->seekTo(at);
 }
 
 double TMediaPlayer::Rate() const {

@@ -25,6 +25,7 @@ public:
     void Resume() override;
     int32_t Position() const override;
     void SetPosition(int32_t ms) override;
+    void Seek(int32_t ms) override;
     void SetStartPos(int32_t ms) override;
     // An MPEG file without a frame count is measured by counting its frames
     // off this thread: until LengthKnown, Length is the decoder's estimate.

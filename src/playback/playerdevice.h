@@ -38,6 +38,10 @@ public:
     virtual int32_t Position() const = 0;
     // Seeking stops a playing device (it stays open, stopped at the new place).
     virtual void SetPosition(int32_t ms) = 0;
+    // Moves the place within the open file: a playing device plays on from
+    // there at once (no reopen, the output keeps running); a paused or stopped
+    // one moves as SetPosition does. Position reports the new place at once.
+    virtual void Seek(int32_t ms) = 0;
     // The next Play starts here; an Open that fails forgets it.
     virtual void SetStartPos(int32_t ms) = 0;
     virtual int32_t Length() const = 0;

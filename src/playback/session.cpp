@@ -747,20 +747,24 @@ void TListeningSession::SkipForward() {
 void TListeningSession::Skip(int32_t deltaMs) {
     if (fileText.isEmpty() || !mp->IsOpen()) return;
     const int32_t length = mp->Length();
-    const auto target = int32_t(std::clamp<int64_t>(int64_t(mp->Position()) + deltaMs, 0, length));
-    if (mp->Mode() == TPlayerDevice::mpPlaying) {
-        PlayFrom(target);
-        return;
-    }
-    // Paused or stopped: the place moves and playback stays as it is; the
-    // listener chose this place, so Play does not rewind from it.
-    mp->SetPosition(target);
+    // From where the last skip landed, even before it sounds: quick presses add up.
+    const int64_t to = int64_t(mp->Position()) + deltaMs;
+    SeekInFile(int32_t(std::clamp<int64_t>(to, 0, length > 0 ? length : INT32_MAX)));
+}
+
+void TListeningSession::SeekInFile(int32_t position) {
+    if (fileText.isEmpty() || !mp->IsOpen()) return;
+    position = std::max(position, 0);
+    // Playing: the file plays on from there without a reopen. Paused or
+    // stopped: the place moves and playback stays as it is; the listener chose
+    // this place, so Play does not rewind from it.
+    mp->Seek(position);
     clearPause();
-    emit PositionChanged(target);
-    SetStatus(1, FormatMinSec(target));
+    emit PositionChanged(position);
+    setPanel(1, FormatMinSec(position));
     updateClock();
     notePlace();
-    emit Jumped(target);
+    emit Jumped(position);
 }
 
 void TListeningSession::SetSleep(int choice) {

@@ -123,6 +123,9 @@ public:
     void SkipBack();
     void SkipForward();
     void Skip(int32_t deltaMs);
+    // A jump within the open file: a playing file goes on sounding from there
+    // at once (no reopen); a paused one stays paused at the new place.
+    void SeekInFile(int32_t position);
     // The sleep timer's choice (minutes, or TSleepTimer::Off / EndOfFile).
     void SetSleep(int choice);
     // How far Play goes back after a pause of pausedMs (bySleep: the sleep
@@ -197,7 +200,7 @@ signals:
     void ResumeChanged();
     void HintsChanged();
     void SpeedChanged(double speed);
-    // After every jump through PlayFrom, and a skip while paused, with the
+    // After every jump (PlayFrom, a skip, a seek within the file), with the
     // position jumped to.
     void Jumped(int32_t position);
     // The timed exit has come: the window closes (Closing is set).

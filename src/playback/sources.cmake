@@ -14,6 +14,7 @@ if(NOT NARRABEL_CORE_ONLY)
     target_sources(narrabel_sound PRIVATE
         src/playback/audiomixer.cpp src/playback/audiomixer.h
         src/playback/mediaplayer.cpp src/playback/mediaplayer.h
+        src/playback/pipelines.cpp src/playback/pipelines.h
     )
     target_sources(narrabel_gui PRIVATE
         src/playback/tfrmoptions.cpp src/playback/tfrmoptions.h

@@ -8,9 +8,12 @@
 #include "playerfixtures.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -396,14 +399,38 @@ private:
     QByteArray saved;
 };
 
+// The test run's own sound server stopped (SIGSTOP) for a while: it takes
+// connections and answers nothing, as a hung server does. Only the private
+// server of a test run (its sink is "narrabel_test") is ever stopped.
+class StoppedServer {
+public:
+    StoppedServer() {
+        QProcess sink;
+        sink.start("pactl", {"get-default-sink"});
+        if (!sink.waitForFinished(5000) ||
+            sink.readAllStandardOutput().trimmed() != "narrabel_test")
+            return;
+        QFile pidFile(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/pulse/pid");
+        if (pidFile.open(QIODevice::ReadOnly)) pid = pidFile.readAll().trimmed().toInt();
+        ok = pid > 0 && kill(pid, SIGSTOP) == 0;
+    }
+    ~StoppedServer() {
+        if (ok) kill(pid, SIGCONT);
+    }
+    bool ok = false;
+
+private:
+    pid_t pid = 0;
+};
+
 TEST_F(PlayerTest, AStuckSoundServerCostsSecondsNotTheWindow) {
     TMediaPlayer mp;
     mp.SetFileName(Mp3(Mp3Kind::Cbr64));
     mp.Open(); // the real server answered: it is trusted for a while
     mp.Close();
     {
-        SilentServer server(Path("silent"));
-        ASSERT_TRUE(server.ok);
+        StoppedServer server;
+        if (!server.ok) GTEST_SKIP() << "not the test run's own sound server";
         // Trusted a moment ago, so the output itself gets stuck: Open gives up.
         EXPECT_THROW(mp.Open(), NarrabelError);
         EXPECT_FALSE(mp.IsOpen());

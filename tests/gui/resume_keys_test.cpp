@@ -19,6 +19,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -238,6 +240,43 @@ TEST_F(ResumeKeysTest, PlayAfterALongPauseRewindsByHowLongThePauseWas) {
         EXPECT_TRUE(Playing()) << c.what;
         EXPECT_NEAR(mp->Position(), paused - c.back, 250) << c.what;
     }
+    session->PlayedSinceMark = false;
+}
+
+TEST_F(ResumeKeysTest, SkipsAreSeeksInTheOpenFileAndQuickPressesAddUp) {
+    QDir().mkpath(home + "/book");
+    const QString f = Book("long.mp3");
+    StartProgram({f, "5000"});
+    ASSERT_TRUE(WaitFor([this] { return Playing() && mp->Position() > 5300; }));
+    // A reopen measures the file again; a seek never does.
+    QSignalSpy reopened(mp, &TPlayerDevice::LengthKnown);
+    QSignalSpy jumped(session, &TListeningSession::Jumped);
+    int32_t from = mp->Position();
+    QTest::keyClick(frmMain, Qt::Key_Right, Qt::ControlModifier);
+    EXPECT_NEAR(mp->Position(), from + 30000, 300);
+    ASSERT_TRUE(WaitFor([&] { return mp->Position() > from + 30300; }));
+    // Two quick presses: one jump of 30 s, from where the last one landed.
+    from = mp->Position();
+    for (int i = 0; i < 2; ++i)
+        QTest::keyClick(frmMain, Qt::Key_Left, Qt::ControlModifier);
+    EXPECT_NEAR(mp->Position(), from - 30000, 300);
+    EXPECT_TRUE(Playing());
+    ASSERT_TRUE(WaitFor([&] { return mp->Position() > from - 29700; }));
+    EXPECT_EQ(reopened.count(), 0);
+    EXPECT_EQ(jumped.count(), 3);
+
+    // Paused near the start: a skip back stops at 0, everywhere it shows.
+    session->PlayFrom(1000);
+    ASSERT_TRUE(WaitFor([this] { return mp->Position() > 1200; }));
+    frmMain->cmdPlayClick();
+    jumped.clear();
+    QTest::keyClick(frmMain, Qt::Key_Left, Qt::ControlModifier);
+    EXPECT_EQ(mp->Position(), 0);
+    EXPECT_EQ(frmMain->sbPos->value(), 0);
+    EXPECT_EQ(frmMain->StatusText(1), "00:00");
+    ASSERT_EQ(jumped.count(), 1);
+    EXPECT_EQ(jumped.first().first().toInt(), 0);
+    EXPECT_FALSE(Playing());
     session->PlayedSinceMark = false;
 }
 

@@ -1,0 +1,110 @@
+#pragma once
+// What the test sink plays, recorded from its monitor with parec: the sound a
+// listener would hear, to measure levels and silences. Samples are float, 1.0
+// full scale, interleaved by channel.
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+class SinkRecorder {
+public:
+    static constexpr int Rate = 44100;
+    static constexpr int Channels = 2;
+
+    ~SinkRecorder() { Stop(); }
+
+    // Starts recording the default sink's monitor; false when parec cannot.
+    bool Start() {
+        proc.setProgram(QStringLiteral("parec"));
+        proc.setArguments(
+            {QStringLiteral("-d"), QStringLiteral("@DEFAULT_MONITOR@"), QStringLiteral("--raw"),
+             QStringLiteral("--format=float32le"), QStringLiteral("--rate=%1").arg(Rate),
+             QStringLiteral("--channels=%1").arg(Channels), QStringLiteral("--latency-msec=10")});
+        QObject::connect(&proc, &QProcess::readyReadStandardOutput, [this] { take(); });
+        proc.start();
+        if (!proc.waitForStarted(5000)) return false;
+        // The monitor sends silence while nothing plays: the first bytes say it runs.
+        QDeadlineTimer until(5000);
+        while (Frames() == 0 && !until.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return Frames() > 0;
+    }
+
+    // Stops and returns everything recorded.
+    const std::vector<float>& Stop() {
+        if (proc.state() != QProcess::NotRunning) {
+            take();
+            proc.terminate();
+            if (!proc.waitForFinished(3000)) proc.kill();
+            proc.waitForFinished(1000);
+            take();
+        }
+        return samples;
+    }
+
+    // Frames recorded so far (one sample of each channel).
+    size_t Frames() {
+        take();
+        return samples.size() / Channels;
+    }
+    const std::vector<float>& Samples() const { return samples; }
+
+    // The level of frames [from, to) in dB full scale (RMS of every channel).
+    static double RmsDb(const std::vector<float>& s, size_t from, size_t to) {
+        to = std::min(to, s.size() / Channels);
+        double sum = 0;
+        size_t n = 0;
+        for (size_t i = from * Channels; i < to * Channels; ++i, ++n)
+            sum += double(s[i]) * s[i];
+        return n ? 10 * std::log10(std::max(sum / n, 1e-20)) : -200;
+    }
+    static float Peak(const std::vector<float>& s, size_t from = 0, size_t to = SIZE_MAX) {
+        to = std::min(to, s.size() / Channels);
+        float peak = 0;
+        for (size_t i = from * Channels; i < to * Channels; ++i)
+            peak = std::max(peak, std::fabs(s[i]));
+        return peak;
+    }
+    // Runs of silence (every 10 ms block below -60 dBFS) inside the sound,
+    // each as its length in milliseconds; silence before the first sound and
+    // after the last is not counted.
+    static std::vector<int> SilencesMs(const std::vector<float>& s) {
+        const size_t block = Rate / 100;
+        std::vector<bool> quiet;
+        for (size_t f = 0; f + block <= s.size() / Channels; f += block)
+            quiet.push_back(RmsDb(s, f, f + block) < -60);
+        std::vector<int> runs;
+        int run = 0;
+        bool heard = false;
+        for (bool q : quiet) {
+            if (!q) {
+                if (heard && run > 0) runs.push_back(run * 10);
+                heard = true;
+                run = 0;
+            } else if (heard) {
+                ++run;
+            }
+        }
+        return runs;
+    }
+
+private:
+    void take() {
+        raw += proc.readAllStandardOutput();
+        const qsizetype whole = raw.size() / qsizetype(sizeof(float)) * qsizetype(sizeof(float));
+        const size_t at = samples.size();
+        samples.resize(at + size_t(whole) / sizeof(float));
+        std::memcpy(samples.data() + at, raw.constData(), size_t(whole));
+        raw.remove(0, whole);
+    }
+
+    QProcess proc;
+    QByteArray raw;
+    std::vector<float> samples;
+};
