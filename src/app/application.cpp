@@ -2,7 +2,13 @@
 
 #include "util/dialogs.h"
 
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
 #include <exception>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 NarrabelApplication::NarrabelApplication(int& argc, char** argv) : QApplication(argc, argv) {
@@ -41,4 +47,38 @@ bool NarrabelApplication::notify(QObject* receiver, QEvent* event) {
         ShowDefaultError(QStringLiteral("Unknown error"));
     }
     return false;
+}
+
+namespace {
+int endPipe[2] = {-1, -1};
+
+void OnEndSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    // A full pipe already says it; the result does not matter.
+    if (::write(endPipe[1], &byte, 1) < 0) {
+    }
+    errno = saved;
+}
+} // namespace
+
+void InstallEndSignals() {
+    if (endPipe[0] >= 0 || ::pipe2(endPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    struct sigaction action = {};
+    action.sa_handler = OnEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT})
+        ::sigaction(signal, &action, nullptr);
+}
+
+TEndSignals::TEndSignals(QObject* parent) : QObject(parent) {
+    if (endPipe[0] < 0) return;
+    notifier = new QSocketNotifier(endPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        char bytes[64];
+        while (::read(endPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        emit Received();
+    });
 }

@@ -277,9 +277,10 @@ void TMpris::Raise() {
 }
 
 void TMpris::Quit() {
-    // The normal close, with its questions.
-    later([this] {
-        if (w.Close) w.Close();
+    // As a logout ends the program: nobody may be at the window to answer a
+    // question, so none is asked, whatever dialog is up.
+    QTimer::singleShot(0, this, [this] {
+        if (w.Quit) w.Quit();
     });
 }
 

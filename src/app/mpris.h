@@ -20,7 +20,8 @@ class TListeningSession;
 // What the media controls need of the main window, handed in by the program.
 struct TMprisWindow {
     std::function<void()> Raise;
-    std::function<void()> Close; // the normal close, with its questions
+    // The program ends as at a logout: every save, no question.
+    std::function<void()> Quit;
     std::function<int()> Volume; // the volume bar, 0-65535
     std::function<void(int)> SetVolume;
     // A question or dialog is up: the window's own buttons cannot be reached now.

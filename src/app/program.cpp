@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include "app/filedrop.h"
+#include "app/instance.h"
 #include "app/mpris.h"
 #include "app/tfrmmain.h"
 #include "bookmarks/tfrmbm.h"
@@ -15,6 +16,8 @@
 #include "tags/tfrmfill.h"
 
 #include <QApplication>
+#include <QTimer>
+#include <cstdio>
 
 template <typename W> W* TProgram::created(W* window) {
     CreationOrder << QString::fromLatin1(window->metaObject()->className());
@@ -35,20 +38,80 @@ TProgram::TProgram(const QStringList& args) {
     Rename = created(new TfrmRename(Renamer, Main));
     Preview = created(new TfrmPreview(Renamer, Main));
     connectParts();
+    if (Refused()) return; // no media controls, nothing to take over
     TMprisWindow window;
-    window.Raise = [this] {
-        if (Main->isMinimized()) Main->setWindowState(Main->windowState() & ~Qt::WindowMinimized);
-        Main->show();
-        Main->raise();
-        Main->activateWindow();
-    };
-    window.Close = [this] { Main->close(); };
+    window.Raise = [this] { RaiseWindow(); };
+    window.Quit = [this] { EndWithoutQuestions(); };
     window.Volume = [this] { return Main->Volume(); };
     window.SetVolume = [this](int value) { Main->SetVolume(value); };
     window.DialogShown = [] { return QApplication::activeModalWidget() != nullptr; };
     Mpris = new TMpris(Session, App, window);
     new TFileDrop(Main, Session); // files dropped on the window play
     QObject::connect(Main, &TfrmMain::VolumeChanged, Mpris, &TMpris::NoteChange);
+    if (!App.DataFolder.isEmpty()) {
+        Instance = new TInstanceServer();
+        if (Instance->Listen(App.DataFolder))
+            QObject::connect(Instance, &TInstanceServer::Requested, Main,
+                             [this](const QStringList& args) { TakeHandedOver(args); });
+    }
+    // Once the close handler ran, nothing more is written: a new program may
+    // take the folder.
+    QObject::connect(Main, &TfrmMain::Closed, Main, [this] { releaseDataFolder(); });
+}
+
+bool TProgram::Refused() const {
+    return Main->Refused;
+}
+
+void TProgram::RaiseWindow() {
+    if (Main->isMinimized()) Main->setWindowState(Main->windowState() & ~Qt::WindowMinimized);
+    Main->show();
+    Main->raise();
+    Main->activateWindow();
+}
+
+void TProgram::TakeHandedOver(const QStringList& args) {
+    RaiseWindow();
+    handedOver = args;
+    playHandedOver();
+}
+
+void TProgram::playHandedOver() {
+    if (!handedOver || App.Closing) return;
+    // Not in the middle of a question, a dialog or a long operation, nor
+    // before the window's own start-up work: it plays once they are over.
+    if (!Main->Activated || QApplication::activeModalWidget() || Bookmarks.LongOperationRunning()) {
+        QTimer::singleShot(200, Main, [this] { playHandedOver(); });
+        return;
+    }
+    const QStringList args = *handedOver;
+    handedOver.reset();
+    Session.PlayHandedOver(args);
+}
+
+void TProgram::EndWithoutQuestions() {
+    // Once: a signal that comes again meanwhile changes nothing. After the
+    // close handler there is nothing left to save.
+    if (ending || Refused() || Main->IsClosed()) return;
+    ending = true;
+    Session.tmr->stop();
+    // A question or a long operation under way is left where it stands: the
+    // event loops end once these saves are made, and the operation sees Closing.
+    QStringList errors = Session.CloseDown(false);
+    QString error;
+    if (!Main->SaveOptionsQuietly(&error)) errors << error;
+    // Nobody may be looking at a window now: what failed goes to the log.
+    for (const QString& e : errors)
+        std::fprintf(stderr, "narrabel: %s\n", e.toLocal8Bit().constData());
+    Main->CloseWithoutHandler();
+    Session.mp->Close();
+    QCoreApplication::exit(0);
+}
+
+void TProgram::releaseDataFolder() {
+    delete Instance;
+    Instance = nullptr;
+    App.UnlockDataFolder();
 }
 
 void TProgram::connectParts() {
@@ -86,4 +149,5 @@ void TProgram::connectParts() {
 TProgram::~TProgram() {
     delete Mpris;
     delete Main;
+    releaseDataFolder();
 }

@@ -14,7 +14,9 @@
 #include "util/appstate.h"
 
 #include <QStringList>
+#include <optional>
 
+class TInstanceServer;
 class TMpris;
 class TfrmAbout;
 class TfrmBM;
@@ -59,10 +61,32 @@ public:
     // Media controls on the session bus (offered only when there is one).
     TMpris* Mpris = nullptr;
 
+    // Takes what a second start on the same data folder hands over (only one
+    // program at a time keeps a data folder).
+    TInstanceServer* Instance = nullptr;
+
     // Class names of the windows in the order they were created.
     QStringList CreationOrder;
+
+    // Another program holds the data folder (it was said): this one shows no
+    // window and ends.
+    bool Refused() const;
+    // The desktop's session ends, a signal or the media controls' Quit: every
+    // save of the close is made without a question or a message (the place,
+    // the history, the resume point, the rest), then the event loop ends.
+    void EndWithoutQuestions();
+    // Raises the main window (from the media controls, or a second start).
+    void RaiseWindow();
+    // A second start's command line: the window comes up and its file plays,
+    // once no question or long operation is in the way.
+    void TakeHandedOver(const QStringList& args);
 
 private:
     template <typename W> W* created(W* window);
     void connectParts();
+    void playHandedOver();
+    // The data folder's lock and the hand-over socket go: nothing more is saved.
+    void releaseDataFolder();
+    bool ending = false;
+    std::optional<QStringList> handedOver;
 };

@@ -9,6 +9,7 @@ if(NOT NARRABEL_CORE_ONLY)
         src/app/coverpanel.cpp
         src/app/desktop.cpp
         src/app/filedrop.cpp src/app/filedrop.h
+        src/app/instance.cpp src/app/instance.h
         src/app/program.cpp src/app/program.h
         src/app/tfrmmain.cpp src/app/tfrmmain.h
         src/app/treeview.cpp

@@ -23,6 +23,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -69,7 +70,7 @@ TfrmMain::TfrmMain(TAppState& appState, TBookmarkTree& bookmarkTree, TBookmarkCo
     : QMainWindow(parent), app(appState), tree(bookmarkTree), bookmarks(commands),
       session(listening), mixer(audioMixer), args(arguments) {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(app.Caption());
+    setWindowTitle(app.Title());
     BuildControls();
     ConnectHandlers();
     ConnectSession();
@@ -330,7 +331,7 @@ void TfrmMain::ConnectHandlers() {
     connect(static_cast<TFileBox*>(cmbFile), &TFileBox::rowPicked, this,
             [this] { cmbFileSelect(); });
     connect(&bookmarks, &TBookmarkCommands::BusyChanged, this, &TfrmMain::ShowBusy);
-    connect(&app, &TAppState::CaptionChanged, this, &QWidget::setWindowTitle);
+    connect(&app, &TAppState::TitleChanged, this, &QWidget::setWindowTitle);
 }
 
 void TfrmMain::ConnectSession() {
@@ -418,13 +419,28 @@ void TfrmMain::FormCreate() {
         ShowMessage(QStringLiteral("Cannot create the data folder \"%1\"; nothing will be saved "
                                    "in this session.")
                         .arg(SpecialFolderPath(4) + QStringLiteral("Narrabel")));
+    } else if (app.LockDataFolder() == TAppState::TLock::Busy) {
+        // Another program keeps its state there: this one writes nothing and ends.
+        Refused = true;
+        ShowMessage(
+            QStringLiteral("Narrabel is already running (%1) with the data folder "
+                           "\"%2\". Only one Narrabel at a time can keep bookmarks and "
+                           "places there.")
+                .arg(app.LockHolder.isEmpty() ? QStringLiteral("another process") : app.LockHolder,
+                     QDir::cleanPath(app.DataFolder)));
+        return;
     } else {
+        app.CheckWritable();
         // What a run that ended part way left half done is put right before
         // anything reads the store, the tree, a state file or a tag.
         recovered = RecoverWrites(app.DataFolder);
     }
     session.Start(args);
-    if (!recovered.isEmpty()) session.SetStatus(2, recovered);
+    // Said once; the title keeps saying it.
+    if (!app.WriteProblem.isEmpty())
+        session.SetStatus(2, app.WriteProblem);
+    else if (!recovered.isEmpty())
+        session.SetStatus(2, recovered);
 
     if (QScreen* screen = QApplication::primaryScreen())
         setGeometry(QRect(QPoint(0, 0), screen->availableGeometry().size()));
@@ -461,7 +477,11 @@ void TfrmMain::FormActivate() {
 
 bool TfrmMain::FormClose() {
     if (session.mp->Mode() == TPlayerDevice::mpPlaying) session.mp->Pause();
-    if (windowTitle().contains(QStringLiteral("tree")) &&
+    // The caption of a tree operation says "tree"; a data folder's name in the
+    // title does not count.
+    QString title = windowTitle();
+    if (!app.WriteProblem.isEmpty()) title.remove(app.WriteProblem);
+    if (title.contains(QStringLiteral("tree")) &&
         !AskYesNo(QStringLiteral("The tree view will be incomplete if you exit now; quit anyway "
                                  "and repair next time?")))
         return false;
@@ -471,8 +491,10 @@ bool TfrmMain::FormClose() {
     } catch (const std::exception& e) {
         errors << QString::fromUtf8(e.what());
     }
-    // Every step ran; their errors are shown together at the end.
-    if (!errors.isEmpty()) ShowDefaultError(errors.join(QLatin1Char('\n')));
+    // Every step ran; their errors are shown together at the end. A data
+    // folder known to be unwritable was said at start, and is not said again.
+    if (!errors.isEmpty() && app.WriteProblem.isEmpty())
+        ShowDefaultError(errors.join(QLatin1Char('\n')));
     return true;
 }
 
@@ -498,8 +520,13 @@ void TfrmMain::closeEvent(QCloseEvent* e) {
     e->accept();
     session.tmr->stop();
     session.mp->Close();
+    emit Closed();
     // Dialogs may still be shown (import, options): closing the main window ends the run.
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
+void TfrmMain::CloseWithoutHandler() {
+    formClosed = true;
 }
 
 void TfrmMain::keyPressEvent(QKeyEvent* e) {
@@ -683,10 +710,14 @@ void TfrmMain::SetTreeFont(const QFont& font) {
 }
 
 void TfrmMain::SaveOptions() {
-    if (!dlg.Options || app.DataFolder.isEmpty()) return;
     QString error;
-    if (!SaveOptionsFile(app.DataFile(OptionsFileName()), dlg.Options->Options(), &error))
-        ShowDefaultError(error);
+    // Said at start already when the folder cannot be written.
+    if (!SaveOptionsQuietly(&error) && app.WriteProblem.isEmpty()) ShowDefaultError(error);
+}
+
+bool TfrmMain::SaveOptionsQuietly(QString* error) {
+    if (!dlg.Options || app.DataFolder.isEmpty()) return true;
+    return SaveOptionsFile(app.DataFile(OptionsFileName()), dlg.Options->Options(), error);
 }
 
 void TfrmMain::cmdOptionsClick() {

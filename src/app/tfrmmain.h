@@ -61,6 +61,13 @@ public:
     void FormActivate();
     // False when the close is refused.
     bool FormClose();
+    // The program ends without the close handler (its saves were made without
+    // questions): a close that comes later is let through as it is.
+    void CloseWithoutHandler();
+    // The close handler ran (or the program ended without it).
+    bool IsClosed() const { return formClosed; }
+    // Another program holds the data folder: this one ends without a window.
+    bool Refused = false;
 
     // ---- handlers
     QString StatusText(int panel) const;
@@ -85,6 +92,8 @@ public:
     void cmdAboutClick();
     void LoadOptions();
     void SaveOptions();
+    // Saves the options without a message; false (a message in *error) when it cannot.
+    bool SaveOptionsQuietly(QString* error);
     // The bookmark tree's font (from the Options window).
     void SetTreeFont(const QFont& font);
     void cmdOptionsClick();
@@ -159,6 +168,8 @@ public:
 signals:
     // The volume bar moved (by the user or the program).
     void VolumeChanged(int value);
+    // The close handler ran to its end and the window closed: nothing more is saved.
+    void Closed();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

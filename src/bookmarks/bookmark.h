@@ -33,6 +33,8 @@ struct TBookmarkRec {
     static constexpr int PathCapacity = 254; // bytes, FilePath and Description
     static constexpr int StampCapacity = 20; // bytes
     static constexpr int MaxRecNo = 9999999; // the tree spots bookmark nodes by "[0"
+    // The position of a start bookmark: it marks a file, not a place in it.
+    static constexpr int32_t StartMark = 1;
 
     int32_t RecNo = 0; // 0 for a bookmark not stored yet
     QString FilePath;  // "*" marks a deleted record

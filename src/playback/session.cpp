@@ -25,9 +25,11 @@ const QString kPause = QStringLiteral("&Pause");
 const int kMaxRecentFiles = 30;
 const int32_t kResumeLeadMs = 2500; // resume a little before where listening stopped
 const int32_t kResumeMinMs = 10;
-// While playing, the places file is written every so many ticks (seconds).
-const int kPlacesSaveTicks = 30;
-const QString kPlacesFile = QStringLiteral("Narrabel.places");
+// While playing, the place goes on disk (into the places log) at least this
+// often: a tick writes it once so long has passed since the last write.
+const qint64 kPlaceWriteMs = 3500;
+// Listening that starts writes its place at once, unless a write was this recent.
+const qint64 kPlaceStartWriteMs = 1000;
 
 // Where Browse starts when the file box is empty: the music folder, or home.
 QString StartFolder() {
@@ -101,7 +103,7 @@ void TListeningSession::Start(const QStringList& args) {
             SetFileText(QString());
         }
         app.EditList->LoadFromFile(app.DataFile(QStringLiteral("Narrabel.edt")));
-        Places.Path = app.DataFile(kPlacesFile);
+        Places.Path = app.DataFile(PlacesFileName());
         Places.Load();
         LoadListeningSettings(app.DataFile(ListeningSettingsFileName()), AppOptions());
     } else {
@@ -112,10 +114,16 @@ void TListeningSession::Start(const QStringList& args) {
     emit ResumeChanged();
     UpdateHints();
 
-    ParamRec.MediaFile = args.value(0);
-    ParamRec.SeekPoint = low32(ParseLooseInt(args.value(1)));
-    ParamRec.PlaySeconds = low32(ParseLooseInt(args.value(2)));
+    ParamRec = ReadParams(args);
     ExitCountdown = ParamRec.PlaySeconds;
+}
+
+TParamRec TListeningSession::ReadParams(const QStringList& args) {
+    TParamRec rec;
+    rec.MediaFile = args.value(0);
+    rec.SeekPoint = low32(ParseLooseInt(args.value(1)));
+    rec.PlaySeconds = low32(ParseLooseInt(args.value(2)));
+    return rec;
 }
 
 void TListeningSession::PlayCommandLine() {
@@ -125,7 +133,22 @@ void TListeningSession::PlayCommandLine() {
     PlayFrom(ParamRec.SeekPoint);
 }
 
-QStringList TListeningSession::CloseDown() {
+void TListeningSession::PlayHandedOver(const QStringList& args) {
+    const TParamRec rec = ReadParams(args);
+    if (rec.MediaFile.isEmpty() || !QFileInfo(rec.MediaFile).isFile() || app.Closing) return;
+    // A timed exit counting down is called off: the listener wants this file.
+    if (ParamRec.PlaySeconds > 0 && !biteEndsInPause) app.SetCaption(QStringLiteral("Narrabel"));
+    // No tick of the file playing until now counts down the new seconds.
+    tmr->stop();
+    // The place of what played until now is kept as the new file opens.
+    ParamRec = rec;
+    ExitCountdown = rec.PlaySeconds;
+    // This program was not started for the sound bite: it pauses at its end.
+    biteEndsInPause = rec.PlaySeconds > 0;
+    PlayCommandLine();
+}
+
+QStringList TListeningSession::CloseDown(bool ask) {
     // A fade cut short by the close leaves the stream at its whole level: the
     // sound server remembers the last level for the next run.
     Sleep.Stop();
@@ -154,9 +177,10 @@ QStringList TListeningSession::CloseDown() {
     }
     step([this] { SaveTreeState(); });
     step([this] {
-        notePlace();
+        rememberPlace();
         QString error;
-        if (!Places.SaveIfChanged(&error)) throw NarrabelError(error);
+        // The log goes with the close: the next start knows this run ended well.
+        if (!Places.SaveAtClose(&error)) throw NarrabelError(error);
     });
     step([this] {
         if (app.DataFolder.isEmpty()) return;
@@ -164,10 +188,12 @@ QStringList TListeningSession::CloseDown() {
         if (!SaveListeningSettings(app.DataFile(ListeningSettingsFileName()), AppOptions(), &error))
             throw NarrabelError(error);
     });
-    step([this] {
+    step([this, ask] {
         const QString file = fileText;
-        if (PlayedSinceMark && !app.Closing && !file.isEmpty() && QFileInfo(file).isFile() &&
-            mp->Position() > 0 && AskYesNo(QStringLiteral("Update Resume point before exiting?")))
+        // Nothing to ask about when the folder cannot be written (said at start).
+        if (PlayedSinceMark && !app.Closing && app.CanWrite() && !file.isEmpty() &&
+            QFileInfo(file).isFile() && mp->Position() > 0 &&
+            (!ask || AskYesNo(QStringLiteral("Update Resume point before exiting?"))))
             SaveResumePoint();
     });
     app.Closing = true;
@@ -310,6 +336,8 @@ void TListeningSession::PlayFrom(int32_t position) {
 void TListeningSession::listeningStarted() {
     // A Play soon after the sleep timer paused starts it again.
     Sleep.PlayStarted();
+    // Where listening starts goes on disk at once (quick jumps wait for the tick).
+    notePlace(!placeWritten.isValid() || placeWritten.hasExpired(kPlaceStartWriteMs));
 }
 
 void TListeningSession::clearPause() {
@@ -404,20 +432,26 @@ void TListeningSession::Tick() {
         emit PositionChanged(position);
         SetStatus(1, FormatMinSec(position));
         updateClock();
-        notePlace(++ticksSincePlacesSaved >= kPlacesSaveTicks);
+        notePlace(!placeWritten.isValid() || placeWritten.hasExpired(kPlaceWriteMs));
         armPlayOn(); // the option or the sleep timer may have changed
     }
 }
 
-void TListeningSession::notePlace(bool save) {
+void TListeningSession::rememberPlace() {
     // A sound bite, like its recent row and visit, leaves no place behind.
     const bool bite = ParamRec.PlaySeconds > 0 && mp->FileName() == ParamRec.MediaFile;
     if (listened && !bite && mp->IsOpen() && AppOptions().RememberPlaces &&
         !app.DataFolder.isEmpty())
         Places.Remember(mp->FileName(), mp->Position(), Clock());
-    if (!save) return;
-    ticksSincePlacesSaved = 0;
-    Places.SaveIfChanged(); // the places are a convenience: a failed write waits for the next
+}
+
+void TListeningSession::notePlace(bool write) {
+    rememberPlace();
+    // Not playing, no tick follows to write it: it is written now.
+    if (!write && mp->Mode() == TPlayerDevice::mpPlaying) return;
+    placeWritten.start();
+    // The places are a convenience: a failed write waits for the next.
+    if (app.CanWrite()) Places.WriteLog();
 }
 
 int32_t TListeningSession::StartPosition(const QString& path) {
@@ -622,7 +656,10 @@ void TListeningSession::GoToSelectedBookmark() {
     if (QFileInfo(bm.Rec.FilePath).isFile()) {
         SetFileText(bm.Rec.FilePath);
         if (!OpenCurrentFile()) return; // the status bar says why
-        PlayFrom(bm.Rec.Position);
+        // A start bookmark marks a file, not a place the listener chose: the
+        // file plays from where it was left.
+        PlayFrom(bm.Rec.Position == TBookmarkRec::StartMark ? StartPosition(bm.Rec.FilePath)
+                                                            : bm.Rec.Position);
         History->AddBookmark(bm);
         return;
     }
@@ -662,6 +699,14 @@ void TListeningSession::GoToOffset() {
 void TListeningSession::TimedExitTick() {
     if (ParamRec.PlaySeconds <= 0) return;
     --ExitCountdown;
+    if (biteEndsInPause) {
+        if (ExitCountdown > 0) return;
+        if (playCaption != kPlay) pauseNow(false); // leaves no place: a sound bite still
+        // Whatever is listened to from now on is listening as any other.
+        ParamRec.PlaySeconds = 0;
+        biteEndsInPause = false;
+        return;
+    }
     app.SetCaption(QStringLiteral("Narrabel - exiting in %1 seconds...").arg(ExitCountdown));
     if (ExitCountdown == 0) {
         app.Closing = true;

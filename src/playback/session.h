@@ -15,6 +15,7 @@
 #include "playback/sleeptimer.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -63,11 +64,17 @@ public:
     void Start(const QStringList& args);
     // Opens and plays the command line's file, when it names one.
     void PlayCommandLine();
+    // The command line of a second start, handed over: its file plays as the
+    // command line's does at start (a sound bite ends in a pause).
+    void PlayHandedOver(const QStringList& args);
+    // Reads the command line leniently: file, seek point, seconds.
+    static TParamRec ReadParams(const QStringList& args);
     // The close handler's saves, each whatever became of the others: the
     // history, the autolist, the selected node, the places, the listening
-    // settings and (after asking) the resume point; then Closing. Returns the
-    // errors met.
-    QStringList CloseDown();
+    // settings and the resume point (after asking, unless ask is false: the
+    // desktop or a signal ends the program); then Closing. Returns the errors
+    // met.
+    QStringList CloseDown(bool ask = true);
 
     // ---- the file box and the status bar
     QString FileText() const { return fileText; }
@@ -218,8 +225,11 @@ private:
     void listeningStarted();
     void pauseNow(bool bySleep);
     void clearPause();
-    // The open file's place, kept in memory; save writes the places file too.
-    void notePlace(bool save = false);
+    // The open file's place, kept in memory.
+    void rememberPlace();
+    // The same, and onto disk (the places log) when write is set or nothing
+    // plays (no tick will write it).
+    void notePlace(bool write = false);
     void onFinished();
     void onMovedOn(const QString& previous, const QString& path);
     // Play on applies now (the option, no sound bite, no sleep at the file's end).
@@ -245,7 +255,7 @@ private:
     QString playCaption;
     // Playback ran since the open file was opened: its place is worth keeping.
     bool listened = false;
-    int ticksSincePlacesSaved = 0;
+    QElapsedTimer placeWritten; // since a place last went on disk
     // The last pause of the open file, for the rewind when Play follows.
     QDateTime pausedAt;
     QString pausedFile;
@@ -254,6 +264,7 @@ private:
     QString armedFile;        // the device knows the file that follows this one
     int32_t knownLength = 0;  // the open file's length, as last shown
     bool playerShown = false;
+    bool biteEndsInPause = false; // a handed-over sound bite: no timed exit
     QString resumeHint;
     bool resumeEnabled = false;
 };

@@ -2,6 +2,8 @@
 
 #include "bookmarks/bookmark.h"
 #include "bookmarks/storejournal.h"
+#include "playback/places.h"
+#include "playback/session.h"
 #include "rename/massrename.h"
 #include "tags/id3v2/savejournal.h"
 #include "util/journal.h"
@@ -9,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -54,6 +57,23 @@ QString RecoverWrites(const QString& dataFolder) {
     const QString store = folder + StoreFileName();
     QStringList said;
 
+    // A run that ended without its close (killed, crashed, a power cut) left
+    // its places log: its last place becomes the resume point, and the log
+    // goes into the places file. Before the rename is finished, which then
+    // moves both to the file's new name.
+    TPlaces places(folder + PlacesFileName());
+    if (QFileInfo::exists(places.LogPath())) {
+        places.Load();
+        if (places.LastLogged) {
+            TSuperStringList rsm;
+            rsm << places.LastLogged->Path
+                << QString::number(
+                       TListeningSession::ResumePositionFor(places.LastLogged->Position));
+            rsm.SaveToFile(folder + QStringLiteral("Narrabel.rsm"));
+        }
+        places.SaveAtClose();
+    }
+
     QString error;
     switch (RecoverStore(store, &error)) {
     case TStoreRecovery::RolledBack:
@@ -79,7 +99,7 @@ QString RecoverWrites(const QString& dataFolder) {
     // Temporary files of the program's own naming that a run left behind: the
     // compaction's copy, and the data files' replacements not yet renamed.
     static const QRegularExpression leftover(
-        QStringLiteral("^(!\\.tmp|Narrabel\\.(nbm|tv|map|rsm|hst|tvs|nbh|opt|edt|ini|places|import)"
+        QStringLiteral("^(!\\.tmp|Narrabel\\.(nbm|tv|map|rsm|hst|tvs|nbh|opt|edt|ini|places|places-log|import)"
                        "\\.[A-Za-z0-9]{6})$"));
     int removed = 0;
     const QStringList names =

@@ -9,7 +9,9 @@
 // an unfinished command found it (the tree file then goes, to be built again),
 // puts back the tag of a file whose save was cut short, finishes the
 // repointing of a renamed file, and removes the program's leftover temporary
-// files ("!.tmp", the data files' "Narrabel.xxx.XXXXXX"). Tag saves of this
+// files ("!.tmp", the data files' "Narrabel.xxx.XXXXXX"). The places log of a
+// run that ended without its close goes into the places file, and the last
+// place it noted becomes the resume point. Tag saves of this
 // run keep their journal in this folder from now on. Returns one line for
 // the status bar saying what was done, or an empty text when there was nothing.
 QString RecoverWrites(const QString& dataFolder);

@@ -298,8 +298,7 @@ TRenameRecovery RecoverRename(const QString& storePath) {
         FollowInList(folder + QStringLiteral("Narrabel.rsm"), r.OldPath, r.NewPath, true);
         FollowInList(folder + QStringLiteral("Narrabel.hst"), r.OldPath, r.NewPath, false);
         FollowInList(folder + QStringLiteral("Narrabel.edt"), r.OldPath, r.NewPath, false);
-        TPlaces::FollowRenameInFile(folder + QStringLiteral("Narrabel.places"), r.OldPath,
-                                    r.NewPath);
+        TPlaces::FollowRenameInFile(folder + PlacesFileName(), r.OldPath, r.NewPath);
         const QString nbh = folder + QStringLiteral("Narrabel.nbh");
         if (QFile::exists(nbh)) {
             TBMHistory history(nbh);

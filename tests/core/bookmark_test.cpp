@@ -258,6 +258,62 @@ TEST_F(Store, TornLastRecordIsReplacedNotBuiltUpon) {
     EXPECT_EQ(TBookmark(path, 2).Rec.FilePath, QString("/a/y.mp3"));
 }
 
+TEST_F(Store, AJournalRecordWithAFlippedByteEndsTheJournalAndIsNeverWrittenBack) {
+    for (int n = 1; n <= 3; ++n)
+        Add(QStringLiteral("/a/%1.mp3").arg(n), n * 1000);
+    const QByteArray before = ReadAll(path);
+    const QString journal = StoreJournalPath(path);
+    QByteArray left; // the journal as a kill at the end of the command leaves it
+    {
+        // Records 2, 3 and 1 are rewritten (journalled in that order), and a
+        // fourth is appended.
+        TStoreCommand command(path);
+        for (int n : {2, 3, 1}) {
+            TBookmark bm(path, n);
+            ASSERT_TRUE(bm.Valid);
+            bm.Rec.Description = "changed";
+            QString err;
+            ASSERT_TRUE(WriteBookmark(bm, path, TWriteContext{}, &err)) << err.toStdString();
+        }
+        Add("/a/4.mp3", 4000);
+        left = ReadAll(journal);
+    }
+    const QByteArray after = ReadAll(path);
+    ASSERT_EQ(after.size(), 4 * 796);
+    auto record = [](const QByteArray& store, int n) { return store.mid((n - 1) * 796, 796); };
+    // Where each record's old bytes lie in the journal; the header's payload
+    // (the store's length) starts at byte 20.
+    const qsizetype old2 = left.indexOf(record(before, 2)), old3 = left.indexOf(record(before, 3));
+    ASSERT_GT(old2, 0);
+    ASSERT_GT(old3, old2);
+    struct Case {
+        const char* what;
+        qsizetype flip; // -1: none
+        QByteArray expected;
+    };
+    const Case cases[] = {
+        {"whole", -1, before},
+        // The journal ends at record 3's entry: record 2 is put back, records 3
+        // and 1 keep what the command wrote, and the store its old length.
+        {"a byte flipped in record 3's old bytes", old3 + 300,
+         record(after, 1) + record(before, 2) + record(after, 3)},
+        {"a byte flipped in record 2's old bytes", old2 + 300, after.left(3 * 796)},
+        // A header that does not match never landed whole: nothing is touched.
+        {"a byte flipped in the header", 20, after},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteAll(path, after);
+        QByteArray damaged = left;
+        if (c.flip >= 0) damaged[c.flip] = char(damaged[c.flip] ^ 0x01);
+        WriteAll(journal, damaged);
+        DropBookmarkIndexes();
+        RecoverStore(path);
+        EXPECT_EQ(ReadAll(path), c.expected);
+        EXPECT_FALSE(QFile::exists(journal));
+    }
+}
+
 TEST_F(Store, RewritingARecordNotInTheStoreFails) {
     Add("/a/x.mp3", 5);
     TBookmark bm;

@@ -3,6 +3,8 @@
 #include "core/id3v2_testutil.h"
 #include "support/testsupport.h"
 #include "tags/id3v2/id3v2.h"
+#include "tags/id3v2/savejournal.h"
+#include "util/journal.h"
 
 #include <QDir>
 #include <QFile>
@@ -761,6 +763,68 @@ TEST_F(Id3Write, KilledGrowLeavesEveryAudioByteInPlace) {
             break;
         }
         EXPECT_EQ(WTERMSIG(status), SIGKILL);
+    }
+}
+
+TEST_F(Id3Write, ASaveJournalWithAFlippedByteNeverPutsItsBytesAnywhere) {
+    // A save in place cut short (the new tag half written over the old), and
+    // a save by a new file cut short (the new file beside the old one). A
+    // byte flipped in a journal's data makes it one that never landed whole:
+    // the recovery leaves every file as it finds it.
+    const QByteArray original = SavedOnce(FrameV3("TIT2", id3test::Text("old")), Audio(5000), 0);
+    const QString file = Put(original);
+    const QByteArray oldTag = original.left(4096);
+    QByteArray halfDone = original;
+    halfDone.replace(0, 2000, QByteArray(2000, 'x'));
+    const QString temp = dir->path() + "/t.tmp";
+    const QString victim = dir->path() + "/t.tmq"; // "t.tmp" with one bit flipped
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
+    struct Case {
+        const char* what;
+        char kind;
+        QByteArray payload;
+        QByteArray flipIn; // bytes of the payload; empty: nothing flipped
+        int fromEnd;       // the byte of them flipped, counted from their end
+        QByteArray fileAfter;
+        bool tempGone;
+    };
+    const QByteArray inPlace = id3v2::InPlacePayload(
+        file, uint64_t(st.st_dev), uint64_t(st.st_ino), uint64_t(original.size()), 0,
+        id3v2::spaceNone, 0, 0, std::vector<uint8_t>(oldTag.begin(), oldTag.end()));
+    const QByteArray replace = id3v2::ReplacePayload(file, temp);
+    const Case cases[] = {
+        {"in place, whole", id3v2::kInPlaceSave, inPlace, {}, 0, original, false},
+        {"in place, a byte of the old tag flipped", id3v2::kInPlaceSave, inPlace, oldTag, 100,
+         halfDone, false},
+        {"by a new file, whole", id3v2::kReplaceSave, replace, {}, 0, halfDone, true},
+        // "t.tmp" becomes "t.tmq", the other file.
+        {"by a new file, a byte of its name flipped", id3v2::kReplaceSave, replace,
+         QFile::encodeName(temp), 1, halfDone, false},
+    };
+    const QString journal = id3v2::FolderJournalPath(dir->path());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteAll(file, halfDone);
+        WriteAll(temp, "the new file, half written");
+        WriteAll(victim, "another file");
+        {
+            TJournalWriter writer;
+            ASSERT_TRUE(writer.Begin(journal, c.kind, c.payload));
+        } // left behind, as by a kill
+        if (!c.flipIn.isEmpty()) {
+            QByteArray bytes = ReadAll(journal);
+            const qsizetype at = bytes.indexOf(c.flipIn);
+            ASSERT_GT(at, 0);
+            const qsizetype flip = at + c.flipIn.size() - c.fromEnd;
+            bytes[flip] = char(bytes[flip] ^ 0x01);
+            WriteAll(journal, bytes);
+        }
+        id3v2::RecoverTagJournal(journal);
+        EXPECT_EQ(ReadAll(file), c.fileAfter);
+        EXPECT_EQ(QFile::exists(temp), !c.tempGone);
+        EXPECT_TRUE(QFile::exists(victim));
+        EXPECT_FALSE(QFile::exists(journal));
     }
 }
 

@@ -1,3 +1,4 @@
+#include "bookmarks/bookmark.h"
 #include "rename/massrename.h"
 #include "support/testsupport.h"
 
@@ -376,6 +377,51 @@ TEST_F(MassRenameTest, LogNameUsesTwentyFourHours) {
               "MassRenameLog_20270102-2307.txt");
     EXPECT_EQ(MassRenameLogName(QDateTime(QDate(2027, 1, 2), QTime(0, 0))),
               "MassRenameLog_20270102-0000.txt");
+}
+
+TEST_F(MassRenameTest, ARenameJournalWithAFlippedByteIsDroppedNotFollowed) {
+    // A file renamed, its bookmarks not repointed yet when the run ended.
+    const QString store = data + "Narrabel.nbm";
+    const QString a = Make("a.mp3"), renamed = root + "/renamed.mp3";
+    Make("renamee.mp3"); // "renamed.mp3" with one bit flipped: another file
+    TBookmark bm;
+    bm.Rec.FilePath = a;
+    bm.Rec.Position = 5000;
+    bm.Rec.Description = "mark";
+    QString error;
+    ASSERT_TRUE(WriteBookmark(bm, store, TWriteContext{}, &error)) << error.toStdString();
+    const QString journal = RenameJournalPath(store);
+    QByteArray left;
+    ASSERT_EQ(RenameAndRepoint(store, a, renamed,
+                               [&](const QString&, const QString&) { left = ReadAll(journal); }),
+              TRenameStatus::Ok);
+    ASSERT_FALSE(left.isEmpty());
+    const QByteArray storeLeft = ReadAll(store);
+    struct Case {
+        const char* what;
+        bool flipped;
+        TRenameRecovery::What result;
+        QString pointsAt;
+    };
+    const Case cases[] = {
+        {"whole", false, TRenameRecovery::Finished, renamed},
+        {"a byte of the new name flipped", true, TRenameRecovery::Dropped, a},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteAll(store, storeLeft);
+        DropBookmarkIndexes();
+        QByteArray bytes = left;
+        if (c.flipped) {
+            const qsizetype at = bytes.indexOf("renamed.mp3");
+            ASSERT_GT(at, 0);
+            bytes[at + 6] = char(bytes[at + 6] ^ 0x01);
+        }
+        WriteAll(journal, bytes);
+        EXPECT_EQ(RecoverRename(store).Result, c.result);
+        EXPECT_EQ(TBookmark(store, 1).Rec.FilePath, c.pointsAt);
+        EXPECT_FALSE(QFile::exists(journal));
+    }
 }
 
 } // namespace

@@ -12,6 +12,13 @@ no journal and no temporary file is left, and the tag reads (mutagen as an
 independent reader) as the old or the new one over every audio byte in place.
 An audio book saved on a new copy (M4B, Opus) is the old file or the new one,
 byte for byte.
+The places file and the resume point are each as a start after the run that
+was killed leaves them, or as one after the whole operation does.
+
+A kill cannot show a journal synced too late (the page cache survives it; a
+power cut does not), so the full run of each operation also has the preload
+library watch the order of calls: nothing else may change while a journal
+has bytes that are not synced yet.
 """
 
 import argparse
@@ -29,18 +36,22 @@ from mutagen.id3 import ID3
 STORE = "data/Narrabel.nbm"
 TREE = "data/Narrabel.tv"
 STATE = ["data/Narrabel.hst", "data/Narrabel.rsm", "data/Narrabel.nbh"]
-LEFTOVER = re.compile(r"(-journal|\.journal|\.tmp|^Narrabel\.[a-z]+\.[A-Za-z0-9]{6})$")
+PLACES = ["data/Narrabel.places", "data/Narrabel.rsm"]
+LEFTOVER = re.compile(r"(-journal|\.journal|\.tmp|-log|^Narrabel\.[a-z]+\.[A-Za-z0-9]{6})$")
 
 # (label, driver operation, where the audio files live, how they are checked)
 CASES = [
     ("store add", "add", "disk", "store"),
     ("store delete", "delete", "disk", "store"),
+    ("store rewrite of two records", "rewrite", "disk", "store"),
     ("store repoint", "repoint", "disk", "store"),
     ("store compact", "compact", "disk", "store"),
     ("store import", "import", "disk", "store"),
     ("tree save", "tree", "disk", "store"),
     ("state-file saves", "state", "disk", "store"),
     ("rename with repoint", "rename", "disk", "rename"),
+    ("places log folded at start", "places-fold", "disk", "places"),
+    ("places log: a place noted", "places-note", "disk", "places"),
     ("tag grow in place", "tag-grow", "disk", "tag"),
     ("tag shrink in place", "tag-shrink", "disk", "tag"),
     ("tag rewrite in place", "tag-same", "disk", "tag"),
@@ -150,9 +161,17 @@ class Case:
         if r.returncode != 0:
             raise RuntimeError(f"{self.label}: full run failed: {r.stderr.decode()}")
         with open(report) as f:
-            self.calls = int(f.read())
+            lines = f.read().splitlines()
+        self.calls = int(lines[0])
+        self.order = [line[len("order: "):] for line in lines[1:] if line.startswith("order: ")]
         self.how = r.stdout.decode().strip()
         self.new = snapshot(root, books)
+        if self.kind == "places":
+            # What a start makes of each: the log folded in, the last place resumed.
+            self.new_recovered = self.recovered(root, books)
+            root, books = self.copy_old(trial_name("orec", 0))
+            self.old_recovered = self.recovered(root, books)
+            return
         for state in (self.old, self.new):
             self.check_names(state, [])
         if self.kind == "book":
@@ -169,6 +188,12 @@ class Case:
     def tag_and_audio(data):
         tag, size = tag_of(data)
         return tag, data[size:]
+
+    def recovered(self, root, books):
+        failure = self.recover(root, books)
+        if failure:
+            raise RuntimeError(f"{self.label}: {failure}")
+        return snapshot(root, books)
 
     def recover(self, root, books):
         if self.tool:
@@ -240,6 +265,13 @@ class Case:
             for rel in set(self.old) | set(state):
                 if rel != self.book and state.get(rel) != self.old.get(rel):
                     problems.append(f"{rel} changed")
+        if self.kind == "places":
+            seen = {tuple(state.get(rel) for rel in PLACES)}
+            expected = {tuple(s.get(rel) for rel in PLACES)
+                        for s in (self.old_recovered, self.new_recovered)}
+            if not seen <= expected:
+                problems.append("the places file and the resume point are neither as a start "
+                                "after the old run leaves them nor as one after the new")
         if self.kind == "tag":
             now = state.get("books/t.mp3")
             if now is None:
@@ -308,7 +340,7 @@ def main():
         jobs = [(c, k, mode) for c in cases for mode in ("kill", "cut")
                 for k in range(1, c.calls + 1)]
         results = {}
-        failures = []
+        failures = [f"{c.label}, the order of calls: {o}" for c in cases for o in c.order]
         with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
             for label, mode, k, completed, problems in pool.map(
                     lambda j: j[0].trial(j[1], j[2]), jobs):
@@ -322,15 +354,16 @@ def main():
         if shm:
             shutil.rmtree(shm, ignore_errors=True)
 
-    print(f"{'operation':32} {'calls':>5} {'kill':>6} {'cut':>6} {'violations':>10}  saved")
+    print(f"{'operation':32} {'calls':>5} {'kill':>6} {'cut':>6} {'violations':>10} "
+          f"{'order':>5}  saved")
     total = bad = 0
     for case in cases:
         kill = results.get((case.label, "kill"), [0, 0, 0])
         cut = results.get((case.label, "cut"), [0, 0, 0])
         total += kill[0] + cut[0]
-        bad += kill[2] + cut[2]
+        bad += kill[2] + cut[2] + len(case.order)
         print(f"{case.label:32} {case.calls:>5} {kill[0]:>6} {cut[0]:>6} {kill[2] + cut[2]:>10}"
-              f"  {case.how}")
+              f" {len(case.order):>5}  {case.how}")
     print(f"{total} trials, {bad} with violations, {time.monotonic() - started:.0f} s")
     for f in failures[:40]:
         print(f)

@@ -15,6 +15,7 @@
 #include "bookmarks/storejournal.h"
 #include "bookmarks/treefile.h"
 #include "playback/bmhistory.h"
+#include "playback/places.h"
 #include "recovery/recovery.h"
 #include "rename/massrename.h"
 #include "tags/filetags.h"
@@ -184,6 +185,26 @@ void BookSave(const Paths& p, const QString& name) {
     std::printf("anew\n");
 }
 
+// ---------------------------------------------------------------- places set-up
+
+// A places file of 50 files, the resume point, and the places log a run that
+// was killed left beside them (a place it moved, and a file it began). The
+// paths are the same in every trial: the log's records are checksummed.
+const QString kPlacesBooks = QStringLiteral("/crash-test/books/");
+
+void SetUpPlaces(const Paths& p) {
+    TPlaces places(p.data + PlacesFileName());
+    for (int i = 0; i < 50; ++i)
+        places.Remember(kPlacesBooks + QStringLiteral("%1.mp3").arg(i), i * 1000, kNow);
+    Check(places.Save(), "cannot write the places file");
+    QFile log(places.LogPath());
+    Check(log.open(QIODevice::WriteOnly) &&
+              log.write(TPlaces::LogRecord({kPlacesBooks + "7.mp3", 77000, kNow, {}}) +
+                        TPlaces::LogRecord({kPlacesBooks + "new.mp3", 5000, kNow, {}})) > 0,
+          "cannot write the places log");
+    WriteLines(p.data + "Narrabel.rsm", {kPlacesBooks + "3.mp3", "1000"});
+}
+
 // ---------------------------------------------------------------- operations
 
 struct Op {
@@ -220,6 +241,21 @@ const Op kOps[] = {
              TBookmark bm(p.store(), n);
              QString error;
              Check(MarkDeleted(bm, p.store(), kNow, &error), error);
+         }
+         SaveTree(p, TreeOfStore(p));
+     }},
+    // Two records rewritten one after the other in one command: the second
+    // one's old bytes are appended to a journal already begun.
+    {"rewrite", SetUpStore,
+     [](const Paths& p) {
+         TStoreCommand command(p.store());
+         for (int n : {3, 7}) {
+             TBookmark bm(p.store(), n);
+             bm.Rec.Description = QStringLiteral("renamed %1").arg(n);
+             TWriteContext ctx;
+             ctx.Now = kNow;
+             QString error;
+             Check(WriteBookmark(bm, p.store(), ctx, &error), error);
          }
          SaveTree(p, TreeOfStore(p));
      }},
@@ -285,6 +321,18 @@ const Op kOps[] = {
          Check(RenameAndRepoint(p.store(), p.books + "a.mp3", p.books + "renamed.mp3", follow) ==
                    TRenameStatus::Ok,
                "rename");
+     }},
+    // The next start folds the log into the places file; its last place
+    // becomes the resume point.
+    {"places-fold", SetUpPlaces, [](const Paths& p) { RecoverWrites(p.data); }},
+    // A place noted while a file plays: one more record in the log.
+    {"places-note", SetUpPlaces,
+     [](const Paths& p) {
+         TPlaces places(p.data + PlacesFileName());
+         places.Load();
+         places.Remember(kPlacesBooks + "9.mp3", 123456, kNow);
+         QString error;
+         Check(places.WriteLog(&error), error);
      }},
     {"tag-grow", [](const Paths& p) { SetUpTag(p, false, false); },
      [](const Paths& p) { TagSave(p, "new title", QString(10240, 'n')); }},

@@ -2,11 +2,16 @@
 // private bus of this test's own and the test run's null sink, driven over
 // D-Bus as a desktop panel or playerctl would.
 
+#include "app/mpris.h"
+#include "app/program.h"
+#include "app/tfrmmain.h"
 #include "playback/bmhistory.h"
+#include "playback/session.h"
 #include "support/bookfixture.h"
 #include "support/guitestsupport.h"
 #include "support/mp3fixture.h"
 
+#include <QApplication>
 #include <QCryptographicHash>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -16,6 +21,7 @@
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -24,6 +30,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <cmath>
 #include <memory>
@@ -263,14 +270,48 @@ TEST_F(MprisTest, PanelsDriveTheWindowAsItsButtonsDo) {
     }
     EXPECT_DOUBLE_EQ(Get(kPlayer, QStringLiteral("Rate")).toDouble(), 1.5);
 
-    // While a question is up (closing asks about the place reached), speed and
-    // volume stay as they are, as every other command does.
+    // Quit ends the program as a logout does: however long the book played,
+    // no question (nobody may be at the window), and the place it stood at
+    // becomes the resume point.
     ASSERT_TRUE(WaitFor([] { return Position() > 0; }));
+    const qlonglong at = Position() / 1000;
     Bus().call(QDBusMessage::createMethodCall(kService, kPath, kRoot, QStringLiteral("Quit")));
-    Set(QStringLiteral("Rate"), 2.0);
-    Set(QStringLiteral("Volume"), 0.25);
-    EXPECT_DOUBLE_EQ(Get(kPlayer, QStringLiteral("Rate")).toDouble(), 1.5);
-    EXPECT_NEAR(Get(kPlayer, QStringLiteral("Volume")).toDouble(), 0.5, 0.001);
+    Instance& program = *instances.back();
+    ASSERT_TRUE(Ends(program, 15000)) << program.errors().toStdString();
+    TSuperStringList rsm;
+    ASSERT_TRUE(rsm.LoadFromFile(program.dataFolder() + QStringLiteral("Narrabel.rsm")));
+    EXPECT_EQ(rsm.value(0), PartA());
+    EXPECT_NEAR(rsm.value(1).toLongLong(), at - 2500, 1000);
+}
+
+// The same commands, given to the program's own media controls while a
+// dialog is up, wait as the window's buttons do: speed and volume stay.
+class MprisCommandsTest : public WindowsTest {};
+
+TEST_F(MprisCommandsTest, NothingActsWhileADialogIsUp) {
+    StartProgram();
+    ASSERT_NE(program->Mpris, nullptr);
+    TMpris& controls = *program->Mpris;
+    const int volume = frmMain->Volume();
+    const int wanted = volume > 30000 ? 16384 : 49151;
+    QDialog dialog(frmMain);
+    dialog.setModal(true);
+    dialog.show();
+    ASSERT_TRUE(WaitFor([] { return QApplication::activeModalWidget() != nullptr; }));
+    controls.SetRate(2.0);
+    controls.SetVolume(wanted / 65535.0);
+    // The commands' turn in the event loop comes and goes.
+    bool passed = false;
+    QTimer::singleShot(0, [&passed] { QTimer::singleShot(0, [&passed] { passed = true; }); });
+    ASSERT_TRUE(WaitFor([&] { return passed; }));
+    EXPECT_DOUBLE_EQ(session->Speed(), 1.0);
+    EXPECT_EQ(frmMain->Volume(), volume);
+    dialog.hide();
+    controls.SetRate(2.0);
+    controls.SetVolume(wanted / 65535.0);
+    EXPECT_TRUE(WaitFor([&] { return session->Speed() == 2.0 && frmMain->Volume() == wanted; }));
+    controls.SetVolume(volume / 65535.0);
+    EXPECT_TRUE(WaitFor([&] { return frmMain->Volume() == volume; }));
 }
 
 // An M4B's tags and cover reach the panels: its embedded picture as a copy in
@@ -321,7 +362,7 @@ TEST_F(MprisTest, WithoutABusOrWithTheNameTakenTheProgramRunsAsBefore) {
     }
     EXPECT_EQ(Bus().interface()->servicePid(kService).value(), owner);
 
-    // Quit is the normal close (nothing played: no question).
+    // Quit ends it as a logout does, saving what the close saves.
     QDBusMessage quit = QDBusMessage::createMethodCall(kService, kPath, kRoot, "Quit");
     Bus().call(quit);
     EXPECT_TRUE(Ends(first, 15000)) << first.errors().toStdString();

@@ -14,6 +14,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -94,9 +95,15 @@ TEST_F(ResumeKeysTest, EveryFileKeepsItsPlaceThroughPrevNextARestartAndARename) 
         QString file;
         int32_t from;
     };
+    // Go on a file's start bookmark too: it marks the file, not a place.
+    auto goToStart = [&](const QString& file) {
+        bookmarks->SelectNodeByText(bookmarks->FindOrAddStartBookmark(file));
+        frmMain->tvDblClick();
+    };
     const Step steps[] = {
         {"Prev", [this] { frmMain->cmdPrevClick(); }, a, 20300},
         {"Next", [this] { frmMain->cmdNextClick(); }, b, 30300},
+        {"Go on the start bookmark", [&] { goToStart(a); }, a, 20300},
         {"Browse", [&] { Browse(a); }, a, 20300},
     };
     for (const Step& st : steps) {
@@ -139,7 +146,7 @@ TEST_F(ResumeKeysTest, EveryFileKeepsItsPlaceThroughPrevNextARestartAndARename) 
     session->PlayedSinceMark = false; // the resume question is not the subject
 }
 
-TEST_F(ResumeKeysTest, ThePlacesFileIsReadWithinBounds) {
+TEST_F(ResumeKeysTest, ThePlacesFileAndItsLogAreReadWithinBoundsAndSavedWithinThem) {
     QDir().mkpath(dataFolder());
     QByteArray file = "1000\t2024-01-02T03:04:05\t/books/first.mp3\r\n";
     file += QByteArray(100000, 'x') + "\r\n";              // far too long a line
@@ -148,13 +155,56 @@ TEST_F(ResumeKeysTest, ThePlacesFileIsReadWithinBounds) {
     for (int i = 0; i < 6000; ++i)
         file += QByteArray::number(i) + "\t\t/books/f" + QByteArray::number(i) + ".mp3\r\n";
     WriteAll(dataFolder() + "Narrabel.places", file);
+    // The log of a run that ended without its close: two whole records, one
+    // with a byte flipped inside its path (the log ends there), one after it,
+    // and one cut short.
+    auto record = [](int32_t position, const QString& path) {
+        return TPlaces::LogRecord(
+            {path, position, QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9)), {}});
+    };
+    QByteArray flipped = record(9000, "/books/gone.mp3");
+    flipped[flipped.indexOf("gone")] = 'G';
+    const QByteArray cut = record(10000, "/books/cut.mp3");
+    WriteAll(dataFolder() + "Narrabel.places-log",
+             record(7000, "/books/f3.mp3") + record(8000, "/books/last.mp3") + flipped +
+                 record(9500, "/books/after.mp3") + cut.left(cut.size() - 3));
     StartProgram();
     const auto& places = session->Places.Entries();
     ASSERT_EQ(places.size(), size_t(TPlaces::MaxEntries));
-    EXPECT_EQ(places.front().Path, "/books/first.mp3");
-    EXPECT_EQ(places.front().Position, 1000);
-    EXPECT_EQ(places.front().When, QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5)));
-    EXPECT_EQ(places[1].Path, "/books/f0.mp3");
+    EXPECT_EQ(places[0].Path, "/books/last.mp3");
+    EXPECT_EQ(places[0].Position, 8000);
+    EXPECT_EQ(places[1].Path, "/books/f3.mp3");
+    EXPECT_EQ(places[1].Position, 7000);
+    EXPECT_EQ(places[2].Path, "/books/first.mp3");
+    EXPECT_EQ(places[2].Position, 1000);
+    EXPECT_EQ(places[2].When, QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5)));
+    EXPECT_EQ(places[3].Path, "/books/f0.mp3");
+    for (const char* never :
+         {"/books/gone.mp3", "/books/Gone.mp3", "/books/after.mp3", "/books/cut.mp3"})
+        EXPECT_FALSE(session->Places.Find(never)) << never;
+    // The start folded the log into the file, and its last whole record is
+    // where Resume goes.
+    EXPECT_FALSE(QFile::exists(dataFolder() + "Narrabel.places-log"));
+    EXPECT_EQ(ReadAll(dataFolder() + "Narrabel.rsm"), "/books/last.mp3\r\n5500\r\n");
+    // However many places there were, a saved file holds MaxEntries at most.
+    auto savedLines = [this] { return ReadAll(dataFolder() + "Narrabel.places").count('\n'); };
+    EXPECT_EQ(savedLines(), TPlaces::MaxEntries);
+    // The log stays small: past its bound it goes into the file, and starts
+    // again from the newest place.
+    const QString log = dataFolder() + "Narrabel.places-log";
+    const QString longName = "/books/" + QString(3000, 'n');
+    for (int i = 0; i < 100; ++i) {
+        session->Places.Remember(longName + QString::number(i), i, QDateTime::currentDateTime());
+        ASSERT_TRUE(session->Places.WriteLog());
+        ASSERT_LE(QFileInfo(log).size(), TPlaces::FoldLogBytes + 3100);
+    }
+    EXPECT_LT(QFileInfo(log).size(), 50 * 3100);
+    EXPECT_TRUE(ReadAll(dataFolder() + "Narrabel.places").contains((longName + "80").toUtf8()));
+    EXPECT_EQ(savedLines(), TPlaces::MaxEntries);
+    session->Places.Remember("/books/newest.mp3", 1, QDateTime::currentDateTime());
+    CloseProgram();
+    EXPECT_EQ(savedLines(), TPlaces::MaxEntries);
+    EXPECT_TRUE(ReadAll(dataFolder() + "Narrabel.places").startsWith("1\t"));
 }
 
 TEST_F(ResumeKeysTest, PlayAfterALongPauseRewindsByHowLongThePauseWas) {

@@ -2,25 +2,70 @@
 #include "app/program.h"
 #include "app/tfrmmain.h"
 #include "diag/tfrmabout.h"
+#include "playback/mediaplayer.h"
+#include "playback/places.h"
+#include "playback/session.h"
 #include "support/guitestsupport.h"
+#include "support/mp3fixture.h"
 
 #include <QComboBox>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <csignal>
+#include <sys/stat.h>
 
 using testsupport::ReadAll;
 using testsupport::WriteAll;
 
 namespace {
 
-class ShellTest : public WindowsTest {};
+class ShellTest : public WindowsTest {
+protected:
+    // The program itself, in a process of its own on this test's data folder.
+    void StartReal(QProcess& process, const QStringList& args, const QString& folder = {}) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home);
+        env.insert("XDG_CONFIG_HOME", home + "/.config");
+        env.insert("XDG_DATA_HOME", home + "/.local/share");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(env);
+        if (!folder.isEmpty()) process.setWorkingDirectory(folder);
+        process.start(QStringLiteral(NARRABEL_BINARY_DIR "/narrabel"), args);
+        ASSERT_TRUE(process.waitForStarted()) << process.errorString().toStdString();
+    }
+    static bool Ends(QProcess& process, int ms = 20000) {
+        return WaitFor([&] { return process.state() == QProcess::NotRunning; }, ms);
+    }
+    // The last place the places log holds, as a start after a kill reads it.
+    std::optional<TPlaces::TPlace> Logged() const {
+        TPlaces places(dataFolder() + "Narrabel.places");
+        places.Load();
+        return places.LastLogged;
+    }
+    QStringList DataFiles() const {
+        QStringList out;
+        for (QDirIterator it(dataFolder(), QDir::Files | QDir::Hidden); it.hasNext();) {
+            const QFileInfo f(it.next());
+            out << f.fileName() + ' ' + QString::number(f.size()) + ' ' +
+                       f.lastModified().toString(Qt::ISODateWithMs);
+        }
+        out.sort();
+        return out;
+    }
+    QString Book(const QString& name) const {
+        QDir().mkpath(home + "/book");
+        return testsupport::MakeMp3(home + "/book/" + name, {"Author", "Book"}, 2000);
+    }
+};
 
 TEST_F(ShellTest, CreatesEveryWindowOnceInOrderWithItsCaption) {
     StartProgram({}, false);
@@ -254,6 +299,160 @@ TEST_F(ShellTest, AboutBoxShowsProductAndCommandLineHelp) {
     });
     QTest::mouseClick(frmMain->cmdAbout, Qt::LeftButton);
     EXPECT_FALSE(frmAbout->isVisible());
+}
+
+TEST_F(ShellTest, AfterASignalOrAKillTheNextStartResumesWhereListeningStood) {
+    const QString book = Book("long.mp3");
+    struct Case {
+        const char* what;
+        std::vector<int> sent;
+    };
+    const Case cases[] = {
+        {"SIGTERM, as a logout sends", {SIGTERM}},
+        {"SIGHUP", {SIGHUP}},
+        {"SIGINT twice, the second while the first is saving", {SIGINT, SIGINT}},
+        {"SIGKILL", {SIGKILL}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const bool killed = c.sent.front() == SIGKILL;
+        QDir(dataFolder()).removeRecursively();
+        QProcess process;
+        StartReal(process, {book, "20000"});
+        // Where listening starts is on disk at once, and then every few
+        // seconds: a kill waits for one of those.
+        std::optional<TPlaces::TPlace> last;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                last = Logged();
+                return last && last->Path == book && last->Position >= (killed ? 22000 : 20000);
+            },
+            20000));
+        for (const int sig : c.sent)
+            ::kill(pid_t(process.processId()), sig);
+        ASSERT_TRUE(Ends(process));
+        const QString said = QString::fromLocal8Bit(process.readAllStandardError());
+        int32_t resumeAt = 0;
+        if (killed) {
+            last = Logged(); // the last place before the kill
+            ASSERT_TRUE(last);
+            resumeAt = TListeningSession::ResumePositionFor(last->Position);
+        } else {
+            // An end without a question or a message, every state file saved.
+            EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(process.exitCode(), 0) << said.toStdString();
+            EXPECT_FALSE(said.contains("narrabel:")) << said.toStdString();
+            EXPECT_FALSE(QFile::exists(dataFolder() + "Narrabel.places-log"));
+            EXPECT_FALSE(QFile::exists(dataFolder() + TAppState::LockFileName()));
+            for (const char* file :
+                 {"Narrabel.nbh", "Narrabel.edt", "Narrabel.tvs", "Narrabel.ini", "Narrabel.opt"})
+                EXPECT_TRUE(QFile::exists(dataFolder() + file)) << file;
+            TPlaces places(dataFolder() + "Narrabel.places");
+            places.Load();
+            const auto place = places.Find(book);
+            ASSERT_TRUE(place);
+            EXPECT_GE(place->Position, last->Position); // where listening stood at the end
+            resumeAt = TListeningSession::ResumePositionFor(place->Position);
+        }
+        // The next start (the killed run's lock is no obstacle): Resume goes there.
+        StartProgram();
+        ASSERT_FALSE(program->Refused());
+        ASSERT_TRUE(frmMain->cmdResume->isEnabled());
+        TSuperStringList rsm;
+        ASSERT_TRUE(rsm.LoadFromFile(dataFolder() + "Narrabel.rsm"));
+        EXPECT_EQ(rsm.value(0), book);
+        EXPECT_NEAR(rsm.value(1).toInt(), resumeAt, killed ? 0 : 300);
+        frmMain->cmdResumeClick();
+        ASSERT_TRUE(WaitFor([this] { return mp->Mode() == TMediaPlayer::mpPlaying; }));
+        EXPECT_EQ(mp->FileName(), book);
+        EXPECT_NEAR(mp->Position(), resumeAt, 1000);
+        EXPECT_TRUE(dialogs->asked.empty());
+        session->PlayedSinceMark = false; // the resume question is not the subject
+        CloseProgram();
+    }
+}
+
+TEST_F(ShellTest, ASecondStartHandsItsFileToTheRunningProgramOrIsKeptOut) {
+    const QString a = Book("a.mp3"), b = Book("b.mp3");
+    StartProgram({a, "0"});
+    ASSERT_TRUE(WaitFor([this] { return mp->Mode() == TMediaPlayer::mpPlaying; }));
+    // A name relative to where the second start runs, a seek point and no seconds.
+    QProcess second;
+    StartReal(second, {"b.mp3", "5000"}, home + "/book");
+    ASSERT_TRUE(Ends(second));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    ASSERT_TRUE(WaitFor([&] {
+        return mp->FileName() == b && mp->Mode() == TMediaPlayer::mpPlaying &&
+               mp->Position() >= 5000;
+    }));
+    EXPECT_EQ(frmMain->cmbFile->currentText(), b);
+    EXPECT_LT(mp->Position(), 7000);
+    EXPECT_TRUE(dialogs->asked.empty());
+
+    // A sound bite handed over plays and pauses at its end: this program was
+    // not started for it. Like any sound bite it leaves no place.
+    const QString c = Book("c.mp3");
+    QProcess bite;
+    StartReal(bite, {c, "1000", "2"});
+    ASSERT_TRUE(Ends(bite));
+    EXPECT_EQ(bite.exitCode(), 0);
+    ASSERT_TRUE(WaitFor([&] { return mp->FileName() == c; }));
+    ASSERT_TRUE(WaitFor([this] { return frmMain->StatusText(0) == "Paused"; }, 10000));
+    EXPECT_GT(mp->Position(), 1000); // it played
+    EXPECT_FALSE(app->Closing);
+    EXPECT_EQ(frmMain->windowTitle(), "Narrabel");
+    EXPECT_FALSE(session->Places.Find(c));
+    EXPECT_TRUE(session->Places.Find(b));
+
+    // With no way to hand over (another runtime folder, say), the data
+    // folder's lock keeps a second program from writing there: it says so
+    // and shows no window.
+    const QStringList before = DataFiles();
+    {
+        TProgram other({a});
+        EXPECT_TRUE(other.Refused());
+        EXPECT_FALSE(other.Main->isVisible());
+        ASSERT_EQ(dialogs->TextsOf("message").size(), 1);
+        EXPECT_TRUE(dialogs->TextsOf("message")[0].startsWith("Narrabel is already running"))
+            << dialogs->TextsOf("message")[0].toStdString();
+        EXPECT_TRUE(dialogs->TextsOf("message")[0].contains(QDir::cleanPath(dataFolder())));
+    }
+    EXPECT_EQ(DataFiles(), before);
+    EXPECT_EQ(mp->FileName(), c); // the first runs on
+
+    // Closed, it lets the next start have the folder.
+    session->PlayedSinceMark = false;
+    CloseProgram();
+    StartProgram();
+    EXPECT_FALSE(program->Refused());
+}
+
+TEST_F(ShellTest, ADataFolderThatCannotBeWrittenIsSaidOnceAndTheCloseSaysNoMore) {
+    // Its name holds "tree": that is no tree operation under way at the close.
+    QDir().mkpath(home + "/.config");
+    WriteAll(home + "/.config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Oak tree\"\n");
+    const QString folder = home + "/Oak tree/Narrabel";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    // Read-only as the file manager shows it, for root too.
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+    const QString a = Book("a.mp3");
+    StartProgram();
+    ASSERT_EQ(app->DataFolder, folder + "/");
+    const QString said = "Bookmarks and your place cannot be saved: " + folder + " is read-only.";
+    EXPECT_EQ(frmMain->findChild<QLabel*>("sbFile")->text(), said);
+    EXPECT_EQ(frmMain->windowTitle(), "Narrabel - " + said);
+    // A file played (as the command line plays one) for long enough to be asked about.
+    session->SetFileText(a);
+    ASSERT_TRUE(session->OpenCurrentFile());
+    session->PlayFrom(0);
+    ASSERT_TRUE(WaitFor([this] { return mp->Position() > 500; }));
+    EXPECT_EQ(frmMain->windowTitle(), "Narrabel - " + said);
+    // No resume question (it could not be saved), no tree question, no
+    // list of the files that could not be written.
+    EXPECT_TRUE(frmMain->close());
+    EXPECT_TRUE(dialogs->asked.empty()) << dialogs->Texts().join('|').toStdString();
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
 }
 
 } // namespace

@@ -111,6 +111,8 @@ void WindowsTest::TearDown() {
 }
 
 void WindowsTest::StartProgram(const QStringList& args, bool show) {
+    // A program still running goes first: it holds the data folder.
+    program.reset();
     program = std::make_unique<TProgram>(args);
     app = &program->App;
     tree = &program->Tree;
