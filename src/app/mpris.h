@@ -86,6 +86,7 @@ private:
     QString cachedFile;
     QDateTime cachedModified;
     qint64 cachedLength = -1;
+    QString cachedChapter; // the chapter playing in cachedFile
 };
 
 // org.mpris.MediaPlayer2

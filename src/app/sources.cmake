@@ -6,6 +6,7 @@ if(NOT NARRABEL_CORE_ONLY)
     target_sources(narrabel_mpris PRIVATE src/app/mpris.cpp src/app/mpris.h)
     target_sources(narrabel_gui PRIVATE
         src/app/application.cpp src/app/application.h
+        src/app/chapterside.cpp
         src/app/desktop.cpp
         src/app/program.cpp src/app/program.h
         src/app/tfrmmain.cpp src/app/tfrmmain.h

@@ -36,6 +36,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
@@ -192,6 +193,9 @@ void TfrmMain::BuildControls() {
                             QStringLiteral("shrink/rebuild bookmarks"));
     cmdCollapse = makeButton(pnlBM, "cmdCollapse", QStringLiteral("Co&llapse"));
     cmdExpand = makeButton(pnlBM, "cmdExpand", QStringLiteral("E&xpand"));
+    cmdChapters = makeButton(pnlBM, "cmdChapters", QStringLiteral("C&hapters"),
+                             QStringLiteral("Show or hide the chapter list"));
+    cmdChapters->setCheckable(true);
     cmdTagEditor = makeButton(pnlBM, "cmdTagEditor", QStringLiteral("&Tag Editor"));
     cmdImport = makeButton(pnlBM, "cmdImport", QStringLiteral("&Import"));
     cmdOptions = makeButton(pnlBM, "cmdOptions", QStringLiteral("&Options"));
@@ -202,7 +206,7 @@ void TfrmMain::BuildControls() {
     bm->addWidget(cmdCollapse);
     bm->addWidget(cmdExpand);
     bm->addStretch(1);
-    for (QPushButton* b : {cmdTagEditor, cmdImport, cmdOptions})
+    for (QPushButton* b : {cmdChapters, cmdTagEditor, cmdImport, cmdOptions})
         bm->addWidget(b);
     root->addWidget(pnlBM);
 
@@ -218,7 +222,20 @@ void TfrmMain::BuildControls() {
     QFont treeFont(QStringLiteral("Arial"));
     treeFont.setPixelSize(13);
     tv->setFont(treeFont);
-    root->addWidget(tv, 1);
+    splSide = new QSplitter(Qt::Horizontal, central);
+    splSide->setObjectName(QStringLiteral("splSide"));
+    splSide->setChildrenCollapsible(false);
+    splSide->addWidget(tv);
+    // What sits beside the tree, one above the other.
+    pnlSide = new QWidget(splSide);
+    pnlSide->setObjectName(QStringLiteral("pnlSide"));
+    auto* side = new QVBoxLayout(pnlSide);
+    side->setContentsMargins(0, 0, 0, 0);
+    side->setSpacing(6);
+    splSide->addWidget(pnlSide);
+    splSide->setStretchFactor(0, 3);
+    splSide->setStretchFactor(1, 2);
+    root->addWidget(splSide, 1);
 
     pop = new QMenu(this);
     pop->setObjectName(QStringLiteral("pop"));
@@ -508,7 +525,8 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
         static_cast<QWidget*>(watched)->window() == this) {
         const auto* key = static_cast<QKeyEvent*>(e);
         if (key->modifiers() == Qt::ControlModifier &&
-            (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right))
+            (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right ||
+             key->key() == Qt::Key_PageUp || key->key() == Qt::Key_PageDown))
             return true;
     }
     if (watched == tv) {

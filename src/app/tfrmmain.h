@@ -19,7 +19,9 @@ class QProgressBar;
 class QPushButton;
 class QScrollBar;
 class QSlider;
+class QSplitter;
 class QStatusBar;
+class QTreeView;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TAppState;
@@ -141,6 +143,12 @@ public:
     QPushButton* cmdImport = nullptr;
     QPushButton* cmdOptions = nullptr;
     QTreeWidget* tv = nullptr;
+    // The tree and, right of it, a column of its own (pnlSide) holding the
+    // chapter list.
+    QSplitter* splSide = nullptr;
+    QWidget* pnlSide = nullptr;
+    QTreeView* lvChapters = nullptr;
+    QPushButton* cmdChapters = nullptr; // shows or hides the chapter list
     QMenu* pop = nullptr;
     QStatusBar* sb = nullptr;
     // State, time and file as designed; then the sleep timer and the clock.
@@ -166,6 +174,11 @@ private:
     void SetUpDesktop();
     void SetUpListening();
     void ShowSleepMenu();
+    // The chapter list, its keys and the position bar's chapter marks.
+    void SetUpChapters();
+    void ShowChapterList(bool shown);
+    // The side column shows while anything in it does.
+    void UpdateSideColumn();
     void QueueFirstActivation();
     void ShowBusy(bool busy);
     // The tree on screen follows the tree's data.
