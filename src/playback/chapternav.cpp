@@ -168,7 +168,8 @@ void TChapterNav::rebuild() {
     const qsizetype at = files.indexOf(file);
     if (at >= 0 && at < lengths.size() && length > 0) lengths[at] = length;
     const TChapterList chapters = CleanChapters(own.Chapters, length);
-    rows.clear();
+    const QVector<TBookChapter> before = std::exchange(rows, {});
+    const bool wasFiles = filesAsChapters;
     filesAsChapters = chapters.isEmpty() && files.size() > 1;
     if (!chapters.isEmpty()) {
         const int64_t offset = BookOffset(file);
@@ -195,8 +196,12 @@ void TChapterNav::rebuild() {
             rows.append(row);
         }
     }
-    current = -1;
-    emit RowsChanged();
+    // The same list again (the next file of a book of files) stays as it is
+    // on screen.
+    if (rows != before || filesAsChapters != wasFiles) {
+        current = -1;
+        emit RowsChanged();
+    }
     updateCurrent();
 }
 

@@ -26,6 +26,10 @@ struct TBookChapter {
     int32_t Length = -1; // -1: not known yet
     QString Title;
     int64_t BookStart = -1; // from the book's start; -1 while an earlier file's length is unknown
+    bool operator==(const TBookChapter& o) const {
+        return File == o.File && Start == o.Start && Length == o.Length && Title == o.Title &&
+               BookStart == o.BookStart;
+    }
 };
 
 class TChapterNav : public QObject {

@@ -1100,9 +1100,10 @@ void TMediaPlayer::onEndOfStream(quint64 generation) {
     if (generation != d->generation.load() || !d->open) return;
     if (d->segmentStops) {
         // The stop point, not the end of the file: stopped there, and it is
-        // forgotten.
+        // forgotten (the segment still ends there: the next seek says none).
         const int32_t at = d->stopAt;
-        d->forgetStop();
+        d->stopAt = -1;
+        d->stopPending = false;
         d->setState(GST_STATE_PAUSED);
         d->mode = mpStopped;
         d->lastPosition = at;
