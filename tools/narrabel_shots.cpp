@@ -1,7 +1,8 @@
 // Makes the README's screenshots: starts the real windows on a display (run it
 // under xvfb-run through scripts/screenshots.sh), fills the bookmark tree from
-// a folder of sample books, and saves the main window, the tag editor and the
-// mass rename preview as PNG files.
+// a folder of sample books, and saves the main window (with a book of files,
+// and with an M4B and its chapters), the tag editor and the mass rename
+// preview as PNG files.
 //   narrabel-shots BOOKS-FOLDER OUTPUT-FOLDER
 
 #include "app/application.h"
@@ -102,6 +103,30 @@ int main(int argc, char** argv) {
     if (QTreeWidgetItem* outer = frmMain->tv->topLevelItem(0); outer && outer->childCount() > 1)
         bookmarks.SelectNodeByText(outer->child(1)->text(0));
     ok &= Save(frmMain, out + QStringLiteral("/main-window.png"));
+
+    // A book in one M4B file, playing in its seventh chapter, with its chapter list.
+    QDirIterator m4b(books, {QStringLiteral("*.m4b")}, QDir::Files, QDirIterator::Subdirectories);
+    if (m4b.hasNext()) {
+        const QString book = m4b.next();
+        bookmarks.FindOrAddStartBookmark(book);
+        bookmarks.SaveNewBookmark(book, 431000, QStringLiteral("Queequeg"));
+        frmMain->mnuExpandAllClick();
+        session.SetFileText(book);
+        session.OpenCurrentFile();
+        try {
+            session.PlayFrom(0);
+            Wait([&] { return session.Chapters.Rows().size() > 6; });
+            session.GoToChapter(6);
+            session.Skip(21000);
+            Pause(2500);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "narrabel-shots: no sound (%s)\n", e.what());
+        }
+        const QString node = bookmarks.FindOrAddStartBookmark(book);
+        if (!node.isEmpty()) bookmarks.SelectNodeByText(node);
+        ok &= Save(frmMain, out + QStringLiteral("/chapters.png"));
+        frmMain->cmdPlayClick();
+    }
 
     // The tag editor on one part of a book, opened as the main window opens it.
     frmEdit->resize(860, 500);

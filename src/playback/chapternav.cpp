@@ -295,7 +295,8 @@ TChapterNav::TTarget TChapterNav::At(int row) const {
 }
 
 int32_t TChapterNav::ChapterEndAt(int32_t position) const {
-    if (filesAsChapters || rows.isEmpty()) return -1;
+    // Rows of a file the player has just left say nothing of the one it has.
+    if (filesAsChapters || rows.isEmpty() || !mp.IsOpen() || mp.FileName() != file) return -1;
     const int cur = rowAt(position);
     const int64_t end = cur < 0 ? rows.first().Start : int64_t(rows[cur].Start) + rows[cur].Length;
     const int32_t length = lengthOfOpenFile();
