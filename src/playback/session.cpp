@@ -319,6 +319,8 @@ void TListeningSession::PlayFrom(int32_t position) {
 void TListeningSession::listeningStarted() {
     // A Play soon after the sleep timer paused starts it again.
     Sleep.PlayStarted();
+    // A file put back after a tag save has forgotten where the chapter ends.
+    updateChapterStop();
 }
 
 void TListeningSession::clearPause() {

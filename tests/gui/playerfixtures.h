@@ -185,7 +185,8 @@ inline bool WriteMidi(const QString& path) {
     return f.open(QIODevice::WriteOnly) && f.write(out) == out.size();
 }
 
-// An M4B of ffmpeg's (AAC, both kinds of MP4 chapter list): chapters of
+// An M4B of ffmpeg's (AAC, both kinds of MP4 chapter list; or an MP3 with
+// ID3v2 chapter frames, by the name's extension): chapters of
 // chapterMs each, titled by titles (an empty one has none); the second
 // chapter holds a loud tone, the others silence. false when ffmpeg fails.
 inline bool MakeChapterBook(const QString& path, const QStringList& titles, int chapterMs,
@@ -208,10 +209,15 @@ inline bool MakeChapterBook(const QString& path, const QStringList& titles, int 
             .arg(from)
             .arg(to)
             .arg(titles.size() * chapterMs / 1000.0);
+    // An .mp3 gets ID3v2 chapter frames instead.
+    const QStringList codec = path.endsWith(QLatin1String(".mp3"))
+                                  ? QStringList{"-c:a", "libmp3lame", "-id3v2_version", "3"}
+                                  : QStringList{"-c:a", "aac"};
     QProcess p;
     p.start(QStringLiteral("ffmpeg"),
-            {"-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i", sound, "-i", metaPath, "-map",
-             "0", "-map_chapters", "1", "-c:a", "aac", "-b:a", "96k", path});
+            QStringList{"-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i", sound, "-i", metaPath,
+                        "-map", "0", "-map_chapters", "1"} +
+                codec + QStringList{"-b:a", "96k", path});
     const bool ok =
         p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     if (!ok && error) *error = QString::fromUtf8(p.readAllStandardError()) + p.errorString();
