@@ -2,8 +2,8 @@
 """Writes a few small sample audio books (silent MP3 parts with ID3v2.3 tags)
 under the folder given: <folder>/<Author>/<Book>/<NN> - <Title>.mp3. Authors
 write in several scripts: their tags hold ISO-8859-1 where it can, UTF-16
-elsewhere, as ordinary taggers write them. With ffmpeg there, one more book
-comes as a single M4B file with its chapters and a cover picture.
+elsewhere, as ordinary taggers write them. With ffmpeg there, two more books
+come as single M4B files with their chapters, one with a cover picture.
 Used for the README's screenshots and for trying Narrabel by hand."""
 import os
 import shutil
@@ -84,6 +84,33 @@ def m4b(root):
     os.remove(meta)
 
 
+CHAPTERS = ("Herman Melville", "Moby-Dick", [
+    "Loomings", "The Carpet-Bag", "The Spouter-Inn", "The Counterpane", "Breakfast",
+    "The Street", "The Chapel", "The Pulpit", "The Sermon", "A Bosom Friend", "Nightgown",
+    "Biographical", "Wheelbarrow", "Nantucket", "Chowder", "The Ship", "The Ramadan",
+    "His Mark", "The Prophet", "All Astir", "Going Aboard", "Merry Christmas"])
+
+
+def m4b_with_chapters(root):
+    author, book, chapters = CHAPTERS
+    folder = os.path.join(root, author, book)
+    os.makedirs(folder, exist_ok=True)
+    meta = os.path.join(folder, "chapters.txt")
+    with open(meta, "w", encoding="utf-8") as f:
+        f.write(";FFMETADATA1\ntitle=%s\nartist=%s\n" % (book, author))
+        for i, title in enumerate(chapters):
+            # Chapters of uneven length, as books have them.
+            start, end = sum(range(50, 50 + 7 * i, 7)), sum(range(50, 50 + 7 * (i + 1), 7))
+            f.write("[CHAPTER]\nTIMEBASE=1/1\nSTART=%d\nEND=%d\ntitle=%s\n"
+                    % (start, end, "%d. %s" % (i + 1, title)))
+    length = sum(range(50, 50 + 7 * len(chapters), 7))
+    subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-f", "lavfi", "-t", str(length),
+                    "-i", "anullsrc=r=8000:cl=mono", "-i", meta, "-map", "0", "-map_metadata", "1",
+                    "-map_chapters", "1", "-c:a", "aac", "-b:a", "8k",
+                    os.path.join(folder, book + ".m4b")], check=True)
+    os.remove(meta)
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: sample-books.py FOLDER")
@@ -99,6 +126,8 @@ def main():
             name = os.path.join(folder, "%02d - %s.mp3" % (n, title))
             with open(name, "wb") as f:
                 f.write(id3v23(tags) + audio)
+    if shutil.which("ffmpeg"):
+        m4b_with_chapters(root)
 
 
 if __name__ == "__main__":

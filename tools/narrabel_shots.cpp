@@ -1,7 +1,8 @@
 // Makes the README's screenshots: starts the real windows on a display (run it
 // under xvfb-run through scripts/screenshots.sh), fills the bookmark tree from
-// a folder of sample books, and saves the main window (playing an MP3 part,
-// and playing an M4B book with its cover), the tag editor and the mass rename
+// a folder of sample books, and saves the main window (with a book of files,
+// with an M4B and its cover, and with an M4B and its chapters), the tag editor
+// and the mass rename
 // preview as PNG files.
 //   narrabel-shots BOOKS-FOLDER OUTPUT-FOLDER
 
@@ -107,7 +108,7 @@ int main(int argc, char** argv) {
     ok &= Save(frmMain, out + QStringLiteral("/main-window.png"));
 
     // A book in one M4B file, playing in its second chapter, its cover beside the tree.
-    const QStringList m4b = files.filter(QStringLiteral(".m4b"));
+    const QStringList m4b = files.filter(QStringLiteral("Earthsea.m4b"));
     if (!m4b.isEmpty()) {
         session.SetFileText(m4b.first());
         session.OpenCurrentFile();
@@ -121,6 +122,30 @@ int main(int argc, char** argv) {
         bookmarks.SelectNodeByText(bookmarks.FindOrAddStartBookmark(m4b.first()));
         Wait([frmMain] { return frmMain->imgCover->isVisible(); });
         ok &= Save(frmMain, out + QStringLiteral("/main-window-m4b.png"));
+    }
+
+    // A book in one M4B file, playing in its seventh chapter, with its chapter list.
+    const QStringList moby = files.filter(QStringLiteral("Moby-Dick.m4b"));
+    if (!moby.isEmpty()) {
+        const QString book = moby.first();
+        bookmarks.FindOrAddStartBookmark(book);
+        bookmarks.SaveNewBookmark(book, 431000, QStringLiteral("Queequeg"));
+        frmMain->mnuExpandAllClick();
+        session.SetFileText(book);
+        session.OpenCurrentFile();
+        try {
+            session.PlayFrom(0);
+            Wait([&] { return session.Chapters.Rows().size() > 6; });
+            session.GoToChapter(6);
+            session.Skip(21000);
+            Pause(2500);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "narrabel-shots: no sound (%s)\n", e.what());
+        }
+        const QString node = bookmarks.FindOrAddStartBookmark(book);
+        if (!node.isEmpty()) bookmarks.SelectNodeByText(node);
+        ok &= Save(frmMain, out + QStringLiteral("/chapters.png"));
+        frmMain->cmdPlayClick();
     }
 
     // The tag editor on one part of a book, opened as the main window opens it.

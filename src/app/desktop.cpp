@@ -38,7 +38,8 @@ QString PlayHint(double speed) {
     const TOptions& o = AppOptions();
     return QStringLiteral("Speed %1x (Ctrl+] faster, Ctrl+[ slower, Ctrl+\\ normal)\n"
                           "Ctrl+Left back %2 s, Ctrl+Right forward %3 s\n"
-                          "Ctrl+T sleep timer")
+                          "Ctrl+T sleep timer\n"
+                          "Ctrl+PgUp previous chapter, Ctrl+PgDown next chapter")
         .arg(speed, 0, 'f', 1)
         .arg(o.SkipBackSeconds)
         .arg(o.SkipForwardSeconds);
@@ -91,6 +92,7 @@ void TfrmMain::SetUpDesktop() {
     connect(&session, &TListeningSession::SpeedChanged, this,
             [this](double speed) { cmdPlay->setToolTip(PlayHint(speed)); });
     SetUpListening();
+    SetUpChapters();
 }
 
 void TfrmMain::SetUpListening() {
@@ -111,9 +113,10 @@ void TfrmMain::SetUpListening() {
     auto* group = new QActionGroup(popSleep);
     for (const int choice : TSleepTimer::Choices()) {
         QAction* action = popSleep->addAction(TSleepTimer::ChoiceCaption(choice));
-        action->setObjectName(choice == TSleepTimer::Off ? QStringLiteral("mnuSleepOff")
-                              : choice == TSleepTimer::EndOfFile
-                                  ? QStringLiteral("mnuSleepEnd")
+        action->setObjectName(choice == TSleepTimer::Off         ? QStringLiteral("mnuSleepOff")
+                              : choice == TSleepTimer::EndOfFile ? QStringLiteral("mnuSleepEnd")
+                              : choice == TSleepTimer::EndOfChapter
+                                  ? QStringLiteral("mnuSleepChapter")
                                   : QStringLiteral("mnuSleep%1").arg(choice));
         action->setData(choice);
         action->setCheckable(true);

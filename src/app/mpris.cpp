@@ -87,6 +87,8 @@ TMpris::TMpris(TListeningSession& session, TAppState& appState, TMprisWindow win
     connect(&s, &TListeningSession::PlayCaptionChanged, this, &TMpris::refreshSoon);
     connect(&s, &TListeningSession::FileTextChanged, this, &TMpris::refreshSoon);
     connect(&s, &TListeningSession::HintsChanged, this, &TMpris::refreshSoon);
+    connect(&s.Chapters, &TChapterNav::CurrentChanged, this, &TMpris::refreshSoon);
+    connect(&s.Chapters, &TChapterNav::RowsChanged, this, &TMpris::refreshSoon);
     Refresh();
 }
 
@@ -131,7 +133,10 @@ QVariantMap TMpris::Metadata() {
     if (file.isEmpty()) return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(trackId())}};
     const qint64 length = s.mp->Length();
     const QDateTime modified = QFileInfo(file).lastModified();
-    if (file == cachedFile && length == cachedLength && modified == cachedModified)
+    // A file with chapters of its own is shown as its book, at the chapter playing.
+    const QString chapter = s.Chapters.OwnChapters() ? s.Chapters.CurrentTitle() : QString();
+    if (file == cachedFile && length == cachedLength && modified == cachedModified &&
+        chapter == cachedChapter)
         return cachedMeta;
     const TFileTag tag = ReadFileTag(file, trCover);
     const TMP3Rec& rec = tag.Fields;
@@ -145,6 +150,13 @@ QVariantMap TMpris::Metadata() {
                 rec.Title.isEmpty() ? QFileInfo(file).completeBaseName() : rec.Title);
     if (!rec.Artist.isEmpty()) meta.insert(QStringLiteral("xesam:artist"), QStringList{rec.Artist});
     if (!rec.Album.isEmpty()) meta.insert(QStringLiteral("xesam:album"), rec.Album);
+    if (!chapter.isEmpty()) {
+        const QString book = !rec.Album.isEmpty()   ? rec.Album
+                             : !rec.Title.isEmpty() ? rec.Title
+                                                    : QFileInfo(file).completeBaseName();
+        meta.insert(QStringLiteral("xesam:title"), chapter);
+        meta.insert(QStringLiteral("xesam:album"), book);
+    }
     if (const int n = TrackNumber(rec.Track); n > 0)
         meta.insert(QStringLiteral("xesam:trackNumber"), n);
     if (const QString art = CoverArtUrl(CoverOf(file, &tag)); !art.isEmpty())
@@ -152,6 +164,7 @@ QVariantMap TMpris::Metadata() {
     cachedFile = file;
     cachedLength = length;
     cachedModified = modified;
+    cachedChapter = chapter;
     cachedMeta = meta;
     return meta;
 }
@@ -307,7 +320,8 @@ void TMpris::Refresh() {
         if (sent.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
     const QVariantMap meta = Metadata();
     const QString metaKey = trackFile() + QLatin1Char('|') + QString::number(cachedLength) +
-                            QLatin1Char('|') + cachedModified.toString(Qt::ISODateWithMs);
+                            QLatin1Char('|') + cachedModified.toString(Qt::ISODateWithMs) +
+                            QLatin1Char('|') + cachedChapter;
     if (metaKey != sentMetaKey) changed.insert(QStringLiteral("Metadata"), meta);
     const bool first = sentMetaKey.isNull();
     sent = now;

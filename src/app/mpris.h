@@ -87,6 +87,7 @@ private:
     QString cachedFile;
     QDateTime cachedModified;
     qint64 cachedLength = -1;
+    QString cachedChapter; // the chapter playing in cachedFile
 };
 
 // org.mpris.MediaPlayer2

@@ -127,6 +127,10 @@ void TProgram::connectParts() {
     Renamer.DataFolder = [this] { return App.DataFolder; };
     Renamer.Closing = [this] { return App.Closing; };
     Session.MakeBookmark = [this] { Main->cmdBookmarkClick(); };
+    // A book's MP3 files without a frame count are measured as the player measures them.
+    Session.Chapters.MeasureLength = [](const QString& path) {
+        return TMediaPlayer::MpegAudioLengthMs(path);
+    };
     Session.AskMissing = [this](const TBookmarkRec& rec) {
         Missing->Fill(rec.FilePath, rec.Stamp, rec.Position);
         switch (Missing->Ask()) {

@@ -7,6 +7,7 @@ if(NOT NARRABEL_CORE_ONLY)
     target_sources(narrabel_gui PRIVATE
         src/app/application.cpp src/app/application.h
         src/app/coverpanel.cpp
+        src/app/chapterside.cpp
         src/app/desktop.cpp
         src/app/filedrop.cpp src/app/filedrop.h
         src/app/instance.cpp src/app/instance.h

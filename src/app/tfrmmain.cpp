@@ -196,6 +196,9 @@ void TfrmMain::BuildControls() {
                             QStringLiteral("shrink/rebuild bookmarks"));
     cmdCollapse = makeButton(pnlBM, "cmdCollapse", QStringLiteral("Co&llapse"));
     cmdExpand = makeButton(pnlBM, "cmdExpand", QStringLiteral("E&xpand"));
+    cmdChapters = makeButton(pnlBM, "cmdChapters", QStringLiteral("C&hapters"),
+                             QStringLiteral("Show or hide the chapter list"));
+    cmdChapters->setCheckable(true);
     cmdTagEditor = makeButton(pnlBM, "cmdTagEditor", QStringLiteral("&Tag Editor"));
     cmdImport = makeButton(pnlBM, "cmdImport", QStringLiteral("&Import"));
     cmdOptions = makeButton(pnlBM, "cmdOptions", QStringLiteral("&Options"));
@@ -206,7 +209,7 @@ void TfrmMain::BuildControls() {
     bm->addWidget(cmdCollapse);
     bm->addWidget(cmdExpand);
     bm->addStretch(1);
-    for (QPushButton* b : {cmdTagEditor, cmdImport, cmdOptions})
+    for (QPushButton* b : {cmdChapters, cmdTagEditor, cmdImport, cmdOptions})
         bm->addWidget(b);
     root->addWidget(pnlBM);
 
@@ -550,7 +553,8 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
         static_cast<QWidget*>(watched)->window() == this) {
         const auto* key = static_cast<QKeyEvent*>(e);
         if (key->modifiers() == Qt::ControlModifier &&
-            (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right))
+            (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right ||
+             key->key() == Qt::Key_PageUp || key->key() == Qt::Key_PageDown))
             return true;
     }
     if (watched == tv) {

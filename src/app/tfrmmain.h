@@ -21,6 +21,7 @@ class QScrollBar;
 class QSlider;
 class QSplitter;
 class QStatusBar;
+class QTreeView;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TAppState;
@@ -158,6 +159,8 @@ public:
     QSplitter* splSide = nullptr;
     TSideColumn* pnlSide = nullptr;
     TCoverView* imgCover = nullptr;
+    QTreeView* lvChapters = nullptr;
+    QPushButton* cmdChapters = nullptr; // shows or hides the chapter list
     QMenu* pop = nullptr;
     QStatusBar* sb = nullptr;
     // State, time and file as designed; then the sleep timer and the clock.
@@ -188,6 +191,9 @@ private:
     void SetUpCover();
     void showCover();
     void ShowSleepMenu();
+    // The chapter list, its keys and the position bar's chapter marks.
+    void SetUpChapters();
+    void ShowChapterList(bool shown);
     void QueueFirstActivation();
     void ShowBusy(bool busy);
     // The tree on screen follows the tree's data.

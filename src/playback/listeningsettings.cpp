@@ -38,7 +38,7 @@ void LoadListeningSettings(const QString& path, TOptions& o) {
     o.SmartRewind = Switch(s, "SmartRewind", d.SmartRewind);
     o.SkipBackSeconds = Bounded(s, "SkipBackSeconds", d.SkipBackSeconds, 1, 3600);
     o.SkipForwardSeconds = Bounded(s, "SkipForwardSeconds", d.SkipForwardSeconds, 1, 3600);
-    o.SleepChoice = Bounded(s, "SleepTimer", d.SleepChoice, TSleepTimer::EndOfFile, 24 * 60);
+    o.SleepChoice = Bounded(s, "SleepTimer", d.SleepChoice, TSleepTimer::EndOfChapter, 24 * 60);
     if (!TSleepTimer::Choices().contains(o.SleepChoice)) o.SleepChoice = d.SleepChoice;
 }
 
@@ -63,5 +63,24 @@ bool SaveListeningSettings(const QString& path, const TOptions& o, QString* erro
         }
     }
     SyncFolder(FolderOf(path)); // the new name lasts too
+    return true;
+}
+
+bool LoadChapterListShown(const QString& path) {
+    if (path.isEmpty()) return true;
+    QSettings s(path, QSettings::IniFormat);
+    return Switch(s, "Window/ChapterList", true);
+}
+
+bool SaveChapterListShown(const QString& path, bool shown) {
+    if (path.isEmpty()) return false;
+    {
+        QSettings s(path, QSettings::IniFormat);
+        s.setAtomicSyncRequired(true);
+        s.setValue(QStringLiteral("Window/ChapterList"), shown);
+        s.sync();
+        if (s.status() != QSettings::NoError) return false;
+    }
+    SyncFolder(FolderOf(path));
     return true;
 }

@@ -14,3 +14,9 @@ QString ListeningSettingsFileName(); // "Narrabel.ini"
 void LoadListeningSettings(const QString& path, TOptions& options);
 // False (a message in *error) when the file cannot be written.
 bool SaveListeningSettings(const QString& path, const TOptions& options, QString* error = nullptr);
+
+// Whether the chapter list beside the tree is shown ([Window] ChapterList):
+// shown when the file does not say.
+bool LoadChapterListShown(const QString& path);
+// False when the file cannot be written.
+bool SaveChapterListShown(const QString& path, bool shown);

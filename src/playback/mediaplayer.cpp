@@ -467,6 +467,16 @@ struct TMediaPlayer::Impl {
     int stillLooks = 0;
     bool restartedHere = false; // this stall was met with a restart already
 
+    // The stop point (SetStopPoint): -1 none. stopPending: the pipeline's
+    // segment has yet to be given it (the next play seeks). atStop: stopped
+    // there; Position stays there and Play goes on from it. segmentStops: the
+    // playing segment ends at it, so its end of stream is no end of the file
+    // and playbin must not go on into the next file there.
+    int32_t stopAt = -1;
+    bool stopPending = false;
+    bool atStop = false;
+    std::atomic<bool> segmentStops{false};
+
     // A seek while playing, not yet prerolled at its place: until then the
     // position is the place asked for (the pipeline reports the old segment
     // for a few milliseconds), so quick skips add up.
@@ -496,7 +506,7 @@ struct TMediaPlayer::Impl {
         const std::shared_ptr<Link>& link = *static_cast<std::shared_ptr<Link>*>(data);
         std::lock_guard<std::mutex> guard(link->lock);
         Impl* self = link->impl;
-        if (!self) return;
+        if (!self || self->segmentStops) return;
         QMutexLocker lock(&self->nextLock);
         if (self->nextUri.isEmpty() || !self->switchingTo.isEmpty()) return;
         g_object_set(bin, "uri", self->nextUri.constData(), nullptr);
@@ -685,6 +695,28 @@ struct TMediaPlayer::Impl {
         return GST_CLOCK_TIME_IS_VALID(now) && now > monotonic + 24 * 3600 * GST_SECOND;
     }
 
+    // A seek's stop for a segment from ms: the stop point when it lies ahead.
+    // A segment that had one and needs none is given "none" explicitly (a seek
+    // without a stop keeps the old one).
+    struct SeekStop {
+        GstSeekType type;
+        gint64 at;
+    };
+    SeekStop stopFor(int32_t ms) {
+        stopPending = false;
+        atStop = false;
+        const bool ahead = stopAt >= 0 && stopAt > ms;
+        const bool had = segmentStops.exchange(ahead);
+        if (ahead) return {GST_SEEK_TYPE_SET, gint64(stopAt) * GST_MSECOND};
+        return {had ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_NONE, gint64(GST_CLOCK_TIME_NONE)};
+    }
+
+    void forgetStop() {
+        stopAt = -1;
+        stopPending = atStop = false;
+        segmentStops = false;
+    }
+
     int32_t clampToLength(int32_t ms) const {
         if (ms < 0) ms = 0;
         if (length > 0 && !lengthPending && ms > length) ms = length; // an estimate holds nothing
@@ -697,13 +729,13 @@ struct TMediaPlayer::Impl {
         ms = clampToLength(ms);
         rateApplied = true;
         const double r = rate;
+        const SeekStop stop = stopFor(ms);
         auto ok = std::make_shared<bool>(false);
-        const bool answered = bounded([ok, ms, r, pauseFirst](GstElement* bin) {
+        const bool answered = bounded([ok, ms, r, pauseFirst, stop](GstElement* bin) {
             if (pauseFirst) gst_element_set_state(bin, GST_STATE_PAUSED);
             *ok = gst_element_seek(bin, r, GST_FORMAT_TIME,
                                    GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-                                   GST_SEEK_TYPE_SET, gint64(ms) * GST_MSECOND, GST_SEEK_TYPE_NONE,
-                                   GST_CLOCK_TIME_NONE);
+                                   GST_SEEK_TYPE_SET, gint64(ms) * GST_MSECOND, stop.type, stop.at);
             gst_element_get_state(bin, nullptr, nullptr, kSeekTimeout);
         });
         seekPending = false;
@@ -722,12 +754,13 @@ struct TMediaPlayer::Impl {
         seekPending = true;
         seekSettles.setRemainingTime(kSeekSettleMs);
         const double r = rate;
+        const SeekStop stop = stopFor(ms);
         auto ok = std::make_shared<bool>(false);
-        if (!bounded([ok, ms, r](GstElement* bin) {
+        if (!bounded([ok, ms, r, stop](GstElement* bin) {
                 *ok = gst_element_seek(bin, r, GST_FORMAT_TIME,
                                        GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-                                       GST_SEEK_TYPE_SET, gint64(ms) * GST_MSECOND,
-                                       GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
+                                       GST_SEEK_TYPE_SET, gint64(ms) * GST_MSECOND, stop.type,
+                                       stop.at);
             }) ||
             !*ok)
             seekPending = false;
@@ -861,6 +894,7 @@ void TMediaPlayer::openFile() {
     d->open = true;
     d->mode = mpStopped;
     d->atEnd = false;
+    d->forgetStop();
     d->lastPosition = 0;
     d->rateApplied = d->rate == 1.0;
     d->stallWatch->start();
@@ -901,6 +935,7 @@ void TMediaPlayer::onMovedOn(quint64 generation, const QString& path) {
     const QString previous = d->fileName;
     d->fileName = path;
     d->atEnd = false;
+    d->forgetStop(); // it was the file before's
     d->lastPosition = 0;
     d->lastError.clear();
     // A next file without sound stops here, as an open of it would have failed.
@@ -958,6 +993,7 @@ void TMediaPlayer::Close() {
     d->letGo();
     d->clearNext();
     d->lengthPending = false;
+    d->forgetStop();
     d->open = false;
     d->mode = mpNotReady;
     d->atEnd = false;
@@ -972,8 +1008,8 @@ void TMediaPlayer::Play() {
         d->seekTo(d->startPos);
     } else if (d->atEnd) {
         return; // nothing left to play until the position moves
-    } else if (!d->rateApplied) {
-        d->seekTo(Position());
+    } else if (!d->rateApplied || d->atStop || d->stopPending) {
+        d->seekTo(Position()); // also clears the stop point's end of stream
     }
     if (!d->playbin) // the output stopped answering
         throw NarrabelError(d->lastError.isEmpty() ? QStringLiteral("Cannot play the file.")
@@ -996,6 +1032,7 @@ void TMediaPlayer::Pause() {
         d->lastPosition = Position();
         if (d->setState(GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE) d->mode = mpPaused;
     } else if (d->mode == mpPaused) {
+        if (d->stopPending) d->seekTo(Position());
         if (d->setState(GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) d->mode = mpPlaying;
     }
 }
@@ -1003,6 +1040,7 @@ void TMediaPlayer::Pause() {
 void TMediaPlayer::Resume() {
     requireOpen();
     if (d->mode == mpPaused) {
+        if (d->stopPending) d->seekTo(Position());
         if (d->setState(GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) d->mode = mpPlaying;
     } else {
         Play();
@@ -1012,6 +1050,7 @@ void TMediaPlayer::Resume() {
 int32_t TMediaPlayer::Position() const {
     if (!d->open) return 0;
     if (d->atEnd) return d->length;
+    if (d->atStop) return d->lastPosition;
     if (d->seekPending) {
         if (!d->seekSettles.hasExpired()) return d->lastPosition;
         d->seekPending = false;
@@ -1059,6 +1098,19 @@ int TMediaPlayer::Mode() const {
 
 void TMediaPlayer::onEndOfStream(quint64 generation) {
     if (generation != d->generation.load() || !d->open) return;
+    if (d->segmentStops) {
+        // The stop point, not the end of the file: stopped there, and it is
+        // forgotten (the segment still ends there: the next seek says none).
+        const int32_t at = d->stopAt;
+        d->stopAt = -1;
+        d->stopPending = false;
+        d->setState(GST_STATE_PAUSED);
+        d->mode = mpStopped;
+        d->lastPosition = at;
+        d->atStop = true;
+        emit StopPointReached(at);
+        return;
+    }
     // Stay prerolled at the end, like a stopped device, without holding the
     // sound output running.
     if (d->length <= 0) d->length = Position();
@@ -1167,4 +1219,27 @@ void TMediaPlayer::SetStreamVolume(double level) {
 
 double TMediaPlayer::StreamVolume() const {
     return d->streamVolume;
+}
+
+void TMediaPlayer::SetStopPoint(int32_t ms) {
+    ms = std::max(ms, -1);
+    if (ms == d->stopAt) return;
+    d->stopAt = ms;
+    if (!d->open || d->atEnd) return;
+    const int32_t at = Position();
+    // Nothing to change in a segment without a stop that needs none.
+    if (!(ms >= 0 && ms > at) && !d->segmentStops) {
+        d->stopPending = false;
+        return;
+    }
+    // A playing file plays on from where it is, with the new stop; any other
+    // gets it with the next play.
+    if (d->mode == mpPlaying && !d->atStop)
+        d->seekPlaying(at);
+    else
+        d->stopPending = true;
+}
+
+int32_t TMediaPlayer::StopPoint() const {
+    return d->stopAt;
 }

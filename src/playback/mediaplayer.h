@@ -40,6 +40,9 @@ public:
     void SetStreamVolume(double level) override;
     double StreamVolume() const override;
     QString LastError() const override;
+    // A segment that ends at the point: sample-accurate, the sound output runs on.
+    void SetStopPoint(int32_t ms) override;
+    int32_t StopPoint() const override;
 
     // Length of an MPEG audio file from its own frames: the Xing/Info or VBRI
     // frame count when the first frame carries one, else every frame counted.

@@ -66,6 +66,13 @@ public:
     virtual void SetNextFile(const QString& path) = 0;
     // The last error the decoder reported while playing (empty when none).
     virtual QString LastError() const = 0;
+    // Where playback of the open file stops, to the sample, as if the file
+    // ended there (-1: at its end). Reaching it reports StopPointReached
+    // instead of Finished, leaves the device stopped at that place and forgets
+    // the point; the next Play goes on from there. A playing device plays on
+    // where it is; Close and every Open forget the point.
+    virtual void SetStopPoint(int32_t ms) = 0;
+    virtual int32_t StopPoint() const = 0;
 
 signals:
     // The device reached the end of the file (it is stopped there now).
@@ -75,4 +82,6 @@ signals:
     // The device went on from previous into the next file (SetNextFile) and
     // plays it now from its start; FileName and Length are the new file's.
     void MovedOn(const QString& previous, const QString& path);
+    // Playback reached the stop point (SetStopPoint) and stopped there.
+    void StopPointReached(int32_t ms);
 };

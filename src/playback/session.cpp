@@ -57,8 +57,8 @@ TListeningSession::TListeningSession(TAppState& appState, TBookmarkTree& bookmar
                                      TBookmarkCommands& commands, TPlayerDevice& player,
                                      QObject* parent)
     : QObject(parent), Clock([] { return QDateTime::currentDateTime(); }), mp(&player),
-      tmr(new QTimer(this)), app(appState), tree(bookmarkTree), bookmarks(commands),
-      playCaption(kPlay) {
+      tmr(new QTimer(this)), Chapters(player), app(appState), tree(bookmarkTree),
+      bookmarks(commands), playCaption(kPlay) {
     tmr->setObjectName(QStringLiteral("tmr"));
     tmr->setInterval(1000);
     status[0] = QStringLiteral("Stopped");
@@ -84,6 +84,17 @@ TListeningSession::TListeningSession(TAppState& appState, TBookmarkTree& bookmar
         PlayedSinceMark = false;
         LastMarkTime = QDateTime::currentDateTime();
     });
+    // The chapters follow the player: a file opened or emptied, a tick, a jump.
+    connect(this, &TListeningSession::LengthChanged, &Chapters, [this] { Chapters.Follow(true); });
+    connect(this, &TListeningSession::PositionChanged, &Chapters, [this] { Chapters.Follow(); });
+    connect(this, &TListeningSession::Jumped, &Chapters, [this] { Chapters.Follow(); });
+    connect(&Chapters, &TChapterNav::RowsChanged, this, &TListeningSession::showChapter);
+    connect(&Chapters, &TChapterNav::CurrentChanged, this, &TListeningSession::showChapter);
+    // "End of this chapter" follows the chapter playing, in whatever file.
+    connect(&Sleep, &TSleepTimer::TextChanged, this, [this] { updateChapterStop(); });
+    connect(this, &TListeningSession::Jumped, this, [this] { updateChapterStop(); });
+    connect(this, &TListeningSession::LengthChanged, this, [this] { updateChapterStop(); });
+    connect(mp, &TPlayerDevice::StopPointReached, this, &TListeningSession::onStopPointReached);
 }
 
 TListeningSession::~TListeningSession() = default;
@@ -241,13 +252,14 @@ void TListeningSession::fileError(const QString& file, const QString& reason) {
     SetStatus(0, QStringLiteral("Error"));
     SetStatus(2, ExtractFileName(file));
     setStatusHint(2, reason.isEmpty() ? QStringLiteral("The file cannot be played.") : reason);
+    Chapters.Follow(true);
     updateClock();
 }
 
 void TListeningSession::updateClock() {
     if (mp->IsOpen()) knownLength = mp->Length();
-    setPanel(ClockPanel,
-             mp->IsOpen() ? ClockText(mp->Position(), knownLength, mp->Rate()) : QString());
+    setPanel(ClockPanel, mp->IsOpen() ? Chapters.ClockText(mp->Position(), knownLength, mp->Rate())
+                                      : QString());
 }
 
 void TListeningSession::setPlayCaption(const QString& caption) {
@@ -302,7 +314,7 @@ bool TListeningSession::OpenCurrentFile() {
         emit LengthChanged(mp->Length());
         setPlayCaption(kPlay);
         SetStatus(2, ExtractFileName(file));
-        setStatusHint(2, file);
+        setStatusHint(2, fileHint(file));
         if (status[0] == QLatin1String("Error")) SetStatus(0, QStringLiteral("Stopped"));
         clearPause();
         updateClock();
@@ -320,6 +332,7 @@ void TListeningSession::PlayFrom(int32_t position) {
     mp->Close();
     mp->SetStartPos(position);
     mp->Open();
+    updateChapterStop(position); // before the sound starts: one seek does both
     mp->Play();
     setPlayCaption(kPause);
     SetStatus(0, QStringLiteral("Playing"));
@@ -338,6 +351,8 @@ void TListeningSession::listeningStarted() {
     Sleep.PlayStarted();
     // Where listening starts goes on disk at once (quick jumps wait for the tick).
     notePlace(!placeWritten.isValid() || placeWritten.hasExpired(kPlaceStartWriteMs));
+    // A file put back after a tag save has forgotten where the chapter ends.
+    updateChapterStop();
 }
 
 void TListeningSession::clearPause() {
@@ -385,7 +400,8 @@ void TListeningSession::PlayPause() {
         if (pausedAtEnd && AppOptions().PlayOn && ParamRec.PlaySeconds <= 0 && playOnNext()) return;
         // Played to the end: start again from the beginning.
         mp->SetPosition(0);
-    } else if (pausedAt.isValid() && pausedFile == mp->FileName() && AppOptions().SmartRewind) {
+    } else if (pausedAt.isValid() && pausedFile == mp->FileName() && AppOptions().SmartRewind &&
+               !pausedAtEnd) { // paused at a chapter's end, the next one starts from its start
         const int32_t back = RewindFor(pausedAt.msecsTo(Clock()), pausedBySleep, Sleep.FadeMs);
         if (back > 0) mp->SetPosition(std::max(0, mp->Position() - back));
     }
@@ -474,7 +490,7 @@ void TListeningSession::onFinished() {
     notePlace(); // at its end: heard to the end
     // A sound bite ends where it ends.
     if (ParamRec.PlaySeconds > 0) return;
-    if (Sleep.Choice() == TSleepTimer::EndOfFile) {
+    if (Sleep.Choice() == TSleepTimer::EndOfFile || Sleep.Choice() == TSleepTimer::EndOfChapter) {
         pauseAtFileEnd();
         return;
     }
@@ -483,7 +499,7 @@ void TListeningSession::onFinished() {
 
 bool TListeningSession::playOnWanted() const {
     return AppOptions().PlayOn && ParamRec.PlaySeconds <= 0 &&
-           Sleep.Choice() != TSleepTimer::EndOfFile;
+           Sleep.Choice() != TSleepTimer::EndOfFile && Sleep.Choice() != TSleepTimer::EndOfChapter;
 }
 
 void TListeningSession::armPlayOn(bool force) {
@@ -509,7 +525,8 @@ void TListeningSession::onMovedOn(const QString& previous, const QString& path) 
             fileError(previous, QString::fromUtf8(e.what()));
             return;
         }
-        if (Sleep.Choice() == TSleepTimer::EndOfFile) pauseAtFileEnd();
+        if (Sleep.Choice() == TSleepTimer::EndOfFile || Sleep.Choice() == TSleepTimer::EndOfChapter)
+            pauseAtFileEnd();
         return;
     }
     // The file it left was heard to its end.
@@ -533,7 +550,7 @@ void TListeningSession::pauseAtFileEnd() {
 
 void TListeningSession::enteredNextFile(const QString& previousRow, const QString& path) {
     SetStatus(2, ExtractFileName(path));
-    setStatusHint(2, path);
+    setStatusHint(2, fileHint(path));
     // Then what a pick from the recent list remembers; the book keeps one row
     // in the recent list.
     replaceRecentRow(previousRow, path);
@@ -550,14 +567,19 @@ bool TListeningSession::playOnNext() {
     return true;
 }
 
-void TListeningSession::playOnInto(const QString& next) {
+void TListeningSession::playOnInto(const QString& next, int32_t position, bool play) {
     const QString previous = fileText;
     notePlace();
     SetFileText(next);
     mp->SetFileName(next);
     try {
         // One open: the next file sounds as soon as it can.
-        PlayFrom(0);
+        if (play) {
+            PlayFrom(position);
+        } else {
+            if (!OpenCurrentFile()) return; // the status bar says why
+            if (position > 0) SeekInFile(position);
+        }
     } catch (const std::exception& e) {
         mp->Close();
         fileError(next, QString::fromUtf8(e.what()));

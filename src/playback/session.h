@@ -10,6 +10,7 @@
 
 #include "bookmarks/bookmarkcommands.h"
 #include "playback/bmhistory.h"
+#include "playback/chapternav.h"
 #include "playback/places.h"
 #include "playback/playerdevice.h"
 #include "playback/sleeptimer.h"
@@ -131,8 +132,16 @@ public:
     // A jump within the open file: a playing file goes on sounding from there
     // at once (no reopen); a paused one stays paused at the new place.
     void SeekInFile(int32_t position);
-    // The sleep timer's choice (minutes, or TSleepTimer::Off / EndOfFile).
+    // The sleep timer's choice (minutes, or TSleepTimer::Off / EndOfFile /
+    // EndOfChapter).
     void SetSleep(int choice);
+    // Chapters (see TChapterNav): a step within the open file is a seek in
+    // it, the sound running on; a step into another file of the book opens it.
+    // Playing or paused stays as it was.
+    void NextChapter();
+    void PreviousChapter();
+    // Plays a row of the chapter list from its start.
+    void GoToChapter(int row);
     // How far Play goes back after a pause of pausedMs (bySleep: the sleep
     // timer paused it, after a fade of fadeMs).
     static int32_t RewindFor(qint64 pausedMs, bool bySleep, int fadeMs);
@@ -186,6 +195,7 @@ public:
     QDateTime LastMarkTime = QDateTime::currentDateTime();
     std::unique_ptr<TBMHistory> History;
     QTimer* tmr; // ticks every second while playing
+    TChapterNav Chapters;
 
     // The Create command (the New Bookmark dialog), offered by "Bookmark progress?".
     std::function<void()> MakeBookmark;
@@ -238,12 +248,21 @@ private:
     // opened anew, so it knows none).
     void armPlayOn(bool force = false);
     bool playOnNext();
-    void playOnInto(const QString& next);
+    // Opens next, a file of the book, at position, playing or not.
+    void playOnInto(const QString& next, int32_t position = 0, bool play = true);
     // What a file reached by play on brings: panel 2, its row in place of the
     // previous one (previousRow), its start bookmark, its visit and its place.
     void enteredNextFile(const QString& previousRow, const QString& path);
     // "End of this file": the book pauses where the file ends, without a fade.
     void pauseAtFileEnd();
+    // The file panel's hint: the file, and the chapter playing.
+    QString fileHint(const QString& file) const;
+    void showChapter();
+    void goToChapterTarget(const TChapterNav::TTarget& target, bool play);
+    // "End of this chapter": the player stops where the chapter playing ends.
+    // at: the place playback starts from (-1: where the player is).
+    void updateChapterStop(int32_t at = -1);
+    void onStopPointReached();
 
     TAppState& app;
     TBookmarkTree& tree;

@@ -6,12 +6,13 @@
 #include <algorithm>
 
 QVector<int> TSleepTimer::Choices() {
-    return {Off, 5, 10, 15, 30, 45, 60, 90, EndOfFile};
+    return {Off, 5, 10, 15, 30, 45, 60, 90, EndOfChapter, EndOfFile};
 }
 
 QString TSleepTimer::ChoiceCaption(int choice) {
     if (choice == Off) return QStringLiteral("Off");
     if (choice == EndOfFile) return QStringLiteral("End of this file");
+    if (choice == EndOfChapter) return QStringLiteral("End of this chapter");
     return QStringLiteral("%1 minutes").arg(choice);
 }
 
@@ -46,6 +47,7 @@ qint64 TSleepTimer::Left() const {
 
 QString TSleepTimer::Text() const {
     if (choice == EndOfFile) return QStringLiteral("Sleep: end of file");
+    if (choice == EndOfChapter) return QStringLiteral("Sleep: end of chapter");
     if (choice == Off) return QStringLiteral("Sleep");
     // A second begun counts whole: the panel never shows 0:00 while it runs.
     const qint64 left = (Left() + 999) / 1000 * 1000;
@@ -76,11 +78,15 @@ void TSleepTimer::step() {
 }
 
 void TSleepTimer::FileEnded() {
-    if (choice != EndOfFile) return;
+    if (choice != EndOfFile && choice != EndOfChapter) return;
+    firedChoice = choice;
     choice = Off;
     firedAt = Now();
-    firedChoice = EndOfFile;
     emit TextChanged(Text());
+}
+
+void TSleepTimer::ChapterEnded() {
+    if (choice == EndOfChapter) FileEnded();
 }
 
 void TSleepTimer::PlayStarted() {

@@ -1,8 +1,9 @@
 #pragma once
 // The sleep timer: after the chosen number of minutes of wall time (not of
 // playback) it fades the sound out over its last FadeMs and then says that
-// playback should pause; or, chosen "end of this file", it waits for the file
-// to end. Once it has fired, a Play within GraceMs starts the same timer again.
+// playback should pause; or, chosen "end of this file" or "end of this
+// chapter", it waits for that end. Once it has fired, a Play within GraceMs starts the same timer
+// again.
 
 #include <QObject>
 #include <QString>
@@ -16,6 +17,7 @@ public:
     // A choice is a number of minutes, or one of these.
     static constexpr int Off = 0;
     static constexpr int EndOfFile = -1;
+    static constexpr int EndOfChapter = -2;
     // What the menu offers, in its order.
     static QVector<int> Choices();
     static QString ChoiceCaption(int choice);
@@ -36,10 +38,14 @@ public:
     bool Running() const { return choice != Off; }
     // Milliseconds left (0 when off or waiting for the end of the file).
     qint64 Left() const;
-    // The panel's text: "Sleep", "Sleep 14:32" or "Sleep: end of file".
+    // The panel's text: "Sleep", "Sleep 14:32", "Sleep: end of file" or
+    // "Sleep: end of chapter".
     QString Text() const;
-    // The file ended while "end of this file" was chosen: the timer has fired.
+    // The file ended while "end of this file" or "end of this chapter" was
+    // chosen: the timer has fired.
     void FileEnded();
+    // The chapter ended while "end of this chapter" was chosen: the timer has fired.
+    void ChapterEnded();
     // Playback starts: within the grace after it fired, the same timer starts again.
     void PlayStarted();
 

@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -246,4 +247,40 @@ TPositionBar::TPositionBar(Qt::Orientation orientation, QWidget* parent)
 void TPositionBar::initStyleOption(QStyleOptionSlider* option) const {
     QScrollBar::initStyleOption(option);
     option->pageStep = 0; // the style draws its smallest thumb
+}
+
+void TPositionBar::SetMarks(const QVector<int>& values) {
+    if (values == marks) return;
+    marks = values;
+    update();
+}
+
+void TPositionBar::paintEvent(QPaintEvent* event) {
+    QScrollBar::paintEvent(event);
+    if (marks.isEmpty() || maximum() <= minimum()) return;
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    const QRect groove =
+        style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarGroove, this);
+    const QRect thumb =
+        style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, this);
+    if (groove.width() <= thumb.width()) return;
+    // Where the thumb's middle stands at each value; one tick per pixel
+    // however many chapters share it.
+    const int span = groove.width() - thumb.width();
+    const int left = groove.left() + thumb.width() / 2;
+    QPainter p(this);
+    QColor ink = palette().color(QPalette::WindowText);
+    ink.setAlpha(150);
+    p.setPen(ink);
+    const int h = std::max(3, groove.height() / 3);
+    int last = -1;
+    for (int v : marks) {
+        if (v < minimum() || v > maximum()) continue;
+        const int x = left + QStyle::sliderPositionFromValue(minimum(), maximum(), v, span);
+        if (x == last) continue;
+        last = x;
+        p.drawLine(x, groove.top(), x, groove.top() + h - 1);
+        p.drawLine(x, groove.bottom() - h + 1, x, groove.bottom());
+    }
 }

@@ -45,13 +45,21 @@ private:
 
 // A scroll bar whose thumb stays small however large its page step: the page
 // step is only how far a click beside the thumb moves, not a visible page.
+// Marks (chapter starts) are drawn as ticks along it.
 class TPositionBar : public QScrollBar {
     Q_OBJECT
 public:
     explicit TPositionBar(Qt::Orientation orientation, QWidget* parent = nullptr);
+    // Values to mark; none when empty.
+    void SetMarks(const QVector<int>& values);
+    const QVector<int>& Marks() const { return marks; }
 
 protected:
     void initStyleOption(QStyleOptionSlider* option) const override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QVector<int> marks;
 };
 
 // Moves a window to the middle of its screen.

@@ -11,6 +11,8 @@
 #include "support/guitestsupport.h"
 #include "support/mp3fixture.h"
 
+#include "playerfixtures.h"
+
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDBusConnection>
@@ -80,6 +82,8 @@ protected:
         testsupport::MakeMp3(PartA(), Mp3Tags("Jane Doe", "Long Book", "03/12", "Part Three"),
                              2000);
         testsupport::MakeMp3(PartB(), Mp3Tags("Jane Doe", "Long Book", "04", "Part Four"), 2000);
+        QDir().mkpath(files->filePath("m4b"));
+        playerfixtures::MakeChapterBook(ChapterBook(), {"Quiet start", "The tone", ""}, 8000);
     }
     static void TearDownTestSuite() {
         QDBusConnection::disconnectFromBus(QStringLiteral("mpris-test"));
@@ -105,6 +109,7 @@ protected:
 
     static QString PartA() { return files->filePath(QStringLiteral("a.mp3")); }
     static QString PartB() { return files->filePath(QStringLiteral("b.mp3")); }
+    static QString ChapterBook() { return files->filePath(QStringLiteral("m4b/Chapter Book.m4b")); }
     static QDBusConnection Bus() {
         return QDBusConnection::connectToBus(address, QStringLiteral("mpris-test"));
     }
@@ -343,6 +348,26 @@ TEST_F(MprisTest, ABooksTagsAndCoverReachThePanels) {
     EXPECT_EQ(QFileInfo(art.toLocalFile()).fileName(),
               QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex() + ".jpg");
     EXPECT_TRUE(art.toLocalFile().contains("/covers/"));
+}
+
+TEST_F(MprisTest, AFileWithChaptersIsShownAsItsBookAtTheChapterPlaying) {
+    Start({ChapterBook(), QStringLiteral("9000")});
+    ASSERT_TRUE(Registered());
+    ASSERT_TRUE(WaitFor([] { return Title() == "The tone"; }, 15000)) << Title().toStdString();
+    // No tag: the book is known by its file's name.
+    EXPECT_EQ(Metadata().value("xesam:album").toString(), "Chapter Book");
+    EXPECT_EQ(Metadata().value("xesam:url").toString(),
+              QUrl::fromLocalFile(ChapterBook()).toString());
+    // The panels hear of the next chapter as it comes.
+    Notices notices;
+    Bus().connect(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                  QStringLiteral("PropertiesChanged"), &notices,
+                  SLOT(onChanged(QString, QVariantMap, QStringList)));
+    const auto track = Metadata().value("mpris:trackid").value<QDBusObjectPath>();
+    Call(QStringLiteral("SetPosition"),
+         {QVariant::fromValue(track), QVariant::fromValue(qlonglong(16500000))});
+    EXPECT_TRUE(WaitFor([] { return Title() == "Chapter 3"; }, 10000)) << Title().toStdString();
+    EXPECT_TRUE(WaitFor([&] { return notices.changed.contains("Metadata"); }));
 }
 
 TEST_F(MprisTest, WithoutABusOrWithTheNameTakenTheProgramRunsAsBefore) {

@@ -21,6 +21,7 @@
 #include "util/options.h"
 
 #include "playerfixtures.h"
+#include "sinkrecorder.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -32,16 +33,19 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QSignalSpy>
 #include <QSpontaneKeyEvent>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThreadPool>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QWheelEvent>
@@ -61,6 +65,11 @@ protected:
         ASSERT_TRUE(EncodeMp3(files->filePath("long.wav"), Long(), Mp3Kind::Cbr64));
         ASSERT_TRUE(EncodeMp3(files->filePath("short.wav"), Short(), Mp3Kind::Cbr64));
         testsupport::WriteAll(Broken(), QByteArray("not sound\n").repeated(100));
+        // A book of its own: nothing else in its folder.
+        QDir().mkpath(files->filePath("chapters"));
+        QString error;
+        ASSERT_TRUE(MakeChapterBook(ChapterBook(), {"Quiet start", "The tone", ""}, 8000, &error))
+            << error.toStdString();
     }
     static void TearDownTestSuite() {
         delete files;
@@ -75,6 +84,12 @@ protected:
     static QString Long() { return files->filePath("long.mp3"); }
     static QString Short() { return files->filePath("short.mp3"); }
     static QString Broken() { return files->filePath("broken.mp3"); }
+    // 24 s in three chapters of 8 s: silence, a loud tone, silence.
+    static QString ChapterBook() { return files->filePath("chapters/book.m4b"); }
+    // Waits until the chapters of the file playing are read.
+    bool ChaptersRead(int rows) const {
+        return WaitFor([&] { return w()->lvChapters->model()->rowCount() == rows; });
+    }
 
     TfrmMain* w() const { return frmMain; }
     QString Caption() const { return w()->cmdPlay->text(); }
@@ -178,7 +193,9 @@ TEST_F(PlaybackTest, CommandLineFilePlaysFromItsSeekPointAndTheTimerMovesTheBars
 
 TEST_F(PlaybackTest, TheTimePanelShowsMinutesAndSecondsWithoutHours) {
     // Over an hour long: the same 40-second stretch of CBR frames, joined up.
-    const QString hour = files->filePath("hour.mp3");
+    // A book of one file: the panel shows the file's time alone.
+    QDir().mkpath(files->filePath("hour"));
+    const QString hour = files->filePath("hour/hour.mp3");
     const QByteArray stretch = testsupport::ReadAll(Long());
     QByteArray book;
     for (int i = 0; i < 95; ++i)
@@ -310,11 +327,12 @@ TEST_F(PlaybackTest, ABadFileSaysErrorWithItsReasonAndNothingRemembersIt) {
     QFile::remove(image);
     QFile::remove(empty);
 
-    // A good file clears the word.
+    // A good file clears the word; the hint names the file again (and then
+    // the chapter: here, the file's place in its folder's book).
     Type(Short());
     EXPECT_EQ(w()->StatusText(0), "Stopped");
     EXPECT_EQ(w()->StatusText(2), "short.mp3");
-    EXPECT_EQ(w()->sbPanels[2]->toolTip(), Short());
+    EXPECT_EQ(w()->sbPanels[2]->toolTip().section('\n', 0, 0), Short());
 
     // Emptying the file box returns to "no file".
     w()->cmbFile->setEditText(QString());
@@ -727,6 +745,174 @@ TEST_F(PlaybackTest, TheSleepTimerFadesTheStreamPausesAndAPlaySoonAfterStartsItA
     w()->cmdPlayClick();
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
     EXPECT_EQ(session->Sleep.Choice(), TSleepTimer::Off);
+}
+
+TEST_F(PlaybackTest, ChaptersShowBesideTheTreeAndTheKeysMoveThroughThemWithoutAReopen) {
+    StartPlaying(ChapterBook(), 9000);
+    ASSERT_TRUE(ChaptersRead(3));
+    QAbstractItemModel* list = w()->lvChapters->model();
+    auto cell = [&](int row, int col) { return list->index(row, col).data().toString(); };
+    EXPECT_EQ(cell(0, 0), "Quiet start");
+    EXPECT_EQ(cell(2, 0), "Chapter 3");
+    EXPECT_EQ(cell(1, 1), "0:08");
+    EXPECT_EQ(cell(1, 2), "0:08");
+    auto highlighted = [&] {
+        int bold = -1;
+        for (int r = 0; r < list->rowCount(); ++r)
+            if (list->index(r, 0).data(Qt::FontRole).value<QFont>().bold()) bold = r;
+        return bold;
+    };
+    EXPECT_EQ(highlighted(), 1);
+    EXPECT_TRUE(w()->lvChapters->isVisible());
+    EXPECT_EQ(w()->lvChapters->parentWidget(), w()->pnlSide);
+    EXPECT_EQ(static_cast<TPositionBar*>(w()->sbPos)->Marks(), QVector<int>({8000, 16000}));
+    const QRegularExpression clock("^Ch 2/3 0:0[1-3] / 0:08 \u00b7 0:(09|10|11) / 0:24$");
+    EXPECT_TRUE(clock.match(w()->StatusText(4)).hasMatch()) << w()->StatusText(4).toStdString();
+    EXPECT_EQ(w()->sbPanels[2]->toolTip(), ChapterBook() + "\nChapter 2 of 3: The tone");
+    EXPECT_TRUE(w()->cmdPlay->toolTip().contains(
+        "Ctrl+T sleep timer\nCtrl+PgUp previous chapter, Ctrl+PgDown next chapter"));
+
+    // From the file box: the keys are the window's, and every step is a seek
+    // in the open file (a reopen would measure it again).
+    w()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w()));
+    QLineEdit* box = w()->cmbFile->lineEdit();
+    box->setFocus();
+    QSignalSpy reopened(mp, &TPlayerDevice::LengthKnown);
+    const struct {
+        Qt::Key key;
+        int32_t from; // -1: where the step before landed
+        int32_t to;
+        bool playing;
+    } steps[] = {
+        {Qt::Key_PageDown, -1, 16000, true},
+        {Qt::Key_PageUp, 20000, 16000, true}, // well into a chapter: back to its start
+        {Qt::Key_PageUp, -1, 8000, true},     // at its start: the chapter before
+        {Qt::Key_PageUp, -1, 0, true},
+        {Qt::Key_PageUp, -1, 0, true},       // the book has no file before
+        {Qt::Key_PageDown, -1, 8000, false}, // paused: moves and stays paused
+        {Qt::Key_PageDown, -1, 16000, false},
+        {Qt::Key_PageDown, -1, 16000, false}, // the last chapter of the book's last file
+    };
+    for (const auto& st : steps) {
+        SCOPED_TRACE(st.to);
+        if (!st.playing && Mode() == TMediaPlayer::mpPlaying) w()->cmdPlayClick();
+        if (st.from >= 0) session->SeekInFile(st.from);
+        QTest::keyClick(box, st.key, Qt::ControlModifier);
+        EXPECT_NEAR(mp->Position(), st.to, 300);
+        EXPECT_EQ(Mode() == TMediaPlayer::mpPlaying, st.playing);
+        EXPECT_TRUE(WaitFor([&] { return highlighted() == st.to / 8000; }));
+    }
+    EXPECT_EQ(reopened.count(), 0);
+    EXPECT_EQ(box->text(), ChapterBook());
+
+    // Enter on a row plays it from its start.
+    w()->lvChapters->setFocus();
+    w()->lvChapters->setCurrentIndex(list->index(1, 0));
+    QTest::keyClick(w()->lvChapters, Qt::Key_Return);
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_NEAR(mp->Position(), 8000, 300);
+    EXPECT_EQ(reopened.count(), 0);
+
+    // Hidden from the window, and still hidden at the next start.
+    QTest::mouseClick(w()->cmdChapters, Qt::LeftButton);
+    EXPECT_FALSE(w()->lvChapters->isVisible());
+    EXPECT_FALSE(w()->pnlSide->isVisible());
+    session->PlayedSinceMark = false;
+    CloseProgram();
+    EXPECT_TRUE(testsupport::ReadAll(dataFolder() + "Narrabel.ini").contains("ChapterList=false"));
+    StartProgram();
+    EXPECT_FALSE(w()->cmdChapters->isChecked());
+    EXPECT_FALSE(w()->pnlSide->isVisible());
+}
+
+TEST_F(PlaybackTest, EndOfThisChapterPausesWhereTheChapterEndsWithoutASoundOfTheNext) {
+    StartPlaying(ChapterBook(), 4500);
+    ASSERT_TRUE(ChaptersRead(3));
+    // Offered beside "End of this file".
+    QStringList captions;
+    for (QAction* a : w()->popSleep->actions())
+        if (!a->isSeparator()) captions << a->text();
+    EXPECT_EQ(captions.mid(captions.size() - 2),
+              QStringList({"End of this chapter", "End of this file"}));
+    SinkRecorder sink;
+    ASSERT_TRUE(sink.Start());
+    w()->popSleep->findChild<QAction*>("mnuSleepChapter")->trigger();
+    EXPECT_EQ(w()->StatusText(3), "Sleep: end of chapter");
+    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 8000));
+    EXPECT_EQ(mp->Position(), 8000) << "to the millisecond";
+    EXPECT_EQ(Caption(), "&Play");
+    EXPECT_EQ(w()->StatusText(3), "Sleep");
+    EXPECT_DOUBLE_EQ(mp->StreamVolume(), 1.0) << "no fade";
+    QTest::qWait(600); // what the output still had reaches the monitor
+    const std::vector<float>& heard = sink.Stop();
+    // The next chapter's tone (about -9 dBFS) never sounded.
+    EXPECT_LT(SinkRecorder::Peak(heard), 0.05f);
+
+    // Play goes on into the next chapter from its start and, within the
+    // grace, stops at its end.
+    w()->cmdPlayClick();
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_NEAR(mp->Position(), 8000, 300) << "from its start, no rewind";
+    EXPECT_EQ(session->Sleep.Choice(), TSleepTimer::EndOfChapter);
+    ASSERT_TRUE(WaitFor([&] { return mp->Position() > 8300; }));
+    session->SeekInFile(14500); // still the same chapter
+    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 8000));
+    EXPECT_EQ(mp->Position(), 16000);
+    // Called off, the chapter plays through.
+    session->Sleep.GraceMs = 0;
+    w()->cmdPlayClick();
+    session->SeekInFile(6500);
+    session->SetSleep(TSleepTimer::EndOfChapter);
+    EXPECT_EQ(mp->StopPoint(), 8000);
+    session->SetSleep(TSleepTimer::Off);
+    EXPECT_EQ(mp->StopPoint(), -1);
+    EXPECT_TRUE(WaitFor([&] { return mp->Position() > 8500; }, 5000));
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+}
+
+TEST_F(PlaybackTest, ABookOfFilesHasItsFilesAsChaptersInListeningOrder) {
+    const QString book = home + "/Files Book";
+    QDir().mkpath(book);
+    // The title tag names a file; a file without one is known by its name.
+    const QString one = testsupport::MakeMp3(book + "/2.mp3", {"A", "B", "1", "The First"}, 200);
+    const QString two = testsupport::MakeMp3(book + "/10.mp3", {"A", "B", "2", ""}, 200);
+    const QString three = testsupport::MakeMp3(book + "/11.mp3", {"A", "B", "3", "Third"}, 200);
+    StartPlaying(one, 0);
+    ASSERT_TRUE(ChaptersRead(3));
+    QAbstractItemModel* list = w()->lvChapters->model();
+    QStringList titles, starts;
+    for (int r = 0; r < 3; ++r) {
+        titles << list->index(r, 0).data().toString();
+        starts << list->index(r, 1).data().toString();
+    }
+    EXPECT_EQ(titles, QStringList({"The First", "10", "Third"}));
+    EXPECT_EQ(starts, QStringList({"0:00", "0:05", "0:10"})) << "from the book's start";
+    EXPECT_TRUE(static_cast<TPositionBar*>(w()->sbPos)->Marks().isEmpty());
+
+    // The next chapter is the next file, from its start; the time panel shows
+    // the book's time beside the file's.
+    session->NextChapter();
+    EXPECT_EQ(mp->FileName(), two);
+    EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
+    EXPECT_EQ(session->Chapters.Current(), 1);
+    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(4).contains("book 0:0"); }));
+    EXPECT_TRUE(w()->StatusText(4).startsWith("Ch 2/3 \u00b7 0:0"))
+        << w()->StatusText(4).toStdString();
+    // Just begun: Previous is the file before.
+    session->PreviousChapter();
+    EXPECT_EQ(mp->FileName(), one);
+    ASSERT_TRUE(WaitFor([&] { return session->Chapters.Loaded(); }));
+    // A double click on the last row plays it (press, release, double click,
+    // release, as the window system sends them).
+    QWidget* rows = w()->lvChapters->viewport();
+    const QPoint at = w()->lvChapters->visualRect(list->index(2, 0)).center();
+    QTest::mouseClick(rows, Qt::LeftButton, {}, at);
+    QTest::mouseDClick(rows, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(rows, Qt::LeftButton, {}, at);
+    EXPECT_EQ(mp->FileName(), three);
+    EXPECT_EQ(w()->cmbFile->currentText(), three);
+    EXPECT_EQ(session->Chapters.Current(), 2);
 }
 
 TEST_F(PlaybackTest, AFailedSaveOfTheOpenFileLeavesPlaybackAsItWas) {

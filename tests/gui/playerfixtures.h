@@ -4,7 +4,9 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <cmath>
 #include <cstdint>
 #include <gst/gst.h>
@@ -181,6 +183,46 @@ inline bool WriteMidi(const QString& path) {
     out.append(track);
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(out) == out.size();
+}
+
+// An M4B of ffmpeg's (AAC, both kinds of MP4 chapter list; or an MP3 with
+// ID3v2 chapter frames, by the name's extension): chapters of
+// chapterMs each, titled by titles (an empty one has none); the second
+// chapter holds a loud tone, the others silence. false when ffmpeg fails.
+inline bool MakeChapterBook(const QString& path, const QStringList& titles, int chapterMs,
+                            QString* error = nullptr) {
+    QByteArray meta = ";FFMETADATA1\ntitle=Chapter Book\n";
+    for (int i = 0; i < titles.size(); ++i)
+        meta += QStringLiteral("[CHAPTER]\nTIMEBASE=1/1000\nSTART=%1\nEND=%2\ntitle=%3\n")
+                    .arg(i * chapterMs)
+                    .arg((i + 1) * chapterMs)
+                    .arg(titles[i])
+                    .toUtf8();
+    const QString metaPath = path + QStringLiteral(".txt");
+    QFile m(metaPath);
+    if (!m.open(QIODevice::WriteOnly) || m.write(meta) != meta.size()) return false;
+    m.close();
+    const double from = chapterMs / 1000.0, to = 2 * chapterMs / 1000.0;
+    const QString sound =
+        QStringLiteral("aevalsrc=if(between(t\\,%1\\,%2)\\,0.5*sin(2*PI*440*t)\\,0)"
+                       ":s=44100:c=stereo:d=%3")
+            .arg(from)
+            .arg(to)
+            .arg(titles.size() * chapterMs / 1000.0);
+    // An .mp3 gets ID3v2 chapter frames instead.
+    const QStringList codec = path.endsWith(QLatin1String(".mp3"))
+                                  ? QStringList{"-c:a", "libmp3lame", "-id3v2_version", "3"}
+                                  : QStringList{"-c:a", "aac"};
+    QProcess p;
+    p.start(QStringLiteral("ffmpeg"),
+            QStringList{"-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i", sound, "-i", metaPath,
+                        "-map", "0", "-map_chapters", "1"} +
+                codec + QStringList{"-b:a", "96k", path});
+    const bool ok =
+        p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (!ok && error) *error = QString::fromUtf8(p.readAllStandardError()) + p.errorString();
+    QFile::remove(metaPath);
+    return ok;
 }
 
 } // namespace playerfixtures
