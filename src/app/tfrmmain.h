@@ -143,9 +143,11 @@ public:
     QTreeWidget* tv = nullptr;
     QMenu* pop = nullptr;
     QStatusBar* sb = nullptr;
-    // State, time and file as designed; then the sleep timer and the clock.
-    QLabel* sbPanels[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
+    // State, time and file as designed; then the sleep timer, the clock and
+    // the book's volume boost.
+    QLabel* sbPanels[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     QMenu* popSleep = nullptr;     // the sleep timer's choices
+    QMenu* popBoost = nullptr;     // the book's volume boosts
     QLabel* lblTreeHint = nullptr; // inside the tree while it has no node
 
 signals:
@@ -166,6 +168,7 @@ private:
     void SetUpDesktop();
     void SetUpListening();
     void ShowSleepMenu();
+    void ShowBoostMenu();
     void QueueFirstActivation();
     void ShowBusy(bool busy);
     // The tree on screen follows the tree's data.

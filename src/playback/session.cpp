@@ -28,6 +28,10 @@ const int32_t kResumeMinMs = 10;
 // While playing, the places file is written every so many ticks (seconds).
 const int kPlacesSaveTicks = 30;
 const QString kPlacesFile = QStringLiteral("Narrabel.places");
+const QString kBooksFile = QStringLiteral("Narrabel.books");
+// A book's new speed or boost is written this long after the last change (a
+// key held down makes many).
+const int kBooksSaveDelayMs = 1500;
 
 // Where Browse starts when the file box is empty: the music folder, or home.
 QString StartFolder() {
@@ -56,12 +60,17 @@ TListeningSession::TListeningSession(TAppState& appState, TBookmarkTree& bookmar
                                      QObject* parent)
     : QObject(parent), Clock([] { return QDateTime::currentDateTime(); }), mp(&player),
       tmr(new QTimer(this)), app(appState), tree(bookmarkTree), bookmarks(commands),
-      playCaption(kPlay) {
+      playCaption(kPlay), booksSaver(new QTimer(this)) {
     tmr->setObjectName(QStringLiteral("tmr"));
     tmr->setInterval(1000);
     status[0] = QStringLiteral("Stopped");
     status[1] = QStringLiteral("00:00");
     status[SleepPanel] = Sleep.Text();
+    status[BoostPanel] = QStringLiteral("Boost");
+    booksSaver->setSingleShot(true);
+    booksSaver->setInterval(kBooksSaveDelayMs);
+    // The settings are a convenience: a failed write waits for the next change or the close.
+    connect(booksSaver, &QTimer::timeout, this, [this] { Books.Store.SaveIfChanged(); });
     connect(tmr, &QTimer::timeout, this, &TListeningSession::Tick);
     // The open file's frames have been counted: the bars span all of it now.
     connect(mp, &TPlayerDevice::LengthKnown, this, &TListeningSession::LengthChanged);
@@ -103,6 +112,8 @@ void TListeningSession::Start(const QStringList& args) {
         app.EditList->LoadFromFile(app.DataFile(QStringLiteral("Narrabel.edt")));
         Places.Path = app.DataFile(kPlacesFile);
         Places.Load();
+        Books.Store.Path = app.DataFile(kBooksFile);
+        Books.Store.Load();
         LoadListeningSettings(app.DataFile(ListeningSettingsFileName()), AppOptions());
     } else {
         LoadListeningSettings(QString(), AppOptions()); // the defaults
@@ -157,6 +168,11 @@ QStringList TListeningSession::CloseDown() {
         notePlace();
         QString error;
         if (!Places.SaveIfChanged(&error)) throw NarrabelError(error);
+    });
+    step([this] {
+        booksSaver->stop();
+        QString error;
+        if (!Books.Store.SaveIfChanged(&error)) throw NarrabelError(error);
     });
     step([this] {
         if (app.DataFolder.isEmpty()) return;
@@ -250,6 +266,8 @@ bool TListeningSession::OpenCurrentFile() {
     notePlace(mp->IsOpen() && mp->FileName() != file);
     if (file.isEmpty()) {
         mp->Close();
+        Books.Leave();
+        bookFile.clear();
         listened = false;
         emit PositionChanged(0);
         emit LengthChanged(0);
@@ -268,6 +286,7 @@ bool TListeningSession::OpenCurrentFile() {
         listened = false;
         armedFile.clear();
         mp->SetFileName(file);
+        enterBook(file, true);
         mp->Open();
         emit LengthChanged(mp->Length());
         setPlayCaption(kPlay);
@@ -288,6 +307,7 @@ bool TListeningSession::OpenCurrentFile() {
 void TListeningSession::PlayFrom(int32_t position) {
     tmr->stop();
     mp->Close();
+    enterBook(mp->FileName());
     mp->SetStartPos(position);
     mp->Open();
     mp->Play();
@@ -477,6 +497,8 @@ void TListeningSession::onMovedOn(const QString& previous, const QString& path) 
     // The file it left was heard to its end.
     if (listened && AppOptions().RememberPlaces && !app.DataFolder.isEmpty())
         Places.Remember(previous, knownLength, Clock());
+    enterBook(path); // the same book: nothing changes
+
     SetFileText(path);
     listened = true;
     emit PositionChanged(0);
@@ -869,6 +891,11 @@ void TListeningSession::FollowRename(const QString& oldPath, const QString& newP
     if (rowsChanged) saveRecentRows();
     if (pausedFile == oldPath) pausedFile = newPath;
     if (Places.FollowRename(oldPath, newPath)) Places.Save();
+    if (bookFile == oldPath) bookFile = newPath;
+    if (Books.FollowRename(oldPath, newPath)) {
+        booksSaver->stop();
+        Books.Store.Save();
+    }
 
     if (app.EditList)
         for (QString& entry : *app.EditList)
@@ -944,10 +971,52 @@ void TListeningSession::SetSpeed(double speed) {
     speed =
         std::clamp(std::round(speed * 10.0) / 10.0, TPlayerDevice::MinRate, TPlayerDevice::MaxRate);
     if (speed == mp->Rate()) return;
+    Books.SetSpeed(speed, Clock());
+    booksChanged();
     mp->SetRate(speed);
     emit SpeedChanged(speed);
 }
 
 void TListeningSession::StepSpeed(int steps) {
     SetSpeed(steps == 0 ? 1.0 : Speed() + 0.1 * steps);
+}
+
+int TListeningSession::Boost() const {
+    return int(std::lround(mp->Boost()));
+}
+
+void TListeningSession::SetBoost(int db) {
+    db = std::clamp(db / BoostStepDb * BoostStepDb, 0, MaxBoostDb);
+    if (db == Boost()) return;
+    Books.SetBoost(db, Clock());
+    booksChanged();
+    applyTuning({Speed(), db});
+}
+
+void TListeningSession::StepBoost(int steps) {
+    SetBoost(Boost() + BoostStepDb * steps);
+}
+
+void TListeningSession::enterBook(const QString& file, bool again) {
+    if (file.isEmpty() || (!again && file == bookFile)) return;
+    bookFile = file;
+    applyTuning(Books.Enter(file, Clock()));
+    // A book that took the speed chosen before it opened keeps it from now on.
+    if (Books.Store.Changed()) booksChanged();
+}
+
+void TListeningSession::applyTuning(const TBookSettings::TTuning& tuning) {
+    if (tuning.Speed != mp->Rate()) {
+        mp->SetRate(tuning.Speed);
+        emit SpeedChanged(mp->Rate());
+    }
+    if (tuning.BoostDb != Boost()) {
+        mp->SetBoost(tuning.BoostDb);
+        setPanel(BoostPanel, tuning.BoostDb ? BoostText(tuning.BoostDb) : QStringLiteral("Boost"));
+        emit BoostChanged(tuning.BoostDb);
+    }
+}
+
+void TListeningSession::booksChanged() {
+    if (!app.DataFolder.isEmpty()) booksSaver->start();
 }

@@ -2,6 +2,7 @@
 target_sources(narrabel_core PRIVATE
     src/playback/bmhistory.cpp src/playback/bmhistory.h
     src/playback/bookorder.cpp src/playback/bookorder.h
+    src/playback/books.cpp src/playback/books.h
     src/playback/clocktext.cpp src/playback/clocktext.h
     src/playback/listeningsettings.cpp src/playback/listeningsettings.h
     src/playback/optionsfile.cpp src/playback/optionsfile.h
@@ -13,6 +14,7 @@ target_sources(narrabel_core PRIVATE
 if(NOT NARRABEL_CORE_ONLY)
     target_sources(narrabel_sound PRIVATE
         src/playback/audiomixer.cpp src/playback/audiomixer.h
+        src/playback/boostlimiter.cpp src/playback/boostlimiter.h
         src/playback/mediaplayer.cpp src/playback/mediaplayer.h
         src/playback/pipelines.cpp src/playback/pipelines.h
     )

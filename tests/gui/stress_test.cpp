@@ -21,6 +21,8 @@
 #include "util/appstate.h"
 #include "util/options.h"
 
+#include "sinkrecorder.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -106,27 +108,6 @@ private:
     std::thread watcher;
 };
 
-// A null sink of this test's own, so that its sound never mixes into what
-// other tests measure from the shared sink's monitor.
-class OwnSink {
-public:
-    OwnSink() {
-        QProcess load;
-        load.start("pactl", {"load-module", "module-null-sink", "sink_name=narrabel_stress"});
-        if (!load.waitForFinished(5000) || load.exitCode() != 0) return;
-        module = QString::fromLatin1(load.readAllStandardOutput()).trimmed();
-        qputenv("PULSE_SINK", "narrabel_stress");
-    }
-    ~OwnSink() {
-        if (module.isEmpty()) return;
-        qunsetenv("PULSE_SINK");
-        QProcess::execute("pactl", {"unload-module", module});
-    }
-
-private:
-    QString module;
-};
-
 int EnvInt(const char* name, int fallback) {
     bool ok = false;
     const int v = qEnvironmentVariable(name).toInt(&ok);
@@ -164,7 +145,8 @@ TEST_F(StressTest, AThousandRandomActionsNeitherAbortNorHangAndPlaybackAlwaysMov
                 {"Author", book}, 300 + 40 * i);
     files << testsupport::MakeMp3(home + "/books/long.mp3", {"Author", "Long"}, 6000);
 
-    OwnSink sink;
+    // Its sound never mixes into what other tests measure from the shared sink.
+    OwnSink sink(QStringLiteral("narrabel_stress"));
     Watchdog watchdog(5000);
     StartProgram();
     session->Sleep.MinuteMs = 300;
