@@ -497,8 +497,7 @@ void TListeningSession::onMovedOn(const QString& previous, const QString& path) 
     // The file it left was heard to its end.
     if (listened && AppOptions().RememberPlaces && !app.DataFolder.isEmpty())
         Places.Remember(previous, knownLength, Clock());
-    enterBook(path); // the same book: nothing changes
-
+    enterBook(path); // play on stays within the book: its speed and boost hold
     SetFileText(path);
     listened = true;
     emit PositionChanged(0);

@@ -151,6 +151,10 @@ protected:
         else
             EXPECT_TRUE(clock.endsWith(QStringLiteral(" (%1x)").arg(speed, 0, 'f', 1)))
                 << where << ": " << clock.toStdString();
+        EXPECT_TRUE(frmMain->cmdPlay->toolTip().endsWith(
+            QStringLiteral("\nVolume boost %1 (Ctrl+Shift+Up more, Ctrl+Shift+Down less)")
+                .arg(boost ? QStringLiteral("+%1 dB").arg(boost) : QStringLiteral("off"))))
+            << where;
         EXPECT_EQ(frmMain->StatusText(TListeningSession::BoostPanel),
                   boost ? QStringLiteral("+%1 dB").arg(boost) : QStringLiteral("Boost"))
             << where;
