@@ -74,8 +74,8 @@ private:
 };
 
 // The book being listened to and its speed and boost, over the store. A
-// speed or boost chosen while no book is open is given to the next book
-// opened that has none of its own; a book never set plays at 1.0x without a
+// speed or boost chosen while no book is open goes to the next book opened,
+// unless that book has its own; a book never set plays at 1.0x without a
 // boost.
 class TBookSettings {
 public:

@@ -100,6 +100,7 @@ private:
     void take() {
         raw += proc.readAllStandardOutput();
         const qsizetype whole = raw.size() / qsizetype(sizeof(float)) * qsizetype(sizeof(float));
+        if (whole == 0) return; // nothing to copy (and no buffer to copy into yet)
         const size_t at = samples.size();
         samples.resize(at + size_t(whole) / sizeof(float));
         std::memcpy(samples.data() + at, raw.constData(), size_t(whole));

@@ -224,9 +224,16 @@ TEST_F(StressTest, AThousandRandomActionsNeitherAbortNorHangAndPlaybackAlwaysMov
             shouldMove = wasPlaying;
             break;
         case 8: {
-            name = "speed";
-            const Qt::Key keys[] = {Qt::Key_BracketRight, Qt::Key_BracketLeft, Qt::Key_Backslash};
-            QTest::keyClick(frmMain, keys[Pick(3)], Qt::ControlModifier);
+            name = "speed or boost";
+            const Qt::KeyboardModifiers boost = Qt::ControlModifier | Qt::ShiftModifier;
+            const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+                {Qt::Key_BracketRight, Qt::ControlModifier},
+                {Qt::Key_BracketLeft, Qt::ControlModifier},
+                {Qt::Key_Backslash, Qt::ControlModifier},
+                {Qt::Key_Up, boost},
+                {Qt::Key_Down, boost}};
+            const auto& [key, modifiers] = keys[Pick(5)];
+            QTest::keyClick(frmMain, key, modifiers);
             shouldMove = wasPlaying;
             break;
         }
