@@ -51,11 +51,11 @@ void TBoostLimiter::Process(float* samples, size_t frames) {
             --holdLeft;
         else if (limit < 1.0f)
             limit = std::min(1.0f, limit * release);
-        // ... and goes down at once for a peak that would pass the ceiling.
-        if (peak > Ceiling) {
-            const float needed = Ceiling / peak;
-            if (needed < limit * kHoldBand) holdLeft = holdFrames;
-            limit = std::min(limit, needed);
+        // ... and goes down at once for a peak that would pass the ceiling; a
+        // peak at (or near) the limit holds it.
+        if (peak * limit * kHoldBand > Ceiling) {
+            holdLeft = holdFrames;
+            limit = std::min(limit, Ceiling / peak);
         }
         const float g = gain * limit;
         for (int c = 0; c < n; ++c)
