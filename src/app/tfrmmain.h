@@ -167,8 +167,8 @@ private:
     void ConnectSession();
     void SetUpDesktop();
     void SetUpListening();
-    void ShowSleepMenu();
     void ShowBoostMenu();
+    void ShowSleepMenu();
     void QueueFirstActivation();
     void ShowBusy(bool busy);
     // The tree on screen follows the tree's data.

@@ -53,11 +53,10 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
         QStringLiteral(
             "<table cellspacing=0 cellpadding=1>"
             "<tr><td>Ctrl+Left / Ctrl+Right&nbsp;&nbsp;</td><td>back %1 s / forward %2 s</td></tr>"
-            "<tr><td>Ctrl+] / Ctrl+[ / Ctrl+\\</td><td>faster / slower / normal speed of the "
-            "book</td></tr>"
+            "<tr><td>Ctrl+] / Ctrl+[ / Ctrl+\\</td><td>faster / slower / normal speed</td></tr>"
+            "<tr><td>Ctrl+T</td><td>sleep timer</td></tr>"
             "<tr><td>Ctrl+Shift+Up / Ctrl+Shift+Down&nbsp;&nbsp;</td><td>more / less volume boost "
             "for the book</td></tr>"
-            "<tr><td>Ctrl+T</td><td>sleep timer</td></tr>"
             "<tr><td>Insert</td><td>create a bookmark</td></tr>"
             "<tr><td>Enter / Delete</td><td>go to / delete the bookmarks selected in the "
             "tree</td></tr>"

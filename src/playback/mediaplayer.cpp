@@ -1237,6 +1237,15 @@ double TMediaPlayer::Rate() const {
     return d->rate;
 }
 
+void TMediaPlayer::SetBoost(double db) {
+    d->boostDb = std::isfinite(db) ? std::max(db, 0.0) : 0.0;
+    if (d->limiter) d->limiter->SetBoostDb(d->boostDb);
+}
+
+double TMediaPlayer::Boost() const {
+    return d->boostDb;
+}
+
 void TMediaPlayer::SetStreamVolume(double level) {
     d->streamVolume = std::clamp(std::isfinite(level) ? level : 1.0, 0.0, 1.0);
     d->volumeSet = true;
@@ -1245,13 +1254,4 @@ void TMediaPlayer::SetStreamVolume(double level) {
 
 double TMediaPlayer::StreamVolume() const {
     return d->streamVolume;
-}
-
-void TMediaPlayer::SetBoost(double db) {
-    d->boostDb = std::isfinite(db) ? std::max(db, 0.0) : 0.0;
-    if (d->limiter) d->limiter->SetBoostDb(d->boostDb);
-}
-
-double TMediaPlayer::Boost() const {
-    return d->boostDb;
 }

@@ -22,16 +22,16 @@ namespace {
 
 const QString kPlay = QStringLiteral("&Play");
 const QString kPause = QStringLiteral("&Pause");
+const QString kBooksFile = QStringLiteral("Narrabel.books");
+// A book's new speed or boost is written this long after the last change (a
+// key held down makes many).
+const int kBooksSaveDelayMs = 1500;
 const int kMaxRecentFiles = 30;
 const int32_t kResumeLeadMs = 2500; // resume a little before where listening stopped
 const int32_t kResumeMinMs = 10;
 // While playing, the places file is written every so many ticks (seconds).
 const int kPlacesSaveTicks = 30;
 const QString kPlacesFile = QStringLiteral("Narrabel.places");
-const QString kBooksFile = QStringLiteral("Narrabel.books");
-// A book's new speed or boost is written this long after the last change (a
-// key held down makes many).
-const int kBooksSaveDelayMs = 1500;
 
 // Where Browse starts when the file box is empty: the music folder, or home.
 QString StartFolder() {

@@ -256,6 +256,8 @@ private:
     QString status[Panels];
     QString statusHint[Panels];
     QString playCaption;
+    QString bookFile;   // the file whose book was entered last
+    QTimer* booksSaver; // writes a book's new setting a moment after it was made
     // Playback ran since the open file was opened: its place is worth keeping.
     bool listened = false;
     int ticksSincePlacesSaved = 0;
@@ -267,8 +269,6 @@ private:
     QString armedFile;        // the device knows the file that follows this one
     int32_t knownLength = 0;  // the open file's length, as last shown
     bool playerShown = false;
-    QString bookFile;   // the file whose book was entered last
-    QTimer* booksSaver; // writes a book's new setting a moment after it was made
     QString resumeHint;
     bool resumeEnabled = false;
 };
