@@ -60,7 +60,7 @@ TListeningSession::TListeningSession(TAppState& appState, TBookmarkTree& bookmar
                                      QObject* parent)
     : QObject(parent), Clock([] { return QDateTime::currentDateTime(); }), mp(&player),
       tmr(new QTimer(this)), app(appState), tree(bookmarkTree), bookmarks(commands),
-      playCaption(kPlay), booksSaver(new QTimer(this)) {
+      playCaption(kPlay) {
     tmr->setObjectName(QStringLiteral("tmr"));
     tmr->setInterval(1000);
     status[0] = QStringLiteral("Stopped");

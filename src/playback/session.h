@@ -256,8 +256,9 @@ private:
     QString status[Panels];
     QString statusHint[Panels];
     QString playCaption;
-    QString bookFile;   // the file whose book was entered last
-    QTimer* booksSaver; // writes a book's new setting a moment after it was made
+    QString bookFile; // the file whose book was entered last
+    // Writes a book's new setting a moment after it was made.
+    QTimer* booksSaver = new QTimer(this);
     // Playback ran since the open file was opened: its place is worth keeping.
     bool listened = false;
     int ticksSincePlacesSaved = 0;
