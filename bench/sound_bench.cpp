@@ -1,7 +1,11 @@
 // Figures for the player device, printed as plain lines:
 //   sound_bench [seconds-of-playback]
 // - CPU use of the whole process (all GStreamer threads) while a 64 kbit/s MP3
-//   plays and a one-second timer reads the position, as the main window does;
+//   plays and a one-second timer reads the position, as the main window does:
+//   at 1.0x without a boost, and side by side at 1.5x with +12 dB (and each of
+//   the two alone), in turns;
+// - the boost's limiter against GStreamer's audiodynamic on a full-scale sine
+//   raised by 12 dB: peak, level and distortion, and the limiter's own cost;
 // - Position error right after 20 random jumps (close, start point, open,
 //   play) in a VBR MP3 with and without a Xing header, and the time a jump takes;
 // - how fast an MP3 without a frame count is measured by counting its frames,
@@ -10,6 +14,7 @@
 //   open file) and after a jump that reopens the file, measured from the
 //   sink's monitor.
 
+#include "playback/boostlimiter.h"
 #include "playback/mediaplayer.h"
 #include "playerfixtures.h"
 #include "sinkrecorder.h"
@@ -17,12 +22,14 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <sys/resource.h>
@@ -42,6 +49,119 @@ void Run(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+// CPU of the whole process, in % of one core, while file plays from fromMs at
+// rate with a boost, for ms, with the window's one-second position tick.
+double CpuWhilePlaying(const QString& file, int32_t fromMs, double rate, double boostDb, int ms) {
+    TMediaPlayer mp;
+    mp.SetRate(rate);
+    mp.SetBoost(boostDb);
+    mp.SetFileName(file);
+    mp.Open();
+    mp.SetStartPos(fromMs);
+    mp.Play();
+    Run(1000); // past the start-up
+    QTimer tick;
+    int32_t last = 0;
+    QObject::connect(&tick, &QTimer::timeout, [&] { last = mp.Position(); });
+    tick.start(1000);
+    const double cpu0 = CpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    Run(ms);
+    const double cpu = CpuSeconds() - cpu0, elapsed = double(wall.elapsed()) / 1000;
+    if (mp.Mode() != TMediaPlayer::mpPlaying)
+        std::printf("cpu   (the player stopped playing: mode %d at %d ms)\n", mp.Mode(), last);
+    return 100 * cpu / elapsed;
+}
+
+// A stretch of interleaved stereo float sound: its level in dBFS, its peak,
+// and how far it is from a pure sine of freq (the rest after the best-fitting
+// sine, as a share of the whole: THD+N in %).
+struct Shape {
+    double levelDb = 0, peak = 0, thdPercent = 0;
+};
+Shape Analyse(const std::vector<float>& s, int rate, double freq) {
+    // The first half second is passed over: a limiter settles there.
+    const size_t from = size_t(rate) / 2, frames = s.size() / 2;
+    double ss = 0, sc = 0, cc = 0, xs = 0, xc = 0, total = 0, peak = 0;
+    for (size_t f = from; f < frames; ++f) {
+        const double x = s[2 * f], w = 2 * M_PI * freq * double(f) / rate;
+        const double si = std::sin(w), co = std::cos(w);
+        ss += si * si, sc += si * co, cc += co * co, xs += x * si, xc += x * co, total += x * x;
+        peak = std::max({peak, std::fabs(double(s[2 * f])), std::fabs(double(s[2 * f + 1]))});
+    }
+    // Least squares: x = a sin + b cos.
+    const double det = ss * cc - sc * sc;
+    const double a = (xs * cc - xc * sc) / det, b = (xc * ss - xs * sc) / det;
+    double rest = 0;
+    for (size_t f = from; f < frames; ++f) {
+        const double w = 2 * M_PI * freq * double(f) / rate;
+        const double e = s[2 * f] - (a * std::sin(w) + b * std::cos(w));
+        rest += e * e;
+    }
+    const double n = double(frames - from);
+    return {10 * std::log10(total / n), peak, 100 * std::sqrt(rest / total)};
+}
+
+// A full-scale 440 Hz sine raised by 12 dB through the boost's limiter and
+// through GStreamer's volume and audiodynamic (as a limiter: a compressor
+// above 1.0 with ratio 0), and how long the limiter takes.
+void LimiterFigures(const QString& dir) {
+    constexpr int rate = 44100;
+    const int seconds = 3;
+    std::vector<float> sine(size_t(rate) * seconds * 2);
+    for (size_t f = 0; f < sine.size() / 2; ++f)
+        sine[2 * f] = sine[2 * f + 1] = float(std::sin(2 * M_PI * 440 * double(f) / rate));
+    const Shape plain = Analyse(sine, rate, 440);
+    std::printf("boost full-scale sine as it is:            level %6.2f dBFS, peak %.3f, "
+                "THD+N %6.2f %%\n",
+                plain.levelDb, plain.peak, plain.thdPercent);
+    std::vector<float> ours = sine;
+    TBoostLimiter limiter;
+    limiter.SetFormat(rate, 2);
+    limiter.SetBoostDb(12);
+    limiter.Process(ours.data(), ours.size() / 2);
+    const Shape mine = Analyse(ours, rate, 440);
+    std::printf("boost +12 dB, the boost's limiter:          level %6.2f dBFS, peak %.3f, "
+                "THD+N %6.2f %%\n",
+                mine.levelDb, mine.peak, mine.thdPercent);
+    for (const char* knee : {"hard-knee", "soft-knee"}) {
+        const QString raw = dir + "/dynamic.raw";
+        const bool ok = RunPipeline(
+            QStringLiteral("audiotestsrc wave=sine freq=440 volume=1.0 samplesperbuffer=1024 "
+                           "num-buffers=%1 ! audio/x-raw,format=F32LE,rate=%2,channels=2 ! "
+                           "volume volume=3.98107 ! audiodynamic mode=compressor "
+                           "characteristics=%3 threshold=1.0 ratio=0.0 ! filesink location=\"%4\"")
+                .arg(seconds * rate / 1024)
+                .arg(rate)
+                .arg(QLatin1String(knee), raw));
+        QFile f(raw);
+        if (!ok || !f.open(QIODevice::ReadOnly)) {
+            std::printf("boost audiodynamic (%s) is not there\n", knee);
+            continue;
+        }
+        const QByteArray data = f.readAll();
+        std::vector<float> theirs(size_t(data.size()) / sizeof(float));
+        std::memcpy(theirs.data(), data.constData(), theirs.size() * sizeof(float));
+        const Shape shape = Analyse(theirs, rate, 440);
+        std::printf("boost +12 dB, volume ! audiodynamic %-9s: level %6.2f dBFS, peak %.3f, "
+                    "THD+N %6.2f %%\n",
+                    knee, shape.levelDb, shape.peak, shape.thdPercent);
+    }
+    // The limiter's cost on loud noise (it works all the time).
+    std::vector<float> noise(size_t(rate) * 60 * 2);
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> amp(-0.5f, 0.5f);
+    for (float& x : noise)
+        x = amp(rng);
+    QElapsedTimer t;
+    t.start();
+    limiter.Process(noise.data(), noise.size() / 2);
+    std::printf("boost the limiter at +12 dB on loud noise: %.1f ms for a minute of stereo sound "
+                "(%.3f %% of one core)\n",
+                double(t.nsecsElapsed()) / 1e6, double(t.nsecsElapsed()) / 1e6 / 600);
 }
 
 // The length once the frames of a file without a frame count have been counted.
@@ -121,26 +241,29 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // CPU while playing.
+    // CPU while playing: in turns, so that what else the machine does falls on
+    // each alike. From the loud stretch of the file, where the limiter works.
     {
-        TMediaPlayer mp;
-        mp.SetFileName(cbr);
-        mp.Open();
-        mp.Play();
-        Run(1000); // past the start-up
-        QTimer tick;
-        int32_t last = 0;
-        QObject::connect(&tick, &QTimer::timeout, [&] { last = mp.Position(); });
-        tick.start(1000);
-        const double cpu0 = CpuSeconds();
-        QElapsedTimer wall;
-        wall.start();
-        Run(seconds * 1000);
-        const double cpu = CpuSeconds() - cpu0, elapsed = double(wall.elapsed()) / 1000;
-        std::printf("cpu   64 kbit/s MP3, %.0f s of playback: %.2f %% of one core "
-                    "(position %d ms, mode %d)\n",
-                    elapsed, 100 * cpu / elapsed, last, mp.Mode());
+        struct Setting {
+            const char* name;
+            double rate, boost;
+            double percent = 0;
+        } settings[] = {{"1.0x without boost", 1.0, 0},
+                        {"1.5x with +12 dB", 1.5, 12},
+                        {"1.5x without boost", 1.5, 0},
+                        {"1.0x with +12 dB", 1.0, 12}};
+        constexpr int rounds = 3;
+        const int ms = seconds * 1000 / rounds;
+        for (int r = 0; r < rounds; ++r)
+            for (Setting& s : settings)
+                s.percent += CpuWhilePlaying(cbr, 250000, s.rate, s.boost, ms) / rounds;
+        std::printf("cpu   64 kbit/s MP3, %d x %d s of playback each, in turns:\n", rounds,
+                    ms / 1000);
+        for (const Setting& s : settings)
+            std::printf("cpu     %-20s %6.2f %% of one core  (%.2f x the plain figure)\n", s.name,
+                        s.percent, s.percent / settings[0].percent);
     }
+    LimiterFigures(dir.path());
 
     // Skips: back 15 s and forward 30 s in turn, as the keys do.
     int turn = 0;

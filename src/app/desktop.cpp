@@ -1,8 +1,10 @@
 // What makes the main window a desktop citizen, beside its designed controls:
 // its icon, the hint inside an empty bookmark tree, the listening keys (speed,
-// skips, the sleep timer) and the sleep timer's menu.
+// skips, the sleep timer, the volume boost) and the menus of the sleep timer
+// and the boost.
 
 #include "app/tfrmmain.h"
+#include "playback/books.h"
 #include "playback/session.h"
 #include "util/options.h"
 
@@ -33,16 +35,18 @@ QIcon AppIcon() {
     return QIcon::fromTheme(QStringLiteral("narrabel"), QIcon(fallback));
 }
 
-// The Play button's hint: the speed, and every listening key.
-QString PlayHint(double speed) {
+// The Play button's hint: the book's speed and boost, and every listening key.
+QString PlayHint(double speed, int boost) {
     const TOptions& o = AppOptions();
     return QStringLiteral("Speed %1x (Ctrl+] faster, Ctrl+[ slower, Ctrl+\\ normal)\n"
                           "Ctrl+Left back %2 s, Ctrl+Right forward %3 s\n"
                           "Ctrl+T sleep timer\n"
-                          "Ctrl+PgUp previous chapter, Ctrl+PgDown next chapter")
+                          "Ctrl+PgUp previous chapter, Ctrl+PgDown next chapter\n"
+                          "Volume boost %4 (Ctrl+Shift+Up more, Ctrl+Shift+Down less)")
         .arg(speed, 0, 'f', 1)
         .arg(o.SkipBackSeconds)
-        .arg(o.SkipForwardSeconds);
+        .arg(o.SkipForwardSeconds)
+        .arg(boost ? BoostText(boost) : QStringLiteral("off"));
 }
 
 } // namespace
@@ -88,9 +92,10 @@ void TfrmMain::SetUpDesktop() {
         const int steps = k.steps;
         connect(shortcut, &QShortcut::activated, this, [this, steps] { session.StepSpeed(steps); });
     }
-    cmdPlay->setToolTip(PlayHint(session.Speed()));
-    connect(&session, &TListeningSession::SpeedChanged, this,
-            [this](double speed) { cmdPlay->setToolTip(PlayHint(speed)); });
+    auto hint = [this] { cmdPlay->setToolTip(PlayHint(session.Speed(), session.Boost())); };
+    hint();
+    connect(&session, &TListeningSession::SpeedChanged, this, hint);
+    connect(&session, &TListeningSession::BoostChanged, this, hint);
     SetUpListening();
     SetUpChapters();
 }
@@ -124,6 +129,30 @@ void TfrmMain::SetUpListening() {
         connect(action, &QAction::triggered, this, [this, choice] { session.SetSleep(choice); });
         if (choice == TSleepTimer::Off || choice == 90) popSleep->addSeparator();
     }
+
+    // The book's volume boost: two keys and the boost panel's menu.
+    const struct {
+        int key;
+        int steps;
+    } boostKeys[] = {{Qt::Key_Up, 1}, {Qt::Key_Down, -1}};
+    for (const auto& k : boostKeys) {
+        auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | k.key), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        const int steps = k.steps;
+        connect(shortcut, &QShortcut::activated, this, [this, steps] { session.StepBoost(steps); });
+    }
+    popBoost = new QMenu(this);
+    popBoost->setObjectName(QStringLiteral("popBoost"));
+    auto* boosts = new QActionGroup(popBoost);
+    for (int db = 0; db <= MaxBoostDb; db += BoostStepDb) {
+        QAction* action = popBoost->addAction(db ? BoostText(db) : QStringLiteral("No boost"));
+        action->setObjectName(QStringLiteral("mnuBoost%1").arg(db));
+        action->setData(db);
+        action->setCheckable(true);
+        boosts->addAction(action);
+        connect(action, &QAction::triggered, this, [this, db] { session.SetBoost(db); });
+        if (db == 0) popBoost->addSeparator();
+    }
 }
 
 void TfrmMain::ShowSleepMenu() {
@@ -138,4 +167,17 @@ void TfrmMain::ShowSleepMenu() {
     const QPoint at = panel->mapToGlobal(QPoint(0, -popSleep->sizeHint().height()));
     popSleep->popup(at, last);
     if (last) popSleep->setActiveAction(last);
+}
+
+void TfrmMain::ShowBoostMenu() {
+    // The book's boost is ticked, and where Enter lands.
+    QAction* current = nullptr;
+    for (QAction* action : popBoost->actions()) {
+        if (action->isSeparator()) continue;
+        action->setChecked(action->data().toInt() == session.Boost());
+        if (action->isChecked()) current = action;
+    }
+    QLabel* panel = sbPanels[TListeningSession::BoostPanel];
+    popBoost->popup(panel->mapToGlobal(QPoint(0, -popBoost->sizeHint().height())), current);
+    if (current) popBoost->setActiveAction(current);
 }

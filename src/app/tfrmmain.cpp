@@ -275,9 +275,12 @@ void TfrmMain::BuildControls() {
     sb = new QStatusBar(this);
     sb->setObjectName(QStringLiteral("sb"));
     sb->setSizeGripEnabled(true);
-    const int widths[5] = {60, 50, 50, 90, 110};
-    const char* names[5] = {"sbState", "sbTime", "sbFile", "sbSleep", "sbClock"};
-    for (int i = 0; i < 5; ++i) {
+    constexpr int panels = TListeningSession::Panels;
+    const int widths[panels] = {60, 50, 50, 90, 110, 50};
+    const char* names[panels] = {"sbState", "sbTime", "sbFile", "sbSleep", "sbClock", "sbBoost"};
+    // The boost stands beside the sleep timer, the other panel a click sets.
+    const int order[panels] = {0, 1, 2, 5, 3, 4};
+    for (int i : order) {
         sbPanels[i] = new QLabel(sb);
         sbPanels[i]->setObjectName(QLatin1String(names[i]));
         sbPanels[i]->setMinimumWidth(widths[i] + 20);
@@ -286,10 +289,13 @@ void TfrmMain::BuildControls() {
         if (i != 2) sbPanels[i]->setAlignment(Qt::AlignCenter);
         sb->addWidget(sbPanels[i], i == 2 ? 1 : 0);
     }
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < panels; ++i)
         sbPanels[i]->setText(session.StatusText(i));
     sbPanels[3]->setToolTip(QStringLiteral("Sleep timer (Ctrl+T)"));
     sbPanels[3]->setCursor(Qt::PointingHandCursor);
+    sbPanels[5]->setToolTip(
+        QStringLiteral("Volume boost of this book (Ctrl+Shift+Up more, Ctrl+Shift+Down less)"));
+    sbPanels[5]->setCursor(Qt::PointingHandCursor);
     setStatusBar(sb);
 }
 
@@ -356,7 +362,9 @@ void TfrmMain::ConnectSession() {
             });
     connect(&session, &TListeningSession::StatusHintChanged, this,
             [this](int panel, const QString& hint) {
-                if (panel != TListeningSession::SleepPanel) sbPanels[panel]->setToolTip(hint);
+                if (panel != TListeningSession::SleepPanel &&
+                    panel != TListeningSession::BoostPanel)
+                    sbPanels[panel]->setToolTip(hint);
             });
     connect(&session, &TListeningSession::PlayCaptionChanged, cmdPlay, &QPushButton::setText);
     connect(&session, &TListeningSession::PlayerShownChanged, pnlPlay, &QWidget::setVisible);
@@ -547,6 +555,11 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
         ShowSleepMenu();
         return true;
     }
+    if (watched == sbPanels[TListeningSession::BoostPanel] &&
+        e->type() == QEvent::MouseButtonRelease) {
+        ShowBoostMenu();
+        return true;
+    }
     // The skip keys belong to the window: a text box must not take them as its
     // own word moves, so that they never act on the text.
     if (e->type() == QEvent::ShortcutOverride && watched->isWidgetType() &&
@@ -555,6 +568,10 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
         if (key->modifiers() == Qt::ControlModifier &&
             (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right ||
              key->key() == Qt::Key_PageUp || key->key() == Qt::Key_PageDown))
+            return true;
+        // The boost keys, likewise: never a selection grown in the tree.
+        if (key->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier) &&
+            (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down))
             return true;
     }
     if (watched == tv) {
@@ -576,7 +593,7 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
 // ---------------------------------------------------------------- playback strip
 
 QString TfrmMain::StatusText(int panel) const {
-    return panel >= 0 && panel < 5 ? sbPanels[panel]->text() : QString();
+    return panel >= 0 && panel < TListeningSession::Panels ? sbPanels[panel]->text() : QString();
 }
 
 void TfrmMain::cmdPlayClick() {

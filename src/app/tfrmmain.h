@@ -163,9 +163,11 @@ public:
     QPushButton* cmdChapters = nullptr; // shows or hides the chapter list
     QMenu* pop = nullptr;
     QStatusBar* sb = nullptr;
-    // State, time and file as designed; then the sleep timer and the clock.
-    QLabel* sbPanels[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
+    // State, time and file as designed; then the sleep timer, the clock and
+    // the book's volume boost.
+    QLabel* sbPanels[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     QMenu* popSleep = nullptr;     // the sleep timer's choices
+    QMenu* popBoost = nullptr;     // the book's volume boosts
     QLabel* lblTreeHint = nullptr; // inside the tree while it has no node
 
 signals:
@@ -190,6 +192,7 @@ private:
     // The cover follows the file playing (coverpanel.cpp).
     void SetUpCover();
     void showCover();
+    void ShowBoostMenu();
     void ShowSleepMenu();
     // The chapter list, its keys and the position bar's chapter marks.
     void SetUpChapters();

@@ -56,6 +56,8 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
             "<tr><td>Ctrl+] / Ctrl+[ / Ctrl+\\</td><td>faster / slower / normal speed</td></tr>"
             "<tr><td>Ctrl+PgUp / Ctrl+PgDown</td><td>previous / next chapter</td></tr>"
             "<tr><td>Ctrl+T</td><td>sleep timer</td></tr>"
+            "<tr><td>Ctrl+Shift+Up / Ctrl+Shift+Down&nbsp;&nbsp;</td><td>more / less volume boost "
+            "for the book</td></tr>"
             "<tr><td>Insert</td><td>create a bookmark</td></tr>"
             "<tr><td>Enter / Delete</td><td>go to / delete the bookmarks selected in the "
             "tree</td></tr>"

@@ -25,7 +25,7 @@ void AddPlayable(const QString& folder, QStringList& out) {
     const QString base = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     for (const QString& name : SortedNames(folder, QDir::Files)) {
         const QString path = base + name;
-        if (IsPlayableFile(path)) out << path;
+        if (IsPlayableFile(path) && !IsWholeBookFile(path)) out << path;
     }
 }
 
@@ -109,4 +109,8 @@ QString NextFileOfBook(const QString& file) {
     const QString self = QFileInfo(file).absoluteFilePath();
     const qsizetype at = files.indexOf(self);
     return at >= 0 && at + 1 < files.size() ? files[at + 1] : QString();
+}
+
+bool IsWholeBookFile(const QString& path) {
+    return path.endsWith(QLatin1String(".m4b"), Qt::CaseInsensitive);
 }

@@ -19,3 +19,6 @@ QStringList BookFiles(const QString& file);
 // The file that follows file in its book; empty after the last one, or when
 // file is not one of the book's playable files.
 QString NextFileOfBook(const QString& file);
+// An M4B holds a whole book (with its chapters) in one file: play on never
+// goes from it into another file, nor from another file into it.
+bool IsWholeBookFile(const QString& path);

@@ -1,5 +1,6 @@
 #include "playback/mediaplayer.h"
 
+#include "playback/boostlimiter.h"
 #include "playback/pipelines.h"
 #include "util/errors.h"
 
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <gst/audio/audio.h>
 #include <gst/audio/streamvolume.h>
 #include <gst/gst.h>
 #include <mutex>
@@ -64,6 +66,77 @@ GstElement* NewAudioPlaybin() {
         if (GstElement* sink = gst_element_factory_make("fakesink", nullptr))
             g_object_set(bin, property, sink, nullptr);
     }
+    return bin;
+}
+
+// What the audio filter's probe reaches: the pipeline's own limiter.
+using LimiterLink = std::shared_ptr<TBoostLimiter>;
+
+void FreeLimiterLink(gpointer data) {
+    delete static_cast<LimiterLink*>(data);
+}
+
+// Boosts and limits the samples leaving the speed change, in place; learns
+// their format from the stream's caps.
+GstPadProbeReturn OnFilteredSound(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    TBoostLimiter& limiter = **static_cast<LimiterLink*>(data);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        GstCaps* caps = nullptr;
+        GstAudioInfo audio;
+        if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
+            gst_event_parse_caps(event, &caps);
+            if (caps && gst_audio_info_from_caps(&audio, caps))
+                limiter.SetFormat(GST_AUDIO_INFO_RATE(&audio), GST_AUDIO_INFO_CHANNELS(&audio));
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    if (limiter.Idle()) return GST_PAD_PROBE_OK; // no boost: the sound passes untouched
+    GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    GstMapInfo map;
+    if (gst_buffer_map(buffer, &map, GST_MAP_READWRITE)) {
+        limiter.Process(reinterpret_cast<float*>(map.data),
+                        map.size / (sizeof(float) * size_t(limiter.Channels())));
+        gst_buffer_unmap(buffer, &map);
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+// playbin's audio filter: the speed change (pitch kept), then the boost and
+// its limiter, on float samples so that nothing clips between them. Without
+// scaletempo the speed stays as recorded; nullptr when GStreamer lacks even
+// the converter.
+GstElement* NewAudioFilter(const LimiterLink& limiter) {
+    GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
+    GstElement* format = gst_element_factory_make("capsfilter", nullptr);
+    if (!convert || !format) {
+        if (convert) gst_object_unref(gst_object_ref_sink(convert));
+        if (format) gst_object_unref(gst_object_ref_sink(format));
+        return gst_element_factory_make("scaletempo", nullptr);
+    }
+    GstCaps* caps =
+        gst_caps_from_string("audio/x-raw,format=" GST_AUDIO_NE(F32) ",layout=interleaved");
+    g_object_set(format, "caps", caps, nullptr);
+    gst_caps_unref(caps);
+    GstElement* bin = gst_bin_new(nullptr);
+    gst_bin_add_many(GST_BIN(bin), convert, format, nullptr);
+    gst_element_link(convert, format);
+    GstElement* last = format;
+    if (GstElement* tempo = gst_element_factory_make("scaletempo", nullptr)) {
+        gst_bin_add(GST_BIN(bin), tempo);
+        gst_element_link(format, tempo);
+        last = tempo;
+    }
+    GstPad* in = gst_element_get_static_pad(convert, "sink");
+    GstPad* out = gst_element_get_static_pad(last, "src");
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", in));
+    gst_element_add_pad(bin, gst_ghost_pad_new("src", out));
+    gst_pad_add_probe(
+        out, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+        &OnFilteredSound, new LimiterLink(limiter), &FreeLimiterLink);
+    gst_object_unref(in);
+    gst_object_unref(out);
     return bin;
 }
 
@@ -460,6 +533,9 @@ struct TMediaPlayer::Impl {
     bool rateApplied = true; // the playing segment runs at `rate`
     double streamVolume = 1.0;
     bool volumeSet = false; // the program set the stream's level this run
+    double boostDb = 0;
+    // The boost and limiter in the open file's pipeline (each pipeline has its own).
+    LimiterLink limiter;
 
     // Watches a playing file for a place that stands still (see watchStall).
     QTimer* stallWatch = nullptr;
@@ -582,9 +658,11 @@ struct TMediaPlayer::Impl {
     void makePlaybin() {
         playbin = NewAudioPlaybin();
         if (!playbin) return;
-        // Keeps the pitch when the listening speed changes.
-        if (GstElement* tempo = gst_element_factory_make("scaletempo", nullptr))
-            g_object_set(playbin, "audio-filter", tempo, nullptr);
+        // Keeps the pitch when the listening speed changes; then the boost.
+        limiter = std::make_shared<TBoostLimiter>();
+        limiter->SetBoostDb(boostDb);
+        if (GstElement* filter = NewAudioFilter(limiter))
+            g_object_set(playbin, "audio-filter", filter, nullptr);
         link = std::make_shared<Link>();
         link->impl = this;
         GstBus* bus = gst_element_get_bus(playbin);
@@ -1209,6 +1287,15 @@ void TMediaPlayer::SetRate(double rate) {
 
 double TMediaPlayer::Rate() const {
     return d->rate;
+}
+
+void TMediaPlayer::SetBoost(double db) {
+    d->boostDb = std::isfinite(db) ? std::max(db, 0.0) : 0.0;
+    if (d->limiter) d->limiter->SetBoostDb(d->boostDb);
+}
+
+double TMediaPlayer::Boost() const {
+    return d->boostDb;
 }
 
 void TMediaPlayer::SetStreamVolume(double level) {

@@ -39,6 +39,9 @@ public:
     void SetNextFile(const QString& path) override;
     void SetStreamVolume(double level) override;
     double StreamVolume() const override;
+    // Heard at once while playing (the gain glides there).
+    void SetBoost(double db) override;
+    double Boost() const override;
     QString LastError() const override;
     // A segment that ends at the point: sample-accurate, the sound output runs on.
     void SetStopPoint(int32_t ms) override;

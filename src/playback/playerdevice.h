@@ -59,6 +59,11 @@ public:
     // opened later.
     virtual void SetStreamVolume(double level) = 0;
     virtual double StreamVolume() const = 0;
+    // A boost of the program's own stream in dB (0 = none), after the speed
+    // change and apart from the stream's level, with a limiter behind it so
+    // that no sample passes full scale; it holds for every file opened later.
+    virtual void SetBoost(double db) = 0;
+    virtual double Boost() const = 0;
     // The file that follows the open one: when the open file plays to its end
     // the device goes straight on into it, without a gap, and reports MovedOn
     // instead of Finished. Empty: none. Cleared when the file is closed; once

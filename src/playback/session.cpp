@@ -22,6 +22,10 @@ namespace {
 
 const QString kPlay = QStringLiteral("&Play");
 const QString kPause = QStringLiteral("&Pause");
+const QString kBooksFile = QStringLiteral("Narrabel.books");
+// A book's new speed or boost is written this long after the last change (a
+// key held down makes many).
+const int kBooksSaveDelayMs = 1500;
 const int kMaxRecentFiles = 30;
 const int32_t kResumeLeadMs = 2500; // resume a little before where listening stopped
 const int32_t kResumeMinMs = 10;
@@ -64,6 +68,11 @@ TListeningSession::TListeningSession(TAppState& appState, TBookmarkTree& bookmar
     status[0] = QStringLiteral("Stopped");
     status[1] = QStringLiteral("00:00");
     status[SleepPanel] = Sleep.Text();
+    status[BoostPanel] = QStringLiteral("Boost");
+    booksSaver->setSingleShot(true);
+    booksSaver->setInterval(kBooksSaveDelayMs);
+    // The settings are a convenience: a failed write waits for the next change or the close.
+    connect(booksSaver, &QTimer::timeout, this, [this] { Books.Store.SaveIfChanged(); });
     connect(tmr, &QTimer::timeout, this, &TListeningSession::Tick);
     // The open file's frames have been counted: the bars span all of it now.
     connect(mp, &TPlayerDevice::LengthKnown, this, &TListeningSession::LengthChanged);
@@ -116,6 +125,8 @@ void TListeningSession::Start(const QStringList& args) {
         app.EditList->LoadFromFile(app.DataFile(QStringLiteral("Narrabel.edt")));
         Places.Path = app.DataFile(PlacesFileName());
         Places.Load();
+        Books.Store.Path = app.DataFile(kBooksFile);
+        Books.Store.Load();
         LoadListeningSettings(app.DataFile(ListeningSettingsFileName()), AppOptions());
     } else {
         LoadListeningSettings(QString(), AppOptions()); // the defaults
@@ -192,6 +203,11 @@ QStringList TListeningSession::CloseDown(bool ask) {
         QString error;
         // The log goes with the close: the next start knows this run ended well.
         if (!Places.SaveAtClose(&error)) throw NarrabelError(error);
+    });
+    step([this] {
+        booksSaver->stop();
+        QString error;
+        if (!Books.Store.SaveIfChanged(&error)) throw NarrabelError(error);
     });
     step([this] {
         if (app.DataFolder.isEmpty()) return;
@@ -292,6 +308,8 @@ bool TListeningSession::OpenCurrentFile() {
     notePlace(mp->IsOpen() && mp->FileName() != file);
     if (file.isEmpty()) {
         mp->Close();
+        Books.Leave();
+        bookFile.clear();
         listened = false;
         emit PositionChanged(0);
         emit LengthChanged(0);
@@ -310,6 +328,7 @@ bool TListeningSession::OpenCurrentFile() {
         listened = false;
         armedFile.clear();
         mp->SetFileName(file);
+        enterBook(file, true);
         mp->Open();
         emit LengthChanged(mp->Length());
         setPlayCaption(kPlay);
@@ -330,6 +349,7 @@ bool TListeningSession::OpenCurrentFile() {
 void TListeningSession::PlayFrom(int32_t position) {
     tmr->stop();
     mp->Close();
+    enterBook(mp->FileName());
     mp->SetStartPos(position);
     mp->Open();
     updateChapterStop(position); // before the sound starts: one seek does both
@@ -532,6 +552,7 @@ void TListeningSession::onMovedOn(const QString& previous, const QString& path) 
     // The file it left was heard to its end.
     if (listened && AppOptions().RememberPlaces && !app.DataFolder.isEmpty())
         Places.Remember(previous, knownLength, Clock());
+    enterBook(path); // play on stays within the book: its speed and boost hold
     SetFileText(path);
     listened = true;
     emit PositionChanged(0);
@@ -948,6 +969,11 @@ void TListeningSession::FollowRename(const QString& oldPath, const QString& newP
     if (rowsChanged) saveRecentRows();
     if (pausedFile == oldPath) pausedFile = newPath;
     if (Places.FollowRename(oldPath, newPath)) Places.Save();
+    if (bookFile == oldPath) bookFile = newPath;
+    if (Books.FollowRename(oldPath, newPath)) {
+        booksSaver->stop();
+        Books.Store.Save();
+    }
 
     if (app.EditList)
         for (QString& entry : *app.EditList)
@@ -1023,10 +1049,52 @@ void TListeningSession::SetSpeed(double speed) {
     speed =
         std::clamp(std::round(speed * 10.0) / 10.0, TPlayerDevice::MinRate, TPlayerDevice::MaxRate);
     if (speed == mp->Rate()) return;
+    Books.SetSpeed(speed, Clock());
+    booksChanged();
     mp->SetRate(speed);
     emit SpeedChanged(speed);
 }
 
 void TListeningSession::StepSpeed(int steps) {
     SetSpeed(steps == 0 ? 1.0 : Speed() + 0.1 * steps);
+}
+
+int TListeningSession::Boost() const {
+    return int(std::lround(mp->Boost()));
+}
+
+void TListeningSession::SetBoost(int db) {
+    db = std::clamp(db / BoostStepDb * BoostStepDb, 0, MaxBoostDb);
+    if (db == Boost()) return;
+    Books.SetBoost(db, Clock());
+    booksChanged();
+    applyTuning({Speed(), db});
+}
+
+void TListeningSession::StepBoost(int steps) {
+    SetBoost(Boost() + BoostStepDb * steps);
+}
+
+void TListeningSession::enterBook(const QString& file, bool again) {
+    if (file.isEmpty() || (!again && file == bookFile)) return;
+    bookFile = file;
+    applyTuning(Books.Enter(file, Clock()));
+    // A book that took the speed chosen before it opened keeps it from now on.
+    if (Books.Store.Changed()) booksChanged();
+}
+
+void TListeningSession::applyTuning(const TBookSettings::TTuning& tuning) {
+    if (tuning.Speed != mp->Rate()) {
+        mp->SetRate(tuning.Speed);
+        emit SpeedChanged(mp->Rate());
+    }
+    if (tuning.BoostDb != Boost()) {
+        mp->SetBoost(tuning.BoostDb);
+        setPanel(BoostPanel, tuning.BoostDb ? BoostText(tuning.BoostDb) : QStringLiteral("Boost"));
+        emit BoostChanged(tuning.BoostDb);
+    }
+}
+
+void TListeningSession::booksChanged() {
+    if (!app.DataFolder.isEmpty()) booksSaver->start();
 }

@@ -4,12 +4,14 @@
 // the visited-files history, the "Bookmark progress?" decision, going to an
 // offset, the listening speed and the timed exit of a sound bite; and going
 // through a whole book: playing on into its next file, the place kept in every
-// file, the sleep timer, the rewind after a long pause and the skips. The main
+// file, the sleep timer, the rewind after a long pause, the skips, and the
+// book's own speed and volume boost. The main
 // window mirrors this state from the signals and hands the user's commands in;
 // questions go through the dialog seam.
 
 #include "bookmarks/bookmarkcommands.h"
 #include "playback/bmhistory.h"
+#include "playback/books.h"
 #include "playback/chapternav.h"
 #include "playback/places.h"
 #include "playback/playerdevice.h"
@@ -40,10 +42,12 @@ public:
     using Node = TBookmarkTree::Node;
     enum class TMissingAnswer { Ignore, Repoint, Delete };
     // Status panels: 0 state, 1 time, 2 file as designed; then the sleep
-    // timer and the time of the whole file ("1:02:03 / 10:15:00").
-    static constexpr int Panels = 5;
+    // timer, the time of the whole file ("1:02:03 / 10:15:00") and the book's
+    // volume boost ("+6 dB").
+    static constexpr int Panels = 6;
     static constexpr int SleepPanel = 3;
     static constexpr int ClockPanel = 4;
+    static constexpr int BoostPanel = 5;
     // A place this close to a file's end counts as the file finished.
     static constexpr int32_t FinishedWithinMs = 5000;
 
@@ -150,7 +154,8 @@ public:
     int32_t StartPosition(const QString& path);
     // Wall time; tests put a clock of their own here (the sleep timer's too).
     std::function<QDateTime()> Clock;
-    TPlaces Places; // "Narrabel.places"
+    TPlaces Places;      // "Narrabel.places"
+    TBookSettings Books; // "Narrabel.books"
     TSleepTimer Sleep;
     // ---- resume point and recent files
     // Where a resume point saved at position starts: 2.5 s earlier, never before 10 ms.
@@ -168,7 +173,8 @@ public:
     void FileRenamed(const QString& oldPath, const QString& newPath);
     // The player's file and panel, the file box and recent list ("Narrabel.hst"),
     // the autolist, the history ("Narrabel.nbh"), the resume point
-    // ("Narrabel.rsm") and the places ("Narrabel.places") follow a rename.
+    // ("Narrabel.rsm"), the places ("Narrabel.places") and a book that is the
+    // file alone ("Narrabel.books") follow a rename.
     // Playback goes on undisturbed.
     void FollowRename(const QString& oldPath, const QString& newPath);
 
@@ -179,11 +185,16 @@ public:
     QString PrevHint() const;
     QString NextHint() const;
 
-    // ---- listening speed: 0.5-3.0 in tenths, for every file until the program ends
+    // ---- the book's own listening speed (0.5-3.0 in tenths) and volume boost
+    // (0-12 dB in steps of 3), restored whenever a file of the book opens
     double Speed() const;
     void SetSpeed(double speed);
     // One tenth faster (steps > 0) or slower (< 0); 0 goes back to 1.0.
     void StepSpeed(int steps);
+    int Boost() const;
+    void SetBoost(int db);
+    // One step more (steps > 0) or less (< 0).
+    void StepBoost(int steps);
 
     // ---- state
     TPlayerDevice* mp;
@@ -215,6 +226,7 @@ signals:
     void ResumeChanged();
     void HintsChanged();
     void SpeedChanged(double speed);
+    void BoostChanged(int db);
     // After every jump (PlayFrom, a skip, a seek within the file), with the
     // position jumped to.
     void Jumped(int32_t position);
@@ -263,6 +275,12 @@ private:
     // at: the place playback starts from (-1: where the player is).
     void updateChapterStop(int32_t at = -1);
     void onStopPointReached();
+    // The book of file becomes the current one and the player takes its speed
+    // and boost. again: the book is worked out afresh even when file was the
+    // last one entered (its folder may have changed since).
+    void enterBook(const QString& file, bool again = false);
+    void applyTuning(const TBookSettings::TTuning& tuning);
+    void booksChanged();
 
     TAppState& app;
     TBookmarkTree& tree;
@@ -272,6 +290,9 @@ private:
     QString status[Panels];
     QString statusHint[Panels];
     QString playCaption;
+    QString bookFile; // the file whose book was entered last
+    // Writes a book's new setting a moment after it was made.
+    QTimer* booksSaver = new QTimer(this);
     // Playback ran since the open file was opened: its place is worth keeping.
     bool listened = false;
     QElapsedTimer placeWritten; // since a place last went on disk

@@ -3,6 +3,7 @@ target_sources(narrabel_core PRIVATE
     src/playback/bmhistory.cpp src/playback/bmhistory.h
     src/playback/bookcover.cpp src/playback/bookcover.h
     src/playback/bookorder.cpp src/playback/bookorder.h
+    src/playback/books.cpp src/playback/books.h
     src/playback/chapternav.cpp src/playback/chapternav.h
     src/playback/chapters.cpp src/playback/chapters.h
     src/playback/clocktext.cpp src/playback/clocktext.h
@@ -17,6 +18,7 @@ target_sources(narrabel_core PRIVATE
 if(NOT NARRABEL_CORE_ONLY)
     target_sources(narrabel_sound PRIVATE
         src/playback/audiomixer.cpp src/playback/audiomixer.h
+        src/playback/boostlimiter.cpp src/playback/boostlimiter.h
         src/playback/mediaplayer.cpp src/playback/mediaplayer.h
         src/playback/pipelines.cpp src/playback/pipelines.h
     )

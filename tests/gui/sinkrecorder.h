@@ -1,11 +1,12 @@
 #pragma once
 // What the test sink plays, recorded from its monitor with parec: the sound a
 // listener would hear, to measure levels and silences. Samples are float, 1.0
-// full scale, interleaved by channel.
+// full scale, interleaved by channel. And a null sink of a test program's own.
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QString>
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
@@ -19,11 +20,12 @@ public:
 
     ~SinkRecorder() { Stop(); }
 
-    // Starts recording the default sink's monitor; false when parec cannot.
-    bool Start() {
+    // Starts recording a monitor (the default sink's unless named, as
+    // "narrabel_boost.monitor"); false when parec cannot.
+    bool Start(const QString& monitor = QStringLiteral("@DEFAULT_MONITOR@")) {
         proc.setProgram(QStringLiteral("parec"));
         proc.setArguments(
-            {QStringLiteral("-d"), QStringLiteral("@DEFAULT_MONITOR@"), QStringLiteral("--raw"),
+            {QStringLiteral("-d"), monitor, QStringLiteral("--raw"),
              QStringLiteral("--format=float32le"), QStringLiteral("--rate=%1").arg(Rate),
              QStringLiteral("--channels=%1").arg(Channels), QStringLiteral("--latency-msec=10")});
         QObject::connect(&proc, &QProcess::readyReadStandardOutput, [this] { take(); });
@@ -98,6 +100,7 @@ private:
     void take() {
         raw += proc.readAllStandardOutput();
         const qsizetype whole = raw.size() / qsizetype(sizeof(float)) * qsizetype(sizeof(float));
+        if (whole == 0) return; // nothing to copy (and no buffer to copy into yet)
         const size_t at = samples.size();
         samples.resize(at + size_t(whole) / sizeof(float));
         std::memcpy(samples.data() + at, raw.constData(), size_t(whole));
@@ -107,4 +110,35 @@ private:
     QProcess proc;
     QByteArray raw;
     std::vector<float> samples;
+};
+
+// A null sink of the test program's own, so that sound other test programs
+// play meanwhile neither spoils what it measures nor is spoilt by it. Made
+// before the program's first player opens anything: the player keeps its
+// one connection to the sound server, and the sink it chose, for the life of
+// the process. Taken away again at the end.
+class OwnSink {
+public:
+    // options: more of module-null-sink's, as "format=float32le".
+    explicit OwnSink(const QString& name, const QStringList& options = {}) {
+        QProcess load;
+        load.start(QStringLiteral("pactl"),
+                   QStringList{QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                               QStringLiteral("sink_name=") + name} +
+                       options);
+        if (!load.waitForFinished(5000) || load.exitCode() != 0) return;
+        module = QString::fromLatin1(load.readAllStandardOutput()).trimmed();
+        qputenv("PULSE_SINK", name.toUtf8());
+    }
+    ~OwnSink() {
+        if (module.isEmpty()) return;
+        qunsetenv("PULSE_SINK");
+        QProcess::execute(QStringLiteral("pactl"), {QStringLiteral("unload-module"), module});
+    }
+    OwnSink(const OwnSink&) = delete;
+    OwnSink& operator=(const OwnSink&) = delete;
+    bool Loaded() const { return !module.isEmpty(); }
+
+private:
+    QString module;
 };
