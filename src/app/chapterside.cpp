@@ -12,7 +12,6 @@
 
 #include <QHeaderView>
 #include <QKeySequence>
-#include <QLabel>
 #include <QLayout>
 #include <QPushButton>
 #include <QShortcut>
@@ -49,22 +48,13 @@ void TfrmMain::SetUpChapters() {
     pnlSide->AddWidget(lvChapters, 1);
     pnlSide->setMinimumWidth(180);
 
-    // A grey line inside the list while the book has no chapters.
-    auto* empty = new QLabel(QStringLiteral("No chapters in this book."), lvChapters->viewport());
-    empty->setObjectName(QStringLiteral("lblNoChapters"));
-    empty->setAttribute(Qt::WA_TransparentForMouseEvents);
-    empty->setForegroundRole(QPalette::PlaceholderText);
-    auto* emptyLayout = new QVBoxLayout(lvChapters->viewport());
-    emptyLayout->setContentsMargins(8, 6, 8, 6);
-    emptyLayout->addWidget(empty);
-    emptyLayout->addStretch(1);
-
     connect(lvChapters, &QAbstractItemView::activated, this,
             [this](const QModelIndex& index) { session.GoToChapter(index.row()); });
 
     auto* positionBar = static_cast<TPositionBar*>(sbPos);
-    connect(&chapters, &TChapterNav::RowsChanged, this, [this, positionBar, empty, model] {
-        empty->setVisible(model->rowCount() == 0);
+    connect(&chapters, &TChapterNav::RowsChanged, this, [this, positionBar, model] {
+        // The list goes while the book has none, as the cover does.
+        ShowChapterList(cmdChapters->isChecked());
         // A file's own chapters are marked on its bar; a book's files are not.
         QVector<int> starts;
         if (session.Chapters.OwnChapters())
@@ -75,7 +65,6 @@ void TfrmMain::SetUpChapters() {
         if (row >= 0)
             lvChapters->scrollTo(model->index(row, 0), QAbstractItemView::PositionAtCenter);
     });
-    empty->setVisible(model->rowCount() == 0);
     // The chapter playing stays in view, unless the listener scrolled it away
     // to look at others.
     auto followed = std::make_shared<int>(-1);
@@ -114,7 +103,7 @@ void TfrmMain::SetUpChapters() {
 
 void TfrmMain::ShowChapterList(bool shown) {
     // The side column shows while anything in it does.
-    lvChapters->setVisible(shown);
+    lvChapters->setVisible(shown && !session.Chapters.Rows().isEmpty());
     const int row = session.Chapters.Current();
     if (shown && row >= 0)
         lvChapters->scrollTo(lvChapters->model()->index(row, 0),
