@@ -98,9 +98,9 @@ QString RecoverWrites(const QString& dataFolder) {
 
     // Temporary files of the program's own naming that a run left behind: the
     // compaction's copy, and the data files' replacements not yet renamed.
-    static const QRegularExpression leftover(
-        QStringLiteral("^(!\\.tmp|Narrabel\\.(nbm|tv|map|rsm|hst|tvs|nbh|opt|edt|ini|places|places-log|import)"
-                       "\\.[A-Za-z0-9]{6})$"));
+    static const QRegularExpression leftover(QStringLiteral(
+        "^(!\\.tmp|Narrabel\\.(nbm|tv|map|rsm|hst|tvs|nbh|opt|edt|ini|places|places-log|import)"
+        "\\.[A-Za-z0-9]{6})$"));
     int removed = 0;
     const QStringList names =
         QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);

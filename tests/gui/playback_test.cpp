@@ -32,14 +32,14 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QMenu>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
-#include <QSplitter>
 #include <QSignalSpy>
+#include <QSplitter>
 #include <QSpontaneKeyEvent>
 #include <QTemporaryDir>
 #include <QTest>
