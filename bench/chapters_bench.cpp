@@ -16,7 +16,6 @@
 #include "app/tfrmmain.h"
 #include "playback/chapters.h"
 #include "playback/session.h"
-#include "util/dialogs.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -95,23 +94,6 @@ void BM_ReadChaptersOfA3HourBook(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadChaptersOfA3HourBook)->Arg(8000)->Arg(44100)->Unit(benchmark::kMillisecond);
 
-// Says No to every question (the resume point at the close).
-class NoDialogs : public Dialogs {
-public:
-    void Message(const QString&, const QString&) override {}
-    bool Confirm(const QString&, const QString&) override { return false; }
-    std::optional<QString> Input(const QString&, const QString&, const QString&) override {
-        return std::nullopt;
-    }
-    std::optional<QString> OpenFile(const QString&, const QString&, const QString&, int) override {
-        return std::nullopt;
-    }
-    std::optional<QString> ChooseFolder(const QString&, const QString&) override {
-        return std::nullopt;
-    }
-    std::optional<QString> ChooseFont(const QString&, int) override { return std::nullopt; }
-};
-
 bool Wait(const std::function<bool()>& cond, int ms) {
     QDeadlineTimer deadline(ms);
     while (!cond() && !deadline.hasExpired())
@@ -121,8 +103,7 @@ bool Wait(const std::function<bool()>& cond, int ms) {
 
 void BM_TickWith5000Chapters(benchmark::State& state) {
     const QString path = Book(5000, 8000);
-    NoDialogs dialogs;
-    InstallDialogs(&dialogs);
+    // No dialogs installed: the silent ones say No to every question.
     auto program = std::make_unique<TProgram>(QStringList{path, QStringLiteral("0")});
     TfrmMain* w = program->Main;
     TListeningSession& s = program->Session;
@@ -163,7 +144,6 @@ void BM_TickWith5000Chapters(benchmark::State& state) {
     s.PlayedSinceMark = false;
     w->close();
     program.reset();
-    InstallDialogs(nullptr);
 }
 BENCHMARK(BM_TickWith5000Chapters)->UseManualTime()->Iterations(200)->Unit(benchmark::kMillisecond);
 

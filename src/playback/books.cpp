@@ -99,23 +99,13 @@ void TBooks::Load() {
     QFile f(Path);
     if (!f.open(QIODevice::ReadOnly)) return;
     QSet<QString> seen;
-    for (int lines = 0; lines < kMaxLinesRead && int(entries.size()) < MaxEntries && !f.atEnd();
-         ++lines) {
-        QByteArray line = f.readLine(MaxLineBytes + 2);
-        if (!line.endsWith('\n') && !f.atEnd()) {
-            // Too long to be a book: the rest of it is skipped, a bounded piece at a time.
-            while (!f.atEnd() && !f.readLine(64 * 1024).endsWith('\n')) {
-            }
-            continue;
-        }
-        while (line.endsWith('\n') || line.endsWith('\r'))
-            line.chop(1);
+    ReadBoundedLines(f, kMaxLinesRead, MaxLineBytes, [&](const QByteArray& line) {
         const QList<QByteArray> fields = line.split('\t');
         if (fields.size() < 4 || !PlainNumber(fields[0]) || !PlainNumber(fields[1]) ||
             fields[1].contains('.'))
-            continue;
+            return true;
         const QString key = QString::fromUtf8(line.mid(KeyOffset(line)));
-        if (key.isEmpty() || seen.contains(key)) continue; // the newest of a book counts
+        if (key.isEmpty() || seen.contains(key)) return true; // the newest of a book counts
         seen.insert(key);
         TBook book;
         book.Key = key;
@@ -125,7 +115,8 @@ void TBooks::Load() {
         // Written back as read: a value this program does not offer stays for one that does.
         book.Line = line + "\r\n";
         entries.push_back(book);
-    }
+        return int(entries.size()) < MaxEntries;
+    });
 }
 
 QByteArray TBooks::Bytes() const {

@@ -100,23 +100,15 @@ void TPlaces::Load() {
     QFile f(Path);
     if (f.open(QIODevice::ReadOnly)) {
         QSet<QString> seen;
-        for (int lines = 0; lines < kMaxLinesRead && int(entries.size()) < MaxEntries && !f.atEnd();
-             ++lines) {
-            QByteArray line = f.readLine(MaxLineBytes + 2);
-            if (!line.endsWith('\n') && !f.atEnd()) {
-                // Too long to be a place: the rest of it is skipped, a bounded piece at a time.
-                while (!f.atEnd() && !f.readLine(64 * 1024).endsWith('\n')) {
-                }
-                continue;
-            }
-            while (line.endsWith('\n') || line.endsWith('\r'))
-                line.chop(1);
+        ReadBoundedLines(f, kMaxLinesRead, MaxLineBytes, [&](const QByteArray& line) {
             const std::optional<TPlace> place = ParseLine(line);
             // The newest of a path counts.
-            if (!place || seen.contains(place->Path)) continue;
-            seen.insert(place->Path);
-            entries.push_back(*place);
-        }
+            if (place && !seen.contains(place->Path)) {
+                seen.insert(place->Path);
+                entries.push_back(*place);
+            }
+            return int(entries.size()) < MaxEntries;
+        });
     }
     loadLog();
 }

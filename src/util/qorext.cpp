@@ -292,3 +292,18 @@ QString ExtractFileName(const QString& path) {
 QString ExtractFilePath(const QString& path) {
     return path.left(path.lastIndexOf('/') + 1);
 }
+
+void ReadBoundedLines(QIODevice& f, int maxLines, int maxLineBytes,
+                      const std::function<bool(const QByteArray& line)>& take) {
+    for (int lines = 0; lines < maxLines && !f.atEnd(); ++lines) {
+        QByteArray line = f.readLine(maxLineBytes + 2);
+        if (!line.endsWith('\n') && !f.atEnd()) {
+            while (!f.atEnd() && !f.readLine(64 * 1024).endsWith('\n')) {
+            }
+            continue;
+        }
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        if (!take(line)) return;
+    }
+}

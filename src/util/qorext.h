@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
+
+class QIODevice;
 
 enum FileAttr : unsigned {
     faReadOnly = 0x01,
@@ -63,3 +66,10 @@ bool IsPlayableFile(const QString& path);
 QString ExtractFileName(const QString& path);
 // Folder of a path with its trailing "/" ("a/b/c.mp3" -> "a/b/").
 QString ExtractFilePath(const QString& path);
+
+// Reads lines of a file no line of which may be longer than maxLineBytes:
+// hands each line (without its CR LF) to take, at most maxLines of them; a
+// line too long is skipped a bounded piece at a time. take returns false to
+// stop. Memory and time stay bounded whatever the file holds.
+void ReadBoundedLines(QIODevice& f, int maxLines, int maxLineBytes,
+                      const std::function<bool(const QByteArray& line)>& take);
