@@ -1,7 +1,6 @@
 #include "playback/chapters.h"
 
-#include "tags/id3v2/id3v2.h"
-#include "tags/mp3.h"
+#include "tags/filetags.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -256,7 +255,7 @@ TChapterList ReadChapters(const QString& path, int64_t lengthMs) {
 }
 
 QString BookFileTitle(const QString& path) {
-    Tid3v2tag tag;
-    const QString title = ReadTagWith(tag, path).Title.simplified();
+    // Through the tag facade: a book of M4A, Opus or FLAC files has titles too.
+    const QString title = ReadFileTag(path).Fields.Title.simplified();
     return title.isEmpty() ? QFileInfo(path).completeBaseName() : title;
 }
