@@ -30,6 +30,12 @@ jobs_count() { nproc 2>/dev/null || echo 2; }
 configure_and_build() {
     local dir=$1
     shift
-    cmake -S "$NARRABEL_ROOT" -B "$NARRABEL_ROOT/$dir" "$@" >/dev/null
+    # A compiler cache, where the machine has one, makes a build of a fresh
+    # clone cost little more than one of a checkout.
+    local launcher=()
+    if command -v ccache >/dev/null 2>&1; then
+        launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    fi
+    cmake -S "$NARRABEL_ROOT" -B "$NARRABEL_ROOT/$dir" "${launcher[@]}" "$@" >/dev/null
     cmake --build "$NARRABEL_ROOT/$dir" -j"$(jobs_count)"
 }
