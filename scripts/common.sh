@@ -35,6 +35,8 @@ configure_and_build() {
     local launcher=()
     if command -v ccache >/dev/null 2>&1; then
         launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+        # Paths under the checkout count as relative, so clones share the cache.
+        export CCACHE_BASEDIR="$NARRABEL_ROOT" CCACHE_NOHASHDIR=1
     fi
     cmake -S "$NARRABEL_ROOT" -B "$NARRABEL_ROOT/$dir" "${launcher[@]}" "$@" >/dev/null
     cmake --build "$NARRABEL_ROOT/$dir" -j"$(jobs_count)"
