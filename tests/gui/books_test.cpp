@@ -36,25 +36,11 @@ using testsupport::WriteAll;
 
 namespace {
 
-const QString kSink = QStringLiteral("narrabel_boost");
-
-// The program's own sink, there before its first player opens.
-class BoostSink : public ::testing::Environment {
-public:
-    void SetUp() override {
-        EnsureApplication();
-        sink = std::make_unique<OwnSink>(kSink, QStringList{QStringLiteral("format=float32le"),
-                                                            QStringLiteral("rate=44100"),
-                                                            QStringLiteral("channels=2")});
-        ASSERT_TRUE(sink->Loaded()) << "pactl load-module module-null-sink";
-    }
-    void TearDown() override { sink.reset(); }
-
-private:
-    std::unique_ptr<OwnSink> sink;
-};
-[[maybe_unused]] const auto* const kSinkEnvironment =
-    ::testing::AddGlobalTestEnvironment(new BoostSink);
+// The program's own sink, in float so that levels past full scale would show.
+[[maybe_unused]] const auto* const kSinkEnvironment = ::testing::AddGlobalTestEnvironment(
+    new OwnSinkEnvironment(QStringLiteral("narrabel_boost"),
+                           {QStringLiteral("format=float32le"), QStringLiteral("rate=44100"),
+                            QStringLiteral("channels=2")}));
 
 // A sink's volume as pactl reports it.
 QString SinkVolume(const QString& sink) {
@@ -172,7 +158,8 @@ TEST_F(BooksTest, AQuietBookComesOutLouderAndALoudOneNeverPassesFullScale) {
     frmMain->cmbFile->lineEdit()->setFocus();
     TMixerVolume masterBefore;
     program->Mixer.GetVolume(0, -1, masterBefore);
-    const QString defaultBefore = SinkVolume("@DEFAULT_SINK@"), ownBefore = SinkVolume(kSink);
+    const QString defaultBefore = SinkVolume("@DEFAULT_SINK@"),
+                  ownBefore = SinkVolume(OwnSinkEnvironment::Name());
     ASSERT_FALSE(defaultBefore.isEmpty());
 
     struct Case {
@@ -190,7 +177,7 @@ TEST_F(BooksTest, AQuietBookComesOutLouderAndALoudOneNeverPassesFullScale) {
         Browse(c.file);
         ASSERT_TRUE(WaitFor([this] { return mp->Position() > 300; })) << c.how;
         SinkRecorder rec;
-        ASSERT_TRUE(rec.Start(kSink + ".monitor")) << "parec";
+        ASSERT_TRUE(rec.Start(OwnSinkEnvironment::Monitor())) << "parec";
         QTest::qWait(1200);
         const size_t plainEnd = rec.Frames();
         c.choose();
@@ -219,7 +206,7 @@ TEST_F(BooksTest, AQuietBookComesOutLouderAndALoudOneNeverPassesFullScale) {
         program->Mixer.GetVolume(0, -1, master);
         EXPECT_EQ(master.Left, masterBefore.Left) << c.how;
         EXPECT_EQ(SinkVolume("@DEFAULT_SINK@"), defaultBefore) << c.how;
-        EXPECT_EQ(SinkVolume(kSink), ownBefore) << c.how;
+        EXPECT_EQ(SinkVolume(OwnSinkEnvironment::Name()), ownBefore) << c.how;
     }
 }
 

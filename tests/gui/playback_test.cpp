@@ -1,5 +1,5 @@
 // The playback strip driven through the real main window, offscreen, playing
-// real files on the test run's null sink.
+// real files on a null sink of their own.
 
 #include "app/application.h"
 #include "app/program.h"
@@ -52,6 +52,10 @@
 #include <zlib.h>
 
 using namespace playerfixtures;
+
+// The sound these tests measure is their own, whatever other tests play.
+[[maybe_unused]] const auto* const kSinkEnvironment = ::testing::AddGlobalTestEnvironment(
+    new OwnSinkEnvironment(QStringLiteral("narrabel_playback")));
 
 namespace {
 
@@ -674,7 +678,10 @@ TEST_F(PlaybackTest, ABookPlaysOnThroughItsFilesAndDiscFoldersAndStopsAfterTheLa
     // grace, sets the same timer again.
     session->SetSleep(TSleepTimer::EndOfFile);
     EXPECT_EQ(w()->StatusText(3), "Sleep: end of file");
-    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 8000));
+    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 8000))
+        << w()->StatusText(0).toStdString() << " in " << mp->FileName().toStdString() << " at "
+        << mp->Position() << " of " << mp->Length() << " ms, mode " << Mode() << ", "
+        << mp->LastError().toStdString();
     EXPECT_EQ(mp->FileName(), order[1]);
     EXPECT_EQ(mp->Position(), mp->Length());
     EXPECT_EQ(Caption(), "&Play");
@@ -836,7 +843,7 @@ TEST_F(PlaybackTest, EndOfThisChapterPausesWhereTheChapterEndsWithoutASoundOfThe
     EXPECT_EQ(captions.mid(captions.size() - 2),
               QStringList({"End of this chapter", "End of this file"}));
     SinkRecorder sink;
-    ASSERT_TRUE(sink.Start());
+    ASSERT_TRUE(sink.Start(OwnSinkEnvironment::Monitor()));
     w()->popSleep->findChild<QAction*>("mnuSleepChapter")->trigger();
     EXPECT_EQ(w()->StatusText(3), "Sleep: end of chapter");
     ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 8000));

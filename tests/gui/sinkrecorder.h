@@ -11,6 +11,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+#include <unistd.h>
 #include <vector>
 
 class SinkRecorder {
@@ -141,4 +144,32 @@ public:
 
 private:
     QString module;
+};
+
+// Every test of a program plays into a sink of the program's own, named
+// base_PID: the same test built twice (plain and sanitized) may run at once.
+// Set up before the program's first player opens.
+class OwnSinkEnvironment : public ::testing::Environment {
+public:
+    explicit OwnSinkEnvironment(const QString& base, QStringList options = {})
+        : options(std::move(options)) {
+        name = QStringLiteral("%1_%2").arg(base).arg(::getpid());
+        Instance() = this;
+    }
+    void SetUp() override {
+        sink = std::make_unique<OwnSink>(name, options);
+        ASSERT_TRUE(sink->Loaded()) << "pactl load-module module-null-sink";
+    }
+    void TearDown() override { sink.reset(); }
+    static QString Name() { return Instance() ? Instance()->name : QString(); }
+    static QString Monitor() { return Name() + QStringLiteral(".monitor"); }
+
+private:
+    static OwnSinkEnvironment*& Instance() {
+        static OwnSinkEnvironment* instance = nullptr;
+        return instance;
+    }
+    QString name;
+    QStringList options;
+    std::unique_ptr<OwnSink> sink;
 };
