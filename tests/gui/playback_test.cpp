@@ -874,7 +874,9 @@ TEST_F(PlaybackTest, EndOfThisChapterPausesWhereTheChapterEndsWithoutASoundOfThe
     EXPECT_EQ(mp->StopPoint(), 8000);
     session->SetSleep(TSleepTimer::Off);
     EXPECT_EQ(mp->StopPoint(), -1);
-    EXPECT_TRUE(WaitFor([&] { return mp->Position() > 8500; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return mp->Position() > 8500; }, 5000))
+        << "at " << mp->Position() << " ms, mode " << Mode() << ", "
+        << w()->StatusText(0).toStdString() << ", " << mp->LastError().toStdString();
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
 }
 
