@@ -103,7 +103,14 @@ void TfrmMain::SetUpChapters() {
 
 void TfrmMain::ShowChapterList(bool shown) {
     // The side column shows while anything in it does.
+    const bool wasHidden = lvChapters->isHidden();
     lvChapters->setVisible(shown && !session.Chapters.Rows().isEmpty());
+    // A list that comes gets room for its titles: two fifths of the width,
+    // unless the listener made the column wider.
+    const QList<int> sizes = splSide->sizes();
+    const int total = sizes.value(0) + sizes.value(1);
+    if (wasHidden && !lvChapters->isHidden() && sizes.size() == 2 && sizes[1] < total * 2 / 5)
+        splSide->setSizes({total - total * 2 / 5, total * 2 / 5});
     const int row = session.Chapters.Current();
     if (shown && row >= 0)
         lvChapters->scrollTo(lvChapters->model()->index(row, 0),
