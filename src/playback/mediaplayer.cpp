@@ -48,6 +48,8 @@ constexpr int kServerAnswerMs = 1000;
 // kStallLookMs) is stalled.
 constexpr int kStallLookMs = 500;
 constexpr int kStallLooks = 3;
+// Looks after which a place standing still is a stall whatever the clock says.
+constexpr int kStuckLooks = 5;
 // When the player goes, pipelines still being stopped get this long.
 constexpr int kDrainMs = 2000;
 
@@ -1233,12 +1235,15 @@ void TMediaPlayer::watchStall() {
         return;
     }
     if (++d->stillLooks < kStallLooks || d->restartedHere) return;
+    // A machine too busy to feed the sound stalls it for a moment, and a slow
+    // network share; the wild clock tells this fault from theirs at once. A
+    // place that stands still for longer is a stuck pipeline whatever its
+    // clock says (seen after quick flushing seeks on a loaded machine). A
+    // sound server that does not answer stalls every output alike.
+    if (!d->clockGoneWild() && d->stillLooks < kStuckLooks) return;
     d->stillLooks = 0;
-    // A machine too busy to feed the sound stalls it too, and a slow network
-    // share; the wild clock is what tells this fault from theirs. A sound
-    // server that does not answer stalls every output alike.
-    if (!d->clockGoneWild() || pipelines::SoundServerStuck(kServerAnswerMs)) return;
-    d->restartedHere = true;
+    d->restartedHere = true; // once per stall: the server is asked once too
+    if (pipelines::SoundServerStuck(kServerAnswerMs)) return;
     restartAt(at);
 }
 
