@@ -534,24 +534,6 @@ bool ChangeCopy(const QByteArray& temp, const TFileTag& t, const TWant& w, QStri
     return saved;
 }
 
-// The file's extended attributes (access lists among them) go to the copy as
-// far as it takes them.
-void CopyAttributes(int from, int to) {
-    const ssize_t size = ::flistxattr(from, nullptr, 0);
-    if (size <= 0) return;
-    std::vector<char> names(size_t(size) + 1, '\0');
-    const ssize_t got = ::flistxattr(from, names.data(), names.size() - 1);
-    for (ssize_t k = 0; k < got;) {
-        const char* name = names.data() + k;
-        k += ssize_t(std::strlen(name)) + 1;
-        const ssize_t n = ::fgetxattr(from, name, nullptr, 0);
-        if (n < 0) continue;
-        std::vector<char> value(size_t(n) + 1);
-        const ssize_t m = ::fgetxattr(from, name, value.data(), value.size());
-        if (m >= 0) ::fsetxattr(to, name, value.data(), size_t(m), 0);
-    }
-}
-
 // Copies the whole file (the kernel shares the blocks where the file system can).
 bool CopyAll(int in, int out, qint64 size) {
     qint64 done = 0;
@@ -723,7 +705,7 @@ TTagSaveResult SaveTagLibFile(const TFileTag& t) {
                                       "writes it anew. The file was not changed."));
     if (::fchmod(out, st.st_mode & 07777) != 0)
         return abandon(id3ErrWrite, QStringLiteral("The new copy's mode cannot be set."));
-    CopyAttributes(in, out);
+    CopyExtendedAttributes(in, out);
 
     const TWant want{t, t.Changed()};
     QString cause;

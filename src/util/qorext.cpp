@@ -10,6 +10,9 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTime>
+#include <cstring>
+#include <sys/xattr.h>
+#include <vector>
 
 namespace {
 bool isTrimmable(QChar c) {
@@ -305,5 +308,21 @@ void ReadBoundedLines(QIODevice& f, int maxLines, int maxLineBytes,
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
         if (!take(line)) return;
+    }
+}
+
+void CopyExtendedAttributes(int from, int to) {
+    const ssize_t size = ::flistxattr(from, nullptr, 0);
+    if (size <= 0) return;
+    std::vector<char> names(size_t(size) + 1, '\0');
+    const ssize_t got = ::flistxattr(from, names.data(), names.size() - 1);
+    for (ssize_t k = 0; k < got;) {
+        const char* name = names.data() + k;
+        k += ssize_t(std::strlen(name)) + 1;
+        const ssize_t n = ::fgetxattr(from, name, nullptr, 0);
+        if (n < 0) continue;
+        std::vector<char> value(size_t(n) + 1);
+        const ssize_t m = ::fgetxattr(from, name, value.data(), value.size());
+        if (m >= 0) ::fsetxattr(to, name, value.data(), size_t(m), 0);
     }
 }

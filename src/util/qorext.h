@@ -73,3 +73,7 @@ QString ExtractFilePath(const QString& path);
 // stop. Memory and time stay bounded whatever the file holds.
 void ReadBoundedLines(QIODevice& f, int maxLines, int maxLineBytes,
                       const std::function<bool(const QByteArray& line)>& take);
+
+// Extended attributes (access lists among them) of the open file from go to
+// the open file to, as far as it takes them.
+void CopyExtendedAttributes(int from, int to);

@@ -9,6 +9,7 @@
 #include "tags/id3v2/id3v2internal.h"
 #include "tags/id3v2/savejournal.h"
 #include "util/journal.h"
+#include "util/qorext.h"
 
 #include <QFile>
 #include <algorithm>
@@ -110,24 +111,6 @@ struct BlockWriter {
 // instead) where the file system or the sizes do not allow it.
 bool Refused(int err) {
     return err == EOPNOTSUPP || err == EINVAL || err == ENOSYS || err == ENOTTY;
-}
-
-// Extended attributes (access lists among them) go to the new file as far as
-// it takes them.
-void CopyAttributes(int from, int to) {
-    const ssize_t size = ::flistxattr(from, nullptr, 0);
-    if (size <= 0) return;
-    std::vector<char> names(size_t(size) + 1, '\0');
-    const ssize_t got = ::flistxattr(from, names.data(), names.size() - 1);
-    for (ssize_t k = 0; k < got;) {
-        const char* name = names.data() + k;
-        k += ssize_t(std::strlen(name)) + 1;
-        const ssize_t n = ::fgetxattr(from, name, nullptr, 0);
-        if (n < 0) continue;
-        std::vector<char> value(size_t(n) + 1);
-        const ssize_t m = ::fgetxattr(from, name, value.data(), value.size());
-        if (m >= 0) ::fsetxattr(to, name, value.data(), size_t(m), 0);
-    }
 }
 
 } // namespace
@@ -703,7 +686,7 @@ uint16_t Tid3v2tag::replaceFile(int fd, const QString& target, const struct stat
         return abandon(id3ErrWrite);
     }
     if (::fchmod(out, st.st_mode & 07777) != 0) return abandon(id3ErrWrite);
-    CopyAttributes(fd, out);
+    CopyExtendedAttributes(fd, out);
     const struct timespec times[2] = {st.st_atim, {0, UTIME_NOW}};
     ::futimens(out, times);
     if (::fsync(out) != 0) return abandon(id3ErrWrite);
