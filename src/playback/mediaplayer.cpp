@@ -44,11 +44,9 @@ constexpr int kSeekSettleMs = 2000;
 // A sound server that accepts a connection and then says nothing would block
 // the output for good; it is asked first, briefly.
 constexpr int kServerAnswerMs = 1000;
-// A playing file whose place has not moved for this many looks (every
-// kStallLookMs) is stalled.
+// A playing file is looked at every kStallLookMs; a place that has not moved
+// for kStuckLooks looks is a stall whatever the clock says.
 constexpr int kStallLookMs = 500;
-constexpr int kStallLooks = 3;
-// Looks after which a place standing still is a stall whatever the clock says.
 constexpr int kStuckLooks = 5;
 // When the player goes, pipelines still being stopped get this long.
 constexpr int kDrainMs = 2000;
@@ -1232,14 +1230,16 @@ void TMediaPlayer::watchStall() {
         d->watchedPosition = at;
         d->stillLooks = 0;
         d->restartedHere = false;
-        return;
+    } else {
+        ++d->stillLooks;
     }
-    if (++d->stillLooks < kStallLooks || d->restartedHere) return;
-    // A machine too busy to feed the sound stalls it for a moment, and a slow
-    // network share; the wild clock tells this fault from theirs at once. A
-    // place that stands still for longer is a stuck pipeline whatever its
-    // clock says (seen after quick flushing seeks on a loaded machine). A
-    // sound server that does not answer stalls every output alike.
+    if (d->restartedHere) return;
+    // The wild clock is this fault for certain and never mends: it is met at
+    // the first look (seen after quick flushing seeks on a loaded machine). A
+    // machine too busy to feed the sound stalls it for a moment, and a slow
+    // network share, so a place that merely stands still is a stuck pipeline
+    // only after longer. A sound server that does not answer stalls every
+    // output alike.
     if (!d->clockGoneWild() && d->stillLooks < kStuckLooks) return;
     d->stillLooks = 0;
     d->restartedHere = true; // once per stall: the server is asked once too

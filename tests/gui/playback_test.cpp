@@ -846,7 +846,7 @@ TEST_F(PlaybackTest, EndOfThisChapterPausesWhereTheChapterEndsWithoutASoundOfThe
     ASSERT_TRUE(sink.Start(OwnSinkEnvironment::Monitor()));
     w()->popSleep->findChild<QAction*>("mnuSleepChapter")->trigger();
     EXPECT_EQ(w()->StatusText(3), "Sleep: end of chapter");
-    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 8000));
+    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 12000));
     EXPECT_EQ(mp->Position(), 8000) << "to the millisecond";
     EXPECT_EQ(Caption(), "&Play");
     EXPECT_EQ(w()->StatusText(3), "Sleep");
@@ -864,7 +864,7 @@ TEST_F(PlaybackTest, EndOfThisChapterPausesWhereTheChapterEndsWithoutASoundOfThe
     EXPECT_EQ(session->Sleep.Choice(), TSleepTimer::EndOfChapter);
     ASSERT_TRUE(WaitFor([&] { return mp->Position() > 8300; }));
     session->SeekInFile(14500); // still the same chapter
-    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 8000));
+    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 12000));
     EXPECT_EQ(mp->Position(), 16000);
     // Called off, the chapter plays through.
     session->Sleep.GraceMs = 0;
@@ -874,7 +874,7 @@ TEST_F(PlaybackTest, EndOfThisChapterPausesWhereTheChapterEndsWithoutASoundOfThe
     EXPECT_EQ(mp->StopPoint(), 8000);
     session->SetSleep(TSleepTimer::Off);
     EXPECT_EQ(mp->StopPoint(), -1);
-    EXPECT_TRUE(WaitFor([&] { return mp->Position() > 8500; }, 5000))
+    EXPECT_TRUE(WaitFor([&] { return mp->Position() > 8500; }, 10000))
         << "at " << mp->Position() << " ms, mode " << Mode() << ", "
         << w()->StatusText(0).toStdString() << ", " << mp->LastError().toStdString();
     EXPECT_EQ(Mode(), TMediaPlayer::mpPlaying);
