@@ -383,13 +383,15 @@ void TListeningSession::clearPause() {
 
 void TListeningSession::pauseNow(bool bySleep) {
     if (mp->Mode() == TPlayerDevice::mpPlaying) mp->Pause();
+    // Before the status lets events run: a tick would take a device stopped
+    // at a chapter's or a file's end for one played out, and say "Stopped".
+    if (mp->Mode() != TPlayerDevice::mpPlaying) tmr->stop();
     setPlayCaption(kPlay);
     SetStatus(0, QStringLiteral("Paused"));
     pausedAt = Clock();
     pausedFile = mp->FileName();
     pausedBySleep = bySleep;
     pausedAtEnd = false;
-    if (mp->Mode() != TPlayerDevice::mpPlaying) tmr->stop();
     notePlace(true);
 }
 
@@ -563,10 +565,11 @@ void TListeningSession::onMovedOn(const QString& previous, const QString& path) 
 }
 
 void TListeningSession::pauseAtFileEnd() {
-    // No fade: the file ends, and the book waits there.
-    Sleep.FileEnded();
+    // No fade: the file ends, and the book waits there. Paused before the
+    // sleep panel changes (which lets events run).
     pauseNow(true);
     pausedAtEnd = true;
+    Sleep.FileEnded();
 }
 
 void TListeningSession::enteredNextFile(const QString& previousRow, const QString& path) {

@@ -67,8 +67,9 @@ void TListeningSession::onStopPointReached() {
         return;
     }
     // No fade: the chapter ends, and the book waits there; Play goes on into
-    // the next chapter from its start.
-    Sleep.ChapterEnded();
+    // the next chapter from its start. Paused before the sleep panel changes
+    // (which lets events run).
     pauseNow(false);
     pausedAtEnd = true;
+    Sleep.ChapterEnded();
 }

@@ -675,13 +675,23 @@ TEST_F(PlaybackTest, ABookPlaysOnThroughItsFilesAndDiscFoldersAndStopsAfterTheLa
 
     // "End of this file" pauses there, without a fade and without playing on;
     // Play goes on into the book's next file (the next disc) and, within the
-    // grace, sets the same timer again.
+    // grace, sets the same timer again. A tick always due, as in a pause at a
+    // chapter's end, is never taken for the book's end.
+    session->tmr->setInterval(1);
+    QStringList said;
+    QObject watch;
+    QObject::connect(session, &TListeningSession::StatusChanged, &watch,
+                     [&](int panel, const QString& text) {
+                         if (panel == 0) said << text;
+                     });
     session->SetSleep(TSleepTimer::EndOfFile);
     EXPECT_EQ(w()->StatusText(3), "Sleep: end of file");
     ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 8000))
         << w()->StatusText(0).toStdString() << " in " << mp->FileName().toStdString() << " at "
         << mp->Position() << " of " << mp->Length() << " ms, mode " << Mode() << ", "
         << mp->LastError().toStdString();
+    EXPECT_FALSE(said.contains("Stopped")) << said.join(", ").toStdString();
+    session->tmr->setInterval(1000);
     EXPECT_EQ(mp->FileName(), order[1]);
     EXPECT_EQ(mp->Position(), mp->Length());
     EXPECT_EQ(Caption(), "&Play");
@@ -844,10 +854,22 @@ TEST_F(PlaybackTest, EndOfThisChapterPausesWhereTheChapterEndsWithoutASoundOfThe
               QStringList({"End of this chapter", "End of this file"}));
     SinkRecorder sink;
     ASSERT_TRUE(sink.Start(OwnSinkEnvironment::Monitor()));
+    // A tick always due: the pause at the chapter's end must hold it off while
+    // its status lets events run, or it takes the stop for the file's end.
+    session->tmr->setInterval(1);
+    QStringList said;
+    QObject watch;
+    QObject::connect(session, &TListeningSession::StatusChanged, &watch,
+                     [&](int panel, const QString& text) {
+                         if (panel == 0) said << text;
+                     });
     w()->popSleep->findChild<QAction*>("mnuSleepChapter")->trigger();
     EXPECT_EQ(w()->StatusText(3), "Sleep: end of chapter");
-    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 12000));
+    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 12000))
+        << "at " << mp->Position() << " ms, mode " << Mode() << ", stop " << mp->StopPoint() << ", "
+        << w()->StatusText(0).toStdString() << ", " << mp->LastError().toStdString();
     EXPECT_EQ(mp->Position(), 8000) << "to the millisecond";
+    EXPECT_FALSE(said.contains("Stopped")) << said.join(", ").toStdString();
     EXPECT_EQ(Caption(), "&Play");
     EXPECT_EQ(w()->StatusText(3), "Sleep");
     EXPECT_DOUBLE_EQ(mp->StreamVolume(), 1.0) << "no fade";
@@ -864,7 +886,10 @@ TEST_F(PlaybackTest, EndOfThisChapterPausesWhereTheChapterEndsWithoutASoundOfThe
     EXPECT_EQ(session->Sleep.Choice(), TSleepTimer::EndOfChapter);
     ASSERT_TRUE(WaitFor([&] { return mp->Position() > 8300; }));
     session->SeekInFile(14500); // still the same chapter
-    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 12000));
+    ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 12000))
+        << "at " << mp->Position() << " ms, mode " << Mode() << ", stop " << mp->StopPoint()
+        << ", sleep " << session->Sleep.Choice() << ", " << w()->StatusText(0).toStdString() << ", "
+        << mp->LastError().toStdString();
     EXPECT_EQ(mp->Position(), 16000);
     // Called off, the chapter plays through.
     session->Sleep.GraceMs = 0;
