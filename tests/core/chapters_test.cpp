@@ -100,6 +100,7 @@ TEST_F(ChaptersTest, EveryKindReadsAsFfprobeReadsItCleaned) {
         {"both.m4b", three, 3},
         {"quicktime.m4b", three, 3},
         {"nero.m4b", {{0, "Nero one"}, {20000, "Nero two"}, {50000, "Nero three"}}, 3},
+        {"utf16.m4b", {{0, "Öffnung"}, {10000, "第二章"}, {25000, "Kapitel 𝄞"}}, 3},
         {"id3v23.mp3", id3, 3},
         {"id3v23-toc.mp3", id3, 3},
         {"id3v24.mp3", id3, 3},
