@@ -31,4 +31,13 @@ add_test(NAME fuzz.tags_seeds
     COMMAND sh -c "[ -x '${CMAKE_SOURCE_DIR}/build-fuzz/fuzz/tags_fuzz' ] || exit 77; [ -f '${TAG_SEEDS}/mp3-latin.mp3' ] || /usr/bin/python3 '${CMAKE_CURRENT_SOURCE_DIR}/data/tags/formats_peer.py' make '${TAG_SEEDS}' >/dev/null")
 set_tests_properties(fuzz.tags_seeds PROPERTIES TIMEOUT 300 LABELS fuzz SKIP_RETURN_CODE 77
     FIXTURES_SETUP tag_seeds)
+# The MP4 chapter reader, seeded with the chapter test files (made by ffmpeg
+# and mutagen the first time).
+set(CHAPTER_SEEDS ${CMAKE_BINARY_DIR}/fuzz-seeds/chapters)
+narrabel_fuzz_test(mp4chapters 30 65536 ${CHAPTER_SEEDS})
+set_property(TEST fuzz.mp4chapters PROPERTY FIXTURES_REQUIRED chapter_seeds)
+add_test(NAME fuzz.mp4chapters_seeds
+    COMMAND sh -c "[ -x '${CMAKE_SOURCE_DIR}/build-fuzz/fuzz/mp4chapters_fuzz' ] || exit 77; [ -f '${CHAPTER_SEEDS}/both.m4b' ] || { mkdir -p '${CHAPTER_SEEDS}' && /usr/bin/python3 '${CMAKE_CURRENT_SOURCE_DIR}/data/chapters/make_chapter_files.py' '${CHAPTER_SEEDS}'; }")
+set_tests_properties(fuzz.mp4chapters_seeds PROPERTIES TIMEOUT 300 LABELS fuzz SKIP_RETURN_CODE 77
+    FIXTURES_SETUP chapter_seeds)
 endif()

@@ -1,5 +1,6 @@
 #include "playback/chapters.h"
 
+#include "playback/mp4chapters.h"
 #include "tags/filetags.h"
 
 #include <QDeadlineTimer>
@@ -30,26 +31,24 @@ constexpr int kMaxTitleBytes = 4 * MaxChapterTitle + 16;
 
 // The file as libavformat reads it: through our own handle, so that every
 // read and seek is counted and stops at the deadline, at the byte cap, or
-// when the caller no longer wants the answer.
+// when the caller no longer wants the answer. The MP4 reader that may come
+// first spends from the same budget.
 struct Input {
     QFile file;
-    qint64 bytesRead = 0;
-    QDeadlineTimer deadline{kDeadlineMs};
-    const std::atomic<bool>* cancel = nullptr;
+    TChapterBudget budget{kMaxBytesRead, 0, QDeadlineTimer(kDeadlineMs), nullptr};
 
-    bool stopped() const {
-        return deadline.hasExpired() || (cancel && cancel->load(std::memory_order_relaxed));
-    }
+    bool stopped() const { return budget.Stopped(); }
 
     static int Read(void* opaque, uint8_t* buf, int size) {
         auto* in = static_cast<Input*>(opaque);
+        TChapterBudget& b = in->budget;
         if (in->stopped()) return AVERROR_EXIT;
-        if (in->bytesRead >= kMaxBytesRead) return AVERROR(EFBIG);
+        if (b.BytesRead >= b.MaxBytes) return AVERROR(EFBIG);
         const qint64 n = in->file.read(reinterpret_cast<char*>(buf),
-                                       std::min<qint64>(size, kMaxBytesRead - in->bytesRead));
+                                       std::min<qint64>(size, b.MaxBytes - b.BytesRead));
         if (n < 0) return AVERROR(EIO);
         if (n == 0) return AVERROR_EOF;
-        in->bytesRead += n;
+        b.BytesRead += n;
         return int(n);
     }
 
@@ -105,16 +104,26 @@ int64_t LengthOf(const AVFormatContext* ctx) {
     return longest;
 }
 
-TChapterList ChaptersOf(const AVFormatContext* ctx) {
+// A chapter's times as a demuxer gives them, in its time base.
+struct Times {
+    int64_t start, end;
+    int num, den;
+};
+
+// A demuxer's chapters as the file's: those with a start, the MaxChapters + 1
+// earliest of them, in the demuxer's order. timesOf(i) gives the Times of
+// chapter i, titleOf(i) its title.
+template <class TimesOf, class TitleOf>
+TChapterList ChaptersOf(unsigned count, TimesOf timesOf, TitleOf titleOf) {
     // The earliest ones only: sorting indices costs little, titles are copied
     // for the chapters kept.
     std::vector<unsigned> order;
-    order.reserve(ctx->nb_chapters);
-    for (unsigned i = 0; i < ctx->nb_chapters; ++i)
-        if (ctx->chapters[i]->start != AV_NOPTS_VALUE) order.push_back(i);
-    auto startOf = [ctx](unsigned i) {
-        const AVChapter* c = ctx->chapters[i];
-        return ChapterTimeMs(c->start, c->time_base.num, c->time_base.den);
+    order.reserve(count);
+    for (unsigned i = 0; i < count; ++i)
+        if (timesOf(i).start != AV_NOPTS_VALUE) order.push_back(i);
+    auto startOf = [&timesOf](unsigned i) {
+        const Times c = timesOf(i);
+        return ChapterTimeMs(c.start, c.num, c.den);
     };
     const size_t keep = std::min<size_t>(order.size(), MaxChapters + 1);
     if (keep < order.size()) {
@@ -129,17 +138,42 @@ TChapterList ChaptersOf(const AVFormatContext* ctx) {
     TChapterList out;
     out.reserve(int(order.size()));
     for (unsigned i : order) {
-        const AVChapter* c = ctx->chapters[i];
+        const Times c = timesOf(i);
         TChapter ch;
         ch.StartMs = startOf(i);
-        ch.EndMs = c->end == AV_NOPTS_VALUE
-                       ? -1
-                       : ChapterTimeMs(c->end, c->time_base.num, c->time_base.den);
-        if (const AVDictionaryEntry* t = av_dict_get(c->metadata, "title", nullptr, 0))
-            ch.Title = QString::fromUtf8(t->value, int(qstrnlen(t->value, kMaxTitleBytes)));
+        ch.EndMs = c.end == AV_NOPTS_VALUE ? -1 : ChapterTimeMs(c.end, c.num, c.den);
+        ch.Title = titleOf(i);
         out.append(ch);
     }
     return out;
+}
+
+TChapterList ChaptersOf(const AVFormatContext* ctx) {
+    return ChaptersOf(
+        ctx->nb_chapters,
+        [ctx](unsigned i) {
+            const AVChapter* c = ctx->chapters[i];
+            return Times{c->start, c->end, c->time_base.num, c->time_base.den};
+        },
+        [ctx](unsigned i) {
+            const AVDictionaryEntry* t =
+                av_dict_get(ctx->chapters[i]->metadata, "title", nullptr, 0);
+            return t ? QString::fromUtf8(t->value, int(qstrnlen(t->value, kMaxTitleBytes)))
+                     : QString();
+        });
+}
+
+TChapterList ChaptersOf(const std::vector<TRawChapter>& list) {
+    return ChaptersOf(
+        unsigned(list.size()),
+        [&list](unsigned i) {
+            const TRawChapter& c = list[i];
+            return Times{c.Start, c.End, c.Num, c.Den};
+        },
+        [&list](unsigned i) {
+            const QByteArray& t = list[i].Title;
+            return QString::fromUtf8(t.constData(), std::min<int>(t.size(), kMaxTitleBytes));
+        });
 }
 
 // One line, no control characters, at most MaxChapterTitle characters.
@@ -165,20 +199,43 @@ int64_t ChapterTimeMs(int64_t value, int num, int den) {
 }
 
 TChapterRead ReadChapterFile(const QString& path, const std::atomic<bool>* cancel) {
+    return ReadChapterFileWith(TChapterReader::Any, path, cancel);
+}
+
+TChapterRead ReadChapterFileWith(TChapterReader reader, const QString& path,
+                                 const std::atomic<bool>* cancel) {
     TChapterRead result;
-    QuietLibrary();
     // A fifo or a device would be read for ever.
     if (!QFileInfo(path).isFile()) {
         result.Error = QStringLiteral("Not a file.");
         return result;
     }
     Input in;
-    in.cancel = cancel;
+    in.budget.Cancel = cancel;
     in.file.setFileName(path);
     if (!in.file.open(QIODevice::ReadOnly)) {
         result.Error = in.file.errorString();
         return result;
     }
+    // An MP4 book's header is mostly the sound's sample tables, which
+    // libavformat reads whole and the chapters do not need.
+    if (reader != TChapterReader::Libavformat) {
+        if (const std::optional<TMp4Chapters> mp4 =
+                ReadMp4Chapters(in.file, in.budget, MaxChapters + 1, kMaxTitleBytes)) {
+            result.Chapters = ChaptersOf(mp4->Chapters);
+            result.LengthMs = ChapterTimeMs(mp4->DurationUs, 1, AV_TIME_BASE);
+            return result;
+        }
+        if (reader == TChapterReader::Mp4Boxes) {
+            result.Error = QStringLiteral("Left to libavformat.");
+            return result;
+        }
+        if (!in.file.seek(0)) {
+            result.Error = in.file.errorString();
+            return result;
+        }
+    }
+    QuietLibrary();
     auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
     AVIOContext* io = buffer ? avio_alloc_context(buffer, kIoBufferSize, 0, &in, &Input::Read,
                                                   nullptr, &Input::Seek)

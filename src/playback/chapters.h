@@ -2,8 +2,9 @@
 // A file's chapters, whatever its format: the QuickTime chapter track and the
 // Nero "chpl" list of MP4/M4B, ID3v2 CHAP frames of MP3, CHAPTERxx comments of
 // Ogg, Opus and FLAC, and Matroska chapters. This is the one place that knows
-// formats (through libavformat, which reads only the file's header here);
-// callers get a clean list in milliseconds.
+// formats (through libavformat, which reads only the file's header here, and
+// for MP4 files our own reader of their boxes, mp4chapters.h); callers get a
+// clean list in milliseconds.
 
 #include <QString>
 #include <QVector>
@@ -37,6 +38,12 @@ struct TChapterRead {
 // once cancel is set), in bytes read and in chapters kept, whatever the file
 // declares. Any thread.
 TChapterRead ReadChapterFile(const QString& path, const std::atomic<bool>* cancel = nullptr);
+
+// The readers ReadChapterFile chooses from: its own for MP4 files it is sure
+// of, else libavformat. One alone, to compare them.
+enum class TChapterReader { Any, Mp4Boxes, Libavformat };
+TChapterRead ReadChapterFileWith(TChapterReader reader, const QString& path,
+                                 const std::atomic<bool>* cancel = nullptr);
 
 // The list as a listener sees it: sorted by start (a negative start counts
 // as 0), those at or past the end dropped, one chapter for each start, at most

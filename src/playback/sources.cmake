@@ -8,6 +8,7 @@ target_sources(narrabel_core PRIVATE
     src/playback/chapters.cpp src/playback/chapters.h
     src/playback/clocktext.cpp src/playback/clocktext.h
     src/playback/listeningsettings.cpp src/playback/listeningsettings.h
+    src/playback/mp4chapters.cpp src/playback/mp4chapters.h
     src/playback/optionsfile.cpp src/playback/optionsfile.h
     src/playback/places.cpp src/playback/places.h
     src/playback/playerdevice.h

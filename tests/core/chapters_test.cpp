@@ -1,6 +1,7 @@
 // A file's chapters, read from files that ffmpeg, mutagen and a Nero list
 // writer made at test time: the cleaned list is the one ffprobe (FFmpeg's own
 // full probe) gives after the same cleaning, and what the listener expects.
+// MP4 files are read from their boxes, as libavformat reads them.
 
 #include "playback/chapters.h"
 #include "support/testsupport.h"
@@ -11,6 +12,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QtEndian>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -34,6 +36,16 @@ bool RunTool(const QString& program, const QStringList& args, QByteArray* out = 
         return false;
     }
     if (out) *out = p.readAllStandardOutput();
+    return true;
+}
+
+// The MP4 reader's raw list and length are libavformat's, when it takes the file.
+bool ReadAsLibavformat(const QString& path) {
+    const TChapterRead own = ReadChapterFileWith(TChapterReader::Mp4Boxes, path);
+    if (!own.Error.isEmpty()) return false;
+    const TChapterRead theirs = ReadChapterFileWith(TChapterReader::Libavformat, path);
+    EXPECT_EQ(own.Chapters, theirs.Chapters);
+    EXPECT_EQ(own.LengthMs, theirs.LengthMs);
     return true;
 }
 
@@ -96,20 +108,22 @@ TEST_F(ChaptersTest, EveryKindReadsAsFfprobeReadsItCleaned) {
         const char* file;
         std::vector<Expected> expected; // empty: none
         int count;                      // when the titles are not listed
+        bool mp4;                       // read by the MP4 reader, not libavformat
     } cases[] = {
-        {"both.m4b", three, 3},
-        {"quicktime.m4b", three, 3},
-        {"nero.m4b", {{0, "Nero one"}, {20000, "Nero two"}, {50000, "Nero three"}}, 3},
-        {"id3v23.mp3", id3, 3},
-        {"id3v23-toc.mp3", id3, 3},
-        {"id3v24.mp3", id3, 3},
-        {"id3v24-toc.mp3", id3, 3},
-        {"comments.opus", comments, 3},
-        {"comments.flac", comments, 3},
-        {"matroska.mka", {{0, "Eins"}, {15000, "Zwei"}}, 2},
-        {"many.m4b", {}, 300},
-        {"lone.m4b", {}, 0},
-        {"huge.mka", {}, MaxChapters},
+        {"both.m4b", three, 3, true},
+        {"quicktime.m4b", three, 3, true},
+        {"nero.m4b", {{0, "Nero one"}, {20000, "Nero two"}, {50000, "Nero three"}}, 3, true},
+        {"utf16.m4b", {{0, "Öffnung"}, {10000, "第二章"}, {25000, "Kapitel 𝄞"}}, 3, true},
+        {"id3v23.mp3", id3, 3, false},
+        {"id3v23-toc.mp3", id3, 3, false},
+        {"id3v24.mp3", id3, 3, false},
+        {"id3v24-toc.mp3", id3, 3, false},
+        {"comments.opus", comments, 3, false},
+        {"comments.flac", comments, 3, false},
+        {"matroska.mka", {{0, "Eins"}, {15000, "Zwei"}}, 2, false},
+        {"many.m4b", {}, 300, true},
+        {"lone.m4b", {}, 0, true},
+        {"huge.mka", {}, MaxChapters, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
@@ -140,6 +154,7 @@ TEST_F(ChaptersTest, EveryKindReadsAsFfprobeReadsItCleaned) {
                 ASSERT_EQ(ours[i].EndMs, ours[i + 1].StartMs) << i;
         }
         EXPECT_LT(took, 2000) << "the header only";
+        EXPECT_EQ(ReadAsLibavformat(path), c.mp4);
     }
     // 300 and more than the cap: every start in order, titles numbered.
     const TChapterList many = ReadChapters(File("many.m4b"), 60000);
@@ -163,6 +178,40 @@ TEST_F(ChaptersTest, WhatIsNoSoundFileGivesNoChaptersAndNeverHangs) {
     // Called off: nothing is read.
     std::atomic<bool> cancel{true};
     EXPECT_TRUE(ReadChapterFile(File("many.m4b"), &cancel).Chapters.isEmpty());
+
+    // Broken MP4 files: read at once, as libavformat reads them (by the MP4
+    // reader only where it is sure of that).
+    const QByteArray both = testsupport::ReadAll(File("both.m4b"));
+    const int moov = both.indexOf("moov") - 4;
+    auto with = [&both](int at, quint32 value) {
+        QByteArray b = both;
+        qToBigEndian(value, b.data() + at);
+        return b;
+    };
+    // The Nero list's count after its version, flags and 4 reserved bytes.
+    QByteArray chpl255 = both;
+    chpl255[both.indexOf("chpl") + 12] = char(255);
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        bool mp4;
+    } broken[] = {
+        {"chpl-255.m4b", chpl255, true}, // more than the list holds
+        {"cut-moov.m4b", both.left(moov + 1000), false},
+        {"moov-past-end.m4b", with(moov, quint32(both.size() - moov + 1000000)), false},
+        {"stsz-2g.m4b", with(both.indexOf("stsz") + 12, 0x80000000u), false},
+        {"title-past-end.m4b", with(both.lastIndexOf("stco") + 12, 0x7fffff00u), false},
+    };
+    for (const auto& b : broken) {
+        SCOPED_TRACE(b.name);
+        const QString path = dir->filePath(b.name);
+        testsupport::WriteAll(path, b.bytes);
+        QElapsedTimer clock;
+        clock.start();
+        ReadChapterFile(path);
+        EXPECT_LT(clock.elapsed(), 2000);
+        EXPECT_EQ(ReadAsLibavformat(path), b.mp4);
+    }
 }
 
 TEST(ChapterCleaning, SortedOnePerStartEndingAtTheNextWithTitlesOnOneLine) {

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Writes the chapter test files into the folder given, one of each way a
 chapter list comes: ffmpeg's MP4 chapters (the QuickTime chapter track and the
-Nero list together, and the track alone), a Nero list alone (written here),
+Nero list together, and the track alone), a Nero list alone and a chapter track
+of UTF-16 titles (both written here),
 ID3v2 CHAP frames by mutagen (v2.3 and v2.4, with and without a table of
 contents, out of time order), CHAPTERxx comments in Opus and FLAC, Matroska
 chapters, 300 chapters, 20,000 chapters and a lone chapter. Each file is a
@@ -73,6 +74,30 @@ def add_nero_list(path, chapters):
         f.write(data + udta)
 
 
+def utf16_titles(path, titles):
+    """Gives the QuickTime chapter track of an MP4 (in one chunk) new titles:
+    UTF-16 with a byte order mark, big- and little-endian by turns, each with
+    the "encd" box QuickTime writes after it, in media data appended to the
+    file."""
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    stsz, stco = data.rindex(b"stsz") - 4, data.rindex(b"stco") - 4
+    assert struct.unpack(">II", data[stsz + 12:stsz + 20]) == (0, len(titles))
+    assert struct.unpack(">I", data[stco + 12:stco + 16]) == (1,)
+    encd = struct.pack(">I4sI", 12, b"encd", 0x100)
+    samples = []
+    for i, title in enumerate(titles):
+        text = b"\xfe\xff" + title.encode("utf-16-be") if i % 2 == 0 else \
+            b"\xff\xfe" + title.encode("utf-16-le")
+        samples.append(struct.pack(">H", len(text)) + text + encd)
+    for i, sample in enumerate(samples):
+        data[stsz + 20 + 4 * i:stsz + 24 + 4 * i] = struct.pack(">I", len(sample))
+    data[stco + 16:stco + 20] = struct.pack(">I", len(data) + 8)
+    media = b"".join(samples)
+    with open(path, "wb") as f:
+        f.write(data + struct.pack(">I4s", 8 + len(media), b"mdat") + media)
+
+
 def id3(folder, name, version, toc):
     path = os.path.join(folder, name)
     ffmpeg(*silence(8000), "-c:a", "libmp3lame", "-b:a", "8k", path)
@@ -105,6 +130,8 @@ def main():
     mp4(folder, "nero.m4b", [])
     add_nero_list(os.path.join(folder, "nero.m4b"),
                   [(0, "Nero one"), (20000, "Nero\ttwo"), (50000, "Nero three")])
+    mp4(folder, "utf16.m4b", three, "-movflags", "+disable_chpl")
+    utf16_titles(os.path.join(folder, "utf16.m4b"), ["Öffnung", "第二章", "Kapitel 𝄞"])
     for version in (3, 4):
         for toc in (False, True):
             id3(folder, "id3v2%d%s.mp3" % (version, "-toc" if toc else ""), version, toc)
