@@ -104,6 +104,13 @@ protected:
         emit w()->cmbFile->lineEdit()->textEdited(text);
     }
     int Mode() const { return mp->Mode(); }
+    // Every text the status panel shows, while watch lives.
+    void RecordStatus(QObject& watch, QStringList& said) const {
+        QObject::connect(session, &TListeningSession::StatusChanged, &watch,
+                         [&said](int panel, const QString& text) {
+                             if (panel == 0) said << text;
+                         });
+    }
     // Starts the program with a file on its command line and waits until it
     // plays and its length is known.
     void StartPlaying(const QString& file, int32_t from) {
@@ -680,10 +687,7 @@ TEST_F(PlaybackTest, ABookPlaysOnThroughItsFilesAndDiscFoldersAndStopsAfterTheLa
     session->tmr->setInterval(1);
     QStringList said;
     QObject watch;
-    QObject::connect(session, &TListeningSession::StatusChanged, &watch,
-                     [&](int panel, const QString& text) {
-                         if (panel == 0) said << text;
-                     });
+    RecordStatus(watch, said);
     session->SetSleep(TSleepTimer::EndOfFile);
     EXPECT_EQ(w()->StatusText(3), "Sleep: end of file");
     ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 8000))
@@ -859,10 +863,7 @@ TEST_F(PlaybackTest, EndOfThisChapterPausesWhereTheChapterEndsWithoutASoundOfThe
     session->tmr->setInterval(1);
     QStringList said;
     QObject watch;
-    QObject::connect(session, &TListeningSession::StatusChanged, &watch,
-                     [&](int panel, const QString& text) {
-                         if (panel == 0) said << text;
-                     });
+    RecordStatus(watch, said);
     w()->popSleep->findChild<QAction*>("mnuSleepChapter")->trigger();
     EXPECT_EQ(w()->StatusText(3), "Sleep: end of chapter");
     ASSERT_TRUE(WaitFor([&] { return w()->StatusText(0) == "Paused"; }, 12000))
