@@ -34,7 +34,33 @@ bool TBoostLimiter::Idle() const {
     return gain == 1.0f && limit == 1.0f && target.load(std::memory_order_relaxed) == 1.0f;
 }
 
+namespace {
+
+// Samples as floats where 1.0 is full scale, and back.
+inline float ToFloat(float s) {
+    return s;
+}
+inline float ToFloat(int16_t s) {
+    return float(s) * (1.0f / 32768.0f);
+}
+inline void Store(float* to, float v) {
+    *to = v;
+}
+inline void Store(int16_t* to, float v) {
+    *to = int16_t(std::lrint(std::clamp(v * 32768.0f, -32768.0f, 32767.0f)));
+}
+
+} // namespace
+
 void TBoostLimiter::Process(float* samples, size_t frames) {
+    process(samples, frames);
+}
+
+void TBoostLimiter::Process(int16_t* samples, size_t frames) {
+    process(samples, frames);
+}
+
+template <typename Sample> void TBoostLimiter::process(Sample* samples, size_t frames) {
     const float want = target.load(std::memory_order_relaxed);
     const int n = channels;
     for (size_t f = 0; f < frames; ++f, samples += n) {
@@ -44,7 +70,7 @@ void TBoostLimiter::Process(float* samples, size_t frames) {
         }
         float peak = 0;
         for (int c = 0; c < n; ++c)
-            peak = std::max(peak, std::fabs(samples[c]));
+            peak = std::max(peak, std::fabs(ToFloat(samples[c])));
         peak *= gain;
         // The limit comes back once the hold is over ...
         if (holdLeft > 0)
@@ -59,6 +85,6 @@ void TBoostLimiter::Process(float* samples, size_t frames) {
         }
         const float g = gain * limit;
         for (int c = 0; c < n; ++c)
-            samples[c] = std::clamp(samples[c] * g, -Ceiling, Ceiling);
+            Store(samples + c, std::clamp(ToFloat(samples[c]) * g, -Ceiling, Ceiling));
     }
 }

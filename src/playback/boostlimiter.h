@@ -1,14 +1,13 @@
 #pragma once
-// A volume boost with a limiter behind it, on interleaved float samples (1.0
-// is full scale). The boost raises the sound by its gain; wherever the boosted
-// sound would pass full scale, the limiter lowers that gain at once, for all
-// channels alike, so that no sample ever passes it. The lowered gain is held
-// while peaks keep coming (a steady sound keeps one gain, undistorted) and
-// comes back at a slow, steady rate once they stop, so that speech does not
-// pump. Nothing looks ahead: the sound is not delayed.
+// A volume boost with a limiter behind it, on interleaved samples. The boost raises the sound by
+// its gain; wherever the boosted sound would pass full scale, the limiter lowers that gain at once,
+// for all channels alike, so that no sample ever passes it. The lowered gain is held while peaks
+// keep coming (a steady sound keeps one gain, undistorted) and comes back at a slow, steady rate
+// once they stop, so that speech does not pump. Nothing looks ahead: the sound is not delayed.
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 
 class TBoostLimiter {
 public:
@@ -32,11 +31,14 @@ public:
     int Channels() const { return channels; }
     // Nothing to do: no boost, none gliding away, no gain held down.
     bool Idle() const;
-    // Boosts and limits frames of interleaved samples in place.
+    // Boosts and limits frames of interleaved samples in place: floats, or
+    // 16-bit integers (full scale 32768).
     void Process(float* samples, size_t frames);
+    void Process(int16_t* samples, size_t frames);
 
 private:
     void setTimes();
+    template <typename Sample> void process(Sample* samples, size_t frames);
 
     std::atomic<double> boostDb{0.0};
     std::atomic<float> target{1.0f};
