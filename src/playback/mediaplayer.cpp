@@ -69,33 +69,26 @@ GstElement* NewAudioPlaybin() {
     return bin;
 }
 
-// What the audio filter's probe reaches: the pipeline's own limiter, and the
-// sample format it is given.
-struct FilterProbe {
-    std::shared_ptr<TBoostLimiter> limiter;
-    bool int16 = false;
-};
+// What the audio filter's probe reaches: the pipeline's own limiter.
 using LimiterLink = std::shared_ptr<TBoostLimiter>;
 
-void FreeFilterProbe(gpointer data) {
-    delete static_cast<FilterProbe*>(data);
+void FreeLimiterLink(gpointer data) {
+    delete static_cast<LimiterLink*>(data);
 }
 
-// Boosts and limits the samples leaving the speed change, in place; learns
-// their format from the stream's caps.
+// Boosts and limits the samples leaving the speed change, in place (16-bit:
+// the filter's converter fixes the format); learns their rate and channels
+// from the stream's caps.
 GstPadProbeReturn OnFilteredSound(GstPad*, GstPadProbeInfo* info, gpointer data) {
-    FilterProbe& probe = *static_cast<FilterProbe*>(data);
-    TBoostLimiter& limiter = *probe.limiter;
+    TBoostLimiter& limiter = **static_cast<LimiterLink*>(data);
     if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
         GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
         GstCaps* caps = nullptr;
         GstAudioInfo audio;
         if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
             gst_event_parse_caps(event, &caps);
-            if (caps && gst_audio_info_from_caps(&audio, caps)) {
+            if (caps && gst_audio_info_from_caps(&audio, caps))
                 limiter.SetFormat(GST_AUDIO_INFO_RATE(&audio), GST_AUDIO_INFO_CHANNELS(&audio));
-                probe.int16 = GST_AUDIO_INFO_FORMAT(&audio) == GST_AUDIO_FORMAT_S16;
-            }
         }
         return GST_PAD_PROBE_OK;
     }
@@ -104,13 +97,8 @@ GstPadProbeReturn OnFilteredSound(GstPad*, GstPadProbeInfo* info, gpointer data)
     GST_PAD_PROBE_INFO_DATA(info) = buffer;
     GstMapInfo map;
     if (gst_buffer_map(buffer, &map, GST_MAP_READWRITE)) {
-        const size_t channels = size_t(limiter.Channels());
-        if (probe.int16)
-            limiter.Process(reinterpret_cast<int16_t*>(map.data),
-                            map.size / (sizeof(int16_t) * channels));
-        else
-            limiter.Process(reinterpret_cast<float*>(map.data),
-                            map.size / (sizeof(float) * channels));
+        limiter.Process(reinterpret_cast<int16_t*>(map.data),
+                        map.size / (sizeof(int16_t) * size_t(limiter.Channels())));
         gst_buffer_unmap(buffer, &map);
     }
     return GST_PAD_PROBE_OK;
@@ -152,7 +140,7 @@ GstElement* NewAudioFilter(const LimiterLink& limiter) {
     gst_element_add_pad(bin, gst_ghost_pad_new("src", out));
     gst_pad_add_probe(
         out, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-        &OnFilteredSound, new FilterProbe{limiter}, &FreeFilterProbe);
+        &OnFilteredSound, new LimiterLink(limiter), &FreeLimiterLink);
     gst_object_unref(in);
     gst_object_unref(out);
     return bin;
